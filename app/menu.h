@@ -1,0 +1,47 @@
+#pragma once
+// The main menu window: the program's main window, from which everything is reached.
+
+#include <QLabel>
+#include <QMainWindow>
+
+class QAction;
+class QPushButton;
+
+// A label that reacts to a click, as the main menu's web link does.
+class LinkLabel final : public QLabel {
+    Q_OBJECT
+public:
+    using QLabel::QLabel;
+signals:
+    void clicked();
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+class Tmenu final : public QMainWindow {
+    Q_OBJECT
+public:
+    static const QString kHomePage;
+    static const QString kManualPage;
+
+    explicit Tmenu(QWidget* parent = nullptr);
+
+    QPushButton* SpeedButton3 = nullptr;  // 名刺登録
+    QPushButton* SpeedButton1 = nullptr;  // 名刺一覧
+    QPushButton* SpeedButton8 = nullptr;  // ヘルプ
+    QPushButton* SpeedButton6 = nullptr;  // 閉じる
+    LinkLabel* Label4 = nullptr;          // the maker's home page
+    QAction* N2 = nullptr;                // ファイル > 終了
+    QAction* N4 = nullptr;                // オプション > バージョン
+
+    void SpeedButton3Click();  // register a card
+    void SpeedButton1Click();  // card list
+    void SpeedButton8Click();  // online manual
+    void SpeedButton6Click();  // end the program
+    void Label4Click();        // maker's home page
+    void N2Click();            // end the program
+    void N4Click();            // version window
+};
+
+extern Tmenu* menu;

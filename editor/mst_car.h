@@ -1,0 +1,62 @@
+#pragma once
+// The card editor window: one card's fields, its key (base-ID), its picture list and picture.
+
+#include "cards.h"
+
+#include <QDialog>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPlainTextEdit;
+class QPushButton;
+class PictureArea;
+
+class Tmst_car final : public QDialog {
+    Q_OBJECT
+public:
+    explicit Tmst_car(QWidget* parent = nullptr);
+
+    // Controls, named as the window's design names them.
+    QLineEdit* Edit1 = nullptr;  // year
+    QLineEdit* Edit2 = nullptr;  // month
+    QLineEdit* Edit3 = nullptr;  // day
+    QLineEdit* Edit4 = nullptr;  // name
+    QLineEdit* Edit5 = nullptr;  // organisation
+    QLineEdit* Edit6 = nullptr;  // department
+    QLineEdit* Edit7 = nullptr;  // position
+    QLineEdit* Edit8 = nullptr;  // reading (ふりがな)
+    QPlainTextEdit* Memo1 = nullptr;  // memo
+    QLabel* Label1 = nullptr;         // always "---"
+    QLabel* Label13 = nullptr;        // base-ID: the card key, or "---" for a card without one
+    QLabel* Label14 = nullptr;        // file-name label: the picture entry last chosen
+    QListWidget* ListBox1 = nullptr;  // picture list
+    PictureArea* Image1 = nullptr;    // image area
+    QPushButton* SpeedButton1 = nullptr;  // フォルダを開く
+    QPushButton* SpeedButton2 = nullptr;  // 閉じる
+    QPushButton* SpeedButton3 = nullptr;  // 登録
+    QPushButton* SpeedButton4 = nullptr;  // 更新
+    QPushButton* SpeedButton5 = nullptr;  // データ削除
+    QPushButton* SpeedButton6 = nullptr;  // データ復元
+    QPushButton* Button1 = nullptr;       // エクセル表示
+
+    // Reset to a new card dated today, then show the window modally (the main menu's 名刺登録).
+    void resetToNewCard();
+
+    // Handlers; each may throw, the connection to its control runs it inside messages::guarded.
+    void SpeedButton1Click();  // open the picture folder
+    void SpeedButton2Click();  // close
+    void SpeedButton3Click();  // save the card
+    void SpeedButton4Click();  // refresh the picture list
+    void SpeedButton5Click();  // delete the card
+    void SpeedButton6Click();  // restore the card
+    void ListBox1Click();      // show the selected picture
+    void Button1Click();       // sheet export
+
+    // Refreshes the picture list; true when the picture folder could be listed.
+    bool refreshPictureList();
+    // The nine field texts as the boxes hold them, the memo with CR LF line breaks.
+    cards::CardTexts cardTexts() const;
+};
+
+extern Tmst_car* mst_car;

@@ -1,0 +1,71 @@
+#include "desktop.h"
+
+#include <QDesktopServices>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QUrl>
+
+namespace platform {
+
+namespace {
+
+class LinuxShell final : public DesktopShell {
+public:
+    void openUrl(const QString& url, QWidget*) override { QDesktopServices::openUrl(QUrl(url)); }
+
+    void openFolder(const QString& path, QWidget*) override {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    }
+
+    // xdg-open reports success as soon as it starts and blocks until the program closes, so
+    // ask the desktop first whether any program is registered for the file's type.
+    bool openDocument(const QString& path, QWidget*) override {
+        const QString xdgOpen = QStandardPaths::findExecutable(QStringLiteral("xdg-open"));
+        const QString xdgMime = QStandardPaths::findExecutable(QStringLiteral("xdg-mime"));
+        if (xdgOpen.isEmpty() || xdgMime.isEmpty())
+            return false;
+        QProcess query;
+        query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("filetype"), path});
+        query.waitForFinished(5000);
+        const QString type = QString::fromUtf8(query.readAllStandardOutput()).trimmed();
+        if (type.isEmpty())
+            return false;
+        query.start(xdgMime, {QStringLiteral("query"), QStringLiteral("default"), type});
+        query.waitForFinished(5000);
+        if (QString::fromUtf8(query.readAllStandardOutput()).trimmed().isEmpty())
+            return false;
+        return QProcess::startDetached(xdgOpen, {path});
+    }
+};
+
+// Linux offers no portable way to set an input method's conversion mode: no effect.
+class LinuxInputMethod final : public InputMethodControl {
+public:
+    void setModes(QWidget*, int, int) override {}
+    void setHiraganaMode(QWidget*) override {}
+};
+
+std::unique_ptr<DesktopShell>& shellSlot() {
+    static std::unique_ptr<DesktopShell> s = std::make_unique<LinuxShell>();
+    return s;
+}
+
+std::unique_ptr<InputMethodControl>& imeSlot() {
+    static std::unique_ptr<InputMethodControl> s = std::make_unique<LinuxInputMethod>();
+    return s;
+}
+
+}  // namespace
+
+DesktopShell& shell() { return *shellSlot(); }
+InputMethodControl& inputMethod() { return *imeSlot(); }
+
+void setShell(std::unique_ptr<DesktopShell> replacement) {
+    shellSlot() = replacement ? std::move(replacement) : std::make_unique<LinuxShell>();
+}
+
+void setInputMethod(std::unique_ptr<InputMethodControl> replacement) {
+    imeSlot() = replacement ? std::move(replacement) : std::make_unique<LinuxInputMethod>();
+}
+
+}  // namespace platform

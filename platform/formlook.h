@@ -1,0 +1,37 @@
+#pragma once
+// Shared look of the program's windows: fixed client sizes, centring, the blue caption panels
+// with white text, and flat buttons that never take the focus.
+
+#include <QColor>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+
+class QFrame;
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace formlook {
+
+inline const QColor kPanelBlue{0x1f, 0x4e, 0x9c};
+inline const QColor kPanelSilver{0xc0, 0xc0, 0xc0};
+
+// Tahoma, 11 pixels high, with a Latin and a Japanese fallback where Tahoma is missing.
+void setupApplicationFont();
+
+// The window's client area is fixed at this size: it can be neither enlarged nor shrunk.
+void fixClientSize(QWidget* window, int width, int height);
+void centreOnScreen(QWidget* window);
+
+// A panel at the given geometry holding one label at labelPos, both named as the window names
+// them. Blue panels get white text.
+QFrame* captionPanel(QWidget* parent, const QString& panelName, const QRect& geometry, const QString& labelName,
+                     const QPoint& labelPos, const QString& text, const QColor& colour = kPanelBlue);
+// A label placed inside an existing panel, with the panel's text colour.
+QLabel* panelLabel(QFrame* panel, const QString& labelName, const QPoint& pos, const QString& text);
+
+// A push button that is worked with the mouse and never takes the keyboard focus.
+QPushButton* flatButton(QWidget* parent, const QString& name, const QString& caption, const QRect& geometry);
+
+}  // namespace formlook

@@ -1,0 +1,48 @@
+#pragma once
+// The program's message boxes and modal showing, behind one seam so that tests answer them
+// without nested event loops.
+
+#include <QString>
+
+#include <exception>
+
+class QDialog;
+class QWidget;
+
+namespace messages {
+
+// Plain message box with an OK button.
+void show(QWidget* parent, const QString& text);
+// Warning box "警告" with はい / いいえ; true only for はい.
+bool ask(QWidget* parent, const QString& text);
+// The default error box for a failure that ends an action.
+void error(QWidget* parent, const QString& text);
+// Shows a window modally and returns when it is closed.
+void showModal(QDialog* dialog);
+
+class Handler {
+public:
+    virtual ~Handler() = default;
+    virtual void show(QWidget* parent, const QString& text) = 0;
+    virtual bool ask(QWidget* parent, const QString& text) = 0;
+    virtual void error(QWidget* parent, const QString& text) = 0;
+    virtual void showModal(QDialog* dialog) = 0;
+};
+
+// Tests install a handler; null restores the real boxes. The caller keeps ownership.
+void setHandler(Handler* handler);
+
+// Runs one user action; a failure ends there and shows the default error box with its text.
+// Nothing escapes into the event loop.
+template <class F>
+void guarded(QWidget* parent, F&& action) noexcept {
+    try {
+        action();
+    } catch (const std::exception& e) {
+        error(parent, QString::fromUtf8(e.what()));
+    } catch (...) {
+        error(parent, QStringLiteral("予期しないエラーが発生しました。"));
+    }
+}
+
+}  // namespace messages

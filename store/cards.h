@@ -1,0 +1,60 @@
+#pragma once
+// Every statement the program runs against the card table MST_CAR, and the two write sequences.
+
+#include <QString>
+
+#include <functional>
+
+class TDM1;
+class TIBQuery;
+
+namespace cards {
+
+// The editor's texts of one card, written exactly as the boxes hold them.
+struct CardTexts {
+    QString name;          // SYASYU
+    QString reading;       // HURIGANA
+    QString organisation;  // KATABAN
+    QString department;    // KYORI
+    QString position;      // KINGAKU
+    QString memo;          // MEMO, lines separated by CR LF
+    QString year;          // LYEAR
+    QString month;         // LMONTH
+    QString day;           // LDAY
+};
+
+inline const QString kLive = QStringLiteral("1");
+inline const QString kDeleted = QStringLiteral("-1");
+
+enum class SearchField { Name, Organisation, Memo };
+
+// Sets up the search query of the field with the pattern "%" + keyword + "%"; the caller runs it.
+void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword);
+// Sets up the card fetch query for the key text (read as a decimal integer); the caller runs it.
+void prepareFetch(TIBQuery& q, const QString& keyText);
+// Runs the card insert with KEY1 bound as text (the database turns it into the integer).
+void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag);
+void deleteCard(TIBQuery& q, const QString& keyText);
+void triggerOff(TIBQuery& q);
+void triggerOn(TIBQuery& q);
+// The largest key in the table ("ANS"); 0 for an empty table.
+int newestKey(TIBQuery& q);
+
+// New card: the insert with key 0, so that the trigger gives the key, committed at once so that
+// a card reported as saved survives whatever happens to the process afterwards.
+void newCardInsert(TDM1& dm, const CardTexts& card);
+
+// Writes the card again under its key with the flag: delete, trigger off, insert, trigger on,
+// all in one transaction. A failure or a crash at any step leaves the old row and an active
+// trigger.
+void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag);
+
+// Reads a key text as the integer the statements bind; a text that is no integer is refused
+// with a message.
+int keyFromText(const QString& keyText);
+
+// Test seam: called before each step of the write sequences, with the step's name
+// ("insert", "commit", "delete", "trigger off", "trigger on", "committed").
+void setStepObserver(std::function<void(const char* step)> observer);
+
+}  // namespace cards

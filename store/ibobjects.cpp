@@ -1,0 +1,584 @@
+// Every call into the Firebird client library lives in this file.
+
+#include "ibobjects.h"
+
+#include "sqlparams.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <firebird/Interface.h>
+#include <ibase.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <optional>
+
+using namespace Firebird;
+
+struct FbAttachmentHandle {
+    IAttachment* att = nullptr;
+};
+struct FbTransactionHandle {
+    ITransaction* tra = nullptr;
+};
+
+namespace {
+
+constexpr unsigned kUtf8CharSet = 4;
+
+IMaster* master() {
+    static IMaster* m = fb_get_master_interface();
+    return m;
+}
+
+IProvider* provider() {
+    static IProvider* p = master()->getDispatcher();
+    return p;
+}
+
+QString formatStatus(const IStatus* status) {
+    char buf[2048];
+    master()->getUtilInterface()->formatStatus(buf, sizeof buf, const_cast<IStatus*>(status));
+    return QString::fromUtf8(buf).trimmed();
+}
+
+// A status object for one series of calls; failures come out as DbError with the client's text.
+class Status final {
+public:
+    Status() : m_wrapper(master()->getStatus()) {}
+    ~Status() { m_wrapper.dispose(); }
+    Status(const Status&) = delete;
+    Status& operator=(const Status&) = delete;
+    ThrowStatusWrapper* operator&() { return &m_wrapper; }
+
+private:
+    ThrowStatusWrapper m_wrapper;
+};
+
+template <class F>
+auto fbCall(F&& f) {
+    Status status;
+    try {
+        return f(&status);
+    } catch (const FbException& e) {
+        throw DbError(formatStatus(e.getStatus()));
+    }
+}
+
+// Releases an interface that was not closed, freed or committed (which release it themselves).
+template <class T>
+struct Owned {
+    T* p = nullptr;
+    ~Owned() {
+        if (!p)
+            return;
+        if constexpr (requires { p->release(); })
+            p->release();
+        else
+            p->dispose();
+    }
+    T* take() { return std::exchange(p, nullptr); }
+};
+
+// Maps the parameter lines of the connection and transaction settings onto the client's tags.
+struct Tag {
+    const char* name;
+    unsigned char tag;
+};
+constexpr Tag kDpbTags[] = {
+    {"user_name", isc_dpb_user_name},
+    {"password", isc_dpb_password},
+    {"lc_ctype", isc_dpb_lc_ctype},
+    {"sql_role_name", isc_dpb_sql_role_name},
+};
+constexpr Tag kTpbTags[] = {
+    {"read_committed", isc_tpb_read_committed},
+    {"no_rec_version", isc_tpb_no_rec_version},
+    {"rec_version", isc_tpb_rec_version},
+    {"wait", isc_tpb_wait},
+    {"nowait", isc_tpb_nowait},
+    {"concurrency", isc_tpb_concurrency},
+    {"consistency", isc_tpb_consistency},
+    {"read", isc_tpb_read},
+    {"write", isc_tpb_write},
+};
+
+template <std::size_t N>
+unsigned char tagFor(const Tag (&table)[N], const QString& name) {
+    for (const Tag& t : table) {
+        if (name.compare(QLatin1String(t.name), Qt::CaseInsensitive) == 0)
+            return t.tag;
+    }
+    throw DbError(QStringLiteral("接続パラメータ「%1」は使えません。").arg(name));
+}
+
+void buildDpb(ThrowStatusWrapper* st, IXpbBuilder* dpb, const QStringList& params, int dialect) {
+    for (const QString& line : params) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        const QString name = line.left(eq).trimmed();
+        const QByteArray value = eq < 0 ? QByteArray() : line.mid(eq + 1).toUtf8();
+        dpb->insertString(st, tagFor(kDpbTags, name), value.constData());
+    }
+    dpb->insertInt(st, isc_dpb_sql_dialect, dialect);
+    dpb->insertTag(st, isc_dpb_utf8_filename);
+}
+
+}  // namespace
+
+void configureEmbeddedEngine() {
+    const QString dir = QDir::tempPath() + QStringLiteral("/tavrona-firebird-%1").arg(getuid());
+    const QByteArray path = QFile::encodeName(dir);
+    ::mkdir(path.constData(), 0700);
+    qputenv("FIREBIRD_LOCK", path);
+}
+
+// ---- TIBDatabase ---------------------------------------------------------------------------
+
+TIBDatabase::TIBDatabase() = default;
+
+TIBDatabase::~TIBDatabase() {
+    try {
+        Close();
+    } catch (...) {
+        // Nothing can be reported on the way out.
+    }
+}
+
+bool TIBDatabase::Connected() const { return m_att != nullptr; }
+
+void TIBDatabase::Open() {
+    if (m_att)
+        return;
+    IAttachment* att = fbCall([&](ThrowStatusWrapper* st) {
+        Owned<IXpbBuilder> dpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
+        buildDpb(st, dpb.p, Params, SQLDialect);
+        const QByteArray path = DatabaseName.toUtf8();
+        IAttachment* a = provider()->attachDatabase(st, path.constData(), dpb.p->getBufferLength(st),
+                                                    dpb.p->getBuffer(st));
+        dpb.take()->dispose();
+        return a;
+    });
+    m_att = std::make_unique<FbAttachmentHandle>();
+    m_att->att = att;
+}
+
+void TIBDatabase::Close() {
+    if (!m_att)
+        return;
+    std::optional<DbError> failure;
+    if (DefaultTransaction && DefaultTransaction->InTransaction()) {
+        try {
+            DefaultTransaction->Commit();
+        } catch (const DbError& e) {
+            failure = e;
+            DefaultTransaction->Rollback();
+        }
+    }
+    IAttachment* att = m_att->att;
+    m_att.reset();
+    try {
+        fbCall([&](ThrowStatusWrapper* st) { att->detach(st); });
+    } catch (const DbError&) {
+        att->release();
+    }
+    if (failure)
+        throw *failure;
+}
+
+void TIBDatabase::reconnect() {
+    Close();
+    Open();
+}
+
+// ---- TIBTransaction ------------------------------------------------------------------------
+
+TIBTransaction::TIBTransaction(TIBDatabase& db) : m_db(db) {}
+
+TIBTransaction::~TIBTransaction() { forget(); }
+
+bool TIBTransaction::InTransaction() const { return m_tra != nullptr; }
+
+void TIBTransaction::StartTransaction() {
+    if (m_tra)
+        return;
+    if (!m_db.m_att)
+        throw DbError(QStringLiteral("データベースに接続されていません。"));
+    ITransaction* tra = fbCall([&](ThrowStatusWrapper* st) {
+        Owned<IXpbBuilder> tpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::TPB, nullptr, 0)};
+        for (const QString& p : Params)
+            tpb.p->insertTag(st, tagFor(kTpbTags, p.trimmed()));
+        ITransaction* t = m_db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
+        tpb.take()->dispose();
+        return t;
+    });
+    m_tra = std::make_unique<FbTransactionHandle>();
+    m_tra->tra = tra;
+}
+
+void TIBTransaction::Commit() {
+    if (!m_tra)
+        return;
+    fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->commit(st); });
+    m_tra.reset();
+}
+
+void TIBTransaction::Rollback() noexcept {
+    if (!m_tra)
+        return;
+    try {
+        fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->rollback(st); });
+        m_tra.reset();
+    } catch (const DbError&) {
+        forget();
+    }
+}
+
+void TIBTransaction::forget() noexcept {
+    if (m_tra) {
+        m_tra->tra->release();
+        m_tra.reset();
+    }
+}
+
+// ---- TIBParam ------------------------------------------------------------------------------
+
+void TIBParam::setAsString(const QString& value) {
+    m_kind = Kind::Text;
+    m_text = value.toUtf8();
+}
+
+void TIBParam::setAsInteger(qint32 value) {
+    m_kind = Kind::Integer;
+    m_int = value;
+}
+
+void TIBParam::clear() {
+    m_kind = Kind::Null;
+    m_text.clear();
+}
+
+// ---- ResultBuffer --------------------------------------------------------------------------
+
+ResultBuffer::ResultBuffer(QStringList columnNames) : m_columns(std::move(columnNames)) {}
+
+int ResultBuffer::columnIndex(QAnyStringView name) const {
+    for (int i = 0; i < m_columns.size(); ++i) {
+        if (QAnyStringView::compare(name, m_columns[i], Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+void ResultBuffer::appendRow(const char* const* cells, const std::uint16_t* lengths) {
+    std::size_t bytes = 0;
+    const int n = columnCount();
+    for (int i = 0; i < n; ++i) {
+        if (lengths[i] != kNull)
+            bytes += lengths[i];
+    }
+    if (m_blocks.empty() || m_used + bytes > m_blockSizes.back()) {
+        const std::size_t size = std::max(kBlockSize, bytes);
+        m_blocks.push_back(std::make_unique<char[]>(size));
+        m_blockSizes.push_back(size);
+        m_used = 0;
+    }
+    m_rows.push_back(Row{std::uint32_t(m_blocks.size() - 1), std::uint32_t(m_used), std::uint32_t(m_lengths.size())});
+    char* out = m_blocks.back().get() + m_used;
+    for (int i = 0; i < n; ++i) {
+        m_lengths.push_back(lengths[i]);
+        if (lengths[i] != kNull) {
+            std::memcpy(out, cells[i], lengths[i]);
+            out += lengths[i];
+        }
+    }
+    m_used += bytes;
+}
+
+bool ResultBuffer::isNull(int row, int column) const {
+    return m_lengths[m_rows[row].lengths + column] == kNull;
+}
+
+QByteArrayView ResultBuffer::cell(int row, int column) const {
+    const Row& r = m_rows[row];
+    std::size_t offset = r.offset;
+    for (int i = 0; i < column; ++i) {
+        const std::uint16_t len = m_lengths[r.lengths + i];
+        if (len != kNull)
+            offset += len;
+    }
+    const std::uint16_t len = m_lengths[r.lengths + column];
+    if (len == kNull)
+        return {};
+    return QByteArrayView(m_blocks[r.block].get() + offset, len);
+}
+
+std::size_t ResultBuffer::bytesAllocated() const {
+    std::size_t total = sizeof(*this);
+    for (std::size_t s : m_blockSizes)
+        total += s;
+    total += m_rows.capacity() * sizeof(Row) + m_lengths.capacity() * sizeof(std::uint16_t);
+    total += m_blocks.capacity() * sizeof(void*) + m_blockSizes.capacity() * sizeof(std::size_t);
+    return total;
+}
+
+// ---- TIBField ------------------------------------------------------------------------------
+
+bool TIBField::IsNull() const { return m_row < 0 || m_result->isNull(m_row, m_column); }
+
+QString TIBField::AsString() const {
+    if (IsNull())
+        return QString();
+    return QString::fromUtf8(m_result->cell(m_row, m_column));
+}
+
+qint32 TIBField::AsInteger() const {
+    if (IsNull())
+        return 0;
+    const QByteArrayView text = m_result->cell(m_row, m_column);
+    bool ok = false;
+    const qint32 value = text.trimmed().toInt(&ok);
+    if (!ok)
+        throw DbError(QStringLiteral("「%1」は整数として読めません。").arg(QString::fromUtf8(text)));
+    return value;
+}
+
+// ---- TIBQuery ------------------------------------------------------------------------------
+
+void TIBQuery::Lines::Clear() {
+    m_lines.clear();
+    m_q.textChanged(true);
+}
+
+void TIBQuery::Lines::Add(const QString& line) {
+    m_lines << line;
+    m_q.textChanged(false);
+}
+
+void TIBQuery::textChanged(bool dropParams) {
+    Close();
+    if (dropParams) {
+        m_params.clear();
+        return;
+    }
+    // Parameters are taken from the text as it grows; values already set are kept.
+    const QStringList names = parseSqlParams(SQL.Text()).markers;
+    for (const QString& name : names) {
+        const bool known = std::any_of(m_params.begin(), m_params.end(), [&](const TIBParam& p) {
+            return p.name().compare(name, Qt::CaseInsensitive) == 0;
+        });
+        if (!known)
+            m_params.emplace_back(name);
+    }
+}
+
+TIBParam& TIBQuery::ParamByName(QAnyStringView name) {
+    for (TIBParam& p : m_params) {
+        if (QAnyStringView::compare(name, p.name(), Qt::CaseInsensitive) == 0)
+            return p;
+    }
+    throw DbError(QStringLiteral("パラメータ「%1」が見つかりません。").arg(name.toString()));
+}
+
+void TIBQuery::Open() {
+    if (m_result)
+        return;
+    run(true);
+}
+
+void TIBQuery::ExecSQL() {
+    Close();
+    run(false);
+}
+
+void TIBQuery::Close() {
+    m_result.reset();
+    m_row = 0;
+    m_bof = true;
+}
+
+TIBField TIBQuery::FieldByName(QAnyStringView name) const {
+    const int column = m_result ? m_result->columnIndex(name) : -1;
+    if (column < 0)
+        throw DbError(QStringLiteral("項目「%1」が見つかりません。").arg(name.toString()));
+    const int row = m_result->rowCount() == 0 ? -1 : m_row;
+    return TIBField(m_result.get(), row, column);
+}
+
+void TIBQuery::Last() {
+    if (!m_result)
+        return;
+    m_row = std::max(0, m_result->rowCount() - 1);
+    m_bof = m_result->rowCount() == 0;
+}
+
+void TIBQuery::Prior() {
+    if (!m_result)
+        return;
+    if (m_row == 0)
+        m_bof = true;
+    else
+        --m_row;
+}
+
+namespace {
+
+// The input message: every '?' of the text with the value of its named parameter.
+struct InputMessage {
+    Owned<IMessageMetadata> meta;
+    std::vector<unsigned char> buffer;
+};
+
+void buildInput(ThrowStatusWrapper* st, const QStringList& markers, const std::vector<const TIBParam*>& values,
+                InputMessage& in) {
+    if (markers.isEmpty())
+        return;
+    Owned<IMetadataBuilder> builder{master()->getMetadataBuilder(st, unsigned(markers.size()))};
+    for (unsigned i = 0; i < unsigned(markers.size()); ++i) {
+        const TIBParam* p = values[i];
+        if (p->kind() == TIBParam::Kind::Integer) {
+            builder.p->setType(st, i, SQL_LONG + 1);
+            builder.p->setLength(st, i, sizeof(ISC_LONG));
+            builder.p->setScale(st, i, 0);
+        } else {
+            if (p->text().size() > 32765)
+                throw DbError(QStringLiteral("パラメータ「%1」の値が長すぎます。").arg(p->name()));
+            builder.p->setType(st, i, SQL_VARYING + 1);
+            builder.p->setCharSet(st, i, kUtf8CharSet);
+            builder.p->setLength(st, i, unsigned(std::max<qsizetype>(1, p->text().size())));
+        }
+    }
+    in.meta.p = builder.p->getMetadata(st);
+    in.buffer.assign(in.meta.p->getMessageLength(st), 0);
+    for (unsigned i = 0; i < unsigned(markers.size()); ++i) {
+        const TIBParam* p = values[i];
+        unsigned char* data = in.buffer.data() + in.meta.p->getOffset(st, i);
+        auto* null = reinterpret_cast<short*>(in.buffer.data() + in.meta.p->getNullOffset(st, i));
+        *null = p->kind() == TIBParam::Kind::Null ? -1 : 0;
+        if (p->kind() == TIBParam::Kind::Integer) {
+            const ISC_LONG v = p->integer();
+            std::memcpy(data, &v, sizeof v);
+        } else if (p->kind() == TIBParam::Kind::Text) {
+            const std::uint16_t len = std::uint16_t(p->text().size());
+            std::memcpy(data, &len, sizeof len);
+            std::memcpy(data + sizeof len, p->text().constData(), len);
+        }
+    }
+}
+
+// Output metadata with every column turned into UTF-8 text, so that the engine does the
+// conversion of numbers and dates and every cell reads back as text.
+IMessageMetadata* textOutput(ThrowStatusWrapper* st, IStatement* stmt, QStringList& names) {
+    Owned<IMessageMetadata> original{stmt->getOutputMetadata(st)};
+    const unsigned count = original.p->getCount(st);
+    Owned<IMetadataBuilder> builder{original.p->getBuilder(st)};
+    for (unsigned i = 0; i < count; ++i) {
+        const unsigned type = original.p->getType(st, i) & ~1u;
+        unsigned length = original.p->getLength(st, i);
+        if (type != SQL_VARYING && type != SQL_TEXT)
+            length = 64;  // the text of any number, date or time fits
+        builder.p->setType(st, i, SQL_VARYING + 1);
+        builder.p->setCharSet(st, i, kUtf8CharSet);
+        builder.p->setLength(st, i, length);
+        builder.p->setScale(st, i, 0);
+        const char* alias = original.p->getAlias(st, i);
+        names << QString::fromUtf8(alias && *alias ? alias : original.p->getField(st, i));
+    }
+    return builder.p->getMetadata(st);
+}
+
+}  // namespace
+
+void TIBQuery::run(bool keepRows) {
+    if (!m_db.Connected())
+        m_db.Open();
+    if (!m_tr.InTransaction())
+        m_tr.StartTransaction();
+
+    const ParsedSql parsed = parseSqlParams(SQL.Text());
+    std::vector<const TIBParam*> values;
+    values.reserve(parsed.markers.size());
+    for (const QString& marker : parsed.markers)
+        values.push_back(&ParamByName(marker));
+    const QByteArray sql = parsed.text.toUtf8();
+    IAttachment* att = m_db.m_att->att;
+    ITransaction* tra = m_tr.m_tra->tra;
+
+    m_result = fbCall([&](ThrowStatusWrapper* st) -> std::unique_ptr<ResultBuffer> {
+        Owned<IStatement> stmt{att->prepare(st, tra, 0, sql.constData(), unsigned(m_db.SQLDialect),
+                                            IStatement::PREPARE_PREFETCH_METADATA)};
+        InputMessage in;
+        buildInput(st, parsed.markers, values, in);
+        std::unique_ptr<ResultBuffer> result;
+        if (stmt.p->getFlags(st) & IStatement::FLAG_HAS_CURSOR) {
+            QStringList names;
+            Owned<IMessageMetadata> out{textOutput(st, stmt.p, names)};
+            const unsigned count = unsigned(names.size());
+            std::vector<unsigned> offsets(count), nullOffsets(count);
+            for (unsigned i = 0; i < count; ++i) {
+                offsets[i] = out.p->getOffset(st, i);
+                nullOffsets[i] = out.p->getNullOffset(st, i);
+            }
+            std::vector<unsigned char> row(out.p->getMessageLength(st));
+            std::vector<const char*> cells(count);
+            std::vector<std::uint16_t> lengths(count);
+            result = std::make_unique<ResultBuffer>(names);
+            Owned<IResultSet> cursor{stmt.p->openCursor(st, tra, in.meta.p, in.buffer.data(), out.p, 0)};
+            while (cursor.p->fetchNext(st, row.data()) == IStatus::RESULT_OK) {
+                if (!keepRows)
+                    continue;
+                for (unsigned i = 0; i < count; ++i) {
+                    const bool null = *reinterpret_cast<const short*>(row.data() + nullOffsets[i]) != 0;
+                    const unsigned char* data = row.data() + offsets[i];
+                    std::uint16_t len;
+                    std::memcpy(&len, data, sizeof len);
+                    cells[i] = reinterpret_cast<const char*>(data + sizeof len);
+                    lengths[i] = null ? ResultBuffer::kNull : len;
+                }
+                result->appendRow(cells.data(), lengths.data());
+            }
+            cursor.take()->close(st);
+        } else {
+            stmt.p->execute(st, tra, in.meta.p, in.buffer.data(), nullptr, nullptr);
+        }
+        stmt.take()->free(st);
+        return keepRows ? std::move(result) : nullptr;
+    });
+    m_row = 0;
+    m_bof = true;
+}
+
+// ---- database creation ---------------------------------------------------------------------
+
+void createDatabaseFile(const QString& path, const QStringList& statements) {
+    fbCall([&](ThrowStatusWrapper* st) {
+        Owned<IXpbBuilder> dpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
+        buildDpb(st, dpb.p, {QStringLiteral("user_name=SYSDBA")}, 3);
+        dpb.p->insertString(st, isc_dpb_set_db_charset, "UTF8");
+        dpb.p->insertInt(st, isc_dpb_page_size, 8192);
+        const QByteArray file = path.toUtf8();
+        Owned<IAttachment> att{provider()->createDatabase(st, file.constData(), dpb.p->getBufferLength(st),
+                                                          dpb.p->getBuffer(st))};
+        dpb.take()->dispose();
+        try {
+            for (const QString& statement : statements) {
+                const QByteArray sql = statement.toUtf8();
+                Owned<ITransaction> tra{att.p->startTransaction(st, 0, nullptr)};
+                att.p->execute(st, tra.p, 0, sql.constData(), 3, nullptr, nullptr, nullptr, nullptr);
+                tra.take()->commit(st);
+            }
+        } catch (const FbException&) {
+            // Leave no half-made database behind.
+            Status dropStatus;
+            try {
+                att.p->dropDatabase(&dropStatus);
+                att.take();
+            } catch (const FbException&) {
+            }
+            throw;
+        }
+        att.take()->detach(st);
+    });
+}

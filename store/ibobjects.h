@@ -1,0 +1,198 @@
+#pragma once
+// The connection, transaction and statement object the whole program talks to the card database
+// through. Only Qt and standard types show here; the Firebird client calls stay in ibobjects.cpp.
+
+#include <QAnyStringView>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+// A failure reported by the database client, carrying the client's own formatted text.
+class DbError : public std::runtime_error {
+public:
+    explicit DbError(const QString& text) : std::runtime_error(text.toStdString()) {}
+};
+
+class TIBTransaction;
+class TIBQuery;
+struct FbAttachmentHandle;
+struct FbTransactionHandle;
+
+// Points the embedded engine at a per-user lock folder before the first client call, so that
+// engines started by different users never share (and fight over) one lock folder.
+void configureEmbeddedEngine();
+
+class TIBDatabase final {
+public:
+    TIBDatabase();
+    ~TIBDatabase();
+    TIBDatabase(const TIBDatabase&) = delete;
+    TIBDatabase& operator=(const TIBDatabase&) = delete;
+
+    QString DatabaseName;            // bare file path: the client opens it with the embedded engine
+    QStringList Params;              // "user_name=...", "password=...", "lc_ctype=..."
+    int SQLDialect = 3;
+    TIBTransaction* DefaultTransaction = nullptr;
+
+    void Open();
+    // Commits an active default transaction, then detaches. A failing commit still detaches.
+    void Close();
+    bool Connected() const;
+    // Close (committing pending work), then attach again with the same path and parameters.
+    void reconnect();
+
+private:
+    friend class TIBTransaction;
+    friend class TIBQuery;
+    std::unique_ptr<FbAttachmentHandle> m_att;
+};
+
+class TIBTransaction final {
+public:
+    explicit TIBTransaction(TIBDatabase& db);
+    ~TIBTransaction();
+    TIBTransaction(const TIBTransaction&) = delete;
+    TIBTransaction& operator=(const TIBTransaction&) = delete;
+
+    QStringList Params;  // "read_committed", "no_rec_version", "wait", ...
+
+    void StartTransaction();
+    void Commit();
+    // Undoes the transaction's work. Never throws: used on the way out of a failed sequence,
+    // where the connection itself may already be gone.
+    void Rollback() noexcept;
+    bool InTransaction() const;
+
+private:
+    friend class TIBDatabase;
+    friend class TIBQuery;
+    void forget() noexcept;
+    TIBDatabase& m_db;
+    std::unique_ptr<FbTransactionHandle> m_tra;
+};
+
+// One named parameter's value: unset (sent as null), text, or 32-bit integer.
+class TIBParam final {
+public:
+    explicit TIBParam(QString name) : m_name(std::move(name)) {}
+    const QString& name() const { return m_name; }
+    void setAsString(const QString& value);
+    void setAsInteger(qint32 value);
+    void clear();
+
+    enum class Kind { Null, Text, Integer };
+    Kind kind() const { return m_kind; }
+    const QByteArray& text() const { return m_text; }
+    qint32 integer() const { return m_int; }
+
+private:
+    QString m_name;
+    Kind m_kind = Kind::Null;
+    QByteArray m_text;  // UTF-8
+    qint32 m_int = 0;
+};
+
+// Rows fetched by one statement, every column as UTF-8 text. Cells live in large blocks with
+// a two-byte length each, so the buffer stays close to the size of the text it holds.
+class ResultBuffer final {
+public:
+    static constexpr std::uint16_t kNull = 0xFFFF;
+
+    explicit ResultBuffer(QStringList columnNames);
+    const QStringList& columnNames() const { return m_columns; }
+    int columnCount() const { return int(m_columns.size()); }
+    int rowCount() const { return int(m_rows.size()); }
+    int columnIndex(QAnyStringView name) const;  // -1 when absent; letter case ignored
+
+    // Appends one row; lengths[i] == kNull marks a null cell.
+    void appendRow(const char* const* cells, const std::uint16_t* lengths);
+    bool isNull(int row, int column) const;
+    QByteArrayView cell(int row, int column) const;
+    std::size_t bytesAllocated() const;
+
+private:
+    struct Row {
+        std::uint32_t block;
+        std::uint32_t offset;
+        std::uint32_t lengths;  // index of the row's first length in m_lengths
+    };
+    static constexpr std::size_t kBlockSize = 1 << 20;
+    QStringList m_columns;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    std::vector<std::size_t> m_blockSizes;
+    std::size_t m_used = kBlockSize;  // bytes used in the last block
+    std::vector<Row> m_rows;
+    std::vector<std::uint16_t> m_lengths;
+};
+
+// A column of the current row. Null reads as "" or 0.
+class TIBField final {
+public:
+    TIBField(const ResultBuffer* result, int row, int column) : m_result(result), m_row(row), m_column(column) {}
+    QString AsString() const;
+    qint32 AsInteger() const;
+    bool IsNull() const;
+
+private:
+    const ResultBuffer* m_result;
+    int m_row;
+    int m_column;
+};
+
+class TIBQuery final {
+public:
+    // The statement text as lines. Any change closes an open result; Clear also drops the
+    // parameters with their values.
+    class Lines final {
+    public:
+        explicit Lines(TIBQuery& q) : m_q(q) {}
+        void Clear();
+        void Add(const QString& line);
+        const QStringList& lines() const { return m_lines; }
+        QString Text() const { return m_lines.join(QLatin1Char('\n')); }
+
+    private:
+        TIBQuery& m_q;
+        QStringList m_lines;
+    };
+
+    TIBQuery(TIBDatabase& db, TIBTransaction& tr) : SQL(*this), m_db(db), m_tr(tr) {}
+    TIBQuery(const TIBQuery&) = delete;
+    TIBQuery& operator=(const TIBQuery&) = delete;
+
+    Lines SQL;
+
+    TIBParam& ParamByName(QAnyStringView name);  // throws DbError for an unknown name
+    // Runs the statement and buffers its rows with the first row current. A statement without
+    // rows (an insert) is simply run. Does nothing while a result is open.
+    void Open();
+    void ExecSQL();
+    void Close();
+    bool Active() const { return m_result != nullptr; }
+
+    TIBField FieldByName(QAnyStringView name) const;  // throws DbError for an unknown name
+    void Last();
+    void Prior();
+    bool Bof() const { return m_bof; }
+    int RecordCount() const { return m_result ? m_result->rowCount() : 0; }
+    std::size_t resultBytes() const { return m_result ? m_result->bytesAllocated() : 0; }
+
+private:
+    void run(bool keepRows);
+    void textChanged(bool dropParams);
+
+    TIBDatabase& m_db;
+    TIBTransaction& m_tr;
+    std::vector<TIBParam> m_params;
+    std::unique_ptr<ResultBuffer> m_result;
+    int m_row = 0;
+    bool m_bof = true;
+};
+
+// Creates a new database file and runs the given statements in it, each committed on its own.
+// Used by the database creation tool only; the program never creates tables.
+void createDatabaseFile(const QString& path, const QStringList& statements);

@@ -1,0 +1,52 @@
+#include "sqlparams.h"
+
+namespace {
+bool isNameStart(QChar c) { return c.isLetter() || c == QLatin1Char('_'); }
+bool isNamePart(QChar c) { return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$'); }
+}  // namespace
+
+ParsedSql parseSqlParams(const QString& sql) {
+    ParsedSql out;
+    out.text.reserve(sql.size());
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    auto copyUntil = [&](qsizetype end) {
+        out.text += QStringView(sql).mid(i, end - i);
+        i = end;
+    };
+    while (i < n) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            // A doubled quote inside the literal is an escaped quote, not its end.
+            qsizetype j = i + 1;
+            while (j < n) {
+                if (sql[j] == c) {
+                    if (j + 1 < n && sql[j + 1] == c) {
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            copyUntil(qMin(j + 1, n));
+        } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
+            qsizetype j = sql.indexOf(QLatin1Char('\n'), i);
+            copyUntil(j < 0 ? n : j);
+        } else if (c == QLatin1Char('/') && i + 1 < n && sql[i + 1] == QLatin1Char('*')) {
+            qsizetype j = sql.indexOf(QLatin1String("*/"), i + 2);
+            copyUntil(j < 0 ? n : j + 2);
+        } else if (c == QLatin1Char(':') && i + 1 < n && isNameStart(sql[i + 1])) {
+            qsizetype j = i + 1;
+            while (j < n && isNamePart(sql[j]))
+                ++j;
+            out.markers << sql.mid(i + 1, j - i - 1);
+            out.text += QLatin1Char('?');
+            i = j;
+        } else {
+            out.text += c;
+            ++i;
+        }
+    }
+    return out;
+}

@@ -1,0 +1,41 @@
+// Creates an empty card database from the schema: mkcarddb PATH
+// An existing file is never touched: the tool says so and succeeds.
+
+#include "ibobjects.h"
+#include "schemascript.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() != 2) {
+        std::fprintf(stderr, "usage: mkcarddb PATH\n");
+        return 2;
+    }
+    const QString path = QFileInfo(args[1]).absoluteFilePath();
+    if (QFileInfo::exists(path)) {
+        std::printf("kept existing database %s\n", qPrintable(path));
+        return 0;
+    }
+    QFile schema(QStringLiteral(":/schema.sql"));
+    if (!schema.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "mkcarddb: the schema is missing from the tool\n");
+        return 1;
+    }
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    configureEmbeddedEngine();
+    try {
+        createDatabaseFile(path, splitSqlScript(QString::fromUtf8(schema.readAll())));
+    } catch (const DbError& e) {
+        std::fprintf(stderr, "mkcarddb: %s\n", e.what());
+        return 1;
+    }
+    std::printf("created %s\n", qPrintable(path));
+    return 0;
+}

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the program needs (those missing only), then builds it.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+packages=(
+    # build
+    cmake g++ ninja-build pkg-config qt6-base-dev firebird-dev libxlsxwriter-dev libminizip-dev
+    # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
+    libfbclient2 firebird3.0-server-core libxlsxwriter1 fonts-noto-cjk fonts-dejavu-core
+    qt6-translations-l10n qt6-image-formats-plugins xdg-utils
+    # tools and tests
+    firebird3.0-utils util-linux zip
+    ${TAVRONA_EXTRA_PACKAGES:-}
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+    sudo=()
+    [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+    echo "Installing: ${missing[*]}"
+    "${sudo[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$root/build"

@@ -1,5 +1,7 @@
 #include "mst_car.h"
 
+#include "sheetexport.h"
+
 Tmst_car* mst_car = nullptr;
 
 Tmst_car::Tmst_car(QWidget* parent) : QDialog(parent) {
@@ -15,6 +17,6 @@ void Tmst_car::SpeedButton4Click() {}
 void Tmst_car::SpeedButton5Click() {}
 void Tmst_car::SpeedButton6Click() {}
 void Tmst_car::ListBox1Click() {}
-void Tmst_car::Button1Click() {}
+void Tmst_car::Button1Click() { runSheetExport(*this); }
 bool Tmst_car::refreshPictureList() { return false; }
 cards::CardTexts Tmst_car::cardTexts() const { return {}; }

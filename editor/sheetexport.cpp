@@ -1,0 +1,5 @@
+#include "sheetexport.h"
+
+#include "mst_car.h"
+
+void runSheetExport(Tmst_car&) {}

@@ -7,6 +7,14 @@ TDM1* DM1 = nullptr;
 TDM1::TDM1(const QString& workingDirectory)
     : m_path(QDir::toNativeSeparators(workingDirectory + QStringLiteral("/data/DATA.FDB"))) {}
 
+TDM1::~TDM1() {
+    try {
+        IBDatabase1.Close();
+    } catch (const DbError&) {
+        // Nothing can be reported on the way out.
+    }
+}
+
 void TDM1::DataModuleCreate() {
     IBDatabase1.DefaultTransaction = &IBTransaction1;
     IBDatabase1.DatabaseName = m_path;

@@ -10,7 +10,8 @@ public:
     // Composes the database path from the given working directory once; later reconnects
     // use it unchanged. Nothing is opened until DataModuleCreate.
     explicit TDM1(const QString& workingDirectory);
-    ~TDM1() = default;
+    // Closing the connection commits pending work (the program's normal end).
+    ~TDM1();
     TDM1(const TDM1&) = delete;
     TDM1& operator=(const TDM1&) = delete;
 

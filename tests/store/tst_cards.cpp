@@ -1,0 +1,212 @@
+// The card statements and the two write sequences: what they find, and what survives a failure
+// or a killed process at every step.
+
+#include "cards.h"
+#include "dm1.h"
+#include "testdb.h"
+
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+using cards::CardTexts;
+
+namespace {
+
+CardTexts card(const QString& name, const QString& organisation = {}, const QString& memo = {}) {
+    CardTexts c;
+    c.name = name;
+    c.organisation = organisation;
+    c.memo = memo;
+    c.year = QStringLiteral("2026");
+    c.month = QStringLiteral("01");
+    c.day = QStringLiteral("31");
+    return c;
+}
+
+}  // namespace
+
+class TestCards final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<TDM1> m_dm;
+
+    void open() {
+        m_dm = std::make_unique<TDM1>(m_dir.path());
+        m_dm->DataModuleCreate();
+    }
+    TIBQuery& q() { return m_dm->IBQuery1; }
+
+    // Keys found by a search, highest first, as the card list walks them.
+    QStringList search(cards::SearchField field, const QString& keyword) {
+        cards::prepareSearch(q(), field, keyword);
+        q().Open();
+        QStringList keys;
+        q().Last();
+        while (!q().Bof()) {
+            keys << q().FieldByName("KEY1").AsString();
+            q().Prior();
+        }
+        return keys;
+    }
+
+    QString column(const QString& key, const char* name) {
+        cards::prepareFetch(q(), key);
+        q().Open();
+        const QString v = q().FieldByName(name).AsString();
+        q().Close();
+        return v;
+    }
+
+    int count() {
+        q().SQL.Clear();
+        q().SQL.Add("SELECT COUNT(*) AS N FROM MST_CAR");
+        q().Open();
+        return q().FieldByName("N").AsInteger();
+    }
+
+    bool triggerActive() {
+        q().SQL.Clear();
+        q().SQL.Add("SELECT RDB$TRIGGER_INACTIVE AS OFF FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'TRG_CAR'");
+        q().Open();
+        return q().FieldByName("OFF").AsInteger() == 0;
+    }
+
+    void rawInsert(const QString& key, const QVariant& name, const QString& flag, const QString& org = {}) {
+        q().SQL.Clear();
+        q().SQL.Add("INSERT INTO MST_CAR (KEY1, SYASYU, KATABAN, MEMO, DEL_FLG1) VALUES (:K, :N, :O, :M, :F)");
+        q().ParamByName("K").setAsString(key);
+        if (!name.isNull())
+            q().ParamByName("N").setAsString(name.toString());
+        q().ParamByName("O").setAsString(org);
+        q().ParamByName("M").setAsString(QStringLiteral("memo ") + key);
+        q().ParamByName("F").setAsString(flag);
+        q().Open();
+    }
+
+    int runWriter(const QStringList& args) {
+        m_dm.reset();  // the engine opens the file exclusively: let the child have it
+        QProcess child;
+        child.start(QCoreApplication::applicationDirPath() + "/cardwriter", QStringList{m_dir.path()} + args);
+        if (!child.waitForFinished(60000))
+            return -1;
+        open();
+        return child.exitStatus() == QProcess::CrashExit ? 9 : child.exitCode();
+    }
+
+private slots:
+    void init() {
+        QVERIFY(m_dir.isValid());
+        testdb::create(m_dir.path());
+        open();
+    }
+    void cleanup() {
+        cards::setStepObserver({});
+        m_dm.reset();
+    }
+
+    void searchesMatchAnywhereInTheField() {
+        rawInsert("1", QStringLiteral("山田 太郎"), "1", QStringLiteral("北星商事"));
+        rawInsert("2", QStringLiteral("Tanaka"), "1", QStringLiteral("星野工業"));
+        rawInsert("3", QStringLiteral("100%_done"), "-1", QStringLiteral("東京星"));
+        rawInsert("4", QVariant(), "1", QStringLiteral("星"));  // null name
+        rawInsert("5", QString(), "1", QString());             // empty name
+        using F = cards::SearchField;
+        QCOMPARE(search(F::Name, ""), (QStringList{"5", "3", "2", "1"}));  // null never matches
+        QCOMPARE(search(F::Organisation, QStringLiteral("星")), (QStringList{"4", "3", "2", "1"}));
+        QCOMPARE(search(F::Name, "tanaka"), QStringList{"2"});  // letter case is ignored
+        QCOMPARE(search(F::Name, QStringLiteral("ＴＡＮＡＫＡ")), QStringList{});  // width is not
+        QCOMPARE(search(F::Name, "%"), (QStringList{"5", "3", "2", "1"}));  // wildcards work as such
+        QCOMPARE(search(F::Name, "_"), (QStringList{"3", "2", "1"}));
+        QCOMPARE(search(F::Name, "0%_d"), QStringList{"3"});
+        QCOMPARE(search(F::Memo, "memo 4"), QStringList{"4"});
+        QCOMPARE(search(F::Name, QStringLiteral("該当なし")), QStringList{});
+        // Flags come back exactly as written.
+        QCOMPARE(column("3", "DEL_FLG1"), QStringLiteral("-1"));
+        QCOMPARE(column("1", "del_flg1"), QStringLiteral("1"));
+        QCOMPARE(column("99", "SYASYU"), QString());  // a key without a row reads empty
+    }
+
+    void newCardsGetIncreasingKeysAndRewritesKeepThem() {
+        rawInsert("41", "old", "1");
+        cards::newCardInsert(*m_dm, card(QStringLiteral("新規")));
+        QCOMPARE(cards::newestKey(q()), 42);
+        CardTexts changed = card(QStringLiteral("変更後"), QStringLiteral("組織"), QStringLiteral("一行目\r\n二行目"));
+        changed.month = QStringLiteral("00");
+        changed.day = QStringLiteral("99");
+        cards::cardRewrite(*m_dm, "42", changed, cards::kDeleted);
+        QCOMPARE(count(), 2);
+        QCOMPARE(column("42", "SYASYU"), QStringLiteral("変更後"));
+        QCOMPARE(column("42", "MEMO"), QStringLiteral("一行目\r\n二行目"));
+        QCOMPARE(column("42", "LMONTH"), QStringLiteral("00"));
+        QCOMPARE(column("42", "LDAY"), QStringLiteral("99"));
+        QCOMPARE(column("42", "DEL_FLG1"), QStringLiteral("-1"));
+        QVERIFY(triggerActive());
+        cards::newCardInsert(*m_dm, card("next"));
+        QCOMPARE(cards::newestKey(q()), 43);
+        QVERIFY_THROWS_EXCEPTION(DbError, cards::cardRewrite(*m_dm, "---", changed, cards::kLive));
+        QCOMPARE(count(), 3);
+    }
+
+    // A step that fails anywhere in a rewrite leaves the old row and an active trigger.
+    void failedRewriteChangesNothing_data() {
+        QTest::addColumn<QString>("step");
+        for (const char* s : {"delete", "trigger off", "insert", "trigger on", "commit"})
+            QTest::newRow(s) << s;
+    }
+    void failedRewriteChangesNothing() {
+        QFETCH(QString, step);
+        cards::newCardInsert(*m_dm, card("before"));
+        cards::setStepObserver([&](const char* s) {
+            if (step == s)
+                throw DbError("injected");
+        });
+        QVERIFY_THROWS_EXCEPTION(DbError, cards::cardRewrite(*m_dm, "1", card("after"), cards::kDeleted));
+        cards::setStepObserver({});
+        QCOMPARE(column("1", "SYASYU"), QStringLiteral("before"));
+        QCOMPARE(column("1", "DEL_FLG1"), QStringLiteral("1"));
+        QVERIFY(triggerActive());
+        cards::newCardInsert(*m_dm, card("later"));
+        QCOMPARE(cards::newestKey(q()), 2);
+        m_dm->IBDatabase1.reconnect();
+        QCOMPARE(count(), 2);
+    }
+
+    // A real process killed at each step: the old row survives every kill before the commit,
+    // and the rewritten row every kill after it.
+    void killedRewriteLeavesOldOrNewRow_data() {
+        QTest::addColumn<QString>("killAt");
+        QTest::addColumn<QString>("expectedName");
+        for (const char* s : {"delete", "trigger off", "insert", "trigger on", "commit"})
+            QTest::newRow(s) << s << "before";
+        QTest::newRow("committed") << "committed" << QStringLiteral("書き換え後");
+    }
+    void killedRewriteLeavesOldOrNewRow() {
+        QFETCH(QString, killAt);
+        QFETCH(QString, expectedName);
+        cards::newCardInsert(*m_dm, card("before"));
+        QCOMPARE(runWriter({"rewrite", killAt, "1"}), 9);
+        QCOMPARE(column("1", "SYASYU"), expectedName);
+        QVERIFY(triggerActive());
+        cards::newCardInsert(*m_dm, card("later"));
+        QCOMPARE(cards::newestKey(q()), 2);
+    }
+
+    // A new card is committed before the program can say it is saved.
+    void killedNewCardIsKeptOnceCommitted_data() {
+        QTest::addColumn<QString>("killAt");
+        QTest::addColumn<int>("cards");
+        QTest::newRow("insert") << "insert" << 0;
+        QTest::newRow("commit") << "commit" << 0;
+        QTest::newRow("committed") << "committed" << 1;
+    }
+    void killedNewCardIsKeptOnceCommitted() {
+        QFETCH(QString, killAt);
+        QCOMPARE(runWriter({"new", killAt}), 9);
+        QTEST(count(), "cards");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCards)
+#include "tst_cards.moc"

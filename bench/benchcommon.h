@@ -1,0 +1,31 @@
+#pragma once
+// Shared pieces of the benchmarks: a card database filled with realistic cards, the same search
+// fetched with the bare database client as a baseline, timing and heap figures.
+
+#include <QString>
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace bench {
+
+// Creates dir/data/DATA.FDB with the creation tool and fills it with `count` live cards with
+// Japanese names, organisations and memos. Returns the database path.
+QString makeCardDatabase(const QString& dir, int count);
+
+// The name search with an empty keyword, fetched with the bare client into one std::string per
+// cell, all rows kept. Returns the UTF-8 bytes of the rows' text.
+std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>& cells);
+
+// Median wall time of `runs` calls, in milliseconds.
+double medianMs(int runs, const std::function<void()>& work);
+
+// Bytes in use on the heap (small blocks and mapped blocks alike).
+std::size_t heapInUse();
+
+// "NAME: ratio R (goal <= G) details"
+void report(const char* name, double ratio, double goal, const QString& details);
+
+}  // namespace bench

@@ -1,0 +1,56 @@
+// The card search through the program's statement object against the bare client on 100,000
+// cards: the time to fetch and walk every row as text, and the buffered result's size.
+
+#include "benchcommon.h"
+#include "cards.h"
+#include "dm1.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    configureEmbeddedEngine();
+    QTemporaryDir dir;
+    const int cards = 100000;
+    const QString path = bench::makeCardDatabase(dir.path(), cards);
+
+    std::size_t textBytes = 0;
+    const double bare = bench::medianMs(3, [&] {
+        std::vector<std::string> cells;
+        textBytes = bench::bareNameSearch(path, cells);
+    });
+
+    std::size_t heapGrowth = 0;
+    std::size_t resultBytes = 0;
+    const double program = bench::medianMs(3, [&] {
+        TDM1 dm(dir.path());
+        dm.DataModuleCreate();
+        TIBQuery& q = dm.IBQuery1;
+        const std::size_t before = bench::heapInUse();
+        cards::prepareSearch(q, cards::SearchField::Name, QString());
+        q.Open();
+        heapGrowth = bench::heapInUse() - before;
+        resultBytes = q.resultBytes();
+        std::size_t read = 0;
+        static const char* const names[] = {"DEL_FLG1", "LYEAR", "LMONTH", "LDAY", "KEY1", "SYASYU",
+                                            "HURIGANA", "KATABAN", "KYORI", "KINGAKU", "MEMO"};
+        q.Last();
+        while (!q.Bof()) {
+            for (const char* name : names)
+                read += q.FieldByName(name).AsString().size();
+            q.Prior();
+        }
+        if (read == 0)
+            std::abort();
+    });
+
+    bench::report("store_fetch", program / bare, 1.2,
+                  QStringLiteral("program=%1ms bare=%2ms rows=%3").arg(program, 0, 'f', 0).arg(bare, 0, 'f', 0).arg(cards));
+    bench::report("store_memory", double(heapGrowth) / double(textBytes), 2.0,
+                  QStringLiteral("heap_growth=%1MB result_buffer=%2MB text=%3MB")
+                      .arg(heapGrowth / 1e6, 0, 'f', 1)
+                      .arg(resultBytes / 1e6, 0, 'f', 1)
+                      .arg(textBytes / 1e6, 0, 'f', 1));
+    return 0;
+}

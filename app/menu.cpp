@@ -61,7 +61,8 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     SpeedButton6 = formlook::flatButton(client, QStringLiteral("SpeedButton6"), QStringLiteral("閉じる"),
                                         QRect(203, 142, 137, 78));
 
-    QFrame* panel4 = formlook::captionPanel(client, QStringLiteral("Panel4"), QRect(35, 245, 305, 24), {}, {}, {});
+    QFrame* panel4 =
+        formlook::captionPanel(client, QStringLiteral("Panel4"), QRect(35, 245, 305, 24), {}, {}, {});
     Label4 = new LinkLabel(QStringLiteral("olvemark :  ") + kHomePage, panel4);
     Label4->setObjectName(QStringLiteral("Label4"));
     Label4->setPalette(panel4->palette());
@@ -76,7 +77,8 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     onClick(SpeedButton1, this, &Tmenu::SpeedButton1Click);
     onClick(SpeedButton8, this, &Tmenu::SpeedButton8Click);
     onClick(SpeedButton6, this, &Tmenu::SpeedButton6Click);
-    connect(Label4, &LinkLabel::clicked, this, [this] { messages::guarded(this, [this] { Label4Click(); }); });
+    connect(Label4, &LinkLabel::clicked, this,
+            [this] { messages::guarded(this, [this] { Label4Click(); }); });
     connect(N2, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N2Click(); }); });
     connect(N4, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N4Click(); }); });
 
@@ -84,16 +86,30 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     setFixedSize(384, 291 + bar->sizeHint().height());
 }
 
-void Tmenu::SpeedButton3Click() { mst_car->resetToNewCard(); }
+void Tmenu::SpeedButton3Click() {
+    mst_car->resetToNewCard();
+}
 
-void Tmenu::SpeedButton1Click() { kihon_ichiran->openCardList(); }
+void Tmenu::SpeedButton1Click() {
+    kihon_ichiran->openCardList();
+}
 
-void Tmenu::SpeedButton8Click() { platform::shell().openUrl(kManualPage, this); }
+void Tmenu::SpeedButton8Click() {
+    platform::shell().openUrl(kManualPage, this);
+}
 
-void Tmenu::SpeedButton6Click() { close(); }
+void Tmenu::SpeedButton6Click() {
+    close();
+}
 
-void Tmenu::Label4Click() { platform::shell().openUrl(kHomePage, this); }
+void Tmenu::Label4Click() {
+    platform::shell().openUrl(kHomePage, this);
+}
 
-void Tmenu::N2Click() { close(); }
+void Tmenu::N2Click() {
+    close();
+}
 
-void Tmenu::N4Click() { messages::showModal(varsion); }
+void Tmenu::N4Click() {
+    messages::showModal(varsion);
+}

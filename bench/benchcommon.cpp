@@ -19,11 +19,15 @@ namespace bench {
 
 namespace {
 
-IMaster* master() { return fb_get_master_interface(); }
+IMaster* master() {
+    return fb_get_master_interface();
+}
 
-const char* const kFamily[] = {"佐藤", "鈴木", "高橋", "田中", "伊藤", "渡辺", "山本", "中村", "小林", "加藤"};
+const char* const kFamily[] = {"佐藤", "鈴木", "高橋", "田中", "伊藤",
+                               "渡辺", "山本", "中村", "小林", "加藤"};
 const char* const kGiven[] = {"太郎", "花子", "健一", "美咲", "大輔", "由美", "翔太", "さくら", "誠", "陽子"};
-const char* const kOrgs[] = {"北星商事株式会社", "東和精機工業", "みなと物産", "青葉システム開発", "株式会社ひかり印刷"};
+const char* const kOrgs[] = {"北星商事株式会社", "東和精機工業", "みなと物産", "青葉システム開発",
+                             "株式会社ひかり印刷"};
 const char* const kDepts[] = {"営業部", "技術開発部", "総務課", "第二営業課", "購買部"};
 const char* const kTitles[] = {"課長", "部長", "主任", "代表取締役", "係長"};
 
@@ -51,10 +55,11 @@ QString makeCardDatabase(const QString& dir, int count) {
     try {
         IAttachment* att = attach(&st, path);
         ITransaction* tra = att->startTransaction(&st, 0, nullptr);
-        IStatement* stmt = att->prepare(&st, tra, 0,
-                                        "INSERT INTO MST_CAR (KEY1, SYASYU, HURIGANA, KATABAN, KYORI, KINGAKU, MEMO, "
-                                        "LYEAR, LMONTH, LDAY, DEL_FLG1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
-                                        3, IStatement::PREPARE_PREFETCH_METADATA);
+        IStatement* stmt =
+            att->prepare(&st, tra, 0,
+                         "INSERT INTO MST_CAR (KEY1, SYASYU, HURIGANA, KATABAN, KYORI, KINGAKU, MEMO, "
+                         "LYEAR, LMONTH, LDAY, DEL_FLG1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                         3, IStatement::PREPARE_PREFETCH_METADATA);
         IMetadataBuilder* b = master()->getMetadataBuilder(&st, 11);
         b->setType(&st, 0, SQL_LONG);
         b->setLength(&st, 0, 4);
@@ -67,10 +72,12 @@ QString makeCardDatabase(const QString& dir, int count) {
         b->release();
         std::vector<unsigned char> buf(meta->getMessageLength(&st));
         for (int k = 1; k <= count; ++k) {
-            const QString name = QString::fromUtf8(kFamily[k % 10]) + " " + QString::fromUtf8(kGiven[(k / 10) % 10]);
-            const QString memo = QStringLiteral("%1年に展示会で名刺交換。次回は新製品の件で連絡予定。担当者番号 %2")
-                                     .arg(2000 + k % 25)
-                                     .arg(k);
+            const QString name =
+                QString::fromUtf8(kFamily[k % 10]) + " " + QString::fromUtf8(kGiven[(k / 10) % 10]);
+            const QString memo =
+                QStringLiteral("%1年に展示会で名刺交換。次回は新製品の件で連絡予定。担当者番号 %2")
+                    .arg(2000 + k % 25)
+                    .arg(k);
             const QByteArray values[10] = {name.toUtf8(),
                                            QStringLiteral("やまだ たろう").toUtf8(),
                                            QByteArray(kOrgs[k % 5]),
@@ -105,7 +112,8 @@ QString makeCardDatabase(const QString& dir, int count) {
 
 std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>& cells) {
     static const char* const sql =
-        "SELECT\n  KEY1,\n  SYASYU,\n  KATABAN,\n  KINGAKU,\n  KYORI,\n  MEMO,\n  LYEAR,\n  LMONTH,\n  LDAY,\n"
+        "SELECT\n  KEY1,\n  SYASYU,\n  KATABAN,\n  KINGAKU,\n  KYORI,\n  MEMO,\n  LYEAR,\n  LMONTH,\n  "
+        "LDAY,\n"
         "  HURIGANA,\n  DEL_FLG1\nFROM\n  MST_CAR\nWHERE\n   SYASYU   Like ?      \nORDER BY\nKEY1 ASC;";
     std::size_t textBytes = 0;
     ThrowStatusWrapper st(master()->getStatus());

@@ -33,8 +33,8 @@ int main(int argc, char** argv) {
         heapGrowth = bench::heapInUse() - before;
         resultBytes = q.resultBytes();
         std::size_t read = 0;
-        static const char* const names[] = {"DEL_FLG1", "LYEAR", "LMONTH", "LDAY", "KEY1", "SYASYU",
-                                            "HURIGANA", "KATABAN", "KYORI", "KINGAKU", "MEMO"};
+        static const char* const names[] = {"DEL_FLG1", "LYEAR",   "LMONTH", "LDAY",    "KEY1", "SYASYU",
+                                            "HURIGANA", "KATABAN", "KYORI",  "KINGAKU", "MEMO"};
         q.Last();
         while (!q.Bof()) {
             for (const char* name : names)
@@ -46,7 +46,10 @@ int main(int argc, char** argv) {
     });
 
     bench::report("store_fetch", program / bare, 1.2,
-                  QStringLiteral("program=%1ms bare=%2ms rows=%3").arg(program, 0, 'f', 0).arg(bare, 0, 'f', 0).arg(cards));
+                  QStringLiteral("program=%1ms bare=%2ms rows=%3")
+                      .arg(program, 0, 'f', 0)
+                      .arg(bare, 0, 'f', 0)
+                      .arg(cards));
     bench::report("store_memory", double(heapGrowth) / double(textBytes), 2.0,
                   QStringLiteral("heap_growth=%1MB result_buffer=%2MB text=%3MB")
                       .arg(heapGrowth / 1e6, 0, 'f', 1)

@@ -57,8 +57,12 @@ std::unique_ptr<InputMethodControl>& imeSlot() {
 
 }  // namespace
 
-DesktopShell& shell() { return *shellSlot(); }
-InputMethodControl& inputMethod() { return *imeSlot(); }
+DesktopShell& shell() {
+    return *shellSlot();
+}
+InputMethodControl& inputMethod() {
+    return *imeSlot();
+}
 
 void setShell(std::unique_ptr<DesktopShell> replacement) {
     shellSlot() = replacement ? std::move(replacement) : std::make_unique<LinuxShell>();

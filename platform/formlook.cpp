@@ -18,7 +18,9 @@ void setupApplicationFont() {
     QApplication::setFont(font);
 }
 
-void fixClientSize(QWidget* window, int width, int height) { window->setFixedSize(width, height); }
+void fixClientSize(QWidget* window, int width, int height) {
+    window->setFixedSize(width, height);
+}
 
 void centreOnScreen(QWidget* window) {
     QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
@@ -38,8 +40,9 @@ QLabel* panelLabel(QFrame* panel, const QString& labelName, const QPoint& pos, c
     return label;
 }
 
-QFrame* captionPanel(QWidget* parent, const QString& panelName, const QRect& geometry, const QString& labelName,
-                     const QPoint& labelPos, const QString& text, const QColor& colour) {
+QFrame* captionPanel(QWidget* parent, const QString& panelName, const QRect& geometry,
+                     const QString& labelName, const QPoint& labelPos, const QString& text,
+                     const QColor& colour) {
     auto* panel = new QFrame(parent);
     panel->setObjectName(panelName);
     panel->setProperty("captionPanel", colour == kPanelBlue ? "blue" : "silver");

@@ -26,8 +26,9 @@ void centreOnScreen(QWidget* window);
 
 // A panel at the given geometry holding one label at labelPos, both named as the window names
 // them. Blue panels get white text.
-QFrame* captionPanel(QWidget* parent, const QString& panelName, const QRect& geometry, const QString& labelName,
-                     const QPoint& labelPos, const QString& text, const QColor& colour = kPanelBlue);
+QFrame* captionPanel(QWidget* parent, const QString& panelName, const QRect& geometry,
+                     const QString& labelName, const QPoint& labelPos, const QString& text,
+                     const QColor& colour = kPanelBlue);
 // A label placed inside an existing panel, with the panel's text colour.
 QLabel* panelLabel(QFrame* panel, const QString& labelName, const QPoint& pos, const QString& text);
 

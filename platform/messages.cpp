@@ -11,11 +11,15 @@ namespace {
 
 Handler* g_handler = nullptr;
 
-QString applicationTitle() { return QStringLiteral("名刺管理"); }
+QString applicationTitle() {
+    return QStringLiteral("名刺管理");
+}
 
 }  // namespace
 
-void setHandler(Handler* handler) { g_handler = handler; }
+void setHandler(Handler* handler) {
+    g_handler = handler;
+}
 
 void show(QWidget* parent, const QString& text) {
     if (g_handler)

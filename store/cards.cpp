@@ -24,7 +24,9 @@ void setLines(TIBQuery& q, std::initializer_list<const char*> lines) {
 
 }  // namespace
 
-void setStepObserver(std::function<void(const char*)> observer) { stepObserver() = std::move(observer); }
+void setStepObserver(std::function<void(const char*)> observer) {
+    stepObserver() = std::move(observer);
+}
 
 int keyFromText(const QString& keyText) {
     bool ok = false;
@@ -51,24 +53,48 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword) {
             param = "memo";
             break;
     }
-    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,", "  LYEAR,",
-                 "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR", "WHERE", condition,
-                 "ORDER BY", "KEY1 ASC;"});
+    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
+                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
+                 "WHERE", condition, "ORDER BY", "KEY1 ASC;"});
     q.ParamByName(QLatin1StringView(param)).setAsString(QLatin1Char('%') + keyword + QLatin1Char('%'));
 }
 
 void prepareFetch(TIBQuery& q, const QString& keyText) {
-    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,", "  LYEAR,",
-                 "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR", "WHERE",
-                 "  (KEY1    = :KEY1   )", "ORDER BY", "  KEY1;"});
+    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
+                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
+                 "WHERE", "  (KEY1    = :KEY1   )", "ORDER BY", "  KEY1;"});
     q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
 }
 
 void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag) {
-    setLines(q, {"INSERT INTO MST_CAR", "(", "  KEY1,", "  SYASYU,", "  KATABAN,", "  hurigana,", "  KINGAKU,",
-                 "  KYORI,", "  MEMO,", "  DEL_FLG1,", "  LYEAR,", "  LMONTH,", "  LDAY", ")", "VALUES", "(",
-                 "  :KEY1,", "  :SYASYU,", "  :KATABAN,", "  :hurigana,", "  :KINGAKU,", "  :KYORI,", "  :MEMO,",
-                 "  :DEL_FLG1,", "  :LYEAR,", "  :LMONTH,", "  :LDAY", ");"});
+    setLines(q, {"INSERT INTO MST_CAR",
+                 "(",
+                 "  KEY1,",
+                 "  SYASYU,",
+                 "  KATABAN,",
+                 "  hurigana,",
+                 "  KINGAKU,",
+                 "  KYORI,",
+                 "  MEMO,",
+                 "  DEL_FLG1,",
+                 "  LYEAR,",
+                 "  LMONTH,",
+                 "  LDAY",
+                 ")",
+                 "VALUES",
+                 "(",
+                 "  :KEY1,",
+                 "  :SYASYU,",
+                 "  :KATABAN,",
+                 "  :hurigana,",
+                 "  :KINGAKU,",
+                 "  :KYORI,",
+                 "  :MEMO,",
+                 "  :DEL_FLG1,",
+                 "  :LYEAR,",
+                 "  :LMONTH,",
+                 "  :LDAY",
+                 ");"});
     q.ParamByName("KEY1").setAsString(keyText);
     q.ParamByName("SYASYU").setAsString(card.name);
     q.ParamByName("KATABAN").setAsString(card.organisation);

@@ -147,7 +147,9 @@ TIBDatabase::~TIBDatabase() {
     }
 }
 
-bool TIBDatabase::Connected() const { return m_att != nullptr; }
+bool TIBDatabase::Connected() const {
+    return m_att != nullptr;
+}
 
 void TIBDatabase::Open() {
     if (m_att)
@@ -197,9 +199,13 @@ void TIBDatabase::reconnect() {
 
 TIBTransaction::TIBTransaction(TIBDatabase& db) : m_db(db) {}
 
-TIBTransaction::~TIBTransaction() { forget(); }
+TIBTransaction::~TIBTransaction() {
+    forget();
+}
 
-bool TIBTransaction::InTransaction() const { return m_tra != nullptr; }
+bool TIBTransaction::InTransaction() const {
+    return m_tra != nullptr;
+}
 
 void TIBTransaction::StartTransaction() {
     if (m_tra)
@@ -210,7 +216,8 @@ void TIBTransaction::StartTransaction() {
         Owned<IXpbBuilder> tpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::TPB, nullptr, 0)};
         for (const QString& p : Params)
             tpb.p->insertTag(st, tagFor(kTpbTags, p.trimmed()));
-        ITransaction* t = m_db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
+        ITransaction* t =
+            m_db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
         tpb.take()->dispose();
         return t;
     });
@@ -285,7 +292,8 @@ void ResultBuffer::appendRow(const char* const* cells, const std::uint16_t* leng
         m_blockSizes.push_back(size);
         m_used = 0;
     }
-    m_rows.push_back(Row{std::uint32_t(m_blocks.size() - 1), std::uint32_t(m_used), std::uint32_t(m_lengths.size())});
+    m_rows.push_back(
+        Row{std::uint32_t(m_blocks.size() - 1), std::uint32_t(m_used), std::uint32_t(m_lengths.size())});
     char* out = m_blocks.back().get() + m_used;
     for (int i = 0; i < n; ++i) {
         m_lengths.push_back(lengths[i]);
@@ -326,7 +334,9 @@ std::size_t ResultBuffer::bytesAllocated() const {
 
 // ---- TIBField ------------------------------------------------------------------------------
 
-bool TIBField::IsNull() const { return m_row < 0 || m_result->isNull(m_row, m_column); }
+bool TIBField::IsNull() const {
+    return m_row < 0 || m_result->isNull(m_row, m_column);
+}
 
 QString TIBField::AsString() const {
     if (IsNull())
@@ -431,8 +441,8 @@ struct InputMessage {
     std::vector<unsigned char> buffer;
 };
 
-void buildInput(ThrowStatusWrapper* st, const QStringList& markers, const std::vector<const TIBParam*>& values,
-                InputMessage& in) {
+void buildInput(ThrowStatusWrapper* st, const QStringList& markers,
+                const std::vector<const TIBParam*>& values, InputMessage& in) {
     if (markers.isEmpty())
         return;
     Owned<IMetadataBuilder> builder{master()->getMetadataBuilder(st, unsigned(markers.size()))};

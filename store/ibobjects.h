@@ -33,8 +33,8 @@ public:
     TIBDatabase(const TIBDatabase&) = delete;
     TIBDatabase& operator=(const TIBDatabase&) = delete;
 
-    QString DatabaseName;            // bare file path: the client opens it with the embedded engine
-    QStringList Params;              // "user_name=...", "password=...", "lc_ctype=..."
+    QString DatabaseName;  // bare file path: the client opens it with the embedded engine
+    QStringList Params;    // "user_name=...", "password=...", "lc_ctype=..."
     int SQLDialect = 3;
     TIBTransaction* DefaultTransaction = nullptr;
 
@@ -132,7 +132,8 @@ private:
 // A column of the current row. Null reads as "" or 0.
 class TIBField final {
 public:
-    TIBField(const ResultBuffer* result, int row, int column) : m_result(result), m_row(row), m_column(column) {}
+    TIBField(const ResultBuffer* result, int row, int column)
+        : m_result(result), m_row(row), m_column(column) {}
     QString AsString() const;
     qint32 AsInteger() const;
     bool IsNull() const;

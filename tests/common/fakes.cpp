@@ -1,7 +1,11 @@
 #include "fakes.h"
 
-MessageRecorder::MessageRecorder() { messages::setHandler(this); }
-MessageRecorder::~MessageRecorder() { messages::setHandler(nullptr); }
+MessageRecorder::MessageRecorder() {
+    messages::setHandler(this);
+}
+MessageRecorder::~MessageRecorder() {
+    messages::setHandler(nullptr);
+}
 
 QStringList MessageRecorder::texts(const QString& kind) const {
     QStringList out;

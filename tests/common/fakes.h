@@ -31,7 +31,9 @@ struct RecordingInputMethod final : platform::InputMethodControl {
         int sentence;
     };
     QList<Call> calls;
-    void setModes(QWidget* box, int conversion, int sentence) override { calls << Call{box, conversion, sentence}; }
+    void setModes(QWidget* box, int conversion, int sentence) override {
+        calls << Call{box, conversion, sentence};
+    }
     void setHiraganaMode(QWidget* box) override { calls << Call{box, -1, -1}; }
 };
 
@@ -47,13 +49,16 @@ public:
     ~MessageRecorder() override;
 
     QList<Shown> shown;
-    QQueue<bool> answers;                               // for ask
-    std::function<void(const Shown&)> onMessage;        // runs while the box would be open
-    std::function<void(QDialog*)> onShowModal;          // runs in place of the modal loop
+    QQueue<bool> answers;                         // for ask
+    std::function<void(const Shown&)> onMessage;  // runs while the box would be open
+    std::function<void(QDialog*)> onShowModal;    // runs in place of the modal loop
     QList<QDialog*> modals;
 
     QStringList texts(const QString& kind) const;
-    void clear() { shown.clear(); modals.clear(); }
+    void clear() {
+        shown.clear();
+        modals.clear();
+    }
 
     void show(QWidget*, const QString& text) override;
     bool ask(QWidget*, const QString& text) override;

@@ -11,7 +11,9 @@
 
 namespace testdb {
 
-QString toolPath() { return QStringLiteral(MKCARDDB_PATH); }
+QString toolPath() {
+    return QStringLiteral(MKCARDDB_PATH);
+}
 
 QString create(const QString& dir) {
     static QTemporaryDir templateDir;

@@ -68,14 +68,16 @@ class TestCards final : public QObject {
 
     bool triggerActive() {
         q().SQL.Clear();
-        q().SQL.Add("SELECT RDB$TRIGGER_INACTIVE AS OFF FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'TRG_CAR'");
+        q().SQL.Add(
+            "SELECT RDB$TRIGGER_INACTIVE AS OFF FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'TRG_CAR'");
         q().Open();
         return q().FieldByName("OFF").AsInteger() == 0;
     }
 
     void rawInsert(const QString& key, const QVariant& name, const QString& flag, const QString& org = {}) {
         q().SQL.Clear();
-        q().SQL.Add("INSERT INTO MST_CAR (KEY1, SYASYU, KATABAN, MEMO, DEL_FLG1) VALUES (:K, :N, :O, :M, :F)");
+        q().SQL.Add(
+            "INSERT INTO MST_CAR (KEY1, SYASYU, KATABAN, MEMO, DEL_FLG1) VALUES (:K, :N, :O, :M, :F)");
         q().ParamByName("K").setAsString(key);
         if (!name.isNull())
             q().ParamByName("N").setAsString(name.toString());
@@ -111,13 +113,13 @@ private slots:
         rawInsert("2", QStringLiteral("Tanaka"), "1", QStringLiteral("星野工業"));
         rawInsert("3", QStringLiteral("100%_done"), "-1", QStringLiteral("東京星"));
         rawInsert("4", QVariant(), "1", QStringLiteral("星"));  // null name
-        rawInsert("5", QString(), "1", QString());             // empty name
+        rawInsert("5", QString(), "1", QString());              // empty name
         using F = cards::SearchField;
         QCOMPARE(search(F::Name, ""), (QStringList{"5", "3", "2", "1"}));  // null never matches
         QCOMPARE(search(F::Organisation, QStringLiteral("星")), (QStringList{"4", "3", "2", "1"}));
-        QCOMPARE(search(F::Name, "tanaka"), QStringList{"2"});  // letter case is ignored
+        QCOMPARE(search(F::Name, "tanaka"), QStringList{"2"});                     // letter case is ignored
         QCOMPARE(search(F::Name, QStringLiteral("ＴＡＮＡＫＡ")), QStringList{});  // width is not
-        QCOMPARE(search(F::Name, "%"), (QStringList{"5", "3", "2", "1"}));  // wildcards work as such
+        QCOMPARE(search(F::Name, "%"), (QStringList{"5", "3", "2", "1"}));         // wildcards work as such
         QCOMPARE(search(F::Name, "_"), (QStringList{"3", "2", "1"}));
         QCOMPARE(search(F::Name, "0%_d"), QStringList{"3"});
         QCOMPARE(search(F::Memo, "memo 4"), QStringList{"4"});
@@ -132,7 +134,8 @@ private slots:
         rawInsert("41", "old", "1");
         cards::newCardInsert(*m_dm, card(QStringLiteral("新規")));
         QCOMPARE(cards::newestKey(q()), 42);
-        CardTexts changed = card(QStringLiteral("変更後"), QStringLiteral("組織"), QStringLiteral("一行目\r\n二行目"));
+        CardTexts changed =
+            card(QStringLiteral("変更後"), QStringLiteral("組織"), QStringLiteral("一行目\r\n二行目"));
         changed.month = QStringLiteral("00");
         changed.day = QStringLiteral("99");
         cards::cardRewrite(*m_dm, "42", changed, cards::kDeleted);

@@ -18,7 +18,8 @@ void run(TIBQuery& q, std::initializer_list<const char*> lines) {
         q.SQL.Add(QString::fromUtf8(l));
 }
 
-void insertRow(TIBQuery& q, const QString& key, const QString& name, const QString& flag = QStringLiteral("1")) {
+void insertRow(TIBQuery& q, const QString& key, const QString& name,
+               const QString& flag = QStringLiteral("1")) {
     run(q, {"INSERT INTO MST_CAR (KEY1, SYASYU, DEL_FLG1)", "VALUES (:key1, :Syasyu, :flag);"});
     q.ParamByName("KEY1").setAsString(key);
     q.ParamByName("syasyu").setAsString(name);
@@ -58,12 +59,18 @@ private slots:
         QTest::addColumn<QString>("sql");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("markers");
-        QTest::newRow("plain") << "WHERE (KEY1 = :KEY1 )" << "WHERE (KEY1 = ? )" << QStringList{"KEY1"};
-        QTest::newRow("repeated") << ":a, :B, :a" << "?, ?, ?" << QStringList{"a", "B", "a"};
-        QTest::newRow("quoted") << "':x' || \":y\" || :z" << "':x' || \":y\" || ?" << QStringList{"z"};
-        QTest::newRow("escaped quote") << "'it''s :no' = :yes" << "'it''s :no' = ?" << QStringList{"yes"};
-        QTest::newRow("comments") << "-- :a\n/* :b */ :c" << "-- :a\n/* :b */ ?" << QStringList{"c"};
-        QTest::newRow("no name") << "a : b, 1:2" << "a : b, 1:2" << QStringList{};
+        QTest::newRow("plain") << "WHERE (KEY1 = :KEY1 )"
+                               << "WHERE (KEY1 = ? )" << QStringList{"KEY1"};
+        QTest::newRow("repeated") << ":a, :B, :a"
+                                  << "?, ?, ?" << QStringList{"a", "B", "a"};
+        QTest::newRow("quoted") << "':x' || \":y\" || :z"
+                                << "':x' || \":y\" || ?" << QStringList{"z"};
+        QTest::newRow("escaped quote") << "'it''s :no' = :yes"
+                                       << "'it''s :no' = ?" << QStringList{"yes"};
+        QTest::newRow("comments") << "-- :a\n/* :b */ :c"
+                                  << "-- :a\n/* :b */ ?" << QStringList{"c"};
+        QTest::newRow("no name") << "a : b, 1:2"
+                                 << "a : b, 1:2" << QStringList{};
     }
     void parsesParametersOutsideQuotesAndComments() {
         QFETCH(QString, sql);
@@ -73,9 +80,10 @@ private slots:
     }
 
     void splitsScriptsWithTerminatorChanges() {
-        const QStringList s = splitSqlScript(QStringLiteral(
-            "/* head; */ CREATE TABLE T (A INT);\n-- note;\nSET TERM ^ ;\nCREATE TRIGGER X AS BEGIN a = 1; END^\n"
-            "SET TERM ; ^\nINSERT INTO T VALUES (';');"));
+        const QStringList s =
+            splitSqlScript(QStringLiteral("/* head; */ CREATE TABLE T (A INT);\n-- note;\nSET TERM ^ "
+                                          ";\nCREATE TRIGGER X AS BEGIN a = 1; END^\n"
+                                          "SET TERM ; ^\nINSERT INTO T VALUES (';');"));
         QCOMPARE(s, (QStringList{"CREATE TABLE T (A INT)", "CREATE TRIGGER X AS BEGIN a = 1; END",
                                  "INSERT INTO T VALUES (';')"}));
     }

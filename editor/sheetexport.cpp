@@ -1,5 +1,255 @@
 #include "sheetexport.h"
 
+#include "desktop.h"
+#include "messages.h"
 #include "mst_car.h"
+#include "picturefolder.h"
+#include "sheetpackage.h"
+#include "sheetpictures.h"
 
-void runSheetExport(Tmst_car&) {}
+#include <QDir>
+#include <QFile>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <xlsxwriter.h>
+
+#include <cmath>
+#include <memory>
+#include <stdexcept>
+
+namespace sheet {
+
+namespace {
+
+constexpr double kFontSize = 8;
+constexpr double kMemoRowHeight = 100;
+constexpr double kPixelsPerPoint = 96.0 / 72.0;
+constexpr qint64 kEmuPerPoint = 12700;
+// The workbook's standard font, in force while the columns are fitted: Calibri 11 points,
+// whose digits are 7 pixels wide; a column of w characters is w * 7 + 5 pixels wide.
+constexpr double kStandardFontPixels = 11 * kPixelsPerPoint;
+constexpr double kDigitPixels = 7;
+constexpr double kCellPaddingPixels = 7;
+
+[[noreturn]] void fail(const QString& text) {
+    throw std::runtime_error(text.toStdString());
+}
+
+void check(lxw_error rc) {
+    if (rc != LXW_NO_ERROR)
+        fail(QStringLiteral("シートを作成できませんでした。\r\n%1").arg(QString::fromUtf8(lxw_strerror(rc))));
+}
+
+struct WorkbookFree {
+    void operator()(lxw_workbook* wb) const { lxw_workbook_free(wb); }
+};
+
+// Busy cursor while the workbook is written: phone photos take a moment.
+class BusyCursor final {
+public:
+    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
+    BusyCursor(const BusyCursor&) = delete;
+    BusyCursor& operator=(const BusyCursor&) = delete;
+};
+
+struct Cell {
+    int row, col;
+    QString text;
+};
+
+}  // namespace
+
+QString pictureFolder(const QString& root, const QString& baseId) {
+    return picturefolder::baseFolder(root, baseId);
+}
+
+QString sheetsFolder(const QString& root) {
+    return root + QStringLiteral("/sheets");
+}
+
+QString reserveSheetFile(const QString& folder, const QString& baseId, const QDateTime& now) {
+    static const QRegularExpression unsafe(QStringLiteral("[^0-9A-Za-z]"));
+    QString key = baseId;
+    key.remove(unsafe);
+    if (key.isEmpty())
+        key = QStringLiteral("new");
+    const QString stem =
+        QStringLiteral("card-%1-%2").arg(key, now.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    for (int n = 1; n < 10000; ++n) {
+        const QString name = n == 1 ? stem : QStringLiteral("%1-%2").arg(stem).arg(n);
+        QFile file(QDir(folder).filePath(name + QStringLiteral(".xlsx")));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return file.fileName();
+        if (!file.exists())
+            fail(QStringLiteral("シートのファイルを作成できませんでした。\r\n%1\r\n%2")
+                     .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+    }
+    fail(QStringLiteral("シートのファイル名を決められませんでした。\r\n%1")
+             .arg(QDir::toNativeSeparators(folder)));
+}
+
+double fittedColumnWidth(const QStringList& texts) {
+    // Measured large and scaled down, so that no rounding of a small pixel size creeps in.
+    constexpr int kMeasurePixels = 110;
+    QFont font;
+    font.setFamilies({QStringLiteral("Calibri"), QStringLiteral("Carlito"), QStringLiteral("DejaVu Sans"),
+                      QStringLiteral("Noto Sans CJK JP")});
+    font.setPixelSize(kMeasurePixels);
+    const QFontMetricsF metrics(font);
+    double widest = 0;
+    for (const QString& text : texts)
+        for (const QString& line : text.split(QRegularExpression(QStringLiteral("\r\n|\n|\r"))))
+            widest = std::max(widest, metrics.horizontalAdvance(line));
+    if (widest <= 0)
+        return LXW_DEF_COL_WIDTH;
+    const double pixels = std::ceil(widest * kStandardFontPixels / kMeasurePixels) + kCellPaddingPixels;
+    // Whole 1/256 of a character, as column widths are kept.
+    return std::ceil((pixels - 5) / kDigitPixels * 256) / 256;
+}
+
+WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder, const QString& outputPath) {
+    WrittenSheet result;
+    const QList<SheetPicture> pictures = collectPictures(folder, &result.skipped);
+
+    QTemporaryDir work;
+    if (!work.isValid())
+        fail(QStringLiteral("作業用の一時フォルダを作成できませんでした。\r\n%1").arg(work.errorString()));
+    const QByteArray draft = QFile::encodeName(work.filePath(QStringLiteral("draft.xlsx")));
+    QByteArray tmpdir = QFile::encodeName(work.path());
+    lxw_workbook_options options{};
+    options.tmpdir = tmpdir.data();
+    std::unique_ptr<lxw_workbook, WorkbookFree> workbook(workbook_new_opt(draft.constData(), &options));
+    if (!workbook)
+        fail(QStringLiteral("シートを作成できませんでした。"));
+    lxw_worksheet* ws = workbook_add_worksheet(workbook.get(), nullptr);
+    if (!ws)
+        fail(QStringLiteral("シートを作成できませんでした。"));
+
+    lxw_format* plain = workbook_add_format(workbook.get());
+    format_set_font_size(plain, kFontSize);
+    lxw_format* grid = workbook_add_format(workbook.get());
+    format_set_font_size(grid, kFontSize);
+    format_set_border(grid, LXW_BORDER_THIN);
+    lxw_format* memo = workbook_add_format(workbook.get());
+    format_set_font_size(memo, kFontSize);
+    format_set_border(memo, LXW_BORDER_THIN);
+    format_set_text_wrap(memo);
+
+    // Rows and columns as in the card sheet's design: A1 the title, B2:G5 the framed card.
+    const QList<Cell> cells = {
+        {0, 0, QStringLiteral("名刺情報")},
+        {1, 1, QStringLiteral("名前")},
+        {1, 2, texts.name},
+        {2, 1, QStringLiteral("ふりがな")},
+        {2, 2, texts.reading},
+        {1, 4, QStringLiteral("組織名")},
+        {1, 5, texts.organisation},
+        {3, 1, QStringLiteral("部署名")},
+        {3, 2, texts.department},
+        {2, 4, QStringLiteral("身分")},
+        {2, 5, texts.position},
+        {4, 1, QStringLiteral("メモ")},
+    };
+    constexpr int kGridTop = 1, kGridBottom = 4, kGridLeft = 1, kGridRight = 6, kMemoRow = 4, kMemoCol = 2;
+    bool written[kGridBottom + 1][kGridRight + 1] = {};
+    QStringList columnTexts[kGridRight + 1];
+    for (const Cell& cell : cells) {
+        const QByteArray utf8 = cell.text.toUtf8();
+        const bool inGrid = cell.row >= kGridTop;
+        check(worksheet_write_string(ws, lxw_row_t(cell.row), lxw_col_t(cell.col), utf8.constData(),
+                                     inGrid ? grid : plain));
+        written[cell.row][cell.col] = true;
+        columnTexts[cell.col] << cell.text;
+    }
+    // Every cell of the frame carries the lines, the empty ones too.
+    for (int row = kGridTop; row < kMemoRow; ++row)
+        for (int col = kGridLeft; col <= kGridRight; ++col)
+            if (!written[row][col])
+                check(worksheet_write_blank(ws, lxw_row_t(row), lxw_col_t(col), grid));
+    // The merged memo cell is left out of the column fit, as spreadsheets do with merged cells.
+    const QByteArray memoText = texts.memo.toUtf8();
+    check(worksheet_merge_range(ws, kMemoRow, kMemoCol, kMemoRow, kGridRight, memoText.constData(), memo));
+
+    // The column fit first, at the standard font; then 8 points everywhere, the empty cells
+    // included through the row and column formats.
+    for (int col = 0; col <= kGridRight; ++col)
+        check(worksheet_set_column(ws, lxw_col_t(col), lxw_col_t(col), fittedColumnWidth(columnTexts[col]),
+                                   plain));
+    check(worksheet_set_column(ws, kGridRight + 1, LXW_COL_MAX - 1, LXW_DEF_COL_WIDTH, plain));
+    for (int row = 0; row <= kMemoRow; ++row)
+        check(worksheet_set_row(ws, lxw_row_t(row), row == kMemoRow ? kMemoRowHeight : LXW_DEF_ROW_HEIGHT,
+                                plain));
+
+    QList<AnchorBox> boxes;
+    QList<MediaSource> media;
+    QList<QByteArray> descriptions;  // the writer keeps pointers until the workbook is closed
+    for (const SheetPicture& picture : pictures) {
+        const int k = int(boxes.size());
+        const QPointF at = picturePosition(k);
+        const QSizeF size = pictureSize(picture.pixels);
+        MediaSource source;
+        source.placeholder = placeholderPicture(picture.format, k);
+        if (picture.pngData.isEmpty())
+            source.file = picture.path;
+        else
+            source.data = picture.pngData;
+        media << source;
+        descriptions << picture.entry.toUtf8();
+
+        lxw_image_options image{};
+        image.x_offset = int32_t(std::lround(at.x() * kPixelsPerPoint));
+        image.y_offset = int32_t(std::lround(at.y() * kPixelsPerPoint));
+        image.x_scale = size.width() * kPixelsPerPoint;
+        image.y_scale = size.height() * kPixelsPerPoint;
+        image.object_position = LXW_OBJECT_DONT_MOVE_DONT_SIZE;
+        image.description = descriptions.last().data();
+        check(worksheet_insert_image_buffer_opt(
+            ws, 0, 0, reinterpret_cast<const unsigned char*>(media.last().placeholder.constData()),
+            size_t(media.last().placeholder.size()), &image));
+        boxes << AnchorBox{qint64(std::llround(at.x() * kEmuPerPoint)),
+                           qint64(std::llround(at.y() * kEmuPerPoint)),
+                           qint64(std::llround(size.width() * kEmuPerPoint)),
+                           qint64(std::llround(size.height() * kEmuPerPoint))};
+        result.placed << picture.entry;
+    }
+
+    const lxw_error closed = workbook_close(workbook.release());
+    check(closed);
+    finishPackage(QFile::decodeName(draft), outputPath, boxes, media);
+    return result;
+}
+
+}  // namespace sheet
+
+void runSheetExport(Tmst_car& editor) {
+    const cards::CardTexts texts = editor.cardTexts();
+    const QString baseId = editor.Label13 ? editor.Label13->text() : QStringLiteral("---");
+    const QString root = QDir::currentPath();
+    QString path;
+    bool opened = false;
+    {
+        sheet::BusyCursor busy;
+        const QString folder = sheet::sheetsFolder(root);
+        if (!QDir().mkpath(folder))
+            sheet::fail(QStringLiteral("シートを保存するフォルダを作成できませんでした。\r\n%1")
+                            .arg(QDir::toNativeSeparators(folder)));
+        path = sheet::reserveSheetFile(folder, baseId, QDateTime::currentDateTime());
+        try {
+            sheet::writeCardSheet(texts, sheet::pictureFolder(root, baseId), path);
+        } catch (...) {
+            QFile::remove(path);
+            throw;
+        }
+        opened = platform::shell().openDocument(path, &editor);
+    }
+    if (!opened)
+        messages::show(&editor, QStringLiteral("シートを開くプログラムが見つかりませんでした。\r\n"
+                                               "シートは次の場所に保存してあります。\r\n%1")
+                                    .arg(QDir::toNativeSeparators(path)));
+}

@@ -1,7 +1,38 @@
 #pragma once
 // The card sheet: one card with its pictures laid out on a new spreadsheet workbook.
 
+#include "cards.h"
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
 class Tmst_car;
+
+namespace sheet {
+
+struct WrittenSheet {
+    QStringList placed;   // picture entries on the sheet, in their order
+    QStringList skipped;  // entries of the picture folder that are no readable picture
+};
+
+// The card's picture folder below root, as the editor's picture list reads it.
+QString pictureFolder(const QString& root, const QString& baseId);
+// The folder that keeps every sheet written in the card folder root.
+QString sheetsFolder(const QString& root);
+// Creates a new empty file in folder under a name no earlier sheet has and returns its path;
+// nothing is ever overwritten. Throws when the folder takes no new file.
+QString reserveSheetFile(const QString& folder, const QString& baseId, const QDateTime& now);
+// Column width in character units that a spreadsheet's column fit gives these texts in the
+// workbook's standard font.
+double fittedColumnWidth(const QStringList& texts);
+
+// Writes the workbook of one card to outputPath: the texts (memo lines separated by CR LF) and
+// the readable pictures of pictureFolder. Throws std::runtime_error with a message for the user.
+WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& pictureFolder,
+                            const QString& outputPath);
+
+}  // namespace sheet
 
 // Writes a new workbook for the card the editor shows and hands it to the desktop's
 // spreadsheet program. Throws on a failure to write; the editor is only read.

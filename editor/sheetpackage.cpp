@@ -1,0 +1,209 @@
+#include "sheetpackage.h"
+
+#include <QBuffer>
+#include <QDateTime>
+#include <QFile>
+#include <QHash>
+#include <QImage>
+#include <QRegularExpression>
+
+#include <minizip/unzip.h>
+#include <minizip/zip.h>
+
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+namespace sheet {
+
+namespace {
+
+[[noreturn]] void fail(const QString& text) {
+    throw std::runtime_error(text.toStdString());
+}
+
+QString writeFailure(const QString& path) {
+    return QStringLiteral("シートのファイルを書き込めませんでした。\r\n%1").arg(path);
+}
+
+struct UnzipCloser {
+    void operator()(void* f) const { unzClose(f); }
+};
+struct ZipCloser {
+    void operator()(void* f) const { zipClose(f, nullptr); }
+};
+
+QByteArray readEntry(unzFile in, quint64 size, const QString& draft) {
+    if (unzOpenCurrentFile(in) != UNZ_OK)
+        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+    QByteArray data(qsizetype(size), Qt::Uninitialized);
+    qsizetype got = 0;
+    while (got < data.size()) {
+        const int n = unzReadCurrentFile(in, data.data() + got,
+                                         unsigned(std::min<qsizetype>(data.size() - got, 1 << 20)));
+        if (n <= 0)
+            break;
+        got += n;
+    }
+    const bool crcOk = unzCloseCurrentFile(in) == UNZ_OK;
+    if (got != data.size() || !crcOk)
+        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+    return data;
+}
+
+zip_fileinfo entryTime() {
+    const QDateTime now = QDateTime::currentDateTime();
+    zip_fileinfo info{};
+    info.tmz_date.tm_year = uInt(now.date().year());
+    info.tmz_date.tm_mon = uInt(now.date().month() - 1);
+    info.tmz_date.tm_mday = uInt(now.date().day());
+    info.tmz_date.tm_hour = uInt(now.time().hour());
+    info.tmz_date.tm_min = uInt(now.time().minute());
+    info.tmz_date.tm_sec = uInt(now.time().second());
+    return info;
+}
+
+// Pictures are stored: JPEG and PNG data does not deflate any further.
+void writeEntry(zipFile out, const QByteArray& name, bool stored, qint64 size, const QString& output,
+                const std::function<bool(zipFile)>& body) {
+    const zip_fileinfo info = entryTime();
+    const int zip64 = size >= 0xffffffffLL ? 1 : 0;
+    if (zipOpenNewFileInZip64(out, name.constData(), &info, nullptr, 0, nullptr, 0, nullptr,
+                              stored ? 0 : Z_DEFLATED, stored ? 0 : Z_DEFAULT_COMPRESSION, zip64) != ZIP_OK)
+        fail(writeFailure(output));
+    const bool written = body(out);
+    if (zipCloseFileInZip(out) != ZIP_OK || !written)
+        fail(writeFailure(output));
+}
+
+bool writeBytes(zipFile out, const QByteArray& data) {
+    for (qsizetype done = 0; done < data.size();) {
+        const unsigned n = unsigned(std::min<qsizetype>(data.size() - done, 1 << 20));
+        if (zipWriteInFileInZip(out, data.constData() + done, n) != ZIP_OK)
+            return false;
+        done += n;
+    }
+    return true;
+}
+
+}  // namespace
+
+QByteArray placeholderPicture(const QByteArray& format, int k) {
+    QImage image(1, 1, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, format.constData());
+    // Readers stop at the end of the image; the trailing mark only makes the bytes unique.
+    data += QByteArray("\0tavrona-picture-", 17) + QByteArray::number(k);
+    return data;
+}
+
+QByteArray absoluteAnchors(const QByteArray& drawingXml, const QList<AnchorBox>& boxes) {
+    static const QRegularExpression anchor(
+        QStringLiteral("<xdr:twoCellAnchor\\b[^>]*>\\s*<xdr:from>.*?</xdr:from>\\s*<xdr:to>.*?</xdr:to>(.*?)"
+                       "</xdr:twoCellAnchor>"),
+        QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression offset(QStringLiteral("<a:off x=\"\\d+\" y=\"\\d+\"/>"));
+    static const QRegularExpression extent(QStringLiteral("<a:ext cx=\"\\d+\" cy=\"\\d+\"/>"));
+
+    const QString xml = QString::fromUtf8(drawingXml);
+    QString result;
+    qsizetype from = 0;
+    int k = 0;
+    for (auto it = anchor.globalMatch(xml); it.hasNext(); ++k) {
+        const QRegularExpressionMatch m = it.next();
+        if (k >= boxes.size())
+            break;
+        const AnchorBox& b = boxes[k];
+        QString body = m.captured(1);
+        body.replace(offset, QStringLiteral("<a:off x=\"%1\" y=\"%2\"/>").arg(b.x).arg(b.y));
+        body.replace(extent, QStringLiteral("<a:ext cx=\"%1\" cy=\"%2\"/>").arg(b.cx).arg(b.cy));
+        result += xml.mid(from, m.capturedStart() - from);
+        result +=
+            QStringLiteral("<xdr:absoluteAnchor><xdr:pos x=\"%1\" y=\"%2\"/><xdr:ext cx=\"%3\" cy=\"%4\"/>")
+                .arg(b.x)
+                .arg(b.y)
+                .arg(b.cx)
+                .arg(b.cy);
+        result += body + QStringLiteral("</xdr:absoluteAnchor>");
+        from = m.capturedEnd();
+    }
+    if (k != boxes.size())
+        fail(QStringLiteral("シートの画像の配置を書けませんでした（画像 %1 枚に対し配置 %2 件）。")
+                 .arg(boxes.size())
+                 .arg(k));
+    result += xml.mid(from);
+    return result.toUtf8();
+}
+
+void finishPackage(const QString& draft, const QString& output, const QList<AnchorBox>& boxes,
+                   const QList<MediaSource>& media) {
+    QHash<QByteArray, qsizetype> byPlaceholder;
+    for (qsizetype i = 0; i < media.size(); ++i)
+        byPlaceholder.insert(media[i].placeholder, i);
+    QList<bool> used(media.size(), false);
+    bool drawingSeen = false;
+
+    std::unique_ptr<void, UnzipCloser> in(unzOpen64(QFile::encodeName(draft).constData()));
+    if (!in)
+        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+    std::unique_ptr<void, ZipCloser> out(
+        zipOpen64(QFile::encodeName(output).constData(), APPEND_STATUS_CREATE));
+    if (!out)
+        fail(writeFailure(output));
+
+    int rc = unzGoToFirstFile(in.get());
+    for (; rc == UNZ_OK; rc = unzGoToNextFile(in.get())) {
+        unz_file_info64 info{};
+        char nameBuffer[1024];
+        if (unzGetCurrentFileInfo64(in.get(), &info, nameBuffer, sizeof nameBuffer, nullptr, 0, nullptr, 0) !=
+            UNZ_OK)
+            fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+        const QByteArray name(nameBuffer);
+        QByteArray data = readEntry(in.get(), info.uncompressed_size, draft);
+
+        if (name.startsWith("xl/media/")) {
+            const auto found = byPlaceholder.constFind(data);
+            if (found == byPlaceholder.cend()) {
+                writeEntry(out.get(), name, true, data.size(), output,
+                           [&](zipFile z) { return writeBytes(z, data); });
+                continue;
+            }
+            const MediaSource& source = media[*found];
+            used[*found] = true;
+            if (source.file.isEmpty()) {
+                writeEntry(out.get(), name, true, source.data.size(), output,
+                           [&](zipFile z) { return writeBytes(z, source.data); });
+                continue;
+            }
+            QFile file(source.file);
+            if (!file.open(QIODevice::ReadOnly))
+                fail(QStringLiteral("画像を読めませんでした。\r\n%1\r\n%2")
+                         .arg(source.file, file.errorString()));
+            writeEntry(out.get(), name, true, file.size(), output, [&](zipFile z) {
+                QByteArray chunk;
+                while (!(chunk = file.read(1 << 20)).isEmpty())
+                    if (!writeBytes(z, chunk))
+                        return false;
+                return file.error() == QFileDevice::NoError;
+            });
+            continue;
+        }
+        if (name.startsWith("xl/drawings/drawing") && name.endsWith(".xml")) {
+            data = absoluteAnchors(data, boxes);
+            drawingSeen = true;
+        }
+        writeEntry(out.get(), name, false, data.size(), output,
+                   [&](zipFile z) { return writeBytes(z, data); });
+    }
+    if (rc != UNZ_END_OF_LIST_OF_FILE)
+        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+    if ((!boxes.isEmpty() && !drawingSeen) || used.contains(false))
+        fail(QStringLiteral("シートの画像を書き込めませんでした。"));
+    if (zipClose(out.release(), nullptr) != ZIP_OK)
+        fail(writeFailure(output));
+}
+
+}  // namespace sheet

@@ -1,0 +1,97 @@
+// The card sheet with 30 phone-size photos against zip packing the same files, in one run:
+// at zip's default level (what the workbook writer would do on its own) and stored.
+
+#include "benchcommon.h"
+#include "sheetexport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QImage>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kPictures = 30;
+constexpr int kRuns = 3;
+
+// A photo-like picture: a smooth gradient with grain, which JPEG keeps at a few megabytes.
+void writePhoto(const QString& path, int seed) {
+    QImage image(4000, 3000, QImage::Format_RGB32);
+    QRandomGenerator random(quint32(seed + 1));
+    for (int y = 0; y < image.height(); ++y) {
+        auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int grain = int(random.generate() & 31) - 16;
+            line[x] = qRgb(qBound(0, (x + seed * 40) / 16 + grain, 255), qBound(0, y / 12 + grain, 255),
+                           qBound(0, (x + y) / 28 + grain, 255));
+        }
+    }
+    image.save(path, "jpeg", 85);
+}
+
+double zipMs(const QString& folder, const QStringList& files, const QString& level, const QString& archive) {
+    return bench::medianMs(kRuns, [&] {
+        QFile::remove(archive);
+        QProcess zip;
+        zip.setWorkingDirectory(folder);
+        zip.start(QStringLiteral("zip"), QStringList{QStringLiteral("-q"), level, archive} + files);
+        zip.waitForFinished(-1);
+        if (zip.exitCode() != 0)
+            std::fprintf(stderr, "zip failed: %s\n", zip.readAllStandardError().constData());
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (QStandardPaths::findExecutable(QStringLiteral("zip")).isEmpty()) {
+        std::printf("sheet_export: skipped (zip is not installed)\n");
+        return 0;
+    }
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("image/7/base"));
+    QDir().mkpath(folder);
+    QStringList files;
+    qint64 bytes = 0;
+    for (int i = 0; i < kPictures; ++i) {
+        const QString name = QStringLiteral("IMG_%1.jpg").arg(1000 + i);
+        writePhoto(QDir(folder).filePath(name), i);
+        files << name;
+        bytes += QFileInfo(QDir(folder).filePath(name)).size();
+    }
+
+    cards::CardTexts texts;
+    texts.name = QStringLiteral("山田 太郎");
+    texts.reading = QStringLiteral("やまだ たろう");
+    texts.organisation = QStringLiteral("株式会社オルヴェ商事");
+    texts.memo = QStringLiteral("展示会で名刺交換\r\n次回訪問は来月");
+    const QString output = dir.filePath(QStringLiteral("card.xlsx"));
+    int placed = 0;
+    const double exportMs = bench::medianMs(kRuns, [&] {
+        QFile::remove(output);
+        placed = int(sheet::writeCardSheet(texts, folder, output).placed.size());
+    });
+    const double defaultMs =
+        zipMs(folder, files, QStringLiteral("-6"), dir.filePath(QStringLiteral("d.zip")));
+    const double storeMs = zipMs(folder, files, QStringLiteral("-0"), dir.filePath(QStringLiteral("s.zip")));
+
+    const QString sizes = QStringLiteral("pictures=%1 input=%2MB sheet=%3MB")
+                              .arg(placed)
+                              .arg(bytes / 1e6, 0, 'f', 1)
+                              .arg(QFileInfo(output).size() / 1e6, 0, 'f', 1);
+    bench::report("sheet_export", exportMs / defaultMs, 1.2,
+                  QStringLiteral("export=%1ms zip_default=%2ms %3")
+                      .arg(exportMs, 0, 'f', 0)
+                      .arg(defaultMs, 0, 'f', 0)
+                      .arg(sizes));
+    std::printf("sheet_export_vs_store: ratio %.2f export=%.0fms zip_store=%.0fms\n", exportMs / storeMs,
+                exportMs, storeMs);
+    return 0;
+}

@@ -1,22 +1,369 @@
 #include "mst_car.h"
 
+#include "desktop.h"
+#include "dm1.h"
+#include "formlook.h"
+#include "memobox.h"
+#include "messages.h"
+#include "picturearea.h"
+#include "picturefolder.h"
+#include "pictureloader.h"
 #include "sheetexport.h"
 
+#include <QDate>
+#include <QDir>
+#include <QFrame>
+#include <QInputMethodEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+
 Tmst_car* mst_car = nullptr;
+
+namespace {
+
+const QString kNoKey = QStringLiteral("---");
+
+// The picture list reports a selection made with the keyboard; programmatic selections (the
+// opening of a card) call ListBox1Click themselves and must not show the picture twice.
+class PictureList final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+    std::function<void()> onKeyboardSelect;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        const int before = currentRow();
+        QListWidget::keyPressEvent(event);
+        if (currentRow() != before && onKeyboardSelect)
+            onKeyboardSelect();
+    }
+};
+
+class FixedRowHeight final : public QStyledItemDelegate {
+public:
+    FixedRowHeight(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), m_height};
+    }
+
+private:
+    int m_height;
+};
+
+bool isDateBox(const Tmst_car& w, const QObject* o) {
+    return o == w.Edit1 || o == w.Edit2 || o == w.Edit3;
+}
+
+bool isDigitOrBackspace(QChar c) {
+    return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('\b');
+}
+
+QString digitsOnly(const QString& text) {
+    QString out;
+    for (QChar c : text) {
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            out += c;
+    }
+    return out;
+}
+
+QLineEdit* editBox(QWidget* parent, const char* name, const QRect& geometry, int maxLength,
+                   const QString& accessibleName) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setGeometry(geometry);
+    box->setMaxLength(maxLength);
+    box->setAccessibleName(accessibleName);
+    return box;
+}
+
+// A label that names changing text fills the rest of its panel, so that longer texts show.
+void widenToPanel(QLabel* label) {
+    const QWidget* panel = label->parentWidget();
+    label->resize(panel->width() - label->x() - 4, label->height());
+}
+
+}  // namespace
+
+QString newCardDateText(const QDate& today) {
+    return today.toString(QStringLiteral("yyyy/MM/dd"));
+}
+
+NewCardDate cutDateText(const QString& text) {
+    return {text.mid(0, 4), text.mid(5, 2), text.mid(8, 2)};
+}
+
+QString Tmst_car::savedMessage() {
+    const QString gap(6, QChar(0x3000));
+    return QStringLiteral("\r\n") + gap + QStringLiteral("登録しました。") + gap + QStringLiteral("\r\n");
+}
 
 Tmst_car::Tmst_car(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("mst_car"));
     setWindowTitle(QStringLiteral("名刺登録"));
+    formlook::fixClientSize(this, 724, 561);
+    buildControls();
+    connectHandlers();
+    // The first showing starts in the name box; later showings keep the last focus.
+    Edit4->setFocus();
 }
 
-void Tmst_car::resetToNewCard() {}
-void Tmst_car::SpeedButton1Click() {}
-void Tmst_car::SpeedButton2Click() { close(); }
-void Tmst_car::SpeedButton3Click() {}
-void Tmst_car::SpeedButton4Click() {}
-void Tmst_car::SpeedButton5Click() {}
-void Tmst_car::SpeedButton6Click() {}
-void Tmst_car::ListBox1Click() {}
-void Tmst_car::Button1Click() { runSheetExport(*this); }
-bool Tmst_car::refreshPictureList() { return false; }
-cards::CardTexts Tmst_car::cardTexts() const { return {}; }
+void Tmst_car::buildControls() {
+    using formlook::captionPanel;
+    captionPanel(this, "Panel8", {8, 8, 57, 25}, "Label7", {8, 6}, QStringLiteral("日　付"));
+    Edit1 = editBox(this, "Edit1", {71, 10, 34, 21}, 4, QStringLiteral("年"));
+    captionPanel(this, "Panel9", {111, 8, 26, 25}, "Label8", {7, 6}, QStringLiteral("年"));
+    Edit2 = editBox(this, "Edit2", {143, 10, 26, 21}, 2, QStringLiteral("月"));
+    captionPanel(this, "Panel10", {172, 8, 26, 25}, "Label9", {7, 6}, QStringLiteral("月"));
+    Edit3 = editBox(this, "Edit3", {204, 10, 26, 21}, 2, QStringLiteral("日"));
+    captionPanel(this, "Panel11", {233, 8, 26, 25}, "Label10", {8, 6}, QStringLiteral("日"));
+
+    QFrame* panel13 =
+        captionPanel(this, "Panel13", {274, 8, 249, 24}, "Label12", {5, 5}, QStringLiteral("base-ID"));
+    Label13 = formlook::panelLabel(panel13, "Label13", {69, 5}, kNoKey);
+    widenToPanel(Label13);
+    QFrame* panel1 = captionPanel(this, "Panel1", {529, 8, 187, 24}, "Label1", {5, 5}, kNoKey);
+    Label1 = panel1->findChild<QLabel*>(QStringLiteral("Label1"));
+
+    captionPanel(this, "Panel3", {8, 38, 57, 24}, "Label2", {8, 5}, QStringLiteral("名　前"));
+    Edit4 = editBox(this, "Edit4", {71, 38, 188, 21}, 150, QStringLiteral("名　前"));
+    captionPanel(this, "Panel4", {272, 38, 57, 24}, "Label3", {8, 5}, QStringLiteral("組織名"));
+    Edit5 = editBox(this, "Edit5", {335, 38, 188, 21}, 150, QStringLiteral("組織名"));
+    QFrame* panel14 = captionPanel(this, "Panel14", {529, 38, 187, 24}, "Label14", {5, 5}, kNoKey);
+    Label14 = panel14->findChild<QLabel*>(QStringLiteral("Label14"));
+    widenToPanel(Label14);
+
+    captionPanel(this, "Panel12", {8, 68, 57, 24}, "Label11", {8, 5}, QStringLiteral("ふりがな"));
+    Edit8 = editBox(this, "Edit8", {71, 68, 188, 21}, 150, QStringLiteral("ふりがな"));
+    captionPanel(this, "Panel6", {272, 68, 57, 24}, "Label5", {8, 5}, QStringLiteral("身　分"));
+    Edit7 = editBox(this, "Edit7", {335, 68, 188, 21}, 100, QStringLiteral("身　分"));
+
+    auto* list = new PictureList(this);
+    list->setObjectName(QStringLiteral("ListBox1"));
+    list->setGeometry(529, 68, 187, 175);
+    list->setUniformItemSizes(true);
+    list->setItemDelegate(new FixedRowHeight(13, list));
+    list->setAccessibleName(QStringLiteral("画像一覧"));
+    list->onKeyboardSelect = [this] { messages::guarded(this, [this] { ListBox1Click(); }); };
+    ListBox1 = list;
+
+    captionPanel(this, "Panel5", {8, 96, 57, 24}, "Label4", {8, 5}, QStringLiteral("部署名"));
+    Edit6 = editBox(this, "Edit6", {71, 96, 188, 21}, 150, QStringLiteral("部署名"));
+
+    captionPanel(this, "Panel7", {8, 126, 57, 24}, "Label6", {10, 6}, QStringLiteral("その他"));
+    auto* memo = new MemoBox(this);
+    memo->setObjectName(QStringLiteral("Memo1"));
+    memo->setGeometry(71, 126, 452, 117);
+    memo->setTabChangesFocus(true);
+    memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    memo->setAccessibleName(QStringLiteral("その他"));
+    Memo1 = memo;
+
+    QFrame* panel2 = captionPanel(this, "Panel2", {71, 247, 452, 261}, {}, {}, {}, formlook::kPanelSilver);
+    Image1 = new PictureArea(panel2);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setGeometry(9, 8, 432, 241);
+
+    SpeedButton3 = formlook::flatButton(this, "SpeedButton3", QStringLiteral("登録"), {6, 514, 87, 46});
+    SpeedButton4 = formlook::flatButton(this, "SpeedButton4", QStringLiteral("更新"), {109, 514, 87, 46});
+    SpeedButton1 =
+        formlook::flatButton(this, "SpeedButton1", QStringLiteral("フォルダを開く"), {213, 514, 87, 46});
+    Button1 = new QPushButton(QStringLiteral("エクセル表示"), this);
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button1->setGeometry(317, 514, 87, 46);
+    Button1->setFocusPolicy(Qt::StrongFocus);
+    Button1->setAutoDefault(false);  // Enter in a box must not start the export
+    SpeedButton5 =
+        formlook::flatButton(this, "SpeedButton5", QStringLiteral("データ削除"), {421, 514, 87, 46});
+    SpeedButton6 =
+        formlook::flatButton(this, "SpeedButton6", QStringLiteral("データ復元"), {525, 514, 87, 46});
+    SpeedButton2 = formlook::flatButton(this, "SpeedButton2", QStringLiteral("閉じる"), {629, 514, 87, 46});
+    for (QPushButton* b :
+         {SpeedButton1, SpeedButton2, SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6})
+        b->setAutoDefault(false);
+
+    // Keyboard order: name, reading, department, organisation, position, memo, year, month,
+    // day, picture list, export, and round to the name box.
+    const QList<QWidget*> order{Edit4, Edit8, Edit6, Edit5,    Edit7,  Memo1,
+                                Edit1, Edit2, Edit3, ListBox1, Button1};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+    setTabOrder(Button1, Edit4);
+
+    for (QLineEdit* box : {Edit1, Edit2, Edit3, Edit4, Edit8})
+        box->installEventFilter(this);
+}
+
+void Tmst_car::connectHandlers() {
+    const auto onClick = [this](QPushButton* button, void (Tmst_car::*handler)()) {
+        connect(button, &QPushButton::clicked, this,
+                [this, handler] { messages::guarded(this, [this, handler] { (this->*handler)(); }); });
+    };
+    onClick(SpeedButton1, &Tmst_car::SpeedButton1Click);
+    onClick(SpeedButton2, &Tmst_car::SpeedButton2Click);
+    onClick(SpeedButton3, &Tmst_car::SpeedButton3Click);
+    onClick(SpeedButton4, &Tmst_car::SpeedButton4Click);
+    onClick(SpeedButton5, &Tmst_car::SpeedButton5Click);
+    onClick(SpeedButton6, &Tmst_car::SpeedButton6Click);
+    onClick(Button1, &Tmst_car::Button1Click);
+    connect(ListBox1, &QListWidget::itemClicked, this,
+            [this] { messages::guarded(this, [this] { ListBox1Click(); }); });
+}
+
+bool Tmst_car::eventFilter(QObject* watched, QEvent* event) {
+    if (isDateBox(*this, watched)) {
+        if (event->type() == QEvent::KeyPress) {
+            // Keys without text (Delete, arrows) pass; any text but digits and backspace is
+            // dropped, the clipboard shortcuts' control characters included.
+            auto* key = static_cast<QKeyEvent*>(event);
+            const QString text = key->text();
+            if (text.isEmpty())
+                return false;
+            if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
+                return true;
+            return !std::all_of(text.begin(), text.end(), isDigitOrBackspace);
+        }
+        if (event->type() == QEvent::InputMethod) {
+            // Text committed by an input method arrives here, not as key presses.
+            auto* im = static_cast<QInputMethodEvent*>(event);
+            const QString kept = digitsOnly(im->commitString());
+            if (kept == im->commitString())
+                return false;
+            QInputMethodEvent filtered(im->preeditString(), im->attributes());
+            filtered.setCommitString(kept, im->replacementStart(), im->replacementLength());
+            static_cast<QLineEdit*>(watched)->event(&filtered);
+            return true;
+        }
+        return false;
+    }
+    if (watched == Edit8) {
+        if (event->type() == QEvent::FocusIn)
+            platform::inputMethod().setModes(Edit8, 11, 0);  // full-width katakana
+        else if (event->type() == QEvent::FocusOut)
+            platform::inputMethod().setModes(Edit8, 1, 8);  // kana input, phrase prediction
+    } else if (watched == Edit4 && event->type() == QEvent::FocusIn) {
+        platform::inputMethod().setHiraganaMode(Edit4);
+    }
+    return false;
+}
+
+void Tmst_car::resetFields(const QDate& today) {
+    const NewCardDate date = cutDateText(newCardDateText(today));
+    Edit1->setText(date.year);
+    Edit2->setText(date.month);
+    Edit3->setText(date.day);
+    for (QLineEdit* box : {Edit4, Edit5, Edit6, Edit7, Edit8})
+        box->clear();
+    Memo1->clear();
+    Label13->setText(kNoKey);
+    Image1->clear();
+    ListBox1->clear();
+    SpeedButton1->setEnabled(false);
+    SpeedButton5->setEnabled(false);
+    SpeedButton6->setEnabled(false);
+}
+
+void Tmst_car::resetToNewCard() {
+    resetFields(QDate::currentDate());
+    formlook::centreOnScreen(this);
+    messages::showModal(this);
+}
+
+cards::CardTexts Tmst_car::cardTexts() const {
+    QString memo = Memo1->toPlainText();
+    memo.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return {Edit4->text(), Edit8->text(), Edit5->text(), Edit6->text(), Edit7->text(),
+            memo,          Edit1->text(), Edit2->text(), Edit3->text()};
+}
+
+void Tmst_car::SpeedButton1Click() {
+    if (Label13->text() == kNoKey)
+        return;
+    const QString folder = picturefolder::prepare(QDir::currentPath(), cards::keyFromText(Label13->text()));
+    platform::shell().openFolder(folder, this);
+}
+
+void Tmst_car::SpeedButton2Click() {
+    close();
+}
+
+void Tmst_car::SpeedButton3Click() {
+    if (Edit1->text().isEmpty()) {
+        messages::show(this, QStringLiteral("年が入力されていません。"));
+    } else if (Edit2->text().isEmpty()) {
+        messages::show(this, QStringLiteral("月が入力されていません。"));
+    } else if (Edit3->text().isEmpty()) {
+        messages::show(this, QStringLiteral("日にちが入力されていません。"));
+    } else if (Edit4->text().isEmpty() && Edit8->text().isEmpty()) {
+        messages::show(this, QStringLiteral("名前かふりがなが入力されていません。"));
+    } else if (messages::ask(this, QStringLiteral("登録しますか？"))) {
+        if (Label13->text() == kNoKey) {
+            cards::newCardInsert(*DM1, cardTexts());
+            messages::show(this, savedMessage());
+            // The key is read only after the message, so a failing read leaves "---" and the
+            // next save inserts again rather than rewriting a wrong card.
+            Label13->setText(QString::number(cards::newestKey(DM1->IBQuery1)));
+            SpeedButton1->setEnabled(true);
+        } else {
+            cards::cardRewrite(*DM1, Label13->text(), cardTexts(), cards::kLive);
+            messages::show(this, savedMessage());
+        }
+    }
+    refreshPictureList();
+}
+
+void Tmst_car::SpeedButton4Click() {
+    refreshPictureList();
+}
+
+void Tmst_car::rewriteWithFlag(const QString& question, const QString& flag, const QString& done) {
+    if (Label13->text() == kNoKey || !messages::ask(this, question)) {
+        close();
+        return;
+    }
+    cards::cardRewrite(*DM1, Label13->text(), cardTexts(), flag);
+    for (QLineEdit* box : {Edit4, Edit5, Edit6, Edit7, Edit8})
+        box->clear();
+    Memo1->clear();
+    messages::show(this, done);
+    close();
+}
+
+void Tmst_car::SpeedButton5Click() {
+    rewriteWithFlag(QStringLiteral("削除しますか？"), cards::kDeleted, QStringLiteral("削除しました。"));
+}
+
+void Tmst_car::SpeedButton6Click() {
+    rewriteWithFlag(QStringLiteral("復活しますか？"), cards::kLive, QStringLiteral("復活しました。"));
+}
+
+bool Tmst_car::refreshPictureList() {
+    QStringList names;
+    const bool listed =
+        picturefolder::listEntries(picturefolder::baseFolder(QDir::currentPath(), Label13->text()), names);
+    ListBox1->clear();
+    ListBox1->addItems(names);
+    ListBox1->setCurrentRow(-1);
+    return listed;
+}
+
+void Tmst_car::ListBox1Click() {
+    const QListWidgetItem* item = ListBox1->currentItem();
+    if (item && item->isSelected())
+        Label14->setText(item->text());
+    const QString path =
+        picturefolder::baseFolder(QDir::currentPath(), Label13->text()) + QLatin1Char('/') + Label14->text();
+    // Entries without a displayable ending (Thumbs.db, subfolders) load nothing and keep the
+    // picture shown before.
+    if (!picturefolder::hasDisplayableEnding(path))
+        return;
+    Image1->setPicture(pictureloader::loadFitted(path, Image1->size()));
+}
+
+void Tmst_car::Button1Click() {
+    runSheetExport(*this);
+}

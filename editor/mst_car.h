@@ -5,6 +5,7 @@
 
 #include <QDialog>
 
+class QDate;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -12,26 +13,34 @@ class QPlainTextEdit;
 class QPushButton;
 class PictureArea;
 
+// The date of a new card, cut at fixed positions from "yyyy/MM/dd": characters 1-4, 6-7 and
+// 9-10, fewer where the text is shorter.
+struct NewCardDate {
+    QString year, month, day;
+};
+QString newCardDateText(const QDate& today);
+NewCardDate cutDateText(const QString& text);
+
 class Tmst_car final : public QDialog {
     Q_OBJECT
 public:
     explicit Tmst_car(QWidget* parent = nullptr);
 
     // Controls, named as the window's design names them.
-    QLineEdit* Edit1 = nullptr;  // year
-    QLineEdit* Edit2 = nullptr;  // month
-    QLineEdit* Edit3 = nullptr;  // day
-    QLineEdit* Edit4 = nullptr;  // name
-    QLineEdit* Edit5 = nullptr;  // organisation
-    QLineEdit* Edit6 = nullptr;  // department
-    QLineEdit* Edit7 = nullptr;  // position
-    QLineEdit* Edit8 = nullptr;  // reading (ふりがな)
-    QPlainTextEdit* Memo1 = nullptr;  // memo
-    QLabel* Label1 = nullptr;         // always "---"
-    QLabel* Label13 = nullptr;        // base-ID: the card key, or "---" for a card without one
-    QLabel* Label14 = nullptr;        // file-name label: the picture entry last chosen
-    QListWidget* ListBox1 = nullptr;  // picture list
-    PictureArea* Image1 = nullptr;    // image area
+    QLineEdit* Edit1 = nullptr;           // year
+    QLineEdit* Edit2 = nullptr;           // month
+    QLineEdit* Edit3 = nullptr;           // day
+    QLineEdit* Edit4 = nullptr;           // name
+    QLineEdit* Edit5 = nullptr;           // organisation
+    QLineEdit* Edit6 = nullptr;           // department
+    QLineEdit* Edit7 = nullptr;           // position
+    QLineEdit* Edit8 = nullptr;           // reading (ふりがな)
+    QPlainTextEdit* Memo1 = nullptr;      // memo
+    QLabel* Label1 = nullptr;             // always "---"
+    QLabel* Label13 = nullptr;            // base-ID: the card key, or "---" for a card without one
+    QLabel* Label14 = nullptr;            // file-name label: the picture entry last chosen
+    QListWidget* ListBox1 = nullptr;      // picture list
+    PictureArea* Image1 = nullptr;        // image area
     QPushButton* SpeedButton1 = nullptr;  // フォルダを開く
     QPushButton* SpeedButton2 = nullptr;  // 閉じる
     QPushButton* SpeedButton3 = nullptr;  // 登録
@@ -42,6 +51,8 @@ public:
 
     // Reset to a new card dated today, then show the window modally (the main menu's 名刺登録).
     void resetToNewCard();
+    // The reset without the showing, for the given day.
+    void resetFields(const QDate& today);
 
     // Handlers; each may throw, the connection to its control runs it inside messages::guarded.
     void SpeedButton1Click();  // open the picture folder
@@ -50,13 +61,28 @@ public:
     void SpeedButton4Click();  // refresh the picture list
     void SpeedButton5Click();  // delete the card
     void SpeedButton6Click();  // restore the card
-    void ListBox1Click();      // show the selected picture
-    void Button1Click();       // sheet export
+    // Shows the selected picture. Throws PictureLoadError when an entry with a displayable
+    // ending cannot be shown; the file-name label then names it and the previous picture stays.
+    void ListBox1Click();
+    void Button1Click();  // sheet export
 
     // Refreshes the picture list; true when the picture folder could be listed.
     bool refreshPictureList();
     // The nine field texts as the boxes hold them, the memo with CR LF line breaks.
     cards::CardTexts cardTexts() const;
+
+    // The message shown after a card is saved.
+    static QString savedMessage();
+
+protected:
+    // Digit filter of the date boxes and the input-method modes of the name and reading boxes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildControls();
+    void connectHandlers();
+    // Delete and restore: one procedure with its question, flag and closing message.
+    void rewriteWithFlag(const QString& question, const QString& flag, const QString& done);
 };
 
 extern Tmst_car* mst_car;

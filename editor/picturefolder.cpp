@@ -1,0 +1,65 @@
+#include "picturefolder.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <dirent.h>
+
+namespace picturefolder {
+
+namespace {
+
+// Name-only presence test: a plain file bearing the name counts as well.
+bool hasEntryNamed(const QString& folder, const QString& name) {
+    QStringList names;
+    listEntries(folder, names);
+    for (const QString& n : names) {
+        if (n.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString baseFolder(const QString& root, const QString& keyText) {
+    return root + QStringLiteral("/image/") + keyText + QStringLiteral("/base");
+}
+
+bool listEntries(const QString& folder, QStringList& names) {
+    names.clear();
+    // readdir keeps the file system's own order, which a QDir listing would not promise.
+    DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return false;
+    while (const dirent* entry = ::readdir(dir)) {
+        const char* n = entry->d_name;
+        if ((n[0] == '.' && n[1] == '\0') || (n[0] == '.' && n[1] == '.' && n[2] == '\0'))
+            continue;
+        names << QFile::decodeName(n);
+    }
+    ::closedir(dir);
+    return true;
+}
+
+QString prepare(const QString& root, int key) {
+    const QString k = QString::number(key);
+    const QString image = root + QStringLiteral("/image");
+    const QString cardFolder = image + QLatin1Char('/') + k;
+    const QString base = cardFolder + QStringLiteral("/base");
+    // Creation failures are not reported: the file manager shows what is there.
+    if (!hasEntryNamed(image, k)) {
+        QDir().mkpath(cardFolder);
+        QDir().mkpath(base);
+    }
+    if (!hasEntryNamed(cardFolder, QStringLiteral("base")))
+        QDir().mkpath(base);
+    return base + QLatin1Char('/');
+}
+
+bool hasDisplayableEnding(const QString& path) {
+    static const QStringList endings{"jpg", "JPG", "peg", "PEG", "bmp", "BMP", "png", "PNG", "gif", "GIF"};
+    return path.size() >= 3 && endings.contains(path.right(3));
+}
+
+}  // namespace picturefolder

@@ -1,0 +1,461 @@
+// The card editor window on the offscreen platform: layout, the new-card reset, the date boxes'
+// digit filter, input-method modes, the memo's limit, saving, deleting and restoring, with the
+// database read back after each write.
+
+#include "editorfixture.h"
+#include "picturearea.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QDate>
+#include <QFile>
+#include <QInputMethodEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+
+namespace {
+
+// One key event per character: QTest::keyClicks cannot send Japanese or full-width text.
+void typeText(QWidget* w, const QString& text) {
+    for (QChar c : text)
+        QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+}
+
+void commitText(QWidget* w, const QString& text) {
+    QInputMethodEvent e;
+    e.setCommitString(text);
+    QApplication::sendEvent(w, &e);
+}
+
+}  // namespace
+
+class TestEditor final : public QObject {
+    Q_OBJECT
+
+    EditorFixture f;
+    Tmst_car* w = nullptr;
+
+    // A card as the list's opening leaves it: saved, its texts in the boxes, its key shown.
+    QString loadCard(const QString& name, const QString& flag = cards::kLive) {
+        cards::CardTexts t{name, "よみ", "組織", "部署", "身分", "一行目\r\n二行目", "2020", "01", "02"};
+        cards::newCardInsert(*DM1, t);
+        const QString key = QString::number(cards::newestKey(DM1->IBQuery1));
+        if (flag != cards::kLive)
+            cards::cardRewrite(*DM1, key, t, flag);
+        w->Label13->setText(key);
+        w->Edit1->setText(t.year);
+        w->Edit2->setText(t.month);
+        w->Edit3->setText(t.day);
+        w->Edit4->setText(t.name);
+        w->Edit8->setText(t.reading);
+        w->Edit5->setText(t.organisation);
+        w->Edit6->setText(t.department);
+        w->Edit7->setText(t.position);
+        w->Memo1->setPlainText(t.memo);
+        w->SpeedButton1->setEnabled(true);
+        w->SpeedButton5->setEnabled(flag != cards::kDeleted);
+        w->SpeedButton6->setEnabled(flag == cards::kDeleted);
+        f.messages->clear();
+        return key;
+    }
+
+    void fillNewCard() {
+        w->resetFields(QDate(2021, 3, 31));
+        w->Edit4->setText(QStringLiteral("山田 太郎"));
+        w->Edit8->setText(QStringLiteral("やまだ たろう"));
+        w->Edit5->setText(QStringLiteral("山田商事"));
+        w->Edit6->setText(QStringLiteral("営業部"));
+        w->Edit7->setText(QStringLiteral("課長"));
+        w->Memo1->setPlainText(QStringLiteral("一行目\n二行目"));
+    }
+
+private slots:
+    void init() {
+        QVERIFY(f.setUp());
+        w = mst_car;
+    }
+    void cleanup() { f.tearDown(); }
+
+    void layoutMatchesTheDesign_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");
+        QTest::addColumn<int>("limit");  // typing limit of edit boxes, 0 for other controls
+        QTest::addColumn<QString>("accessible");
+        QTest::newRow("year") << "Edit1" << QRect(71, 10, 34, 21) << 4 << "年";
+        QTest::newRow("month") << "Edit2" << QRect(143, 10, 26, 21) << 2 << "月";
+        QTest::newRow("day") << "Edit3" << QRect(204, 10, 26, 21) << 2 << "日";
+        QTest::newRow("name") << "Edit4" << QRect(71, 38, 188, 21) << 150 << "名　前";
+        QTest::newRow("organisation") << "Edit5" << QRect(335, 38, 188, 21) << 150 << "組織名";
+        QTest::newRow("department") << "Edit6" << QRect(71, 96, 188, 21) << 150 << "部署名";
+        QTest::newRow("position") << "Edit7" << QRect(335, 68, 188, 21) << 100 << "身　分";
+        QTest::newRow("reading") << "Edit8" << QRect(71, 68, 188, 21) << 150 << "ふりがな";
+        QTest::newRow("memo") << "Memo1" << QRect(71, 126, 452, 117) << 0 << "その他";
+        QTest::newRow("list") << "ListBox1" << QRect(529, 68, 187, 175) << 0 << "";
+        QTest::newRow("image panel") << "Panel2" << QRect(71, 247, 452, 261) << 0 << "";
+        QTest::newRow("image") << "Image1" << QRect(9, 8, 432, 241) << 0 << "";
+        QTest::newRow("base-ID panel") << "Panel13" << QRect(274, 8, 249, 24) << 0 << "";
+        QTest::newRow("save") << "SpeedButton3" << QRect(6, 514, 87, 46) << 0 << "";
+        QTest::newRow("export") << "Button1" << QRect(317, 514, 87, 46) << 0 << "";
+        QTest::newRow("close") << "SpeedButton2" << QRect(629, 514, 87, 46) << 0 << "";
+    }
+    void layoutMatchesTheDesign() {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(int, limit);
+        QFETCH(QString, accessible);
+        QCOMPARE(w->size(), QSize(724, 561));
+        QCOMPARE(w->minimumSize(), w->maximumSize());
+        auto* control = w->findChild<QWidget*>(name);
+        QVERIFY(control);
+        QCOMPARE(control->geometry(), geometry);
+        if (auto* box = qobject_cast<QLineEdit*>(control))
+            QCOMPARE(box->maxLength(), limit);
+        if (!accessible.isEmpty())
+            QCOMPARE(control->accessibleName(), accessible);
+    }
+
+    void focusGoesRoundInTheDesignedOrderAndSkipsFlatButtons() {
+        QStringList chain;
+        QWidget* x = w->Edit4;
+        do {
+            if (x->focusPolicy() & Qt::TabFocus)
+                chain << x->objectName();
+            x = x->nextInFocusChain();
+        } while (x != w->Edit4);
+        QCOMPARE(chain, (QStringList{"Edit4", "Edit8", "Edit6", "Edit5", "Edit7", "Memo1", "Edit1", "Edit2",
+                                     "Edit3", "ListBox1", "Button1"}));
+        QCOMPARE(w->Label1->text(), QStringLiteral("---"));
+    }
+
+    void resetCutsTheDateAtFixedPositions_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("parts");
+        QTest::newRow("usual") << newCardDateText(QDate(2021, 3, 31)) << QStringList{"2021", "03", "31"};
+        QTest::newRow("leading zeros kept")
+            << newCardDateText(QDate(2021, 3, 5)) << QStringList{"2021", "03", "05"};
+        QTest::newRow("no leading zeros") << "2021/3/5" << QStringList{"2021", "3/", ""};
+        QTest::newRow("short") << "202" << QStringList{"202", "", ""};
+    }
+    void resetCutsTheDateAtFixedPositions() {
+        QFETCH(QString, text);
+        QFETCH(QStringList, parts);
+        const NewCardDate d = cutDateText(text);
+        QCOMPARE((QStringList{d.year, d.month, d.day}), parts);
+    }
+
+    void resetEmptiesTheCardButKeepsTheFileName() {
+        loadCard(QStringLiteral("前の名刺"));
+        w->ListBox1->addItem(QStringLiteral("a.jpg"));
+        w->Label14->setText(QStringLiteral("a.jpg"));
+        w->Image1->setPicture(QImage(10, 10, QImage::Format_RGB32));
+        int shownModally = 0;
+        f.messages->onShowModal = [&](QDialog* d) { shownModally += d == w; };
+        w->resetToNewCard();
+        QCOMPARE(shownModally, 1);
+        const QDate today = QDate::currentDate();
+        QCOMPARE(w->Edit1->text(), today.toString("yyyy"));
+        QCOMPARE(w->Edit2->text(), today.toString("MM"));
+        QCOMPARE(w->Edit3->text(), today.toString("dd"));
+        for (QLineEdit* box : {w->Edit4, w->Edit5, w->Edit6, w->Edit7, w->Edit8})
+            QVERIFY(box->text().isEmpty());
+        QVERIFY(w->Memo1->toPlainText().isEmpty());
+        QCOMPARE(w->Label13->text(), QStringLiteral("---"));
+        QCOMPARE(w->ListBox1->count(), 0);
+        QVERIFY(w->Image1->picture().isNull());
+        QCOMPARE(w->Label14->text(), QStringLiteral("a.jpg"));
+        QVERIFY(!w->SpeedButton1->isEnabled());
+        QVERIFY(!w->SpeedButton5->isEnabled());
+        QVERIFY(!w->SpeedButton6->isEnabled());
+        QVERIFY(w->SpeedButton3->isEnabled() && w->SpeedButton4->isEnabled() && w->Button1->isEnabled());
+    }
+
+    void dateBoxesTakeOnlyAsciiDigits_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("digits") << "12"
+                                << "12";
+        QTest::newRow("letters, minus, space") << "1a-2 b"
+                                               << "12";
+        QTest::newRow("full-width digit") << "1２3"
+                                          << "13";
+        QTest::newRow("Japanese") << "年1"
+                                  << "1";
+        QTest::newRow("more than the limit") << "123456"
+                                             << "1234";
+    }
+    void dateBoxesTakeOnlyAsciiDigits() {
+        QFETCH(QString, typed);
+        QFETCH(QString, expected);
+        w->Edit1->clear();
+        typeText(w->Edit1, typed);
+        QCOMPARE(w->Edit1->text(), expected);
+        // The same rule for text committed by an input method.
+        w->Edit2->clear();
+        commitText(w->Edit2, typed);
+        QCOMPARE(w->Edit2->text(), expected.left(2));
+    }
+
+    void dateBoxesKeepBackspaceAndRefusePasteShortcut() {
+        w->Edit3->setText(QStringLiteral("31"));
+        w->Edit3->end(false);
+        QTest::keyClick(w->Edit3, Qt::Key_Backspace);
+        QCOMPARE(w->Edit3->text(), QStringLiteral("3"));
+        QApplication::clipboard()->setText(QStringLiteral("9"));
+        QTest::keyClick(w->Edit3, Qt::Key_V, Qt::ControlModifier);
+        QTest::sendKeyEvent(QTest::Click, w->Edit3, Qt::Key_V, QString(QChar(0x16)), Qt::ControlModifier);
+        QCOMPARE(w->Edit3->text(), QStringLiteral("3"));
+        // Keys without text still work: Delete after moving left.
+        QTest::keyClick(w->Edit3, Qt::Key_Home);
+        QTest::keyClick(w->Edit3, Qt::Key_Delete);
+        QCOMPARE(w->Edit3->text(), QString());
+    }
+
+    void readingAndNameBoxesAskForTheirInputModes() {
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        w->Edit5->setFocus();
+        f.inputMethod->calls.clear();
+        w->Edit4->setFocus();
+        w->Edit8->setFocus();
+        w->Edit1->setFocus();  // a box without an input mode
+        const auto& calls = f.inputMethod->calls;
+        QCOMPARE(calls.size(), 3);
+        QCOMPARE(calls[0].box, w->Edit4);
+        QCOMPARE(calls[0].conversion, -1);  // hiragana mode
+        QCOMPARE(calls[1].box, w->Edit8);
+        QCOMPARE((QList<int>{calls[1].conversion, calls[1].sentence}), (QList<int>{11, 0}));
+        QCOMPARE(calls[2].box, w->Edit8);
+        QCOMPARE((QList<int>{calls[2].conversion, calls[2].sentence}), (QList<int>{1, 8}));
+    }
+
+    void memoCountsLineBreaksAsTwoForTypingAndPasting() {
+        auto* memo = w->Memo1;
+        memo->setPlainText(QString(4997, QLatin1Char('x')));
+        memo->moveCursor(QTextCursor::End);
+        QTest::keyClick(memo, Qt::Key_Return);  // 4999: fits
+        QCOMPARE(memo->toPlainText().size(), 4998);
+        QTest::keyClick(memo, Qt::Key_Return);  // would be 5001
+        QCOMPARE(memo->toPlainText().size(), 4998);
+        typeText(memo, QStringLiteral("あい"));  // only the first fits
+        QVERIFY(memo->toPlainText().endsWith(QStringLiteral("\nあ")));
+
+        // A paste is cut to fit; a break that does not fit whole is left out.
+        memo->setPlainText(QString(4990, QLatin1Char('x')));
+        memo->moveCursor(QTextCursor::End);
+        QApplication::clipboard()->setText(QStringLiteral("1234\r\n5678\r\n90"));
+        memo->paste();
+        QCOMPARE(memo->toPlainText().mid(4990), QStringLiteral("1234\n5678"));
+        // Replacing a selection gives its room back.
+        memo->selectAll();
+        QApplication::clipboard()->setText(QString(6000, QLatin1Char('y')));
+        memo->paste();
+        QCOMPARE(memo->toPlainText().size(), 5000);
+        // Text the program puts in is not cut.
+        memo->setPlainText(QString(5100, QLatin1Char('z')));
+        QCOMPARE(memo->toPlainText().size(), 5100);
+    }
+
+    void memoTravelsWithCrLf() {
+        w->Memo1->setPlainText(QStringLiteral("一\r\n二\r\n\r\n三"));
+        QCOMPARE(w->Memo1->document()->blockCount(), 4);
+        QCOMPARE(w->cardTexts().memo, QStringLiteral("一\r\n二\r\n\r\n三"));
+        w->Memo1->clear();
+        typeText(w->Memo1, QStringLiteral("a"));
+        QTest::keyClick(w->Memo1, Qt::Key_Return);
+        typeText(w->Memo1, QStringLiteral("b"));
+        QCOMPARE(w->cardTexts().memo, QStringLiteral("a\r\nb"));
+    }
+
+    void saveStopsAtTheFirstFailingCheck_data() {
+        QTest::addColumn<QStringList>("boxes");  // year, month, day, name, reading
+        QTest::addColumn<QString>("message");
+        QTest::newRow("all empty") << QStringList{"", "", "", "", ""} << "年が入力されていません。";
+        QTest::newRow("month") << QStringList{"2021", "", "", "", ""} << "月が入力されていません。";
+        QTest::newRow("day") << QStringList{"2021", "3", "", "名", ""} << "日にちが入力されていません。";
+        QTest::newRow("name or reading")
+            << QStringList{"2021", "3", "1", "", ""} << "名前かふりがなが入力されていません。";
+    }
+    void saveStopsAtTheFirstFailingCheck() {
+        QFETCH(QStringList, boxes);
+        QFETCH(QString, message);
+        w->resetFields(QDate(2021, 3, 31));
+        QLineEdit* order[] = {w->Edit1, w->Edit2, w->Edit3, w->Edit4, w->Edit8};
+        for (int i = 0; i < 5; ++i)
+            order[i]->setText(boxes[i]);
+        w->ListBox1->addItem(QStringLiteral("stale"));
+        w->SpeedButton3->click();
+        QCOMPARE(f.messages->texts("show"), QStringList{message});
+        QVERIFY(f.messages->texts("ask").isEmpty());
+        QCOMPARE(w->ListBox1->count(), 0);  // refreshed for "---"
+        QVERIFY(f.committedCards().isEmpty());
+    }
+
+    void declinedSaveWritesNothingButRefreshesTheList() {
+        const QString key = loadCard(QStringLiteral("元の名前"));
+        w->Edit4->setText(QStringLiteral("変えた名前"));
+        QDir().mkpath(f.cardFolder(key));
+        QFile(f.cardFolder(key) + "/new.jpg").open(QIODevice::WriteOnly);
+        f.messages->answers << false;
+        w->SpeedButton3->click();
+        QCOMPARE(f.messages->texts("ask"), QStringList{"登録しますか？"});
+        QVERIFY(f.messages->texts("show").isEmpty());
+        QCOMPARE(f.committedCards()[key.toInt()]["SYASYU"], QStringLiteral("元の名前"));
+        QCOMPARE(w->ListBox1->count(), 1);
+        QCOMPARE(w->ListBox1->item(0)->text(), QStringLiteral("new.jpg"));
+    }
+
+    void newCardGetsItsKeyAfterTheMessageAndStaysOneCard() {
+        fillNewCard();
+        int committedWhileShown = -1;
+        QString baseIdWhileShown;
+        f.messages->onMessage = [&](const MessageRecorder::Shown& s) {
+            if (s.kind == "show") {
+                baseIdWhileShown = w->Label13->text();
+                committedWhileShown = int(f.committedCards().size());
+            }
+        };
+        w->SpeedButton3->click();
+        QCOMPARE(f.messages->texts("show"), QStringList{Tmst_car::savedMessage()});
+        QCOMPARE(Tmst_car::savedMessage(), QStringLiteral("\r\n　　　　　　登録しました。　　　　　　\r\n"));
+        QCOMPARE(baseIdWhileShown, QStringLiteral("---"));
+        QCOMPARE(committedWhileShown, 1);  // saved for good before it is reported
+
+        auto cardsNow = f.committedCards();
+        QCOMPARE(cardsNow.size(), 1);
+        const int key = cardsNow.firstKey();
+        QCOMPARE(w->Label13->text(), QString::number(key));
+        QVERIFY(w->SpeedButton1->isEnabled());
+        QVERIFY(!w->SpeedButton5->isEnabled() && !w->SpeedButton6->isEnabled());
+        const auto row = cardsNow[key];
+        QCOMPARE(row["SYASYU"], QStringLiteral("山田 太郎"));
+        QCOMPARE(row["HURIGANA"], QStringLiteral("やまだ たろう"));
+        QCOMPARE(row["KATABAN"], QStringLiteral("山田商事"));
+        QCOMPARE(row["KYORI"], QStringLiteral("営業部"));
+        QCOMPARE(row["KINGAKU"], QStringLiteral("課長"));
+        QCOMPARE(row["MEMO"], QStringLiteral("一行目\r\n二行目"));
+        QCOMPARE((QStringList{row["LYEAR"], row["LMONTH"], row["LDAY"]}), (QStringList{"2021", "03", "31"}));
+        QCOMPARE(row["DEL_FLG1"], cards::kLive);
+
+        // Saved again: the same card rewritten under its key.
+        w->Edit4->setText(QStringLiteral("山田 次郎"));
+        w->SpeedButton3->click();
+        cardsNow = f.committedCards();
+        QCOMPARE(cardsNow.size(), 1);
+        QCOMPARE(cardsNow[key]["SYASYU"], QStringLiteral("山田 次郎"));
+        QCOMPARE(w->Label13->text(), QString::number(key));
+    }
+
+    void savesWhatTheBoxesHold_data() {
+        QTest::addColumn<QStringList>("boxes");  // year, month, day, name, reading
+        QTest::newRow("name without reading") << QStringList{"2021", "03", "31", "名前だけ", ""};
+        QTest::newRow("reading without name") << QStringList{"2021", "03", "31", "", "ふりがなだけ"};
+        QTest::newRow("no range checks") << QStringList{"0000", "00", "99", "日付", ""};
+        QTest::newRow("a space is content") << QStringList{" ", " ", " ", " ", ""};
+    }
+    void savesWhatTheBoxesHold() {
+        QFETCH(QStringList, boxes);
+        w->resetFields(QDate(2021, 3, 31));
+        QLineEdit* order[] = {w->Edit1, w->Edit2, w->Edit3, w->Edit4, w->Edit8};
+        for (int i = 0; i < 5; ++i)
+            order[i]->setText(boxes[i]);
+        w->SpeedButton3->click();
+        QVERIFY(f.messages->texts("error").isEmpty());
+        const auto cardsNow = f.committedCards();
+        QCOMPARE(cardsNow.size(), 1);
+        const auto row = cardsNow.first();
+        QCOMPARE((QStringList{row["LYEAR"], row["LMONTH"], row["LDAY"], row["SYASYU"], row["HURIGANA"]}),
+                 boxes);
+    }
+
+    void savingADeletedCardMakesItLive() {
+        const QString key = loadCard(QStringLiteral("削除済み"), cards::kDeleted);
+        w->SpeedButton3->click();
+        QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], cards::kLive);
+        QVERIFY(w->SpeedButton6->isEnabled());  // enabled states are left alone
+    }
+
+    void deleteAndRestoreRewriteTheCardWithTheFlag_data() {
+        QTest::addColumn<QString>("startFlag");
+        QTest::addColumn<bool>("del");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<QString>("done");
+        QTest::addColumn<QString>("endFlag");
+        QTest::newRow("delete") << cards::kLive << true << "削除しますか？"
+                                << "削除しました。" << cards::kDeleted;
+        QTest::newRow("restore") << cards::kDeleted << false << "復活しますか？"
+                                 << "復活しました。" << cards::kLive;
+    }
+    void deleteAndRestoreRewriteTheCardWithTheFlag() {
+        QFETCH(QString, startFlag);
+        QFETCH(bool, del);
+        QFETCH(QString, question);
+        QFETCH(QString, done);
+        QFETCH(QString, endFlag);
+        const QString key = loadCard(QStringLiteral("元の名前"), startFlag);
+        w->show();
+        w->Edit4->setText(QStringLiteral("未保存の名前"));
+        w->Edit1->clear();
+        QStringList boxesWhileShown;
+        f.messages->onMessage = [&](const MessageRecorder::Shown& s) {
+            if (s.kind == "show")
+                boxesWhileShown = QStringList{w->Edit4->text(), w->Edit5->text(),  w->Edit6->text(),
+                                              w->Edit7->text(), w->Edit8->text(),  w->Memo1->toPlainText(),
+                                              w->Edit2->text(), w->Label13->text()};
+        };
+        (del ? w->SpeedButton5 : w->SpeedButton6)->click();
+        QCOMPARE(f.messages->texts("ask"), QStringList{question});
+        QCOMPARE(f.messages->texts("show"), QStringList{done});
+        QCOMPARE(boxesWhileShown, (QStringList{"", "", "", "", "", "", "01", key}));
+        QVERIFY(!w->isVisible());
+        const auto cardsNow = f.committedCards();
+        QCOMPARE(cardsNow.size(), 1);
+        const auto row = cardsNow[key.toInt()];
+        QCOMPARE(row["DEL_FLG1"], endFlag);
+        QCOMPARE(row["SYASYU"], QStringLiteral("未保存の名前"));
+        QCOMPARE(row["LYEAR"], QString());
+        QCOMPARE(row["MEMO"], QStringLiteral("一行目\r\n二行目"));
+    }
+
+    void declinedOrKeylessDeleteClosesAndWritesNothing() {
+        const QString key = loadCard(QStringLiteral("元の名前"));
+        w->show();
+        w->Edit4->setText(QStringLiteral("変えた名前"));
+        f.messages->answers << false;
+        w->SpeedButton5->click();
+        QVERIFY(!w->isVisible());
+        QCOMPARE(w->Edit4->text(), QStringLiteral("変えた名前"));
+        QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], cards::kLive);
+
+        w->show();
+        w->Label13->setText(QStringLiteral("---"));
+        f.messages->clear();
+        w->SpeedButton6Click();
+        QVERIFY(!w->isVisible());
+        QVERIFY(f.messages->shown.isEmpty());
+    }
+
+    void failedRewriteKeepsTheBoxesAndTheWindow() {
+        loadCard(QStringLiteral("元の名前"));
+        w->show();
+        w->Label13->setText(QStringLiteral("12a"));  // no card key: the store refuses it
+        w->SpeedButton5->click();
+        QCOMPARE(f.messages->texts("error").size(), 1);
+        QVERIFY(f.messages->texts("show").isEmpty());
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->Edit4->text(), QStringLiteral("元の名前"));
+
+        f.messages->clear();
+        w->ListBox1->addItem(QStringLiteral("stale"));
+        w->SpeedButton3->click();
+        QCOMPARE(f.messages->texts("error").size(), 1);
+        QVERIFY(f.messages->texts("show").isEmpty());
+        QCOMPARE(w->ListBox1->count(), 1);  // a failed save does not refresh
+    }
+};
+
+QTEST_MAIN(TestEditor)
+#include "tst_editor.moc"

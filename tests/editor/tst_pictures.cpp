@@ -1,0 +1,345 @@
+// The picture folder below the working directory: creating and opening it, listing it in the
+// file system's order, and showing its pictures in the image area, including the files people
+// actually leave there (huge, empty, broken, misnamed).
+
+#include "editorfixture.h"
+#include "picturearea.h"
+#include "picturefolder.h"
+#include "pictureloader.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImageWriter>
+#include <QLabel>
+#include <QListWidget>
+#include <QProcess>
+#include <QPushButton>
+#include <QTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+void writeImage(const QString& path, const QSize& size, const char* format, QColor colour = Qt::darkCyan) {
+    QImage img(size, QImage::Format_RGB32);
+    img.fill(colour);
+    QImageWriter writer(path, format);
+    QVERIFY2(writer.write(img), qPrintable(writer.errorString()));
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+quint32 crc32(const QByteArray& data) {
+    quint32 crc = 0xffffffffu;
+    for (char ch : data) {
+        crc ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A PNG that declares width x height but holds only a header: what a decompression bomb looks
+// like to the reader before decoding.
+QByteArray pngHeaderOnly(quint32 width, quint32 height) {
+    auto be = [](quint32 v) {
+        QByteArray b(4, 0);
+        for (int i = 0; i < 4; ++i)
+            b[i] = char(v >> (24 - 8 * i));
+        return b;
+    };
+    QByteArray ihdr = "IHDR" + be(width) + be(height) + QByteArray("\x08\x00\x00\x00\x00", 5);
+    const QByteArray idat = "IDAT" + QByteArray(16, 0);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + be(13) + ihdr + be(crc32(ihdr)) + be(16) + idat +
+           be(crc32(idat));
+}
+
+}  // namespace
+
+class TestPictures final : public QObject {
+    Q_OBJECT
+
+    EditorFixture f;
+    Tmst_car* w = nullptr;
+
+    QString base(const QString& key = QStringLiteral("12")) const { return f.cardFolder(key); }
+
+    // Selects an entry as a user would and shows it, the way a click does.
+    void choose(const QString& name) {
+        const auto items = w->ListBox1->findItems(name, Qt::MatchExactly);
+        QCOMPARE(items.size(), 1);
+        w->ListBox1->setCurrentItem(items.first());
+        messages::guarded(w, [this] { w->ListBox1Click(); });
+    }
+
+private slots:
+    void init() {
+        QVERIFY(f.setUp());
+        w = mst_car;
+        w->Label13->setText(QStringLiteral("12"));
+    }
+    void cleanup() { f.tearDown(); }
+
+    void openFolderCreatesOnlyMissingLevels_data() {
+        QTest::addColumn<QStringList>("folders");  // present before, below the card folder root
+        QTest::addColumn<QStringList>("files");
+        QTest::addColumn<bool>("baseExistsAfter");
+        QTest::newRow("nothing yet") << QStringList{} << QStringList{} << true;
+        QTest::newRow("image only") << QStringList{"image"} << QStringList{} << true;
+        QTest::newRow("card folder without base") << QStringList{"image/12"} << QStringList{} << true;
+        QTest::newRow("all there") << QStringList{"image/12/base"} << QStringList{"image/12/base/a.jpg"}
+                                   << true;
+        QTest::newRow("plain file named like the key")
+            << QStringList{"image"} << QStringList{"image/12"} << false;
+        QTest::newRow("plain file named base")
+            << QStringList{"image/12"} << QStringList{"image/12/BASE"} << false;
+    }
+    void openFolderCreatesOnlyMissingLevels() {
+        QFETCH(QStringList, folders);
+        QFETCH(QStringList, files);
+        QFETCH(bool, baseExistsAfter);
+        QDir root(f.folder->path());
+        for (const QString& d : folders)
+            QVERIFY(root.mkpath(d));
+        for (const QString& file : files)
+            writeBytes(root.filePath(file), "x");
+        w->SpeedButton1Click();
+        QCOMPARE(f.shell->folders, QStringList{root.filePath("image/12/base/")});
+        QCOMPARE(QFileInfo(root.filePath("image/12/base")).isDir(), baseExistsAfter);
+        for (const QString& file : files)
+            QVERIFY(QFileInfo(root.filePath(file)).isFile());  // never replaced
+        QVERIFY(!QFileInfo::exists(root.filePath("image/12/base/base")));
+    }
+
+    void openFolderWithoutKeyDoesNothing() {
+        w->Label13->setText(QStringLiteral("---"));
+        w->SpeedButton1->setEnabled(true);
+        w->SpeedButton1->click();
+        QVERIFY(f.shell->folders.isEmpty());
+        QVERIFY(!QFileInfo::exists(f.folder->filePath("image")));
+        QVERIFY(f.messages->shown.isEmpty());
+    }
+
+    // The program's own folder (where the test binary lives) is not the card folder: pictures
+    // must be created, listed and shown below the one working directory.
+    void allPictureOperationsShareTheWorkingDirectory() {
+        QVERIFY(QDir(QCoreApplication::applicationDirPath()) != QDir::current());
+        w->SpeedButton1Click();
+        QVERIFY(QFileInfo(base()).isDir());
+        QVERIFY(!QFileInfo::exists(QCoreApplication::applicationDirPath() + "/image/12"));
+        writeImage(base() + "/scan.png", {40, 20}, "png");
+        QVERIFY(w->refreshPictureList());
+        choose("scan.png");
+        QVERIFY(f.messages->texts("error").isEmpty());
+        QVERIFY(!w->Image1->picture().isNull());
+    }
+
+    void refreshListsEveryEntryInTheFileSystemsOrder() {
+        QVERIFY(QDir().mkpath(base() + "/old"));
+        for (const char* name : {"a.jpg", ".hidden", "Thumbs.db", "名刺 表.png", "z y.txt", "b.JPG"})
+            writeBytes(base() + "/" + QString::fromUtf8(name), "x");
+        for (int i = 0; i < 40; ++i)
+            writeBytes(base() + QStringLiteral("/n%1").arg(i), "x");
+        QProcess ls;
+        ls.start("ls", {"-f", "-a", base()});  // -f: the directory's own order, unsorted
+        QVERIFY(ls.waitForFinished());
+        QStringList expected = QString::fromUtf8(ls.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        expected.removeAll(".");
+        expected.removeAll("..");
+
+        w->ListBox1->addItem(QStringLiteral("stale"));
+        QVERIFY(w->refreshPictureList());
+        QStringList listed;
+        for (int i = 0; i < w->ListBox1->count(); ++i)
+            listed << w->ListBox1->item(i)->text();
+        QCOMPARE(listed, expected);
+        QCOMPARE(listed.size(), 47);
+        QVERIFY(w->ListBox1->selectedItems().isEmpty());
+        QCOMPARE(w->ListBox1->currentRow(), -1);
+    }
+
+    void refreshOfAMissingFolderGivesAnEmptyList() {
+        w->ListBox1->addItem(QStringLiteral("stale"));
+        QVERIFY(!w->refreshPictureList());
+        QCOMPARE(w->ListBox1->count(), 0);
+        w->Label13->setText(QStringLiteral("---"));
+        w->SpeedButton4->click();
+        QCOMPARE(w->ListBox1->count(), 0);
+        QVERIFY(f.messages->shown.isEmpty());
+    }
+
+    void showFollowsTheEndingRules_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("content");  // "jpeg", "png", "empty", "truncated", "folder"
+        QTest::addColumn<QString>("outcome");  // "shown", "ignored" or "error"
+        QTest::newRow("jpeg extension") << "scan.jpeg"
+                                        << "jpeg"
+                                        << "shown";
+        QTest::newRow("upper case") << "SCAN.PNG"
+                                    << "png"
+                                    << "shown";
+        QTest::newRow("spaces and Japanese") << "名刺 スキャン.png"
+                                             << "png"
+                                             << "shown";
+        QTest::newRow("mixed-case ending") << "scan.Jpg"
+                                           << "jpeg"
+                                           << "ignored";
+        QTest::newRow("tif") << "scan.tif"
+                             << "png"
+                             << "ignored";
+        QTest::newRow("hidden system file") << "Thumbs.db"
+                                            << "empty"
+                                            << "ignored";
+        QTest::newRow("no extension") << "scanjpg"
+                                      << "jpeg"
+                                      << "error";
+        QTest::newRow("no decoder for it") << "clip.mpeg"
+                                           << "jpeg"
+                                           << "error";
+        QTest::newRow("zero bytes") << "empty.jpg"
+                                    << "empty"
+                                    << "error";
+        QTest::newRow("folder named like a picture") << "old.jpg"
+                                                     << "folder"
+                                                     << "error";
+        QTest::newRow("PNG named jpg") << "wrong.jpg"
+                                       << "png"
+                                       << "error";
+        QTest::newRow("truncated") << "cut.jpg"
+                                   << "truncated"
+                                   << "shown";
+    }
+    void showFollowsTheEndingRules() {
+        QFETCH(QString, entry);
+        QFETCH(QString, content);
+        QFETCH(QString, outcome);
+        QVERIFY(QDir().mkpath(base()));
+        const QString path = base() + "/" + entry;
+        if (content == "jpeg" || content == "png") {
+            writeImage(path, {300, 200}, content.toLatin1());
+        } else if (content == "empty") {
+            writeBytes(path, {});
+        } else if (content == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        } else {
+            writeImage(path, {300, 200}, "jpeg");
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadWrite));
+            file.resize(file.size() * 2 / 3);
+        }
+        writeImage(base() + "/before.png", {10, 10}, "png", Qt::red);
+        w->refreshPictureList();
+        choose("before.png");
+        const QImage before = w->Image1->picture();
+        QVERIFY(!before.isNull());
+
+        choose(entry);
+        QCOMPARE(w->Label14->text(), entry);
+        const QStringList errors = f.messages->texts("error");
+        if (outcome == "shown") {
+            QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
+            QVERIFY(w->Image1->picture().cacheKey() != before.cacheKey());
+        } else {
+            QCOMPARE(w->Image1->picture().cacheKey(), before.cacheKey());
+            QCOMPARE(errors.size(), outcome == "error" ? 1 : 0);
+            if (outcome == "error")
+                QVERIFY2(errors.first().contains(entry), qPrintable(errors.first()));
+        }
+    }
+
+    void showWithoutSelectionLoadsNothing() {
+        w->Label14->setText(QStringLiteral("---"));
+        w->ListBox1->clear();
+        w->ListBox1Click();
+        QCOMPARE(w->Label14->text(), QStringLiteral("---"));
+        QVERIFY(w->Image1->picture().isNull());
+    }
+
+    void keyboardAndMouseChoicesShowThePicture() {
+        QVERIFY(QDir().mkpath(base()));
+        writeImage(base() + "/a.png", {40, 20}, "png");
+        writeImage(base() + "/b.png", {40, 20}, "png");
+        w->refreshPictureList();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->ListBox1->setFocus();
+        w->ListBox1->setCurrentRow(1);  // programmatic: nothing shown yet
+        QCOMPARE(w->Label14->text(), QStringLiteral("---"));
+        QTest::keyClick(w->ListBox1, Qt::Key_Up);
+        QCOMPARE(w->Label14->text(), w->ListBox1->item(0)->text());
+        const QRect second = w->ListBox1->visualItemRect(w->ListBox1->item(1));
+        QCOMPARE(second.height(), 13);
+        QTest::mouseClick(w->ListBox1->viewport(), Qt::LeftButton, {}, second.center());
+        QCOMPARE(w->Label14->text(), w->ListBox1->item(1)->text());
+        QVERIFY(!w->Image1->picture().isNull());
+        QVERIFY(f.messages->texts("error").isEmpty());
+    }
+
+    // A folder path given where a regular file is expected must not block the window, and a
+    // named pipe would block any reader that opens it.
+    void namedPipeIsRefusedWithoutBlocking() {
+        QVERIFY(QDir().mkpath(base()));
+        QCOMPARE(::mkfifo(QFile::encodeName(base() + "/pipe.jpg").constData(), 0600), 0);
+        w->refreshPictureList();
+        choose("pipe.jpg");
+        QCOMPARE(f.messages->texts("error").size(), 1);
+    }
+
+    void largePhotoIsShownScaledToTheArea() {
+        // 48 megapixels: beyond Qt's default allocation limit when decoded whole.
+        QVERIFY(QDir().mkpath(base()));
+        writeImage(base() + "/photo.jpg", {8000, 6000}, "jpeg");
+        w->refreshPictureList();
+        choose("photo.jpg");
+        QVERIFY2(f.messages->texts("error").isEmpty(), qPrintable(f.messages->texts("error").join('\n')));
+        QCOMPARE(w->Image1->picture().size(), QSize(321, 241));
+        QCOMPARE(w->Image1->pictureRect(), QRect(55, 0, 321, 241));
+    }
+
+    void absurdDeclaredSizesAreRefusedBeforeDecoding_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("height");
+        QTest::newRow("30000 square") << 30000 << 30000;
+        QTest::newRow("one long side") << 40000 << 10;
+        QTest::newRow("too many pixels") << 12000 << 9000;
+    }
+    void absurdDeclaredSizesAreRefusedBeforeDecoding() {
+        QFETCH(int, width);
+        QFETCH(int, height);
+        QVERIFY(QDir().mkpath(base()));
+        writeBytes(base() + "/bomb.png", pngHeaderOnly(width, height));
+        w->refreshPictureList();
+        QElapsedTimer t;
+        t.start();
+        choose("bomb.png");
+        QVERIFY(t.elapsed() < 2000);
+        const QStringList errors = f.messages->texts("error");
+        QCOMPARE(errors.size(), 1);
+        QVERIFY2(errors.first().contains(QStringLiteral("大きすぎる")), qPrintable(errors.first()));
+        QVERIFY(w->Image1->picture().isNull());
+    }
+
+    void pictureIsFittedWholeAndCentred_data() {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QRect>("drawn");  // in the 432 x 241 image area
+        QTest::newRow("small, wide: scaled up") << QSize(100, 50) << QRect(0, 12, 432, 216);
+        QTest::newRow("tall") << QSize(50, 100) << QRect(156, 0, 120, 241);
+        QTest::newRow("exact") << QSize(432, 241) << QRect(0, 0, 432, 241);
+    }
+    void pictureIsFittedWholeAndCentred() {
+        QFETCH(QSize, picture);
+        QFETCH(QRect, drawn);
+        QImage img(picture, QImage::Format_RGB32);
+        img.fill(Qt::blue);
+        w->Image1->setPicture(img);
+        QCOMPARE(w->Image1->pictureRect(), drawn);
+    }
+};
+
+QTEST_MAIN(TestPictures)
+#include "tst_pictures.moc"

@@ -1,0 +1,402 @@
+// The card sheet read back from the written workbook: texts and places, frame, merge, row
+// height, font size everywhere, the pictures' places and sizes, entries that are no pictures,
+// one new file per press, and what a spreadsheet program makes of it.
+
+#include "desktop.h"
+#include "dm1.h"
+#include "fakes.h"
+#include "messages.h"
+#include "mst_car.h"
+#include "picturefolder.h"
+#include "sheetexport.h"
+#include "testdb.h"
+#include "xlsxreader.h"
+
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+constexpr qint64 kEmuPerPoint = 12700;
+
+cards::CardTexts fullCard() {
+    cards::CardTexts t;
+    t.name = QStringLiteral("山田 太郎");
+    t.reading = QStringLiteral("やまだ たろう");
+    t.organisation = QStringLiteral("株式会社オルヴェ商事");
+    t.department = QStringLiteral("営業部");
+    t.position = QStringLiteral("課長");
+    t.memo = QStringLiteral("展示会で名刺交換\r\n次回は来月");
+    t.year = QStringLiteral("2024");
+    t.month = QStringLiteral("5");
+    t.day = QStringLiteral("17");
+    return t;
+}
+
+void writePicture(const QString& path, QSize size, const char* format, QColor colour = Qt::darkCyan) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(colour);
+    QVERIFY(image.save(path, format));
+}
+
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestSheetExport final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    int m_n = 0;
+
+    QString newFolder() {
+        const QString path = m_dir.filePath(QStringLiteral("pictures%1").arg(++m_n));
+        QDir().mkpath(path);
+        return path;
+    }
+    QString output() { return m_dir.filePath(QStringLiteral("sheet%1.xlsx").arg(++m_n)); }
+
+    XlsxSheet write(const cards::CardTexts& texts, const QString& folder,
+                    sheet::WrittenSheet* written = nullptr) {
+        const QString path = output();
+        const sheet::WrittenSheet w = sheet::writeCardSheet(texts, folder, path);
+        if (written)
+            *written = w;
+        return readXlsx(path);
+    }
+
+private slots:
+    void cellTexts_data() {
+        QTest::addColumn<bool>("empty");
+        QTest::newRow("filled") << false;
+        QTest::newRow("empty boxes") << true;
+    }
+    // Fixed texts as the sheet spells them, the boxes' texts beside them, nothing else: no date,
+    // no key. Empty boxes give empty cells and change nothing of the rest.
+    void cellTexts() {
+        QFETCH(bool, empty);
+        cards::CardTexts t = empty ? cards::CardTexts{} : fullCard();
+        if (empty)
+            t.year = QStringLiteral("2024");  // the date is never on the sheet
+        const XlsxSheet s = write(t, m_dir.filePath(QStringLiteral("missing")));
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QMap<QString, QString> expected{
+            {"A1", "名刺情報"}, {"B2", "名前"}, {"B3", "ふりがな"}, {"E2", "組織名"},
+            {"B4", "部署名"},   {"E3", "身分"}, {"B5", "メモ"},
+        };
+        if (!empty) {
+            expected.insert("C2", t.name);
+            expected.insert("C3", t.reading);
+            expected.insert("F2", t.organisation);
+            expected.insert("C4", t.department);
+            expected.insert("F3", t.position);
+            expected.insert("C5", t.memo);  // with its CR LF
+        }
+        QMap<QString, QString> nonEmpty;
+        for (auto it = s.texts.cbegin(); it != s.texts.cend(); ++it)
+            if (!it.value().isEmpty())
+                nonEmpty.insert(it.key(), it.value());
+        QCOMPARE(nonEmpty, expected);
+        QCOMPARE(s.merges, QStringList{"C5:G5"});
+        QCOMPARE(s.rowHeight.value(5), 100.0);
+        QVERIFY(s.styleOf("C5").wrap);
+        QVERIFY(s.anchors.isEmpty());
+    }
+
+    // Lines on the edges and inner lines of B2:G5 mean every cell there has all four sides;
+    // nothing outside has any. Every cell is 8 points, empty ones included, far away ones too.
+    void frameAndFontSize() {
+        const XlsxSheet s = write(fullCard(), m_dir.filePath(QStringLiteral("missing")));
+        QVERIFY2(s.ok, qPrintable(s.error));
+        const QStringList thin{"thin", "thin", "thin", "thin"};
+        const QStringList none{"", "", "", ""};
+        for (int row = 1; row <= 7; ++row) {
+            for (int col = 1; col <= 9; ++col) {
+                const QString ref = cellRef(row, col);
+                const bool inFrame = row >= 2 && row <= 5 && col >= 2 && col <= 7;
+                const XlsxStyle& style = s.styleOf(ref);
+                QVERIFY2(style.borders == (inFrame ? thin : none), qPrintable(ref));
+                QVERIFY2(style.fontSize == 8.0, qPrintable(ref));
+                if (inFrame)
+                    QVERIFY2(s.cellStyle.contains(ref), qPrintable(ref + " is written with its lines"));
+            }
+        }
+        for (const QString ref : {"Z100", "XFD1048576", "H1"})
+            QCOMPARE(s.styleOf(ref).fontSize, 8.0);
+        QVERIFY(s.columnOf(16384));
+    }
+
+    // The columns are fitted to their texts at the standard font before the 8 points apply;
+    // the merged memo takes no part, and columns without text keep the standard width.
+    void columnFit() {
+        cards::CardTexts shortCard = fullCard();
+        cards::CardTexts longCard = fullCard();
+        longCard.name = QStringLiteral("寿限無寿限無五劫の擦り切れ海砂利水魚の水行末");
+        longCard.memo = QString(200, QChar(u'長'));
+        const XlsxSheet a = write(shortCard, m_dir.filePath(QStringLiteral("missing")));
+        const XlsxSheet b = write(longCard, m_dir.filePath(QStringLiteral("missing")));
+        QVERIFY(a.ok && b.ok);
+        QVERIFY(b.columnOf(3)->width > a.columnOf(3)->width + 10);
+        // 20 characters of 11-point type (14.67 pixels each) and the margins; a column of width
+        // w in the file is w * 7 pixels wide.
+        QVERIFY(b.columnOf(3)->width * 7 >= 20 * 14.6 + 5);
+        QVERIFY(b.columnOf(3)->width < 100);                   // the memo's 200 characters are not counted
+        QCOMPARE(a.columnOf(4)->width, b.columnOf(4)->width);  // D: no text
+        QCOMPARE(a.columnOf(7)->width, b.columnOf(7)->width);
+        QVERIFY(sheet::fittedColumnWidth({QStringLiteral("名刺情報")}) >= 4 * 14.6 / 7);
+        QVERIFY(sheet::fittedColumnWidth({QStringLiteral("a"), QStringLiteral("wide text here")}) >
+                sheet::fittedColumnWidth({QStringLiteral("a")}));
+    }
+
+    void picturePlaces_data() {
+        QTest::addColumn<int>("count");
+        QTest::newRow("none") << 0;
+        QTest::newRow("one") << 1;
+        QTest::newRow("four") << 4;
+        QTest::newRow("seven") << 7;
+    }
+    // Three to a row from (10, 250) points, 150 apart and 100 lower for each new row; each 70
+    // points high with its proportions kept; placed by position, not by cells; the data is the
+    // file itself, stored uncompressed.
+    void picturePlaces() {
+        QFETCH(int, count);
+        const QString folder = newFolder();
+        const QList<QSize> sizes{{400, 300}, {300, 400}, {100, 100}, {4000, 3000},
+                                 {640, 480}, {250, 500}, {90, 60}};
+        QStringList names;
+        for (int i = 0; i < count; ++i) {
+            names << QStringLiteral("p%1.jpg").arg(i);
+            writePicture(QDir(folder).filePath(names.last()), sizes[i], "jpeg",
+                         QColor::fromHsv(i * 40, 200, 200));
+        }
+        QStringList listing;
+        QVERIFY(picturefolder::listEntries(folder, listing));
+
+        sheet::WrittenSheet written;
+        const XlsxSheet s = write(fullCard(), folder, &written);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QCOMPARE(written.placed, listing);
+        QCOMPARE(s.anchors.size(), count);
+        const QList<QPoint> places{{10, 250},  {160, 250}, {310, 250}, {10, 350},
+                                   {160, 350}, {310, 350}, {10, 450}};
+        for (int k = 0; k < count; ++k) {
+            const XlsxAnchor& a = s.anchors[k];
+            const QString file = QDir(folder).filePath(written.placed[k]);
+            const QSize pixels = QImage(file).size();
+            QCOMPARE(a.kind, QStringLiteral("absoluteAnchor"));
+            QCOMPARE(a.x, places[k].x() * kEmuPerPoint);
+            QCOMPARE(a.y, places[k].y() * kEmuPerPoint);
+            QCOMPARE(a.cy, 70 * kEmuPerPoint);
+            QVERIFY2(qAbs(a.cx - 70.0 * kEmuPerPoint * pixels.width() / pixels.height()) <= 1,
+                     qPrintable(file));
+            QCOMPARE(a.description, written.placed[k]);
+            QVERIFY2(s.entries.contains(a.media), qPrintable(a.media));
+            QCOMPARE(s.entries[a.media].method, 0);
+            QCOMPARE(s.entries[a.media].data, fileBytes(file));
+        }
+        // The texts and formats do not depend on the pictures.
+        QCOMPARE(s.texts.value("C2"), fullCard().name);
+        QCOMPARE(s.styleOf("G5").fontSize, 8.0);
+    }
+
+    // Entries that are no pictures are passed over and the sheet is completed: k counts only
+    // the pictures placed, and each goes in in the form the workbook can hold.
+    void entriesThatAreNoPictures() {
+        const QString folder = newFolder();
+        QDir dir(folder);
+        writePicture(dir.filePath("a.jpg"), {200, 100}, "jpeg");
+        QVERIFY(dir.mkdir("old"));
+        QVERIFY(dir.mkdir("old.jpg"));
+        QFile thumbs(dir.filePath(".thumbs.db"));
+        QVERIFY(thumbs.open(QIODevice::WriteOnly));
+        thumbs.write("not a picture");
+        thumbs.close();
+        QFile broken(dir.filePath("broken.jpg"));
+        QVERIFY(broken.open(QIODevice::WriteOnly));
+        broken.write("\xff\xd8\xff garbage");
+        broken.close();
+        QFile::copy(dir.filePath("a.jpg"), dir.filePath("empty.png"));
+        QFile(dir.filePath("empty.png")).resize(0);
+        writePicture(dir.filePath("scan.jpg"), {100, 200}, "png");  // a PNG under a JPEG name
+        writePicture(dir.filePath("c.bmp"), {120, 120}, "bmp");
+        writePicture(dir.filePath("d.png"), {300, 100}, "png");
+
+        QStringList listing;
+        QVERIFY(picturefolder::listEntries(folder, listing));
+        const QStringList pictures{"a.jpg", "scan.jpg", "c.bmp", "d.png"};
+        QStringList expectedPlaced, expectedSkipped;
+        for (const QString& name : listing)
+            (pictures.contains(name) ? expectedPlaced : expectedSkipped) << name;
+
+        sheet::WrittenSheet written;
+        const XlsxSheet s = write(fullCard(), folder, &written);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QCOMPARE(written.placed, expectedPlaced);
+        QCOMPARE(written.skipped, expectedSkipped);
+        QCOMPARE(s.anchors.size(), 4);
+        for (int k = 0; k < 4; ++k) {
+            QCOMPARE(s.anchors[k].x, (10 + 150 * (k % 3)) * kEmuPerPoint);
+            QCOMPARE(s.anchors[k].y, (250 + 100 * (k / 3)) * kEmuPerPoint);
+            const QString name = written.placed[k];
+            const QByteArray stored = s.entries[s.anchors[k].media].data;
+            // JPEG and PNG as they are; the bitmap converted to PNG, with its size.
+            if (name == "c.bmp") {
+                QVERIFY(s.anchors[k].media.endsWith(".png"));
+                QCOMPARE(QImage::fromData(stored).size(), QSize(120, 120));
+            } else {
+                QCOMPARE(stored, fileBytes(dir.filePath(name)));
+            }
+            if (name == "scan.jpg")
+                QVERIFY(s.anchors[k].media.endsWith(".png"));
+        }
+        QCOMPARE(s.styleOf("A1").fontSize, 8.0);  // the sheet was completed
+        QCOMPARE(s.rowHeight.value(5), 100.0);
+    }
+
+    // A new name for every press in the same second; an existing file is never written over.
+    void uniqueNames() {
+        const QString folder = newFolder();
+        const QDateTime at(QDate(2024, 5, 17), QTime(9, 30, 0));
+        const QString first = sheet::reserveSheetFile(folder, "12", at);
+        const QString second = sheet::reserveSheetFile(folder, "12", at);
+        const QString third = sheet::reserveSheetFile(folder, "---", at);
+        QCOMPARE(QFileInfo(first).fileName(), QStringLiteral("card-12-20240517-093000.xlsx"));
+        QCOMPARE(QFileInfo(second).fileName(), QStringLiteral("card-12-20240517-093000-2.xlsx"));
+        QCOMPARE(QFileInfo(third).fileName(), QStringLiteral("card-new-20240517-093000.xlsx"));
+        // A base-ID that is no number still gives a plain file name in the folder.
+        const QString odd = sheet::reserveSheetFile(folder, "../x", at);
+        QCOMPARE(QFileInfo(odd).absolutePath(), QFileInfo(folder).absoluteFilePath());
+    }
+
+    // A failure to write is reported with the path and leaves no file behind.
+    void writeFailure() {
+        const QString path = m_dir.filePath(QStringLiteral("no-such-folder/sheet.xlsx"));
+        try {
+            sheet::writeCardSheet(fullCard(), m_dir.filePath(QStringLiteral("missing")), path);
+            QFAIL("no failure reported");
+        } catch (const std::exception& e) {
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("no-such-folder")), e.what());
+        }
+        QVERIFY(!QFile::exists(path));
+    }
+
+    // The button on a real editor: the boxes as they stand (not saved), the card's pictures
+    // below the card folder, a new workbook in sheets/ for each press, handed to the desktop;
+    // where nothing opens it the user is told where it is. The editor is left as it was.
+    void pressingTheButton() {
+        QTemporaryDir cardFolder;
+        const QString previous = QDir::currentPath();
+        testdb::create(cardFolder.path());
+        QDir::setCurrent(cardFolder.path());
+        MessageRecorder recorder;
+        auto shellOwner = std::make_unique<RecordingShell>();
+        RecordingShell* shell = shellOwner.get();
+        platform::setShell(std::move(shellOwner));
+        DM1 = new TDM1(cardFolder.path());
+        DM1->DataModuleCreate();
+        auto* editor = new Tmst_car;
+        mst_car = editor;
+        auto cleanup = qScopeGuard([&] {
+            delete editor;
+            mst_car = nullptr;
+            delete DM1;
+            DM1 = nullptr;
+            platform::setShell(nullptr);
+            QDir::setCurrent(previous);
+        });
+        if (!editor->Edit4)
+            QSKIP("the editor window has no controls in this build");
+
+        editor->Edit4->setText(QStringLiteral("佐藤 花子"));
+        editor->Edit5->setText(QStringLiteral("オルヴェ工業"));
+        editor->Memo1->setPlainText(QStringLiteral("一行目\n二行目"));
+        editor->Label13->setText(QStringLiteral("12"));
+        QDir().mkpath(QStringLiteral("image/12/base"));
+        writePicture(QStringLiteral("image/12/base/card.jpg"), {300, 200}, "jpeg");
+        // A card with pictures in a "---" folder must not pick them up when it has no key.
+        QDir().mkpath(QStringLiteral("image/---/base"));
+
+        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QCOMPARE(recorder.texts("error"), QStringList());
+        QCOMPARE(shell->documents.size(), 2);
+        QVERIFY(shell->documents[0] != shell->documents[1]);
+        for (const QString& path : shell->documents) {
+            QCOMPARE(QFileInfo(path).absolutePath(), QDir(cardFolder.path()).filePath("sheets"));
+            const XlsxSheet s = readXlsx(path);
+            QVERIFY2(s.ok, qPrintable(s.error));
+            QCOMPARE(s.texts.value("C2"), QStringLiteral("佐藤 花子"));
+            QCOMPARE(s.texts.value("F2"), QStringLiteral("オルヴェ工業"));
+            QCOMPARE(s.texts.value("C5"), QStringLiteral("一行目\r\n二行目"));
+            QCOMPARE(s.anchors.size(), 1);
+        }
+        QCOMPARE(recorder.shown.size(), 0);
+        QCOMPARE(editor->Edit4->text(), QStringLiteral("佐藤 花子"));
+        QCOMPARE(editor->Label13->text(), QStringLiteral("12"));
+
+        // No program for spreadsheets: the user learns where the file is.
+        shell->documentOpens = false;
+        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QCOMPARE(recorder.texts("show").size(), 1);
+        QVERIFY(recorder.texts("show")[0].contains(QDir::toNativeSeparators(shell->documents.last())));
+        QCOMPARE(QDir(QStringLiteral("sheets")).entryList(QDir::Files).size(), 3);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+
+        // Sheets cannot be written: the default error box, no document handed on.
+        QDir(QStringLiteral("sheets")).removeRecursively();
+        QFile blocker(QStringLiteral("sheets"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        recorder.clear();
+        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QCOMPARE(recorder.texts("error").size(), 1);
+        QCOMPARE(shell->documents.size(), 3);
+        QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+
+        // Without a key the pictures are looked for in image/---/base, which holds none here.
+        QFile::remove(QStringLiteral("sheets"));
+        editor->Label13->setText(QStringLiteral("---"));
+        recorder.clear();
+        shell->documentOpens = true;
+        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QCOMPARE(recorder.texts("error"), QStringList());
+        QVERIFY(QFileInfo(shell->documents.last()).fileName().startsWith(QStringLiteral("card-new-")));
+        QCOMPARE(readXlsx(shell->documents.last()).anchors.size(), 0);
+    }
+
+    // What a spreadsheet program reads from the file: the cell texts survive a conversion.
+    void spreadsheetProgramReadsIt() {
+        const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+        if (soffice.isEmpty())
+            QSKIP("soffice (LibreOffice) is not installed: the workbook is not converted");
+        const QString folder = newFolder();
+        writePicture(QDir(folder).filePath("a.jpg"), {400, 300}, "jpeg");
+        const QString path = m_dir.filePath(QStringLiteral("converted.xlsx"));
+        sheet::writeCardSheet(fullCard(), folder, path);
+        QProcess p;
+        const QString profile = QUrl::fromLocalFile(m_dir.filePath(QStringLiteral("profile"))).toString();
+        p.start(soffice, {"-env:UserInstallation=" + profile, "--headless", "--convert-to",
+                          "csv:Text - txt - csv (StarCalc):44,34,76", "--outdir", m_dir.path(), path});
+        QVERIFY(p.waitForFinished(120000));
+        const QString csv = QString::fromUtf8(fileBytes(m_dir.filePath(QStringLiteral("converted.csv"))));
+        QVERIFY2(!csv.isEmpty(), p.readAllStandardError().constData());
+        for (const QString& text :
+             {QStringLiteral("名刺情報"), QStringLiteral("ふりがな"), QStringLiteral("山田 太郎"),
+              QStringLiteral("株式会社オルヴェ商事"), QStringLiteral("課長"), QStringLiteral("次回は来月")})
+            QVERIFY2(csv.contains(text), qPrintable(text));
+    }
+};
+
+QTEST_MAIN(TestSheetExport)
+#include "tst_sheetexport.moc"

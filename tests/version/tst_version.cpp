@@ -1,0 +1,135 @@
+// The version window: its layout and texts, the knight picture at its own size, and the memo
+// keeping what the user typed from one showing to the next.
+
+#include "fakes.h"
+#include "formlook.h"
+#include "messages.h"
+#include "varsion.h"
+
+#include <QApplication>
+#include <QFrame>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+class TestVersion final : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        formlook::setupApplicationFont();
+        varsion = new Tvarsion;
+    }
+    void cleanupTestCase() {
+        delete varsion;
+        varsion = nullptr;
+    }
+
+    void controls_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QRect>("geometry");  // null: only the text is checked
+        QTest::addColumn<QString>("text");
+        QTest::newRow("Image1") << "Image1" << QRect(81, 16, 80, 81) << QString();
+        QTest::newRow("Panel1") << "Panel1" << QRect(167, 17, 132, 23) << QString();
+        QTest::newRow("Panel2") << "Panel2" << QRect(305, 17, 152, 23) << QString();
+        QTest::newRow("Panel3") << "Panel3" << QRect(305, 58, 152, 23) << QString();
+        QTest::newRow("Label1") << "Label1" << QRect() << "名刺管理";
+        QTest::newRow("Label4") << "Label4" << QRect() << "Tavrona";
+        QTest::newRow("Label2") << "Label2" << QRect() << "バージョン 1.0.3";
+        QTest::newRow("Label3") << "Label3" << QRect() << "Olvemark";
+        QTest::newRow("Memo1") << "Memo1" << QRect(80, 103, 377, 114) << QString();
+        QTest::newRow("Button1") << "Button1" << QRect(382, 223, 75, 25) << "閉じる";
+    }
+    void controls() {
+        QFETCH(QString, name);
+        QFETCH(QRect, geometry);
+        QFETCH(QString, text);
+        auto* w = varsion->findChild<QWidget*>(name);
+        QVERIFY2(w, qPrintable(name));
+        if (!geometry.isNull())
+            QCOMPARE(w->geometry(), geometry);
+        if (auto* label = qobject_cast<QLabel*>(w); label && !text.isEmpty())
+            QCOMPARE(label->text(), text);
+        if (auto* button = qobject_cast<QPushButton*>(w))
+            QCOMPARE(button->text(), text);
+    }
+
+    void window() {
+        QCOMPARE(varsion->windowTitle(), QStringLiteral("バージョン情報"));
+        QCOMPARE(varsion->minimumSize(), QSize(524, 261));
+        QCOMPARE(varsion->maximumSize(), QSize(524, 261));
+        QVERIFY(varsion->Button1->focusPolicy() & Qt::TabFocus);
+        QCOMPARE(varsion->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QVERIFY(!varsion->Memo1->isReadOnly());
+        // The labels' panels are blue with white text.
+        QCOMPARE(varsion->Label2->parentWidget(), varsion->Panel2);
+        QCOMPARE(varsion->Label4->parentWidget(), varsion->Panel1);
+        QCOMPARE(varsion->Label3->palette().color(QPalette::WindowText), QColor(Qt::white));
+    }
+
+    // 80 x 80 picture drawn from the top-left corner of its 80 x 81 area, not stretched: the
+    // area's last row shows the window, not the picture.
+    void pictureAtItsOwnSize() {
+        const QPixmap picture = varsion->Image1->pixmap();
+        QCOMPARE(picture.size(), QSize(80, 80));
+        const QImage shot = varsion->Image1->grab().toImage();
+        const QColor corner = shot.pixelColor(1, 1);
+        QVERIFY2(corner.blue() > 60 && corner.red() < 60 && corner.green() < 80, qPrintable(corner.name()));
+        QCOMPARE(shot.pixelColor(1, 80), varsion->palette().color(QPalette::Window));
+        // The knight stands white in the middle.
+        const QColor middle = shot.pixelColor(40, 45);
+        QVERIFY2(middle.lightness() > 200, qPrintable(middle.name()));
+    }
+
+    // Heading framed by square marks, then four parts separated by empty lines: rights, the
+    // request to be told before the program is presented, no liability, subject to change.
+    void noticeStructure() {
+        const QStringList lines = varsion->Memo1->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 13);
+        QVERIFY(lines[0].startsWith(QStringLiteral("■")) && lines[0].endsWith(QStringLiteral("■")));
+        QList<int> empty;
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].trimmed().isEmpty())
+                empty << i;
+        QCOMPARE(empty.size(), 4);
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("著作権")));
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("雑誌")));
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("責任を負いません")));
+        QVERIFY(lines.last().contains(QStringLiteral("予告なく変更")));
+    }
+
+    // Shown modally from the menu; the user types into the memo and closes; the next showing
+    // has the typed text where it was.
+    void typedTextStaysForTheNextShowing() {
+        MessageRecorder recorder;
+        const QString typed = QStringLiteral("メモ追記");
+        QString seenSecondTime;
+        int showing = 0;
+        recorder.onShowModal = [&](QDialog* dialog) {
+            dialog->show();
+            QVERIFY(QTest::qWaitForWindowExposed(dialog));
+            ++showing;
+            if (showing == 1) {
+                varsion->Memo1->setFocus();
+                varsion->Memo1->moveCursor(QTextCursor::End);
+                QTest::sendKeyEvent(QTest::Click, varsion->Memo1, Qt::Key_Return, QStringLiteral("\r"),
+                                    Qt::NoModifier);
+                for (const QChar ch : typed)
+                    QTest::sendKeyEvent(QTest::Click, varsion->Memo1, Qt::Key_unknown, QString(ch),
+                                        Qt::NoModifier);
+            } else {
+                seenSecondTime = varsion->Memo1->toPlainText();
+            }
+            QTest::mouseClick(varsion->Button1, Qt::LeftButton);
+            QVERIFY(!dialog->isVisible());
+        };
+        messages::showModal(varsion);
+        messages::showModal(varsion);
+        QCOMPARE(showing, 2);
+        QCOMPARE(seenSecondTime, Tvarsion::notice() + QLatin1Char('\n') + typed);
+        QVERIFY(recorder.texts(QStringLiteral("error")).isEmpty());
+    }
+};
+
+QTEST_MAIN(TestVersion)
+#include "tst_version.moc"

@@ -1,10 +1,282 @@
 #include "kihon_ichiran.h"
 
+#include "dm1.h"
+#include "formlook.h"
+#include "messages.h"
+#include "mst_car.h"
+#include "picturearea.h"
+#include "stringgrid.h"
+
+#include <QCursor>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalBlocker>
+
+#include <array>
+
 Tkihon_ichiran* kihon_ichiran = nullptr;
+
+namespace {
+
+constexpr int kColumns = 9;
+constexpr int kRowsAtCreation = 16;
+// The first view shows the header and 19 card rows, whatever the number of cards.
+constexpr int kFirstViewRows = 20;
+constexpr int kFirstViewCards = kFirstViewRows - 1;
+// After a search or the deleted-card view a short list is padded to this many rows.
+constexpr int kShortListRows = 20;
+constexpr int kShortListLimit = 18;
+
+const std::array<QString, kColumns> kHeader = {
+    QString(),
+    QStringLiteral("KEY"),
+    QStringLiteral("日付"),
+    QStringLiteral("名前"),
+    QStringLiteral("ふりがな"),
+    QStringLiteral("組織名"),
+    QStringLiteral("部署"),
+    QStringLiteral("身分"),
+    QStringLiteral("メモ"),
+};
+constexpr std::array<int, kColumns> kWidths = {1, 1, 100, 100, 100, 100, 100, 100, 246};
+
+template <class W>
+void onClick(QPushButton* button, W* window, void (W::*handler)()) {
+    QObject::connect(button, &QPushButton::clicked, window,
+                     [window, handler] { messages::guarded(window, [&] { (window->*handler)(); }); });
+}
+
+void writeHeader(StringGridModel& grid) {
+    grid.setRowCells(0, kHeader);
+}
+
+// Applies the short-list rule of the search and the deleted-card view.
+void padShortList(StringGrid* grid) {
+    if (grid->rowCount() <= kShortListLimit)
+        grid->setRowCount(kShortListRows);
+}
+
+// The memo is stored with CR LF between lines; the memo box wants plain line breaks.
+QString memoForEditor(const QString& stored) {
+    QString text = stored;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return text;
+}
+
+}  // namespace
 
 Tkihon_ichiran::Tkihon_ichiran(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("kihon_ichiran"));
     setWindowTitle(QStringLiteral("名刺一覧"));
+    formlook::fixClientSize(this, 804, 451);
+
+    Panel8 =
+        formlook::captionPanel(this, QStringLiteral("Panel8"), QRect(8, 8, 153, 25), QStringLiteral("Label7"),
+                               QPoint(8, 6), QStringLiteral("データを選択してください。"));
+    Panel1 = formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(175, 8, 82, 25),
+                                    QStringLiteral("Label1"), QPoint(16, 6), QStringLiteral("キーワード"));
+
+    Edit1 = new QLineEdit(this);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    Edit1->setGeometry(264, 10, 135, 21);
+    Edit1->setAccessibleName(QStringLiteral("キーワード"));
+
+    Panel2 = formlook::captionPanel(this, QStringLiteral("Panel2"), QRect(406, 8, 379, 25), {}, {}, {},
+                                    formlook::kPanelSilver);
+    const auto radio = [this](const QString& name, const QString& caption, const QRect& geometry) {
+        auto* button = new QRadioButton(caption, Panel2);
+        button->setObjectName(name);
+        button->setGeometry(geometry);
+        return button;
+    };
+    RadioButton1 = radio(QStringLiteral("RadioButton1"), QStringLiteral("名前"), QRect(14, 4, 51, 17));
+    RadioButton3 = radio(QStringLiteral("RadioButton3"), QStringLiteral("組織名"), QRect(72, 4, 58, 17));
+    RadioButton2 = radio(QStringLiteral("RadioButton2"), QStringLiteral("メモ"), QRect(143, 4, 50, 17));
+    RadioButton1->setChecked(true);
+
+    SGrid1 = new StringGrid(this);
+    SGrid1->setObjectName(QStringLiteral("SGrid1"));
+    SGrid1->setGeometry(8, 39, 777, 355);
+    SGrid1->setAccessibleName(QStringLiteral("名刺一覧"));
+
+    const auto button = [this](const QString& name, const QString& caption, int left, int width) {
+        return formlook::flatButton(this, name, caption, QRect(left, 400, width, 46));
+    };
+    SpeedButton3 = button(QStringLiteral("SpeedButton3"), QStringLiteral("削除分"), 8, 87);
+    SpeedButton4 = button(QStringLiteral("SpeedButton4"), {}, 106, 87);
+    SpeedButton5 = button(QStringLiteral("SpeedButton5"), {}, 204, 87);
+    SpeedButton6 = button(QStringLiteral("SpeedButton6"), {}, 302, 87);
+    SpeedButton7 = button(QStringLiteral("SpeedButton7"), {}, 400, 87);
+    SpeedButton8 = button(QStringLiteral("SpeedButton8"), {}, 498, 87);
+    SpeedButton1 = button(QStringLiteral("SpeedButton1"), QStringLiteral("表示"), 596, 91);
+    SpeedButton2 = button(QStringLiteral("SpeedButton2"), QStringLiteral("閉じる"), 694, 91);
+
+    setTabOrder(SGrid1, Edit1);
+    setTabOrder(Edit1, RadioButton1);
+    setTabOrder(RadioButton1, RadioButton2);
+    setTabOrder(RadioButton2, RadioButton3);
+
+    onClick(SpeedButton1, this, &Tkihon_ichiran::SpeedButton1Click);
+    onClick(SpeedButton2, this, &Tkihon_ichiran::SpeedButton2Click);
+    for (QPushButton* deletedView :
+         {SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8})
+        onClick(deletedView, this, &Tkihon_ichiran::SpeedButton3Click);
+    connect(SGrid1, &StringGrid::gridDoubleClicked, this,
+            [this] { messages::guarded(this, [this] { SGrid1DblClick(); }); });
+
+    FormCreate();
 }
 
-void Tkihon_ichiran::openCardList() {}
+void Tkihon_ichiran::FormCreate() {
+    StringGridModel& grid = SGrid1->grid();
+    grid.setColCount(kColumns);
+    grid.setGridRowCount(kRowsAtCreation);
+    writeHeader(grid);
+    grid.setFixedCols(2);
+    grid.setFixedRows(1);
+    for (int col = 0; col < kColumns; ++col)
+        SGrid1->setColWidth(col, kWidths[std::size_t(col)]);
+}
+
+cards::SearchField Tkihon_ichiran::selectedField() const {
+    if (RadioButton1->isChecked())
+        return cards::SearchField::Name;
+    if (RadioButton3->isChecked())
+        return cards::SearchField::Organisation;
+    return cards::SearchField::Memo;
+}
+
+void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keyword,
+                                  const QString& leftOutFlag, int maxCards) {
+    StringGridModel& grid = SGrid1->grid();
+    TIBQuery& q = DM1->IBQuery1;
+
+    // The views see the whole fill as one reset, also when a statement fails halfway: the grid
+    // then keeps the rows written so far. The result is closed either way, since nothing reads
+    // it after the fill and it holds a copy of every row.
+    struct FillScope {
+        StringGridModel& grid;
+        TIBQuery& q;
+        ~FillScope() {
+            q.Close();
+            grid.endBulk();
+        }
+    } scope{grid, q};
+    grid.beginBulk();
+
+    grid.emptyAll();
+    writeHeader(grid);
+    grid.setGridRowCount(2);
+
+    cards::prepareSearch(q, field, keyword);
+    q.Open();
+    const int expected = maxCards < 0 ? q.RecordCount() : std::min(maxCards, q.RecordCount());
+    grid.reserveRows(expected + 2);
+
+    std::array<QString, kColumns> row;
+    int written = 0;
+    q.Last();
+    while (!q.Bof() && (maxCards < 0 || written < maxCards)) {
+        if (q.FieldByName("DEL_FLG1").AsString() != leftOutFlag) {
+            row[0] = q.FieldByName("KEY1").AsString();
+            row[2] = q.FieldByName("LYEAR").AsString() + QStringLiteral("年") +
+                     q.FieldByName("LMONTH").AsString() + QStringLiteral("月") +
+                     q.FieldByName("LDAY").AsString() + QStringLiteral("日");
+            row[3] = q.FieldByName("SYASYU").AsString();
+            row[4] = q.FieldByName("HURIGANA").AsString();
+            row[5] = q.FieldByName("KATABAN").AsString();
+            row[6] = q.FieldByName("KYORI").AsString();
+            row[7] = q.FieldByName("KINGAKU").AsString();
+            row[8] = q.FieldByName("MEMO").AsString();
+            const int last = grid.gridRowCount() - 1;
+            grid.setRowCells(last, row);
+            grid.setGridRowCount(last + 2);
+            ++written;
+        }
+        q.Prior();
+    }
+}
+
+void Tkihon_ichiran::openCardList() {
+    Edit1->clear();
+    RadioButton1->setChecked(true);
+    // Rows past the 19th would be cut by the row count below, so they are not written at all.
+    fillCardList(cards::SearchField::Name, QString(), cards::kDeleted, kFirstViewCards);
+    SGrid1->setRowCount(kFirstViewRows);
+    formlook::centreOnScreen(this);
+    messages::showModal(this);
+}
+
+void Tkihon_ichiran::SpeedButton1Click() {
+    fillCardList(selectedField(), Edit1->text(), cards::kDeleted);
+    padShortList(SGrid1);
+}
+
+void Tkihon_ichiran::SpeedButton3Click() {
+    fillCardList(selectedField(), Edit1->text(), cards::kLive);
+    padShortList(SGrid1);
+}
+
+void Tkihon_ichiran::SpeedButton2Click() {
+    close();
+}
+
+void Tkihon_ichiran::SGrid1DblClick() {
+    const StringGridModel& grid = SGrid1->grid();
+    const QPoint hit = SGrid1->cellAtGlobal(QCursor::pos());
+    if (hit.x() < grid.fixedCols() || hit.y() < grid.fixedRows())
+        return;  // a fixed column, the header row, or no cell at all
+    const QString keyText = SGrid1->cell(0, SGrid1->selectedRow());
+    if (keyText.isEmpty())
+        return;  // one of the empty rows below the cards
+
+    TIBQuery& q = DM1->IBQuery1;
+    Tmst_car& editor = *mst_car;
+    cards::prepareFetch(q, keyText);
+    editor.Label13->setText(keyText);
+    q.Open();
+    editor.Edit1->setText(q.FieldByName("LYEAR").AsString());
+    editor.Edit2->setText(q.FieldByName("LMONTH").AsString());
+    editor.Edit3->setText(q.FieldByName("LDAY").AsString());
+    editor.Edit4->setText(q.FieldByName("SYASYU").AsString());
+    editor.Edit5->setText(q.FieldByName("KATABAN").AsString());
+    editor.Edit8->setText(q.FieldByName("HURIGANA").AsString());
+    editor.Edit6->setText(q.FieldByName("KYORI").AsString());
+    editor.Edit7->setText(q.FieldByName("KINGAKU").AsString());
+    editor.Memo1->setPlainText(memoForEditor(q.FieldByName("MEMO").AsString()));
+    const QString flag = q.FieldByName("DEL_FLG1").AsString();
+    q.Close();
+
+    const bool listed = editor.refreshPictureList();
+    const bool deleted = flag == cards::kDeleted;
+    editor.SpeedButton5->setEnabled(!deleted);
+    editor.SpeedButton6->setEnabled(deleted);
+    editor.SpeedButton1->setEnabled(true);
+
+    editor.Label14->setText(QStringLiteral("---"));
+    editor.Image1->clear();
+    if (editor.ListBox1->count() > 0) {
+        // Selecting here must not run the list's own selection action; the picture is shown below.
+        const QSignalBlocker blockList(editor.ListBox1);
+        editor.ListBox1->setCurrentRow(0);
+    }
+
+    if (listed) {
+        // A first picture that cannot be loaded must not keep the card from opening: its entry is
+        // named, the image area stays empty, and the loader's message comes before the editor.
+        try {
+            editor.ListBox1Click();
+        } catch (const std::exception& e) {
+            if (const QListWidgetItem* first = editor.ListBox1->currentItem())
+                editor.Label14->setText(first->text());
+            editor.Image1->clear();
+            messages::error(this, QString::fromUtf8(e.what()));
+        }
+    }
+    messages::showModal(&editor);
+}

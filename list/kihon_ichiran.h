@@ -2,16 +2,59 @@
 // The card list window: cards newest first, the keyword search, the deleted-card view, and
 // opening a card in the editor.
 
+#include "cards.h"
+
 #include <QDialog>
+
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+class StringGrid;
 
 class Tkihon_ichiran final : public QDialog {
     Q_OBJECT
 public:
     explicit Tkihon_ichiran(QWidget* parent = nullptr);
 
+    // Controls, named as the window's design names them.
+    QFrame* Panel8 = nullptr;              // banner "データを選択してください。"
+    QFrame* Panel1 = nullptr;              // caption of the keyword box
+    QLineEdit* Edit1 = nullptr;            // keyword
+    QFrame* Panel2 = nullptr;              // holds the field choice
+    QRadioButton* RadioButton1 = nullptr;  // 名前
+    QRadioButton* RadioButton3 = nullptr;  // 組織名
+    QRadioButton* RadioButton2 = nullptr;  // メモ
+    StringGrid* SGrid1 = nullptr;          // the card list: key, KEY, date, name ... memo
+    QPushButton* SpeedButton3 = nullptr;   // 削除分: deleted-card view
+    QPushButton* SpeedButton4 = nullptr;   // SpeedButton4..8: blank, the deleted-card view too
+    QPushButton* SpeedButton5 = nullptr;
+    QPushButton* SpeedButton6 = nullptr;
+    QPushButton* SpeedButton7 = nullptr;
+    QPushButton* SpeedButton8 = nullptr;
+    QPushButton* SpeedButton1 = nullptr;  // 表示: keyword search
+    QPushButton* SpeedButton2 = nullptr;  // 閉じる
+
     // The main menu's 名刺一覧: reset keyword and field choice, fill the first view, show modally.
     // A failing fill throws before the window is shown.
     void openCardList();
+
+    // Handlers; each may throw, the connection to its control runs it inside messages::guarded.
+    void FormCreate();         // sets up the grid
+    void SpeedButton1Click();  // keyword search
+    void SpeedButton2Click();  // close
+    void SpeedButton3Click();  // deleted-card view (also SpeedButton4..8)
+    void SGrid1DblClick();     // open the card under the mouse pointer in the editor
+
+    // Refills the grid with the cards whose field matches "%" + keyword + "%", highest key first,
+    // leaving out those whose deleted flag reads exactly leftOutFlag. At most maxCards rows are
+    // written (the first view shows no more than 19). The caller applies its final row count.
+    void fillCardList(cards::SearchField field, const QString& keyword, const QString& leftOutFlag,
+                      int maxCards = -1);
+
+    // The field of the selected radio button, examined in the order 名前, 組織名, メモ.
+    cards::SearchField selectedField() const;
 };
 
 extern Tkihon_ichiran* kihon_ichiran;

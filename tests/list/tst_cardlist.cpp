@@ -1,0 +1,636 @@
+// The card list window on the offscreen platform against a real card database: the first view,
+// the keyword search and the deleted-card view (rows, order, row counts, flags, wildcards, nulls),
+// opening a card with a double click, and deleting and restoring an opened card, with the
+// database read back after each write.
+
+#include "dm1.h"
+#include "fakes.h"
+#include "kihon_ichiran.h"
+#include "mst_car.h"
+#include "picturearea.h"
+#include "stringgrid.h"
+#include "testdb.h"
+
+#include <QApplication>
+#include <QBuffer>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace {
+
+using Row = QMap<QString, QString>;
+
+QStringList padded(const QStringList& keys, int rowCount) {
+    QStringList rows = keys;
+    while (rows.size() < rowCount - 1)
+        rows << QString();
+    return rows;
+}
+
+QStringList descendingKeys(int from, int to) {
+    QStringList keys;
+    for (int k = from; k >= to; --k)
+        keys << QString::number(k);
+    return keys;
+}
+
+}  // namespace
+
+class TestCardList final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir;
+    std::unique_ptr<MessageRecorder> messages;
+    QString previousDir = QDir::currentPath();
+    Tkihon_ichiran* w = nullptr;
+
+    void exec(const QString& sql) {
+        TIBQuery& q = DM1->IBQuery1;
+        q.SQL.Clear();
+        q.SQL.Add(sql);
+        q.ExecSQL();
+    }
+
+    void addCard(int key, const QString& name, const QString& flag = cards::kLive,
+                 const QString& organisation = QStringLiteral("北星商事"), const QString& memo = QString()) {
+        const cards::CardTexts t{name,
+                                 QStringLiteral("よみ"),
+                                 organisation,
+                                 QStringLiteral("営業部"),
+                                 QStringLiteral("課長"),
+                                 memo,
+                                 QStringLiteral("2021"),
+                                 QStringLiteral("3"),
+                                 QStringLiteral("31")};
+        cards::insertCard(DM1->IBQuery1, QString::number(key), t, flag);
+        DM1->IBQuery1.Close();
+    }
+
+    // Every card as committed, read through a connection of its own.
+    QMap<int, Row> committedCards() const {
+        static const QStringList columns{"KEY1", "SYASYU", "HURIGANA", "KATABAN", "KYORI",   "KINGAKU",
+                                         "MEMO", "LYEAR",  "LMONTH",   "LDAY",    "DEL_FLG1"};
+        TDM1 reader(dir->path());
+        reader.DataModuleCreate();
+        TIBQuery& q = reader.IBQuery1;
+        q.SQL.Clear();
+        q.SQL.Add(QStringLiteral("SELECT ") + columns.join(", ") + " FROM MST_CAR ORDER BY KEY1");
+        q.Open();
+        QMap<int, Row> out;
+        q.Last();
+        while (!q.Bof()) {
+            Row row;
+            for (const QString& c : columns)
+                row[c] = q.FieldByName(c).AsString();
+            out[row["KEY1"].toInt()] = row;
+            q.Prior();
+        }
+        return out;
+    }
+
+    // Commits what the tests inserted through the program's connection.
+    void commit() { DM1->IBDatabase1.reconnect(); }
+
+    QStringList gridKeys() const {
+        QStringList keys;
+        for (int r = 1; r < w->SGrid1->rowCount(); ++r)
+            keys << w->SGrid1->cell(0, r);
+        return keys;
+    }
+
+    void search(QRadioButton* field, const QString& keyword) {
+        field->setChecked(true);
+        w->Edit1->setText(keyword);
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+    }
+
+    // A double click with the mouse pointer really over the point, as the handler reads it.
+    static void doubleClickAt(QWidget* target, const QPoint& local) {
+        QCursor::setPos(target->mapToGlobal(local));
+        QTest::mouseDClick(target, Qt::LeftButton, {}, local);
+    }
+
+    void doubleClickCell(int col, int row) {
+        StringGrid* g = w->SGrid1;
+        const QModelIndex index = g->model()->index(row - 1, col);
+        g->scrollTo(index);
+        const QRect r = g->visualRect(index);
+        doubleClickAt(g->viewport(), QPoint(r.left() + r.width() / 2, r.top() + r.height() / 2));
+    }
+
+    void writeFile(const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    QString pictureFolder(int key) const { return dir->filePath(QStringLiteral("image/%1/base").arg(key)); }
+
+private slots:
+    void init() {
+        dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir->isValid());
+        testdb::create(dir->path());
+        QDir::setCurrent(dir->path());
+        messages = std::make_unique<MessageRecorder>();
+        DM1 = new TDM1(dir->path());
+        DM1->DataModuleCreate();
+        mst_car = new Tmst_car;
+        kihon_ichiran = w = new Tkihon_ichiran;
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+    }
+
+    void cleanup() {
+        delete w;
+        kihon_ichiran = w = nullptr;
+        delete mst_car;
+        mst_car = nullptr;
+        delete DM1;
+        DM1 = nullptr;
+        messages.reset();
+        QDir::setCurrent(previousDir);
+        dir.reset();
+    }
+
+    void windowAsDesigned() {
+        QCOMPARE(w->size(), QSize(804, 451));
+        QCOMPARE(w->minimumSize(), w->maximumSize());
+        QCOMPARE(w->windowTitle(), QStringLiteral("名刺一覧"));
+        QCOMPARE(w->SGrid1->geometry(), QRect(8, 39, 777, 355));
+        QCOMPARE(w->Edit1->geometry(), QRect(264, 10, 135, 21));
+        QCOMPARE(w->Edit1->maxLength(), 32767);  // the toolkit's largest: no limit of our own
+        QCOMPARE(w->RadioButton3->geometry(), QRect(72, 4, 58, 17));
+        QCOMPARE(w->RadioButton3->parentWidget(), w->Panel2);
+        QCOMPARE(w->findChild<QLabel*>("Label7")->text(), QStringLiteral("データを選択してください。"));
+        const QList<QPushButton*> bottom{w->SpeedButton3, w->SpeedButton4, w->SpeedButton5, w->SpeedButton6,
+                                         w->SpeedButton7, w->SpeedButton8, w->SpeedButton1, w->SpeedButton2};
+        const QList<int> lefts{8, 106, 204, 302, 400, 498, 596, 694};
+        for (int i = 0; i < bottom.size(); ++i) {
+            QCOMPARE(bottom[i]->geometry().topLeft(), QPoint(lefts[i], 400));
+            QCOMPARE(bottom[i]->focusPolicy(), Qt::NoFocus);
+            QVERIFY(bottom[i]->isEnabled());
+        }
+        for (int i = 1; i <= 5; ++i)
+            QVERIFY(bottom[i]->text().isEmpty());
+        // Tab order: grid, keyword, field choice.
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        w->SGrid1->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->Edit1));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->RadioButton1));
+
+        StringGrid* g = w->SGrid1;
+        QCOMPARE(g->colCount(), 9);
+        QCOMPARE(g->rowCount(), 16);
+        QCOMPARE(g->grid().fixedRows(), 1);
+        QCOMPARE(g->grid().fixedCols(), 2);
+        const QList<int> widths{1, 1, 100, 100, 100, 100, 100, 100, 246};
+        const QStringList header{"", "KEY", "日付", "名前", "ふりがな", "組織名", "部署", "身分", "メモ"};
+        for (int c = 0; c < 9; ++c) {
+            QCOMPARE(g->columnWidth(c), widths[c]);
+            QCOMPARE(g->cell(c, 0), header[c]);
+            QCOMPARE(g->model()->headerData(c, Qt::Horizontal).toString(), header[c]);
+        }
+    }
+
+    // The first view: at most 19 cards, highest key first, always 20 rows.
+    void firstView_data() {
+        QTest::addColumn<int>("cards");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("none") << 0 << QStringList();
+        QTest::newRow("18") << 18 << descendingKeys(18, 1);
+        QTest::newRow("19") << 19 << descendingKeys(19, 1);
+        QTest::newRow("25") << 25 << descendingKeys(25, 7);
+    }
+    void firstView() {
+        QFETCH(int, cards);
+        QFETCH(QStringList, shown);
+        for (int k = 1; k <= cards; ++k)
+            addCard(k, QStringLiteral("名前%1").arg(k));
+        // Left from an earlier use of the window: the opening resets keyword and field.
+        w->Edit1->setText(QStringLiteral("名前1"));
+        w->RadioButton2->setChecked(true);
+
+        w->openCardList();
+        QCOMPARE(messages->modals, QList<QDialog*>{w});
+        QCOMPARE(w->Edit1->text(), QString());
+        QVERIFY(w->RadioButton1->isChecked());
+        QCOMPARE(w->SGrid1->rowCount(), 20);
+        QCOMPARE(gridKeys(), padded(shown, 20));
+        QCOMPARE(w->SGrid1->cell(3, 0), QStringLiteral("名前"));
+        if (cards > 0)
+            QCOMPARE(w->SGrid1->cell(3, 1), QStringLiteral("名前%1").arg(cards));
+
+        // 表示 with the empty keyword then lists every card.
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(gridKeys(), padded(descendingKeys(cards, 1), std::max(20, cards + 2)));
+        QVERIFY(messages->texts("error").isEmpty());
+    }
+
+    // The row count after a search: 20 for up to 16 cards, N + 2 from 17 on.
+    void searchRowCounts_data() {
+        QTest::addColumn<int>("matching");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("none") << 0 << 20;
+        QTest::newRow("16") << 16 << 20;
+        QTest::newRow("17") << 17 << 19;
+        QTest::newRow("25") << 25 << 27;
+    }
+    void searchRowCounts() {
+        QFETCH(int, matching);
+        QFETCH(int, rows);
+        // Matching and other cards interleaved, so that the order is tested across gaps.
+        QStringList expected;
+        int made = 0;
+        for (int k = 1; k <= 60; ++k) {
+            const bool match = k % 2 == 0 && made < matching;
+            if (match) {
+                ++made;
+                expected.prepend(QString::number(k));
+            }
+            addCard(k, match ? QStringLiteral("該当 %1").arg(k) : QStringLiteral("別人 %1").arg(k));
+        }
+        w->openCardList();  // 60 cards: a full first view whose rows must not survive
+        search(w->RadioButton1, QStringLiteral("該当"));
+        QCOMPARE(w->SGrid1->rowCount(), rows);
+        QCOMPARE(gridKeys(), padded(expected, rows));
+        for (int r = 1; r < rows; ++r)
+            QCOMPARE(w->SGrid1->cell(3, r).isEmpty(), r > matching);
+        // The keyword and the field choice stay as the user left them.
+        QCOMPARE(w->Edit1->text(), QStringLiteral("該当"));
+        QVERIFY(w->RadioButton1->isChecked());
+    }
+
+    // What a card row holds, column by column, and that stored text is shown unchanged.
+    void cardRowCells() {
+        const cards::CardTexts t{"山田 太郎", "やまだ たろう",    "東和精機工業", "第二営業課",
+                                 "部長",      "一行目\r\n二行目", "2021",         "3",
+                                 "05"};
+        cards::insertCard(DM1->IBQuery1, "42", t, cards::kLive);
+        exec("INSERT INTO MST_CAR (KEY1, SYASYU, DEL_FLG1) VALUES (7, '日付なし', '1')");
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        const QStringList row42{
+            "42",           "",           "2021年3月05日", "山田 太郎",       "やまだ たろう",
+            "東和精機工業", "第二営業課", "部長",          "一行目\r\n二行目"};
+        const QStringList row7{"7", "", "年月日", "日付なし", "", "", "", "", ""};
+        for (int c = 0; c < 9; ++c) {
+            QCOMPARE(w->SGrid1->cell(c, 1), row42[c]);
+            QCOMPARE(w->SGrid1->cell(c, 2), row7[c]);
+        }
+    }
+
+    // Flags are compared exactly: only "-1" leaves the live lists, only "1" the deleted view.
+    void flagsInBothViews_data() {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<bool>("live");
+        QTest::addColumn<bool>("deletedView");
+        QTest::newRow("1") << "1" << true << false;
+        QTest::newRow("-1") << "-1" << false << true;
+        QTest::newRow("empty") << "" << true << true;
+        QTest::newRow("other text") << "2" << true << true;
+        QTest::newRow("1 written as 01") << "01" << true << true;
+    }
+    void flagsInBothViews() {
+        QFETCH(QString, flag);
+        QFETCH(bool, live);
+        QFETCH(bool, deletedView);
+        addCard(5, "対象", flag);
+        const QStringList only5{"5"};
+
+        w->openCardList();
+        QCOMPARE(gridKeys(), padded(live ? only5 : QStringList(), 20));
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(gridKeys(), padded(live ? only5 : QStringList(), 20));
+
+        // The captioned button and the five blank ones give the same grid.
+        for (QPushButton* b : {w->SpeedButton3, w->SpeedButton4, w->SpeedButton5, w->SpeedButton6,
+                               w->SpeedButton7, w->SpeedButton8}) {
+            QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);  // back to the live list in between
+            QTest::mouseClick(b, Qt::LeftButton);
+            QCOMPARE(w->SGrid1->rowCount(), 20);
+            QCOMPARE(gridKeys(), padded(deletedView ? only5 : QStringList(), 20));
+        }
+    }
+
+    void deletedViewListsDeletedCardsNewestFirst() {
+        for (int k = 1; k <= 20; ++k)
+            addCard(k, QStringLiteral("名%1").arg(k), k % 4 == 0 ? cards::kDeleted : cards::kLive);
+        addCard(21, QString(), cards::kDeleted);
+        exec("INSERT INTO MST_CAR (KEY1, KATABAN, DEL_FLG1) VALUES (22, '名なし', '-1')");
+        QTest::mouseClick(w->SpeedButton3, Qt::LeftButton);
+        // Card 22 has no name at all and is not matched; card 21's empty name is.
+        QCOMPARE(gridKeys(), padded({"21", "20", "16", "12", "8", "4"}, 20));
+        search(w->RadioButton3, QStringLiteral("名なし"));
+        QCOMPARE(gridKeys(), padded({}, 20));
+        QTest::mouseClick(w->SpeedButton4, Qt::LeftButton);
+        QCOMPARE(gridKeys(), padded({"22"}, 20));
+    }
+
+    // The field choice picks the column; the keyword may stand anywhere in it.
+    void fieldsAndKeywords_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QStringList>("keys");
+        QTest::newRow("organisation anywhere") << "organisation"
+                                               << "精機" << QStringList{"3", "2", "1"};
+        QTest::newRow("organisation at the start") << "organisation"
+                                                   << "東和" << QStringList{"1"};
+        QTest::newRow("memo, not organisation") << "memo"
+                                                << "東和" << QStringList{"2"};
+        QTest::newRow("name, nothing") << "name"
+                                       << "東和" << QStringList{};
+        QTest::newRow("underscore is any one character")
+            << "name"
+            << "_" << QStringList{"13", "12", "10", "3", "2", "1"};
+        QTest::newRow("percent matches even empty text")
+            << "name"
+            << "%" << QStringList{"13", "12", "11", "10", "3", "2", "1"};
+        QTest::newRow("underscore inside a keyword") << "name"
+                                                     << "a_c" << QStringList{"12", "10"};
+        QTest::newRow("keyword not trimmed") << "name"
+                                             << "x " << QStringList{};
+        QTest::newRow("null name never listed") << "name"
+                                                << "" << QStringList{"13", "12", "11", "10", "3", "2", "1"};
+        QTest::newRow("null name's organisation") << "organisation"
+                                                  << "無名" << QStringList{"20"};
+        QTest::newRow("quote in keyword") << "memo"
+                                          << "O'Brien" << QStringList{"3"};
+    }
+    void fieldsAndKeywords() {
+        QFETCH(QString, field);
+        QFETCH(QString, keyword);
+        QFETCH(QStringList, keys);
+        addCard(1, "山田", cards::kLive, "東和精機", "展示会");
+        addCard(2, "佐藤", cards::kLive, "精機工業", "東和の件");
+        addCard(3, "鈴木", cards::kLive, "みなと精機", "O'Brien 氏の紹介");
+        addCard(10, "abc");
+        addCard(11, "");
+        addCard(12, "a%c");
+        addCard(13, "x_y");
+        exec("INSERT INTO MST_CAR (KEY1, KATABAN, DEL_FLG1) VALUES (20, '無名商会', '1')");
+        QRadioButton* radio = field == "name"           ? w->RadioButton1
+                              : field == "organisation" ? w->RadioButton3
+                                                        : w->RadioButton2;
+        search(radio, keyword);
+        QCOMPARE(gridKeys(), padded(keys, 20));
+    }
+
+    // A failing statement: the error box, the grid emptied down to the header, and from the main
+    // menu no window.
+    void failingStatement() {
+        addCard(1, "山田");
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(gridKeys().first(), QStringLiteral("1"));
+        const QString path = DM1->IBDatabase1.DatabaseName;
+        DM1->IBDatabase1.Close();
+        DM1->IBDatabase1.DatabaseName = dir->filePath("missing/DATA.FDB");
+
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(messages->texts("error").size(), 1);
+        QVERIFY(messages->texts("error")[0].contains("missing"));
+        QCOMPARE(w->SGrid1->rowCount(), 2);
+        QCOMPARE(w->SGrid1->cell(2, 0), QStringLiteral("日付"));
+        QCOMPARE(w->SGrid1->cell(0, 1), QString());
+
+        messages->clear();
+        messages::guarded(nullptr, [this] { w->openCardList(); });
+        QCOMPARE(messages->texts("error").size(), 1);
+        QVERIFY(messages->modals.isEmpty());
+        QCOMPARE(w->SGrid1->rowCount(), 2);
+
+        DM1->IBDatabase1.DatabaseName = path;
+        messages->clear();
+        w->openCardList();
+        QCOMPARE(gridKeys(), padded({"1"}, 20));
+    }
+
+    // A double click anywhere but on a card row does nothing.
+    void doubleClickOutsideCards_data() {
+        QTest::addColumn<QString>("where");
+        QTest::newRow("header row") << "header";
+        QTest::newRow("key column") << "col0";
+        QTest::newRow("second fixed column") << "col1";
+        QTest::newRow("empty row") << "empty";
+        QTest::newRow("below the last row") << "below";
+    }
+    void doubleClickOutsideCards() {
+        QFETCH(QString, where);
+        addCard(3, "山田");
+        w->openCardList();
+        messages->clear();
+        StringGrid* g = w->SGrid1;
+        if (where == "header") {
+            doubleClickAt(g->horizontalHeader()->viewport(), QPoint(150, 5));
+        } else if (where == "col0") {
+            doubleClickAt(g->viewport(), QPoint(0, g->rowHeight(0) / 2));
+        } else if (where == "col1") {
+            doubleClickAt(g->viewport(), QPoint(1, g->rowHeight(0) / 2));
+        } else if (where == "empty") {
+            doubleClickCell(3, 2);
+        } else {
+            g->setRowCount(3);  // room below the last row
+            doubleClickAt(g->viewport(), QPoint(150, 3 * g->rowHeight(0)));
+        }
+        QVERIFY(messages->shown.isEmpty());
+        QVERIFY(messages->modals.isEmpty());
+        QCOMPARE(mst_car->Label13->text(), QStringLiteral("---"));
+
+        // The same grid opens the card from its row.
+        g->setRowCount(20);
+        doubleClickCell(3, 1);
+        QCOMPARE(messages->modals, QList<QDialog*>{mst_car});
+        QCOMPARE(mst_car->Label13->text(), QStringLiteral("3"));
+    }
+
+    // Opening a card fills the editor from the stored row, with the button that suits its flag.
+    void openCard_data() {
+        QTest::addColumn<QString>("flag");
+        QTest::addColumn<bool>("deleteEnabled");
+        QTest::newRow("live") << "1" << true;
+        QTest::newRow("deleted") << "-1" << false;
+        QTest::newRow("empty flag counts as live") << "" << true;
+    }
+    void openCard() {
+        QFETCH(QString, flag);
+        QFETCH(bool, deleteEnabled);
+        const cards::CardTexts t{"山田 太郎", "やまだ たろう",    "東和精機工業", "第二営業課",
+                                 "部長",      "一行目\r\n二行目", "2021",         "3",
+                                 "5"};
+        cards::insertCard(DM1->IBQuery1, "42", t, flag);
+        addCard(41, "他の人");
+        mst_car->SpeedButton1->setEnabled(false);
+        mst_car->Label14->setText("old.jpg");
+        QTest::mouseClick(deleteEnabled ? w->SpeedButton1 : w->SpeedButton3, Qt::LeftButton);
+        const QStringList gridBefore = gridKeys();
+
+        doubleClickCell(5, 1);
+        QCOMPARE(messages->modals, QList<QDialog*>{mst_car});
+        QVERIFY(messages->texts("error").isEmpty());
+        QCOMPARE(mst_car->Label13->text(), QStringLiteral("42"));
+        QCOMPARE(mst_car->Edit1->text(), QStringLiteral("2021"));
+        QCOMPARE(mst_car->Edit2->text(), QStringLiteral("3"));  // no leading zero added
+        QCOMPARE(mst_car->Edit3->text(), QStringLiteral("5"));
+        QCOMPARE(mst_car->Edit4->text(), t.name);
+        QCOMPARE(mst_car->Edit5->text(), t.organisation);
+        QCOMPARE(mst_car->Edit6->text(), t.department);
+        QCOMPARE(mst_car->Edit7->text(), t.position);
+        QCOMPARE(mst_car->Edit8->text(), t.reading);
+        QCOMPARE(mst_car->Memo1->toPlainText(), QStringLiteral("一行目\n二行目"));
+        QCOMPARE(mst_car->cardTexts().memo, t.memo);
+        QCOMPARE(mst_car->SpeedButton5->isEnabled(), deleteEnabled);
+        QCOMPARE(mst_car->SpeedButton6->isEnabled(), !deleteEnabled);
+        QVERIFY(mst_car->SpeedButton1->isEnabled());
+        // No picture folder: empty list, "---", no picture.
+        QCOMPARE(mst_car->ListBox1->count(), 0);
+        QCOMPARE(mst_car->Label14->text(), QStringLiteral("---"));
+        QVERIFY(mst_car->Image1->picture().isNull());
+        QCOMPARE(gridKeys(), gridBefore);
+    }
+
+    // The first entry of the picture folder is selected and shown; a damaged picture does not
+    // keep the card from opening, its error comes before the editor.
+    void openCardPictures_data() {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<bool>("fails");
+        QImage picture(80, 40, QImage::Format_RGB32);
+        picture.fill(Qt::darkCyan);
+        QByteArray jpeg;
+        {
+            QBuffer buffer(&jpeg);
+            buffer.open(QIODevice::WriteOnly);
+            picture.save(&buffer, "JPG");
+        }
+        QTest::newRow("scan1.jpg") << "scan1.jpg" << jpeg << true << false;
+        QTest::newRow("notes.txt") << "notes.txt" << QByteArray("memo") << false << false;
+        QTest::newRow("damaged scan1.jpg")
+            << "scan1.jpg" << QByteArray("not a picture at all") << false << true;
+        QTest::newRow("empty folder") << "" << QByteArray() << false << false;
+    }
+    void openCardPictures() {
+        QFETCH(QString, entry);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, shown);
+        QFETCH(bool, fails);
+        addCard(8, "山田");
+        QDir().mkpath(pictureFolder(8));
+        if (!entry.isEmpty())
+            writeFile(pictureFolder(8) + "/" + entry, content);
+        QStringList events;
+        messages->onMessage = [&](const MessageRecorder::Shown& s) { events << s.kind; };
+        messages->onShowModal = [&](QDialog* d) { events << "modal:" + d->objectName(); };
+        w->openCardList();
+        events.clear();
+
+        doubleClickCell(3, 1);
+        QStringList expected{"modal:mst_car"};
+        if (fails)
+            expected.prepend("error");
+        QCOMPARE(events, expected);
+        QCOMPARE(mst_car->Label13->text(), QStringLiteral("8"));
+        QCOMPARE(mst_car->Edit4->text(), QStringLiteral("山田"));
+        QCOMPARE(mst_car->ListBox1->count(), entry.isEmpty() ? 0 : 1);
+        QCOMPARE(mst_car->ListBox1->currentRow(), entry.isEmpty() ? -1 : 0);
+        QCOMPARE(mst_car->Label14->text(), entry.isEmpty() ? QStringLiteral("---") : entry);
+        QCOMPARE(!mst_car->Image1->picture().isNull(), shown);
+        if (fails)
+            QVERIFY(messages->texts("error")[0].contains("scan1.jpg"));
+    }
+
+    // Delete an opened card with an edit made first, then restore it from the deleted view.
+    void deleteThenRestore() {
+        addCard(7, "山田 太郎");
+        addCard(6, "佐藤 花子");
+        commit();
+        bool closed = false;
+        QString action;
+        messages->onShowModal = [&](QDialog* d) {
+            if (d != mst_car)
+                return;
+            mst_car->show();
+            if (action == "delete")
+                mst_car->Edit4->setText(QStringLiteral("山田 次郎"));
+            QTest::mouseClick(action == "delete" ? mst_car->SpeedButton5 : mst_car->SpeedButton6,
+                              Qt::LeftButton);
+            closed = !mst_car->isVisible();
+        };
+
+        w->openCardList();
+        action = "delete";
+        doubleClickCell(3, 1);
+        QVERIFY(closed);
+        QCOMPARE(messages->texts("ask"), QStringList{"削除しますか？"});
+        QCOMPARE(messages->texts("show"), QStringList{"削除しました。"});
+        QMap<int, Row> stored = committedCards();
+        QCOMPARE(stored.keys(), (QList<int>{6, 7}));
+        QCOMPARE(stored[7]["DEL_FLG1"], QStringLiteral("-1"));
+        QCOMPARE(stored[7]["SYASYU"], QStringLiteral("山田 次郎"));
+        QCOMPARE(stored[7]["LYEAR"], QStringLiteral("2021"));
+        QCOMPARE(stored[6]["DEL_FLG1"], QStringLiteral("1"));
+        // The list is not refilled behind the editor.
+        QCOMPARE(w->SGrid1->cell(3, 1), QStringLiteral("山田 太郎"));
+
+        messages->clear();
+        QTest::mouseClick(w->SpeedButton3, Qt::LeftButton);
+        QCOMPARE(gridKeys(), padded({"7"}, 20));
+        action = "restore";
+        closed = false;
+        doubleClickCell(3, 1);
+        QVERIFY(!mst_car->SpeedButton5->isEnabled());
+        QVERIFY(closed);
+        QCOMPARE(messages->texts("ask"), QStringList{"復活しますか？"});
+        QCOMPARE(messages->texts("show"), QStringList{"復活しました。"});
+        stored = committedCards();
+        QCOMPARE(stored.keys(), (QList<int>{6, 7}));
+        QCOMPARE(stored[7]["DEL_FLG1"], QStringLiteral("1"));
+        QCOMPARE(stored[7]["SYASYU"], QStringLiteral("山田 次郎"));
+
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(gridKeys(), padded({"7", "6"}, 20));
+        QCOMPARE(w->SGrid1->cell(3, 1), QStringLiteral("山田 次郎"));
+    }
+
+    void declinedDeleteWritesNothing() {
+        addCard(7, "山田 太郎");
+        commit();
+        const QMap<int, Row> before = committedCards();
+        bool closed = false;
+        messages->answers.enqueue(false);
+        messages->onShowModal = [&](QDialog* d) {
+            if (d != mst_car)
+                return;
+            mst_car->show();
+            mst_car->Edit4->setText(QStringLiteral("変更"));
+            QTest::mouseClick(mst_car->SpeedButton5, Qt::LeftButton);
+            closed = !mst_car->isVisible();
+        };
+        w->openCardList();
+        doubleClickCell(3, 1);
+        QVERIFY(closed);
+        QCOMPARE(messages->texts("ask"), QStringList{"削除しますか？"});
+        QVERIFY(messages->texts("show").isEmpty());
+        QCOMPARE(committedCards(), before);
+    }
+};
+
+QTEST_MAIN(TestCardList)
+#include "tst_cardlist.moc"

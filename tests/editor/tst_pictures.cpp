@@ -301,6 +301,21 @@ private slots:
         QCOMPARE(w->Image1->pictureRect(), QRect(55, 0, 321, 241));
     }
 
+    // Phone photos store their orientation apart from the pixels: a portrait photo must fit the
+    // area standing up, not lying on its side.
+    void photoOrientationIsApplied() {
+        QVERIFY(QDir().mkpath(base()));
+        QImage landscape(600, 400, QImage::Format_RGB32);
+        landscape.fill(Qt::darkGreen);
+        QImageWriter writer(base() + "/portrait.jpg", "jpeg");
+        writer.setTransformation(QImageIOHandler::TransformationRotate90);
+        QVERIFY(writer.write(landscape));
+        w->refreshPictureList();
+        choose("portrait.jpg");
+        QVERIFY(f.messages->texts("error").isEmpty());
+        QCOMPARE(w->Image1->picture().size(), QSize(160, 241));
+    }
+
     void absurdDeclaredSizesAreRefusedBeforeDecoding_data() {
         QTest::addColumn<int>("width");
         QTest::addColumn<int>("height");

@@ -49,6 +49,8 @@ QImage loadFitted(const QString& path, const QSize& area) {
     if (!info.isFile())
         throw PictureLoadError(
             QStringLiteral("「%1」は通常のファイルではないため表示できません。").arg(name));
+    if (info.size() == 0)
+        throw PictureLoadError(QStringLiteral("ファイル「%1」は空です（0 バイト）。").arg(name));
 
     const QByteArray format = formatForName(path);
     if (format.isEmpty())

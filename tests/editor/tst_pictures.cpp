@@ -280,8 +280,7 @@ private slots:
         QVERIFY(f.messages->texts("error").isEmpty());
     }
 
-    // A folder path given where a regular file is expected must not block the window, and a
-    // named pipe would block any reader that opens it.
+    // A named pipe bearing a picture's name would block any reader that opens it.
     void namedPipeIsRefusedWithoutBlocking() {
         QVERIFY(QDir().mkpath(base()));
         QCOMPARE(::mkfifo(QFile::encodeName(base() + "/pipe.jpg").constData(), 0600), 0);

@@ -186,6 +186,9 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
         check(worksheet_set_row(ws, lxw_row_t(row), row == kMemoRow ? kMemoRowHeight : LXW_DEF_ROW_HEIGHT,
                                 plain));
 
+    // Printed one page wide, however wide the fitted columns came out.
+    worksheet_fit_to_pages(ws, 1, 0);
+
     QList<AnchorBox> boxes;
     QList<MediaSource> media;
     QList<QByteArray> descriptions;  // the writer keeps pointers until the workbook is closed

@@ -17,7 +17,10 @@
 #include <QRadioButton>
 #include <QSignalBlocker>
 
+#include <QVarLengthArray>
+
 #include <array>
+#include <utility>
 
 Tkihon_ichiran* kihon_ichiran = nullptr;
 
@@ -178,21 +181,37 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     const int expected = maxCards < 0 ? q.RecordCount() : std::min(maxCards, q.RecordCount());
     grid.reserveRows(expected + 2);
 
-    std::array<QString, kColumns> row;
+    // Columns by position, looked up once: a lookup by name for every cell of every row would cost
+    // more than the rest of the walk.
+    const int key = q.FieldIndex("KEY1"), year = q.FieldIndex("LYEAR"), month = q.FieldIndex("LMONTH"),
+              day = q.FieldIndex("LDAY"), name = q.FieldIndex("SYASYU"), reading = q.FieldIndex("HURIGANA"),
+              organisation = q.FieldIndex("KATABAN"), department = q.FieldIndex("KYORI"),
+              position = q.FieldIndex("KINGAKU"), memo = q.FieldIndex("MEMO"),
+              flag = q.FieldIndex("DEL_FLG1");
+    // Texts of one card row; the grid copies them into its own packed row.
+    std::array<QString, kColumns> texts;
+    std::array<QStringView, kColumns> row;
+    QVarLengthArray<char16_t, 32> date;
     int written = 0;
     q.Last();
     while (!q.Bof() && (maxCards < 0 || written < maxCards)) {
-        if (q.FieldByName("DEL_FLG1").AsString() != leftOutFlag) {
-            row[0] = q.FieldByName("KEY1").AsString();
-            row[2] = q.FieldByName("LYEAR").AsString() + QStringLiteral("年") +
-                     q.FieldByName("LMONTH").AsString() + QStringLiteral("月") +
-                     q.FieldByName("LDAY").AsString() + QStringLiteral("日");
-            row[3] = q.FieldByName("SYASYU").AsString();
-            row[4] = q.FieldByName("HURIGANA").AsString();
-            row[5] = q.FieldByName("KATABAN").AsString();
-            row[6] = q.FieldByName("KYORI").AsString();
-            row[7] = q.FieldByName("KINGAKU").AsString();
-            row[8] = q.FieldByName("MEMO").AsString();
+        if (q.Fields(flag).AsString() != leftOutFlag) {
+            texts[0] = q.Fields(key).AsString();
+            texts[3] = q.Fields(name).AsString();
+            texts[4] = q.Fields(reading).AsString();
+            texts[5] = q.Fields(organisation).AsString();
+            texts[6] = q.Fields(department).AsString();
+            texts[7] = q.Fields(position).AsString();
+            texts[8] = q.Fields(memo).AsString();
+            date.clear();
+            for (const auto& [column, unit] : {std::pair{year, u'年'}, {month, u'月'}, {day, u'日'}}) {
+                const QString part = q.Fields(column).AsString();
+                date.append(reinterpret_cast<const char16_t*>(part.utf16()), part.size());
+                date.append(unit);
+            }
+            for (std::size_t c = 0; c < texts.size(); ++c)
+                row[c] = texts[c];
+            row[2] = QStringView(date.constData(), date.size());
             const int last = grid.gridRowCount() - 1;
             grid.setRowCells(last, row);
             grid.setGridRowCount(last + 2);

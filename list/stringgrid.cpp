@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QVarLengthArray>
 
 #include <algorithm>
 
@@ -126,20 +127,16 @@ void StringGridModel::setCell(int col, int row, const QString& text) {
 }
 
 void StringGridModel::setRowCells(int row, std::span<const QString> cells) {
+    const std::size_t n = std::min(cells.size(), std::size_t(m_colCount));
+    QVarLengthArray<QStringView, 16> views(static_cast<qsizetype>(n));
+    std::copy(cells.begin(), cells.begin() + qsizetype(n), views.begin());
+    setRowCells(row, std::span<const QStringView>(views.constData(), n));
+}
+
+void StringGridModel::setRowCells(int row, std::span<const QStringView> cells) {
     if (row < 0 || row >= gridRowCount())
         return;
-    QStringView views[64];
-    std::vector<QStringView> many;
-    std::span<QStringView> target;
-    const std::size_t n = std::min(cells.size(), std::size_t(m_colCount));
-    if (n <= std::size(views)) {
-        target = std::span<QStringView>(views, n);
-    } else {
-        many.resize(n);
-        target = many;
-    }
-    std::copy(cells.begin(), cells.begin() + qsizetype(n), target.begin());
-    m_rows[std::size_t(row)] = pack(target);
+    m_rows[std::size_t(row)] = pack(cells);
     rowChanged(row);
 }
 

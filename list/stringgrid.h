@@ -36,6 +36,7 @@ public:
     void setCell(int col, int row, const QString& text);
     // Replaces a whole row in one step; missing cells become empty.
     void setRowCells(int row, std::span<const QString> cells);
+    void setRowCells(int row, std::span<const QStringView> cells);
     // Every cell loses its text; the row count stays.
     void emptyAll();
 

@@ -410,9 +410,19 @@ void TIBQuery::Close() {
 }
 
 TIBField TIBQuery::FieldByName(QAnyStringView name) const {
+    return Fields(FieldIndex(name));
+}
+
+int TIBQuery::FieldIndex(QAnyStringView name) const {
     const int column = m_result ? m_result->columnIndex(name) : -1;
     if (column < 0)
         throw DbError(QStringLiteral("項目「%1」が見つかりません。").arg(name.toString()));
+    return column;
+}
+
+TIBField TIBQuery::Fields(int column) const {
+    if (!m_result || column < 0 || column >= m_result->columnCount())
+        throw DbError(QStringLiteral("項目番号 %1 はありません。").arg(column));
     const int row = m_result->rowCount() == 0 ? -1 : m_row;
     return TIBField(m_result.get(), row, column);
 }

@@ -176,6 +176,10 @@ public:
     bool Active() const { return m_result != nullptr; }
 
     TIBField FieldByName(QAnyStringView name) const;  // throws DbError for an unknown name
+    // A column's position, looked up once for reading it from many rows with Fields; throws
+    // DbError for an unknown name.
+    int FieldIndex(QAnyStringView name) const;
+    TIBField Fields(int column) const;  // the column at that position in the current row
     void Last();
     void Prior();
     bool Bof() const { return m_bof; }

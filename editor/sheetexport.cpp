@@ -195,7 +195,8 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
     for (const SheetPicture& picture : pictures) {
         const int k = int(boxes.size());
         const QPointF at = picturePosition(k);
-        const QSizeF size = pictureSize(picture.pixels);
+        const QSizeF size = pictureSize(picture.uprightPixels());
+        const PictureTurn turn = pictureTurn(picture.transformation);
         MediaSource source;
         source.placeholder = placeholderPicture(picture.format, k);
         if (picture.pngData.isEmpty())
@@ -218,7 +219,10 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
         boxes << AnchorBox{qint64(std::llround(at.x() * kEmuPerPoint)),
                            qint64(std::llround(at.y() * kEmuPerPoint)),
                            qint64(std::llround(size.width() * kEmuPerPoint)),
-                           qint64(std::llround(size.height() * kEmuPerPoint))};
+                           qint64(std::llround(size.height() * kEmuPerPoint)),
+                           turn.degrees,
+                           turn.flipH,
+                           turn.flipV};
         result.placed << picture.entry;
     }
 

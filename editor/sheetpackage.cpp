@@ -117,9 +117,22 @@ QByteArray absoluteAnchors(const QByteArray& drawingXml, const QList<AnchorBox>&
         if (k >= boxes.size())
             break;
         const AnchorBox& b = boxes[k];
+        // The drawing's own box is the picture before it is turned, about the same centre;
+        // the anchor is what the sheet shows.
+        const bool quarter = b.degrees % 180 != 0;
+        const qint64 cx = quarter ? b.cy : b.cx, cy = quarter ? b.cx : b.cy;
+        const qint64 x = b.x + (b.cx - cx) / 2, y = b.y + (b.cy - cy) / 2;
+        QString turn;
+        if (b.degrees)
+            turn += QStringLiteral(" rot=\"%1\"").arg(qint64(b.degrees) * 60000);
+        if (b.flipH)
+            turn += QStringLiteral(" flipH=\"1\"");
+        if (b.flipV)
+            turn += QStringLiteral(" flipV=\"1\"");
         QString body = m.captured(1);
-        body.replace(offset, QStringLiteral("<a:off x=\"%1\" y=\"%2\"/>").arg(b.x).arg(b.y));
-        body.replace(extent, QStringLiteral("<a:ext cx=\"%1\" cy=\"%2\"/>").arg(b.cx).arg(b.cy));
+        body.replace(QStringLiteral("<a:xfrm>"), QStringLiteral("<a:xfrm%1>").arg(turn));
+        body.replace(offset, QStringLiteral("<a:off x=\"%1\" y=\"%2\"/>").arg(x).arg(y));
+        body.replace(extent, QStringLiteral("<a:ext cx=\"%1\" cy=\"%2\"/>").arg(cx).arg(cy));
         result += xml.mid(from, m.capturedStart() - from);
         result +=
             QStringLiteral("<xdr:absoluteAnchor><xdr:pos x=\"%1\" y=\"%2\"/><xdr:ext cx=\"%3\" cy=\"%4\"/>")

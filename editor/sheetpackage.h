@@ -14,9 +14,12 @@
 
 namespace sheet {
 
-// A picture's place on the sheet, in EMU (12700 to the point).
+// A picture's place on the sheet as it is seen, in EMU (12700 to the point), and how the
+// stored picture is turned to look so: flipped, then turned clockwise by 0, 90 or 270 degrees.
 struct AnchorBox {
     qint64 x = 0, y = 0, cx = 0, cy = 0;
+    int degrees = 0;
+    bool flipH = false, flipV = false;
 };
 
 struct MediaSource {

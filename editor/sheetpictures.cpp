@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QImageIOHandler>
 #include <QImageReader>
 
 namespace sheet {
@@ -29,8 +30,10 @@ bool readPicture(const QString& path, SheetPicture& picture) {
             return false;
         picture.format = format;
         picture.pixels = size;
+        picture.transformation = int(reader.transformation());
         return true;
     }
+    reader.setAutoTransform(true);
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return false;
@@ -59,6 +62,20 @@ QList<SheetPicture> collectPictures(const QString& folder, QStringList* skipped)
             *skipped << picture.entry;
     }
     return pictures;
+}
+
+QSize SheetPicture::uprightPixels() const {
+    return pictureTurn(transformation).degrees % 180 ? pixels.transposed() : pixels;
+}
+
+PictureTurn pictureTurn(int transformation) {
+    // Mirror and flip come before the quarter turn; all three bits together mean a turn the
+    // other way round.
+    if (transformation == QImageIOHandler::TransformationRotate270)
+        return {270, false, false};
+    return {transformation & QImageIOHandler::TransformationRotate90 ? 90 : 0,
+            bool(transformation & QImageIOHandler::TransformationMirror),
+            bool(transformation & QImageIOHandler::TransformationFlip)};
 }
 
 QPointF picturePosition(int k) {

@@ -264,6 +264,60 @@ private slots:
         QCOMPARE(s.rowHeight.value(5), 100.0);
     }
 
+    // Phone photos keep their pixels as the sensor read them and say apart how to turn them.
+    // The sheet shows them standing as taken: the anchor is the upright picture, 70 points
+    // high, and the drawing turns the stored picture into it about the same centre.
+    void turnedPhotos_data() {
+        QTest::addColumn<int>("orientation");  // as the camera writes it
+        QTest::addColumn<int>("rotation");
+        QTest::addColumn<bool>("flipH");
+        QTest::addColumn<bool>("flipV");
+        QTest::newRow("upright") << 1 << 0 << false << false;
+        QTest::newRow("mirrored") << 2 << 0 << true << false;
+        QTest::newRow("upside down") << 3 << 0 << true << true;
+        QTest::newRow("portrait, turned right") << 6 << 90 << false << false;
+        QTest::newRow("portrait, turned left") << 8 << 270 << false << false;
+        QTest::newRow("transposed") << 5 << 90 << false << true;
+    }
+    void turnedPhotos() {
+        QFETCH(int, orientation);
+        QFETCH(int, rotation);
+        QFETCH(bool, flipH);
+        QFETCH(bool, flipV);
+        const QString folder = newFolder();
+        const QString path = QDir(folder).filePath("photo.jpg");
+        writePicture(path, {400, 200}, "jpeg");
+        // An Exif block with the one orientation entry, right after the start of the image.
+        QByteArray tiff("MM\x00\x2a\x00\x00\x00\x08\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01", 18);
+        tiff.append(char(0)).append(char(orientation)).append(QByteArray(6, '\0'));
+        const QByteArray exif = QByteArray("Exif\0\0", 6) + tiff;
+        QByteArray segment("\xff\xe1");
+        segment.append(char((exif.size() + 2) >> 8)).append(char((exif.size() + 2) & 0xff)).append(exif);
+        QByteArray data = fileBytes(path);
+        data.insert(2, segment);
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(data);
+        out.close();
+
+        const XlsxSheet s = write(fullCard(), folder);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QCOMPARE(s.anchors.size(), 1);
+        const XlsxAnchor& a = s.anchors[0];
+        const bool standing = rotation % 180 != 0;
+        QCOMPARE(a.x, 10 * kEmuPerPoint);
+        QCOMPARE(a.y, 250 * kEmuPerPoint);
+        QCOMPARE(a.cy, 70 * kEmuPerPoint);
+        QCOMPARE(a.cx, (standing ? 35 : 140) * kEmuPerPoint);
+        QCOMPARE(a.rotation, rotation * 60000);
+        QCOMPARE(a.flipH, flipH);
+        QCOMPARE(a.flipV, flipV);
+        QCOMPARE(QSize(a.boxCx, a.boxCy), standing ? QSize(a.cy, a.cx) : QSize(a.cx, a.cy));
+        QCOMPARE(a.boxX + a.boxCx / 2, a.x + a.cx / 2);
+        QCOMPARE(a.boxY + a.boxCy / 2, a.y + a.cy / 2);
+        QCOMPARE(s.entries[a.media].data, data);
+    }
+
     // A new name for every press in the same second; an existing file is never written over.
     void uniqueNames() {
         const QString folder = newFolder();

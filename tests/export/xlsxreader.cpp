@@ -147,6 +147,16 @@ QList<XlsxAnchor> readDrawing(const QByteArray& xml, const QMap<QString, QString
         } else if (name == u"ext" && depth == 3) {
             anchors.last().cx = attrs.value(QLatin1String("cx")).toLongLong();
             anchors.last().cy = attrs.value(QLatin1String("cy")).toLongLong();
+        } else if (name == u"xfrm") {
+            anchors.last().rotation = attrs.value(QLatin1String("rot")).toInt();
+            anchors.last().flipH = attrs.value(QLatin1String("flipH")) == u"1";
+            anchors.last().flipV = attrs.value(QLatin1String("flipV")) == u"1";
+        } else if (name == u"off") {
+            anchors.last().boxX = attrs.value(QLatin1String("x")).toLongLong();
+            anchors.last().boxY = attrs.value(QLatin1String("y")).toLongLong();
+        } else if (name == u"ext") {
+            anchors.last().boxCx = attrs.value(QLatin1String("cx")).toLongLong();
+            anchors.last().boxCy = attrs.value(QLatin1String("cy")).toLongLong();
         } else if (name == u"blip") {
             for (const auto& a : attrs)
                 if (a.name() == u"embed")
@@ -222,7 +232,8 @@ XlsxSheet readXlsx(const QString& path) {
         const auto attrs = r.attributes();
         if (name == u"col") {
             sheet.columns << XlsxSheet::Column{
-                attrs.value(QLatin1String("min")).toInt(), attrs.value(QLatin1String("max")).toInt(), attrs.value(QLatin1String("width")).toDouble(),
+                attrs.value(QLatin1String("min")).toInt(), attrs.value(QLatin1String("max")).toInt(),
+                attrs.value(QLatin1String("width")).toDouble(),
                 attrs.hasAttribute(QLatin1String("style")) ? attrs.value(QLatin1String("style")).toInt() : 0};
         } else if (name == u"row") {
             const int row = attrs.value(QLatin1String("r")).toInt();

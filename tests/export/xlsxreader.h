@@ -23,6 +23,10 @@ struct XlsxStyle {
 struct XlsxAnchor {
     QString kind;  // element name: absoluteAnchor, twoCellAnchor...
     qint64 x = -1, y = -1, cx = -1, cy = -1;
+    // The drawing's own box and turn, as the picture stands before it is turned.
+    qint64 boxX = -1, boxY = -1, boxCx = -1, boxCy = -1;
+    int rotation = 0;  // 60000ths of a degree, clockwise
+    bool flipH = false, flipV = false;
     QString media;  // archive path of the picture it shows
     QString description;
 };

@@ -1,0 +1,123 @@
+// The card list on 100,000 cards: "表示" with the empty keyword and 名前 until the grid holds
+// every row, and the first view (名刺一覧), each against the same statement fetched with the
+// bare client into strings; and the heap the filled grid takes against the text of its rows.
+
+#include "benchcommon.h"
+#include "dm1.h"
+#include "formlook.h"
+#include "kihon_ichiran.h"
+#include "messages.h"
+#include "mst_car.h"
+#include "stringgrid.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// No box may wait for an answer here: a failure ends the run, modal showing returns at once.
+class BenchMessages final : public messages::Handler {
+public:
+    void show(QWidget*, const QString&) override {}
+    bool ask(QWidget*, const QString&) override { return true; }
+    void error(QWidget*, const QString& text) override {
+        std::fprintf(stderr, "bench_list: %s\n", qPrintable(text));
+        std::exit(1);
+    }
+    void showModal(QDialog*) override {}
+};
+
+std::size_t gridTextBytes(const StringGrid& grid) {
+    std::size_t bytes = 0;
+    for (int row = 1; row < grid.rowCount(); ++row) {
+        for (int col = 0; col < grid.colCount(); ++col)
+            bytes += std::size_t(grid.cell(col, row).toUtf8().size());
+    }
+    return bytes;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    configureEmbeddedEngine();
+    QApplication app(argc, argv);
+    formlook::setupApplicationFont();
+    BenchMessages boxes;
+    messages::setHandler(&boxes);
+
+    QTemporaryDir dir;
+    const int cards = 100000;
+    const QString path = bench::makeCardDatabase(dir.path(), cards);
+    QDir::setCurrent(dir.path());
+
+    DM1 = new TDM1(dir.path());
+    DM1->DataModuleCreate();
+    mst_car = new Tmst_car;
+    kihon_ichiran = new Tkihon_ichiran;
+    kihon_ichiran->show();
+    QApplication::processEvents();
+
+    const auto bare = [&] {
+        std::vector<std::string> cells;
+        bench::bareNameSearch(path, cells);
+    };
+    const auto search = [&] {
+        kihon_ichiran->SpeedButton1->click();
+        QApplication::processEvents();  // the view takes in the new rows and paints them
+    };
+    const auto firstView = [&] {
+        kihon_ichiran->openCardList();
+        QApplication::processEvents();
+    };
+    bare();  // warms the engine's page cache for both sides
+
+    // The heap figure comes from the first fill, into the grid as the window starts.
+    const std::size_t before = bench::heapInUse();
+    search();
+    const std::size_t growth = bench::heapInUse() - before;
+    const int rows = kihon_ichiran->SGrid1->rowCount() - 2;
+    if (rows != cards) {
+        std::fprintf(stderr, "bench_list: the grid holds %d cards, not %d\n", rows, cards);
+        return 1;
+    }
+    const std::size_t text = gridTextBytes(*kihon_ichiran->SGrid1);
+
+    // Interleaved, so that a busy moment of the machine weighs on all three alike.
+    std::vector<double> bareTimes, fillTimes, firstTimes;
+    for (int i = 0; i < 5; ++i) {
+        bareTimes.push_back(bench::medianMs(1, bare));
+        fillTimes.push_back(bench::medianMs(1, search));
+        firstTimes.push_back(bench::medianMs(1, firstView));
+    }
+    const auto median = [](std::vector<double> times) {
+        std::sort(times.begin(), times.end());
+        return times[times.size() / 2];
+    };
+    const double bareMs = median(bareTimes);
+    const double fillMs = median(fillTimes);
+    const double firstMs = median(firstTimes);
+
+    bench::report("list_fill", fillMs / bareMs, 1.2,
+                  QStringLiteral("fill=%1ms bare=%2ms rows=%3")
+                      .arg(fillMs, 0, 'f', 0)
+                      .arg(bareMs, 0, 'f', 0)
+                      .arg(rows));
+    bench::report("list_memory", double(growth) / double(text), 2.0,
+                  QStringLiteral("heap_growth=%1MB row_text=%2MB")
+                      .arg(growth / 1e6, 0, 'f', 1)
+                      .arg(text / 1e6, 0, 'f', 1));
+    bench::report("first_view", firstMs / bareMs, 1.2,
+                  QStringLiteral("first_view=%1ms bare=%2ms").arg(firstMs, 0, 'f', 0).arg(bareMs, 0, 'f', 0));
+
+    delete kihon_ichiran;
+    delete mst_car;
+    delete DM1;
+    messages::setHandler(nullptr);
+    return 0;
+}

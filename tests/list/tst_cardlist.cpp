@@ -174,7 +174,7 @@ private slots:
         QCOMPARE(w->windowTitle(), QStringLiteral("名刺一覧"));
         QCOMPARE(w->SGrid1->geometry(), QRect(8, 39, 777, 355));
         QCOMPARE(w->Edit1->geometry(), QRect(264, 10, 135, 21));
-        QCOMPARE(w->Edit1->maxLength(), 32767);  // the toolkit's largest: no limit of our own
+        QCOMPARE(w->Edit1->maxLength(), 32767);  // the toolkit default: no limit of our own
         QCOMPARE(w->RadioButton3->geometry(), QRect(72, 4, 58, 17));
         QCOMPARE(w->RadioButton3->parentWidget(), w->Panel2);
         QCOMPARE(w->findChild<QLabel*>("Label7")->text(), QStringLiteral("データを選択してください。"));

@@ -16,7 +16,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalBlocker>
-
 #include <QVarLengthArray>
 
 #include <array>

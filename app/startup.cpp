@@ -13,7 +13,14 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLockFile>
+#include <QSocketNotifier>
 #include <QTranslator>
+
+#include <sys/socket.h>
+
+#include <unistd.h>
+#include <csignal>
+#include <cstdlib>
 
 namespace {
 
@@ -24,6 +31,36 @@ void loadQtTranslations(QApplication& app) {
     if (translator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
         QApplication::installTranslator(translator);
+}
+
+int g_signalPipe[2] = {-1, -1};
+bool g_terminated = false;
+
+void onTerminationSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+}
+
+// A termination request (logout, kill) ends the program as closing the main menu does, so the
+// pending work is committed on the way out. Installed after the database engine has started,
+// since the engine would otherwise take the signal, shut its connections and leave the program
+// running without its database.
+void endOnTerminationSignals() {
+    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        char byte;
+        [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
+        g_terminated = true;
+        QCoreApplication::exit(0);  // leaves every modal loop as well as the main one
+    });
+    struct sigaction action = {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(sig, &action, nullptr);
 }
 
 }  // namespace
@@ -75,7 +112,19 @@ int runTavrona(int argc, char** argv) {
         return 1;
     }
     startProgram();
+    endOnTerminationSignals();
     const int rc = app.exec();
+    if (g_terminated) {
+        // After a termination signal the engine hangs when detaching. Every save is committed
+        // before the user is told, so commit what may be pending and leave without detaching,
+        // which the database survives as it survives a killed process.
+        try {
+            DM1->IBTransaction1.Commit();
+        } catch (const DbError&) {
+            // Nobody is left to tell: the program is being ended.
+        }
+        std::_Exit(0);
+    }
     endProgram();
     return rc;
 }

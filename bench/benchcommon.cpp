@@ -42,6 +42,12 @@ IAttachment* attach(ThrowStatusWrapper* st, const QString& path) {
     return att;
 }
 
+[[noreturn]] void throwClientError(const FbException& e) {
+    char text[1024];
+    master()->getUtilInterface()->formatStatus(text, sizeof text, e.getStatus());
+    throw std::runtime_error(text);
+}
+
 }  // namespace
 
 QString makeCardDatabase(const QString& dir, int count) {
@@ -102,9 +108,8 @@ QString makeCardDatabase(const QString& dir, int count) {
         tra->commit(&st);
         att->detach(&st);
     } catch (const FbException& e) {
-        char text[1024];
-        master()->getUtilInterface()->formatStatus(text, sizeof text, e.getStatus());
-        throw std::runtime_error(text);
+        st.dispose();
+        throwClientError(e);
     }
     st.dispose();
     return path;
@@ -164,9 +169,8 @@ std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>
         tra->commit(&st);
         att->detach(&st);
     } catch (const FbException& e) {
-        char text[1024];
-        master()->getUtilInterface()->formatStatus(text, sizeof text, e.getStatus());
-        throw std::runtime_error(text);
+        st.dispose();
+        throwClientError(e);
     }
     st.dispose();
     return textBytes;

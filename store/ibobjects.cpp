@@ -269,9 +269,27 @@ void TIBParam::clear() {
 
 // ---- ResultBuffer --------------------------------------------------------------------------
 
-ResultBuffer::ResultBuffer(QStringList columnNames) : m_columns(std::move(columnNames)) {}
+ResultBuffer::ResultBuffer(QStringList columnNames) : m_columns(std::move(columnNames)) {
+    for (const QString& name : m_columns)
+        m_utf8Columns.push_back(name.toUtf8());
+}
 
 int ResultBuffer::columnIndex(QAnyStringView name) const {
+    // Names written in the code arrive as 8-bit text: compare their bytes directly, folding
+    // ASCII letter case, which is every column name's alphabet. This runs once per cell read.
+    const int found = name.visit([this](auto view) {
+        if constexpr (!std::is_same_v<decltype(view), QStringView>) {
+            for (int i = 0; i < int(m_utf8Columns.size()); ++i) {
+                const QByteArray& column = m_utf8Columns[std::size_t(i)];
+                if (column.size() == view.size() &&
+                    qstrnicmp(column.constData(), view.data(), std::size_t(view.size())) == 0)
+                    return i;
+            }
+        }
+        return -1;
+    });
+    if (found >= 0)
+        return found;
     for (int i = 0; i < m_columns.size(); ++i) {
         if (QAnyStringView::compare(name, m_columns[i], Qt::CaseInsensitive) == 0)
             return i;

@@ -122,6 +122,7 @@ private:
     };
     static constexpr std::size_t kBlockSize = 1 << 20;
     QStringList m_columns;
+    std::vector<QByteArray> m_utf8Columns;
     std::vector<std::unique_ptr<char[]>> m_blocks;
     std::vector<std::size_t> m_blockSizes;
     std::size_t m_used = kBlockSize;  // bytes used in the last block

@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include "dm1.h"
+#include "folderlock.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
 #include "menu.h"
@@ -12,7 +13,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
-#include <QLockFile>
 #include <QSocketNotifier>
 #include <QTranslator>
 
@@ -65,14 +65,6 @@ void endOnTerminationSignals() {
 
 }  // namespace
 
-std::unique_ptr<QLockFile> claimCardFolder(const QString& folder) {
-    auto lock = std::make_unique<QLockFile>(QDir(folder).filePath(QStringLiteral(".tavrona.lock")));
-    lock->setStaleLockTime(0);  // only a dead owner makes the lock stale, never its age
-    if (!lock->tryLock(0))
-        return nullptr;
-    return lock;
-}
-
 void startProgram() {
     if (!applyVisualStyle(kStyleName))
         messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
@@ -105,10 +97,12 @@ int runTavrona(int argc, char** argv) {
 
     // The database engine opens the card file exclusively; a second copy of the program in the
     // same card folder is told so plainly instead of failing on the database.
-    const std::unique_ptr<QLockFile> folderLock = claimCardFolder(QDir::currentPath());
-    if (!folderLock) {
-        messages::show(nullptr, QStringLiteral("名刺管理はこのフォルダですでに起動しています。\r\n"
-                                               "起動中のウィンドウをお使いください。"));
+    const cardfolder::Claim folder = cardfolder::claim(QDir::currentPath());
+    if (!folder.lock) {
+        if (folder.heldByRunningCopy)
+            messages::show(nullptr, folder.refusal);
+        else
+            messages::error(nullptr, folder.refusal);
         return 1;
     }
     startProgram();

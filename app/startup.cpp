@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "cards.h"
 #include "dm1.h"
 #include "folderlock.h"
 #include "formlook.h"
@@ -70,7 +71,10 @@ void startProgram() {
         messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
     menu = new Tmenu;
     DM1 = new TDM1(QDir::currentPath());
-    messages::guarded(nullptr, [] { DM1->DataModuleCreate(); });
+    messages::guarded(nullptr, [] {
+        DM1->DataModuleCreate();
+        cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
+    });
     varsion = new Tvarsion(menu);
     mst_car = new Tmst_car(menu);
     kihon_ichiran = new Tkihon_ichiran(menu);

@@ -62,6 +62,19 @@ bool isDigitOrBackspace(QChar c) {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('\b');
 }
 
+bool movesOnOrTypesNothing(int key) {
+    switch (key) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            return true;
+        default:
+            return false;
+    }
+}
+
 QString digitsOnly(const QString& text) {
     QString out;
     for (QChar c : text) {
@@ -217,11 +230,12 @@ void Tmst_car::connectHandlers() {
 bool Tmst_car::eventFilter(QObject* watched, QEvent* event) {
     if (isDateBox(*this, watched)) {
         if (event->type() == QEvent::KeyPress) {
-            // Keys without text (Delete, arrows) pass; any text but digits and backspace is
-            // dropped, the clipboard shortcuts' control characters included.
+            // Keys that move the focus or produce no character (Tab and Shift+Tab, which arrive
+            // with the text "\t", Enter, Delete, arrows) pass; any other text but digits and
+            // backspace is dropped, the clipboard shortcuts' control characters included.
             auto* key = static_cast<QKeyEvent*>(event);
             const QString text = key->text();
-            if (text.isEmpty())
+            if (text.isEmpty() || movesOnOrTypesNothing(key->key()))
                 return false;
             if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
                 return true;

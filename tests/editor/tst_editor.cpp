@@ -131,6 +131,34 @@ private slots:
         QCOMPARE(w->Label1->text(), QStringLiteral("---"));
     }
 
+    // Typing a card from the keyboard: Tab walks every box, the date boxes included, and
+    // Shift+Tab walks back; the date boxes keep their digits.
+    void tabAndShiftTabWalkTheWholeOrder() {
+        w->resetFields(QDate(2021, 3, 31));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        const QStringList order{"Edit4", "Edit8", "Edit6", "Edit5",    "Edit7",  "Memo1",
+                                "Edit1", "Edit2", "Edit3", "ListBox1", "Button1"};
+        w->Edit4->setFocus();
+        QStringList forward{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            forward << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(forward, order + QStringList{"Edit4"});
+        QStringList backward{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            backward << QApplication::focusWidget()->objectName();
+        }
+        QStringList reversed{"Edit4"};
+        for (auto it = order.crbegin(); it != order.crend(); ++it)
+            reversed << *it;
+        QCOMPARE(backward, reversed);
+        QCOMPARE((QStringList{w->Edit1->text(), w->Edit2->text(), w->Edit3->text()}),
+                 (QStringList{"2021", "03", "31"}));
+    }
+
     void resetCutsTheDateAtFixedPositions_data() {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QStringList>("parts");

@@ -12,6 +12,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -26,6 +27,10 @@ Tmst_car* mst_car = nullptr;
 namespace {
 
 const QString kNoKey = QStringLiteral("---");
+// Where the picture list keeps each entry's name as the file system holds it, and where the
+// file-name label keeps the name of the entry it shows.
+constexpr int kRawNameRole = Qt::UserRole + 1;
+constexpr const char* kRawNameProperty = "rawName";
 
 // The picture list reports a selection made with the keyboard; programmatic selections (the
 // opening of a card) call ListBox1Click themselves and must not show the picture twice.
@@ -356,26 +361,36 @@ void Tmst_car::SpeedButton6Click() {
 }
 
 bool Tmst_car::refreshPictureList() {
-    QStringList names;
+    QList<picturefolder::Entry> entries;
     const bool listed =
-        picturefolder::listEntries(picturefolder::baseFolder(QDir::currentPath(), Label13->text()), names);
+        picturefolder::listEntries(picturefolder::baseFolder(QDir::currentPath(), Label13->text()), entries);
     ListBox1->clear();
-    ListBox1->addItems(names);
+    for (const picturefolder::Entry& entry : std::as_const(entries)) {
+        auto* item = new QListWidgetItem(entry.name, ListBox1);
+        item->setData(kRawNameRole, entry.raw);
+    }
     ListBox1->setCurrentRow(-1);
     return listed;
 }
 
 void Tmst_car::ListBox1Click() {
     const QListWidgetItem* item = ListBox1->currentItem();
-    if (item && item->isSelected())
+    if (item && item->isSelected()) {
         Label14->setText(item->text());
-    const QString path =
-        picturefolder::baseFolder(QDir::currentPath(), Label13->text()) + QLatin1Char('/') + Label14->text();
+        Label14->setProperty(kRawNameProperty, item->data(kRawNameRole));
+    }
+    // The file is opened by the bytes of its name, which a name shown decoded from Shift-JIS
+    // does not give back; a label set otherwise names the file by its text.
+    QByteArray raw = Label14->property(kRawNameProperty).toByteArray();
+    if (picturefolder::displayName(raw) != Label14->text())
+        raw = QFile::encodeName(Label14->text());
     // Entries without a displayable ending (Thumbs.db, subfolders) load nothing and keep the
     // picture shown before.
-    if (!picturefolder::hasDisplayableEnding(path))
+    if (!picturefolder::hasDisplayableEnding(Label14->text()))
         return;
-    Image1->setPicture(pictureloader::loadFitted(path, Image1->size()));
+    const QString folder = picturefolder::baseFolder(QDir::currentPath(), Label13->text());
+    Image1->setPicture(
+        pictureloader::loadFitted(picturefolder::nativePath(folder, raw), Label14->text(), Image1->size()));
 }
 
 void Tmst_car::Button1Click() {

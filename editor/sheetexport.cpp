@@ -115,7 +115,12 @@ double fittedColumnWidth(const QStringList& texts) {
 
 WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder, const QString& outputPath) {
     WrittenSheet result;
-    const QList<SheetPicture> pictures = collectPictures(folder, &result.skipped);
+    QList<RefusedPicture> refused;
+    const QList<SheetPicture> pictures = collectPictures(folder, &result.skipped, &refused);
+    for (const RefusedPicture& r : std::as_const(refused)) {
+        result.refused << r.entry;
+        result.refusedReasons << r.reason;
+    }
 
     QTemporaryDir work;
     if (!work.isValid())
@@ -240,6 +245,7 @@ void runSheetExport(Tmst_car& editor) {
     const QString root = QDir::currentPath();
     QString path;
     bool opened = false;
+    sheet::WrittenSheet written;
     {
         sheet::BusyCursor busy;
         const QString folder = sheet::sheetsFolder(root);
@@ -248,7 +254,7 @@ void runSheetExport(Tmst_car& editor) {
                             .arg(QDir::toNativeSeparators(folder)));
         path = sheet::reserveSheetFile(folder, baseId, QDateTime::currentDateTime());
         try {
-            sheet::writeCardSheet(texts, sheet::pictureFolder(root, baseId), path);
+            written = sheet::writeCardSheet(texts, sheet::pictureFolder(root, baseId), path);
         } catch (...) {
             QFile::remove(path);
             throw;
@@ -259,4 +265,7 @@ void runSheetExport(Tmst_car& editor) {
         messages::show(&editor, QStringLiteral("シートを開くプログラムが見つかりませんでした。\r\n"
                                                "シートは次の場所に保存してあります。\r\n%1")
                                     .arg(QDir::toNativeSeparators(path)));
+    if (!written.refused.isEmpty())
+        messages::show(&editor, QStringLiteral("次の画像はシートに載せられませんでした。\r\n%1")
+                                    .arg(written.refusedReasons.join(QStringLiteral("\r\n"))));
 }

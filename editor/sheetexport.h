@@ -13,7 +13,10 @@ namespace sheet {
 
 struct WrittenSheet {
     QStringList placed;   // picture entries on the sheet, in their order
-    QStringList skipped;  // entries of the picture folder that are no readable picture
+    QStringList skipped;  // entries of the picture folder that never look like pictures
+    // Entries named like pictures that cannot be shown: the user is told about these.
+    QStringList refused;
+    QStringList refusedReasons;
 };
 
 // The card's picture folder below root, as the editor's picture list reads it.

@@ -525,6 +525,9 @@ private slots:
         QTest::newRow("damaged scan1.jpg")
             << "scan1.jpg" << QByteArray("not a picture at all") << false << true;
         QTest::newRow("empty folder") << "" << QByteArray() << false << false;
+        // Half a scan, as a copy broken off leaves it.
+        QTest::newRow("scan1.jpg cut short")
+            << "scan1.jpg" << jpeg.left(jpeg.size() * 2 / 3) << false << true;
     }
     void openCardPictures() {
         QFETCH(QString, entry);

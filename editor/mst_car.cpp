@@ -3,6 +3,7 @@
 #include "desktop.h"
 #include "dm1.h"
 #include "formlook.h"
+#include "limitedlineedit.h"
 #include "memobox.h"
 #include "messages.h"
 #include "picturearea.h"
@@ -21,6 +22,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 
 Tmst_car* mst_car = nullptr;
 
@@ -89,12 +91,11 @@ QString digitsOnly(const QString& text) {
     return out;
 }
 
-QLineEdit* editBox(QWidget* parent, const char* name, const QRect& geometry, int maxLength,
+QLineEdit* editBox(QWidget* parent, const char* name, const QRect& geometry, int limit,
                    const QString& accessibleName) {
-    auto* box = new QLineEdit(parent);
+    auto* box = new LimitedLineEdit(limit, parent);
     box->setObjectName(QLatin1String(name));
     box->setGeometry(geometry);
-    box->setMaxLength(maxLength);
     box->setAccessibleName(accessibleName);
     return box;
 }
@@ -293,8 +294,10 @@ void Tmst_car::resetToNewCard() {
 }
 
 cards::CardTexts Tmst_car::cardTexts() const {
-    QString memo = Memo1->toPlainText();
-    memo.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    // The raw text keeps no-break spaces, which toPlainText turns into plain ones; paragraphs
+    // are the memo's lines.
+    QString memo = Memo1->document()->toRawText();
+    memo.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
     return {Edit4->text(), Edit8->text(), Edit5->text(), Edit6->text(), Edit7->text(),
             memo,          Edit1->text(), Edit2->text(), Edit3->text()};
 }

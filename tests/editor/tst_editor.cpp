@@ -3,6 +3,7 @@
 // database read back after each write.
 
 #include "editorfixture.h"
+#include "limitedlineedit.h"
 #include "picturearea.h"
 
 #include <QApplication>
@@ -112,8 +113,11 @@ private slots:
         auto* control = w->findChild<QWidget*>(name);
         QVERIFY(control);
         QCOMPARE(control->geometry(), geometry);
-        if (auto* box = qobject_cast<QLineEdit*>(control))
-            QCOMPARE(box->maxLength(), limit);
+        if (qobject_cast<QLineEdit*>(control)) {
+            auto* box = qobject_cast<LimitedLineEdit*>(control);
+            QVERIFY(box);
+            QCOMPARE(box->limit(), limit);
+        }
         if (!accessible.isEmpty())
             QCOMPARE(control->accessibleName(), accessible);
     }
@@ -285,6 +289,95 @@ private slots:
         // Text the program puts in is not cut.
         memo->setPlainText(QString(5100, QLatin1Char('z')));
         QCOMPARE(memo->toPlainText().size(), 5100);
+    }
+
+    // Limits count characters: emoji and rare kanji (two UTF-16 units each) fill a box to its
+    // limit, never past it, never half; pastes are cut at a whole character.
+    void typingLimitsCountCharacters_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("ch");
+        QTest::newRow("name, emoji") << "Edit4" << 150 << QStringLiteral("😀");
+        QTest::newRow("name, rare kanji") << "Edit4" << 150 << QStringLiteral("𠮷");
+        QTest::newRow("reading, kana") << "Edit8" << 150 << QStringLiteral("あ");
+        QTest::newRow("position, emoji") << "Edit7" << 100 << QStringLiteral("😀");
+        QTest::newRow("department, rare kanji") << "Edit6" << 150 << QStringLiteral("𠮷");
+    }
+    void typingLimitsCountCharacters() {
+        QFETCH(QString, box);
+        QFETCH(int, limit);
+        QFETCH(QString, ch);
+        auto* edit = w->findChild<QLineEdit*>(box);
+        QVERIFY(edit);
+        edit->clear();
+        for (int i = 0; i < limit + 3; ++i)
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, ch, Qt::NoModifier);
+        QCOMPARE(edit->text(), ch.repeated(limit));
+        // An input method's commit and a paste are cut at the limit, at a whole character.
+        edit->setText(ch.repeated(limit - 2));
+        edit->end(false);
+        commitText(edit, ch.repeated(5));
+        QCOMPARE(edit->text(), ch.repeated(limit));
+        edit->clear();
+        QApplication::clipboard()->setText(QStringLiteral("x") + ch.repeated(limit + 10));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("x") + ch.repeated(limit - 1));
+    }
+
+    // Text the program puts into a box is kept whole; typing cannot lengthen it, deleting can
+    // shorten it.
+    void programTextIsNotCut() {
+        const QString stored = QStringLiteral("😀").repeated(150) + QStringLiteral("末");
+        w->Edit4->setText(stored);
+        QCOMPARE(w->Edit4->text(), stored);
+        w->Edit4->end(false);
+        typeText(w->Edit4, QStringLiteral("a"));
+        QCOMPARE(w->Edit4->text(), stored);
+        QTest::keyClick(w->Edit4, Qt::Key_Backspace);
+        QCOMPARE(w->Edit4->text(), stored.chopped(1));
+        w->Edit1->setText(QStringLiteral("20210"));  // a date box too
+        QCOMPARE(w->Edit1->text(), QStringLiteral("20210"));
+    }
+
+    void memoLimitCountsCharacters() {
+        auto* memo = w->Memo1;
+        const QString emoji = QStringLiteral("😀");
+        memo->setPlainText(emoji.repeated(4997));
+        memo->moveCursor(QTextCursor::End);
+        for (int i = 0; i < 5; ++i)
+            QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, emoji, Qt::NoModifier);
+        QCOMPARE(memo->toPlainText(), emoji.repeated(5000));
+        // A line break still counts two.
+        memo->setPlainText(emoji.repeated(4998));
+        memo->moveCursor(QTextCursor::End);
+        QTest::keyClick(memo, Qt::Key_Return);
+        QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, emoji, Qt::NoModifier);
+        QCOMPARE(w->cardTexts().memo, emoji.repeated(4998) + QStringLiteral("\r\n"));
+        // A paste of emoji is cut at a whole character.
+        memo->setPlainText(emoji.repeated(4990));
+        memo->moveCursor(QTextCursor::End);
+        QApplication::clipboard()->setText(emoji.repeated(20));
+        memo->paste();
+        QCOMPARE(memo->toPlainText(), emoji.repeated(5000));
+    }
+
+    // The memo is stored exactly as it stands: no-break spaces stay, and every line break,
+    // Shift+Enter too, is a CR LF.
+    void memoKeepsItsCharacters() {
+        const QString memo = QStringLiteral("株式会社\u00a0北星\r\n\u3000全角空白\r\n\r\n末尾\u00a0");
+        w->Memo1->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QCOMPARE(w->cardTexts().memo, memo);
+        w->Memo1->moveCursor(QTextCursor::End);
+        QTest::keyClick(w->Memo1, Qt::Key_Return, Qt::ShiftModifier);
+        typeText(w->Memo1, QStringLiteral("x"));
+        QCOMPARE(w->cardTexts().memo, memo + QStringLiteral("\r\nx"));
+
+        fillNewCard();
+        w->Memo1->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        w->SpeedButton3->click();
+        const auto cardsNow = f.committedCards();
+        QCOMPARE(cardsNow.size(), 1);
+        QCOMPARE(cardsNow.first()["MEMO"], memo);
     }
 
     void memoTravelsWithCrLf() {

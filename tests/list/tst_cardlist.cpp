@@ -505,6 +505,42 @@ private slots:
         QCOMPARE(gridKeys(), gridBefore);
     }
 
+    // Stored texts longer than a box holds in UTF-16 units open whole and are written back
+    // unchanged by a save, a deletion and a restoration.
+    void longTextsSurviveOpeningAndSaving() {
+        const QString emoji = QStringLiteral("😀");
+        const cards::CardTexts t{emoji.repeated(150),
+                                 QStringLiteral("𠮷").repeated(150),
+                                 emoji.repeated(149) + QStringLiteral("末"),
+                                 QStringLiteral("𠮷").repeated(150),
+                                 emoji.repeated(100),
+                                 QStringLiteral("\u00a0").repeated(3) + emoji.repeated(4990),
+                                 "2021",
+                                 "3",
+                                 "5"};
+        cards::insertCard(DM1->IBQuery1, "42", t, cards::kLive);
+        commit();
+        for (QPushButton* action : {mst_car->SpeedButton3, mst_car->SpeedButton5, mst_car->SpeedButton6}) {
+            messages->onShowModal = [&](QDialog* d) {
+                if (d == mst_car)
+                    QTest::mouseClick(action, Qt::LeftButton);
+            };
+            w->openCardList();
+            QTest::mouseClick(action == mst_car->SpeedButton6 ? w->SpeedButton3 : w->SpeedButton1,
+                              Qt::LeftButton);
+            doubleClickCell(3, 1);
+            QCOMPARE(messages->texts("error"), QStringList());
+            const Row stored = committedCards()[42];
+            QCOMPARE(stored["SYASYU"], t.name);
+            QCOMPARE(stored["HURIGANA"], t.reading);
+            QCOMPARE(stored["KATABAN"], t.organisation);
+            QCOMPARE(stored["KYORI"], t.department);
+            QCOMPARE(stored["KINGAKU"], t.position);
+            QCOMPARE(stored["MEMO"], t.memo);
+        }
+        QCOMPARE(committedCards()[42]["DEL_FLG1"], cards::kLive);
+    }
+
     // The first entry of the picture folder is selected and shown; a damaged picture does not
     // keep the card from opening, its error comes before the editor.
     void openCardPictures_data() {

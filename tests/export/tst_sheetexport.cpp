@@ -261,6 +261,39 @@ private slots:
         QCOMPARE(s.styleOf("G5").fontSize, 8.0);
     }
 
+    // Whatever the boxes hold, every part of the workbook is well-formed XML and the texts
+    // come back as they were; picture names with control characters too.
+    void oddCharactersKeepTheWorkbookWellFormed_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("control characters") << QStringLiteral("a\x01b\x08c\x1f\x7f");
+        QTest::newRow("non-characters") << QStringLiteral("x\uFFFEy\uFFFFz");
+        QTest::newRow("tab and line breaks") << QStringLiteral("a\tb\r\nc");
+        QTest::newRow("markup") << QStringLiteral("<b>&amp;\"'</b> ]]>");
+        QTest::newRow("escape lookalike") << QStringLiteral("_x0041_ and _x005F_");
+        QTest::newRow("emoji") << QStringLiteral("😀𠮷");
+    }
+    void oddCharactersKeepTheWorkbookWellFormed() {
+        QFETCH(QString, text);
+        cards::CardTexts t = fullCard();
+        t.name = text;
+        t.organisation = text + QStringLiteral("商事");
+        t.memo = QStringLiteral("一行目\r\n") + text;
+        const QString folder = newFolder();
+        QString pictureName = QStringLiteral("scan") + text + QStringLiteral(".jpg");
+        pictureName.remove(QLatin1Char('/'));
+        writePicture(QDir(folder).filePath(QStringLiteral("plain.jpg")), {40, 20}, "jpeg");
+        QVERIFY(QFile::rename(QDir(folder).filePath(QStringLiteral("plain.jpg")),
+                              QDir(folder).filePath(pictureName)));
+        sheet::WrittenSheet written;
+        const XlsxSheet s = write(t, folder, &written);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QCOMPARE(written.placed, QStringList{pictureName});
+        QCOMPARE(s.anchors.size(), 1);
+        QCOMPARE(s.texts.value("C2"), t.name);
+        QCOMPARE(s.texts.value("F2"), t.organisation);
+        QCOMPARE(s.texts.value("C5"), t.memo);
+    }
+
     // The sheet takes what the editor's image area shows, checked the same way: entries that
     // never look like pictures are passed over silently, entries named like pictures that
     // cannot be shown (damaged, cut short, too large, of another format) are refused and

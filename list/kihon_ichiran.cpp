@@ -230,12 +230,44 @@ void Tkihon_ichiran::openCardList() {
     messages::showModal(this);
 }
 
+QString keywordProblem(cards::SearchField field, const QString& keyword) {
+    // Lengths of the searched columns in characters, as the card table declares them.
+    const auto [columnLength, caption] = [field]() -> std::pair<int, QString> {
+        switch (field) {
+            case cards::SearchField::Organisation:
+                return {150, QStringLiteral("組織名")};
+            case cards::SearchField::Memo:
+                return {5000, QStringLiteral("メモ")};
+            case cards::SearchField::Name:
+                break;
+        }
+        return {150, QStringLiteral("名前")};
+    }();
+    const int longest = columnLength - 2;
+    if (keyword.toUcs4().size() <= longest)
+        return {};
+    return QStringLiteral("キーワードが長すぎます。%1の検索では %2 文字まで入力できます。")
+        .arg(caption)
+        .arg(longest);
+}
+
+bool Tkihon_ichiran::keywordUsable() {
+    const QString problem = keywordProblem(selectedField(), Edit1->text());
+    if (!problem.isEmpty())
+        messages::show(this, problem);
+    return problem.isEmpty();
+}
+
 void Tkihon_ichiran::SpeedButton1Click() {
+    if (!keywordUsable())
+        return;
     fillCardList(selectedField(), Edit1->text(), cards::kDeleted);
     padShortList(SGrid1);
 }
 
 void Tkihon_ichiran::SpeedButton3Click() {
+    if (!keywordUsable())
+        return;
     fillCardList(selectedField(), Edit1->text(), cards::kLive);
     padShortList(SGrid1);
 }

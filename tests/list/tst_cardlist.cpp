@@ -393,6 +393,47 @@ private slots:
         QCOMPARE(gridKeys(), padded(keys, 20));
     }
 
+    // A keyword longer than the searched column can hold (with the two wildcards around it) is
+    // refused with a message before anything is run; the grid keeps what it showed.
+    void keywordLongerThanTheColumn_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("name, 148") << "name" << QString(148, QLatin1Char('a')) << false;
+        QTest::newRow("name, 149") << "name" << QString(149, QLatin1Char('a')) << true;
+        QTest::newRow("name, 148 emoji") << "name" << QStringLiteral("😀").repeated(148) << false;
+        QTest::newRow("name, 149 emoji") << "name" << QStringLiteral("😀").repeated(149) << true;
+        QTest::newRow("organisation, 149") << "organisation" << QString(149, QLatin1Char('a')) << true;
+        QTest::newRow("memo, 4998") << "memo" << QString(4998, QLatin1Char('a')) << false;
+        QTest::newRow("memo, 4999") << "memo" << QString(4999, QLatin1Char('a')) << true;
+        QTest::newRow("deleted view, 149") << "deleted" << QString(149, QLatin1Char('a')) << true;
+    }
+    void keywordLongerThanTheColumn() {
+        QFETCH(QString, field);
+        QFETCH(QString, keyword);
+        QFETCH(bool, refused);
+        addCard(1, "山田");
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        messages->clear();
+        QRadioButton* radio = field == "memo"           ? w->RadioButton2
+                              : field == "organisation" ? w->RadioButton3
+                                                        : w->RadioButton1;
+        radio->setChecked(true);
+        w->Edit1->setText(keyword);
+        QTest::mouseClick(field == "deleted" ? w->SpeedButton3 : w->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(messages->texts("error"), QStringList());
+        if (refused) {
+            QCOMPARE(messages->texts("show").size(), 1);
+            QVERIFY2(messages->texts("show")[0].contains(QStringLiteral("長すぎ")),
+                     qPrintable(messages->texts("show")[0]));
+            QCOMPARE(gridKeys(), padded({"1"}, 20));  // the list as it was
+        } else {
+            QVERIFY(messages->shown.isEmpty());
+            QCOMPARE(gridKeys(), padded({}, 20));
+        }
+        QCOMPARE(w->Edit1->text(), keyword);
+    }
+
     // A failing statement: the error box, the grid emptied down to the header, and from the main
     // menu no window.
     void failingStatement() {

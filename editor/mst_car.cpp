@@ -34,22 +34,6 @@ const QString kNoKey = QStringLiteral("---");
 constexpr int kRawNameRole = Qt::UserRole + 1;
 constexpr const char* kRawNameProperty = "rawName";
 
-// The picture list reports a selection made with the keyboard; programmatic selections (the
-// opening of a card) call ListBox1Click themselves and must not show the picture twice.
-class PictureList final : public QListWidget {
-public:
-    using QListWidget::QListWidget;
-    std::function<void()> onKeyboardSelect;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        const int before = currentRow();
-        QListWidget::keyPressEvent(event);
-        if (currentRow() != before && onKeyboardSelect)
-            onKeyboardSelect();
-    }
-};
-
 class FixedRowHeight final : public QStyledItemDelegate {
 public:
     FixedRowHeight(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
@@ -161,14 +145,12 @@ void Tmst_car::buildControls() {
     captionPanel(this, "Panel6", {272, 68, 57, 24}, "Label5", {8, 5}, QStringLiteral("身　分"));
     Edit7 = editBox(this, "Edit7", {335, 68, 188, 21}, 100, QStringLiteral("身　分"));
 
-    auto* list = new PictureList(this);
-    list->setObjectName(QStringLiteral("ListBox1"));
-    list->setGeometry(529, 68, 187, 175);
-    list->setUniformItemSizes(true);
-    list->setItemDelegate(new FixedRowHeight(13, list));
-    list->setAccessibleName(QStringLiteral("画像一覧"));
-    list->onKeyboardSelect = [this] { messages::guarded(this, [this] { ListBox1Click(); }); };
-    ListBox1 = list;
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setGeometry(529, 68, 187, 175);
+    ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new FixedRowHeight(13, ListBox1));
+    ListBox1->setAccessibleName(QStringLiteral("画像一覧"));
 
     captionPanel(this, "Panel5", {8, 96, 57, 24}, "Label4", {8, 5}, QStringLiteral("部署名"));
     Edit6 = editBox(this, "Edit6", {71, 96, 188, 21}, 150, QStringLiteral("部署名"));
@@ -215,6 +197,9 @@ void Tmst_car::buildControls() {
 
     for (QLineEdit* box : {Edit1, Edit2, Edit3, Edit4, Edit8})
         box->installEventFilter(this);
+    // The date boxes take digits only; an input method that honours it types plain digits.
+    for (QLineEdit* box : {Edit1, Edit2, Edit3})
+        platform::inputMethod().setDigitsOnly(box);
 }
 
 void Tmst_car::connectHandlers() {
@@ -229,8 +214,12 @@ void Tmst_car::connectHandlers() {
     onClick(SpeedButton5, &Tmst_car::SpeedButton5Click);
     onClick(SpeedButton6, &Tmst_car::SpeedButton6Click);
     onClick(Button1, &Tmst_car::Button1Click);
-    connect(ListBox1, &QListWidget::itemClicked, this,
-            [this] { messages::guarded(this, [this] { ListBox1Click(); }); });
+    // Every change of the chosen entry shows it: a click, the keyboard, dragging the mouse over
+    // the list. Emptying the list chooses nothing and shows nothing.
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!ListBox1->selectedItems().isEmpty())
+            messages::guarded(this, [this] { ListBox1Click(); });
+    });
 }
 
 bool Tmst_car::eventFilter(QObject* watched, QEvent* event) {
@@ -269,6 +258,16 @@ bool Tmst_car::eventFilter(QObject* watched, QEvent* event) {
         platform::inputMethod().setHiraganaMode(Edit4);
     }
     return false;
+}
+
+void Tmst_car::keyPressEvent(QKeyEvent* event) {
+    // Esc does not close the window: it would drop what was typed without a word. The window
+    // closes with 閉じる or its title bar.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void Tmst_car::resetFields(const QDate& today) {
@@ -377,8 +376,10 @@ bool Tmst_car::refreshPictureList() {
 }
 
 void Tmst_car::ListBox1Click() {
-    const QListWidgetItem* item = ListBox1->currentItem();
-    if (item && item->isSelected()) {
+    // The chosen entry is the selected one: while the mouse drags over the list the selection
+    // moves before the current entry does.
+    const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+    if (const QListWidgetItem* item = selected.isEmpty() ? nullptr : selected.first()) {
         Label14->setText(item->text());
         Label14->setProperty(kRawNameProperty, item->data(kRawNameRole));
     }

@@ -9,12 +9,14 @@
 
 #include <QCursor>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QVarLengthArray>
 
@@ -226,6 +228,9 @@ void Tkihon_ichiran::openCardList() {
     // Rows past the 19th would be cut by the row count below, so they are not written at all.
     fillCardList(cards::SearchField::Name, QString(), cards::kDeleted, kFirstViewCards);
     SGrid1->setRowCount(kFirstViewRows);
+    // Each opening starts at the newest card and the date column, wherever the last one left off.
+    SGrid1->scrollToTop();
+    SGrid1->horizontalScrollBar()->setValue(SGrid1->horizontalScrollBar()->minimum());
     formlook::centreOnScreen(this);
     messages::showModal(this);
 }
@@ -270,6 +275,15 @@ void Tkihon_ichiran::SpeedButton3Click() {
         return;
     fillCardList(selectedField(), Edit1->text(), cards::kLive);
     padShortList(SGrid1);
+}
+
+void Tkihon_ichiran::keyPressEvent(QKeyEvent* event) {
+    // Esc does not close the window; 閉じる and the title bar do.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void Tkihon_ichiran::SpeedButton2Click() {
@@ -328,5 +342,6 @@ void Tkihon_ichiran::SGrid1DblClick() {
             messages::error(this, QString::fromUtf8(e.what()));
         }
     }
+    formlook::centreOnScreen(&editor);
     messages::showModal(&editor);
 }

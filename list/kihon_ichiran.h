@@ -56,6 +56,9 @@ public:
     // The field of the selected radio button, examined in the order 名前, 組織名, メモ.
     cards::SearchField selectedField() const;
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
     // False, after telling the user why, when the keyword cannot be looked up in the field.
     bool keywordUsable();

@@ -264,6 +264,39 @@ private slots:
         QCOMPARE((QList<int>{calls[2].conversion, calls[2].sentence}), (QList<int>{1, 8}));
     }
 
+    // The date boxes tell the input method they take digits only, through the platform.
+    void dateBoxesAskForDigitsOnly() {
+        QCOMPARE(f.inputMethod->digitsOnly, (QList<QWidget*>{w->Edit1, w->Edit2, w->Edit3}));
+        platform::setInputMethod(nullptr);  // the platform's own
+        Tmst_car plain;
+        for (QLineEdit* box : {plain.Edit1, plain.Edit2, plain.Edit3})
+            QVERIFY(box->inputMethodHints() & Qt::ImhDigitsOnly);
+        for (QLineEdit* box : {plain.Edit4, plain.Edit5, plain.Edit6, plain.Edit7, plain.Edit8})
+            QVERIFY(!(box->inputMethodHints() & Qt::ImhDigitsOnly));
+    }
+
+    // Esc leaves the window open and what was typed in place, from any box.
+    void escapeDoesNotClose_data() {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("name") << "Edit4";
+        QTest::newRow("year") << "Edit1";
+        QTest::newRow("memo") << "Memo1";
+        QTest::newRow("picture list") << "ListBox1";
+    }
+    void escapeDoesNotClose() {
+        QFETCH(QString, box);
+        w->resetFields(QDate(2021, 3, 31));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        typeText(w->Edit4, QStringLiteral("山田"));
+        auto* target = w->findChild<QWidget*>(box);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Escape);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->Edit4->text(), QStringLiteral("山田"));
+        QCOMPARE(w->result(), 0);
+    }
+
     void memoCountsLineBreaksAsTwoForTypingAndPasting() {
         auto* memo = w->Memo1;
         memo->setPlainText(QString(4997, QLatin1Char('x')));

@@ -7,6 +7,7 @@
 #include "picturefolder.h"
 #include "pictureloader.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -14,6 +15,7 @@
 #include <QImageWriter>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
@@ -138,12 +140,12 @@ class TestPictures final : public QObject {
 
     QString base(const QString& key = QStringLiteral("12")) const { return f.cardFolder(key); }
 
-    // Selects an entry as a user would and shows it, the way a click does.
+    // Selects an entry as a user would; the change of the current entry shows it.
     void choose(const QString& name) {
         const auto items = w->ListBox1->findItems(name, Qt::MatchExactly);
         QCOMPARE(items.size(), 1);
+        QVERIFY(w->ListBox1->currentItem() != items.first());
         w->ListBox1->setCurrentItem(items.first());
-        messages::guarded(w, [this] { w->ListBox1Click(); });
     }
 
 private slots:
@@ -337,8 +339,8 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         w->ListBox1->setFocus();
-        w->ListBox1->setCurrentRow(1);  // programmatic: nothing shown yet
-        QCOMPARE(w->Label14->text(), QStringLiteral("---"));
+        w->ListBox1->setCurrentRow(1);  // any change of the current entry shows it
+        QCOMPARE(w->Label14->text(), w->ListBox1->item(1)->text());
         QTest::keyClick(w->ListBox1, Qt::Key_Up);
         QCOMPARE(w->Label14->text(), w->ListBox1->item(0)->text());
         const QRect second = w->ListBox1->visualItemRect(w->ListBox1->item(1));
@@ -346,6 +348,31 @@ private slots:
         QTest::mouseClick(w->ListBox1->viewport(), Qt::LeftButton, {}, second.center());
         QCOMPARE(w->Label14->text(), w->ListBox1->item(1)->text());
         QVERIFY(!w->Image1->picture().isNull());
+        QVERIFY(f.messages->texts("error").isEmpty());
+    }
+
+    // Dragging the mouse over the list shows each entry it passes, as a click does.
+    void draggingOverTheListShowsTheEntry() {
+        QVERIFY(QDir().mkpath(base()));
+        writeImage(base() + "/a.png", {40, 20}, "png", Qt::red);
+        writeImage(base() + "/b.png", {20, 40}, "png", Qt::blue);
+        w->refreshPictureList();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QWidget* viewport = w->ListBox1->viewport();
+        const QPoint first = w->ListBox1->visualItemRect(w->ListBox1->item(0)).center();
+        const QPoint second = w->ListBox1->visualItemRect(w->ListBox1->item(1)).center();
+        QTest::mousePress(viewport, Qt::LeftButton, {}, first);
+        QCOMPARE(w->Label14->text(), w->ListBox1->item(0)->text());
+        QMouseEvent move(QEvent::MouseMove, second, viewport->mapToGlobal(second), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(viewport, &move);
+        QCOMPARE(w->ListBox1->currentRow(), 1);
+        QCOMPARE(w->Label14->text(), w->ListBox1->item(1)->text());
+        QTest::mouseRelease(viewport, Qt::LeftButton, {}, second);
+        const QString shown = w->ListBox1->item(1)->text();
+        QCOMPARE(w->Image1->picture().height() > w->Image1->picture().width(),
+                 shown == QStringLiteral("b.png"));
         QVERIFY(f.messages->texts("error").isEmpty());
     }
 

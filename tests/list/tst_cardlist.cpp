@@ -5,6 +5,7 @@
 
 #include "dm1.h"
 #include "fakes.h"
+#include "formlook.h"
 #include "kihon_ichiran.h"
 #include "mst_car.h"
 #include "picturearea.h"
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -243,6 +245,38 @@ private slots:
         QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
         QCOMPARE(gridKeys(), padded(descendingKeys(cards, 1), std::max(20, cards + 2)));
         QVERIFY(messages->texts("error").isEmpty());
+    }
+
+    // Each opening starts at the top left, at the newest card and the date column.
+    void opensScrolledToTheTopLeft() {
+        for (int k = 1; k <= 30; ++k)
+            addCard(k, QStringLiteral("名前%1").arg(k));
+        w->openCardList();
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);  // all 30: more than the grid shows
+        StringGrid* g = w->SGrid1;
+        QVERIFY(g->verticalScrollBar()->maximum() > 0);
+        QVERIFY(g->horizontalScrollBar()->maximum() > 0);
+        g->verticalScrollBar()->setValue(g->verticalScrollBar()->maximum());
+        g->horizontalScrollBar()->setValue(g->horizontalScrollBar()->maximum());
+        w->close();
+        w->openCardList();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QCOMPARE(g->verticalScrollBar()->value(), g->verticalScrollBar()->minimum());
+        QCOMPARE(g->horizontalScrollBar()->value(), g->horizontalScrollBar()->minimum());
+        QCOMPARE(g->rowAt(0), 0);
+        QCOMPARE(g->columnAt(2), 2);  // the date column, after the two hidden ones
+    }
+
+    // Esc does not close the list, whichever control has the focus.
+    void escapeDoesNotClose() {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        for (QWidget* target : std::initializer_list<QWidget*>{w->SGrid1, w->Edit1, w->RadioButton1}) {
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Escape);
+            QVERIFY(w->isVisible());
+        }
     }
 
     // The row count after a search: 20 for up to 16 cards, N + 2 from 17 on.
@@ -522,8 +556,14 @@ private slots:
         QTest::mouseClick(deleteEnabled ? w->SpeedButton1 : w->SpeedButton3, Qt::LeftButton);
         const QStringList gridBefore = gridKeys();
 
+        mst_car->move(0, 0);
         doubleClickCell(5, 1);
         QCOMPARE(messages->modals, QList<QDialog*>{mst_car});
+        // Centred on the screen, as 名刺登録 shows it.
+        const QPoint placed = mst_car->pos();
+        QVERIFY(placed != QPoint(0, 0));
+        formlook::centreOnScreen(mst_car);
+        QCOMPARE(mst_car->pos(), placed);
         QVERIFY(messages->texts("error").isEmpty());
         QCOMPARE(mst_car->Label13->text(), QStringLiteral("42"));
         QCOMPARE(mst_car->Edit1->text(), QStringLiteral("2021"));

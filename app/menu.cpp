@@ -24,13 +24,7 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
 }
 
-namespace {
-template <class W>
-void onClick(QPushButton* button, W* window, void (W::*handler)()) {
-    QObject::connect(button, &QPushButton::clicked, window,
-                     [window, handler] { messages::guarded(window, [&] { (window->*handler)(); }); });
-}
-}  // namespace
+namespace {}  // namespace
 
 Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     setObjectName(QStringLiteral("menu"));
@@ -73,14 +67,13 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     Label4->move(8, 5);
     Label4->adjustSize();
 
-    onClick(SpeedButton3, this, &Tmenu::SpeedButton3Click);
-    onClick(SpeedButton1, this, &Tmenu::SpeedButton1Click);
-    onClick(SpeedButton8, this, &Tmenu::SpeedButton8Click);
-    onClick(SpeedButton6, this, &Tmenu::SpeedButton6Click);
-    connect(Label4, &LinkLabel::clicked, this,
-            [this] { messages::guarded(this, [this] { Label4Click(); }); });
-    connect(N2, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N2Click(); }); });
-    connect(N4, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N4Click(); }); });
+    messages::connectGuarded(SpeedButton3, &QPushButton::clicked, this, &Tmenu::SpeedButton3Click);
+    messages::connectGuarded(SpeedButton1, &QPushButton::clicked, this, &Tmenu::SpeedButton1Click);
+    messages::connectGuarded(SpeedButton8, &QPushButton::clicked, this, &Tmenu::SpeedButton8Click);
+    messages::connectGuarded(SpeedButton6, &QPushButton::clicked, this, &Tmenu::SpeedButton6Click);
+    messages::connectGuarded(Label4, &LinkLabel::clicked, this, &Tmenu::Label4Click);
+    messages::connectGuarded(N2, &QAction::triggered, this, &Tmenu::N2Click);
+    messages::connectGuarded(N4, &QAction::triggered, this, &Tmenu::N4Click);
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(384, 291 + bar->sizeHint().height());

@@ -1,0 +1,121 @@
+#include "commands.h"
+
+#include "commandline.h"
+#include "dm1.h"
+#include "exporter.h"
+#include "importer.h"
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+const QString kCloseProgramFirst = QStringLiteral("名刺管理を終了してからやり直してください。");
+
+int exportCommand(const QStringList& arguments) {
+    Invocation call("export", {QStringLiteral("FILE")});
+    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("csv または vcard"),
+                                    QStringLiteral("FORMAT"));
+    const QCommandLineOption deleted(QStringLiteral("deleted"), QStringLiteral("削除した名刺も書き出す"));
+    call.parser.addOptions({format, deleted});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString name = call.parser.value(format).toLower();
+    if (name != QLatin1String("csv") && name != QLatin1String("vcard")) {
+        complain(QStringLiteral("--format には csv か vcard を指定してください。"));
+        return kWrongUse;
+    }
+    const transfer::FileFormat fileFormat =
+        name == QLatin1String("csv") ? transfer::FileFormat::Csv : transfer::FileFormat::VCard;
+    const QString file = call.positional(0);
+    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
+        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            const int n = transfer::exportCards(dm, file, fileFormat, call.parser.isSet(deleted));
+            say(QStringLiteral("%1 件の名刺を「%2」に書き出しました。").arg(n).arg(file));
+        });
+    });
+}
+
+int importCommand(const QStringList& arguments) {
+    Invocation call("import", {QStringLiteral("FILE")});
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"), QStringLiteral("読むだけで登録しない"));
+    const QCommandLineOption allow(QStringLiteral("allow-duplicates"),
+                                   QStringLiteral("登録済みと思われる名刺も登録する"));
+    call.parser.addOptions({dryRun, allow});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString file = call.positional(0);
+    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
+        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            const transfer::ImportPlan plan = transfer::planImport(dm, file);
+            say(QStringLiteral("「%1」: %2（%3）、名刺 %4 件")
+                    .arg(file,
+                         plan.format == transfer::FileFormat::Csv ? QStringLiteral("CSV")
+                                                                  : QStringLiteral("vCard"),
+                         plan.encoding)
+                    .arg(plan.cards.size()));
+            const bool takeAll = call.parser.isSet(allow);
+            for (int i : plan.duplicates) {
+                const transfer::Card& c = plan.cards[i];
+                say(QStringLiteral("登録済みと思われる名刺: %1 %2 / %3%4")
+                        .arg(transfer::originText(plan, c), c.texts.name, c.texts.organisation,
+                             takeAll ? QString() : QStringLiteral("（読み込みません）")));
+            }
+            const QSet<int> taken =
+                takeAll ? QSet<int>(plan.duplicates.begin(), plan.duplicates.end()) : QSet<int>();
+            const int count = int(plan.cards.size() - plan.duplicates.size() + taken.size());
+            if (call.parser.isSet(dryRun)) {
+                say(QStringLiteral("確認のみ: %1 件を登録できます。何も書き込んでいません。").arg(count));
+                return;
+            }
+            const int written = transfer::runImport(dm, plan, taken);
+            say(QStringLiteral("%1 件の名刺を登録しました。").arg(written));
+        });
+    });
+}
+
+}  // namespace
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"export", "--format csv|vcard FILE [--deleted]", "名刺を CSV か vCard に書き出す（新しい順）",
+         exportCommand},
+        {"import", "FILE [--dry-run] [--allow-duplicates]", "CSV か vCard の名刺を登録する", importCommand},
+    };
+    return table;
+}
+
+void say(const QString& line) {
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void complain(const QString& line) {
+    std::fputs((QStringLiteral("tavrona-cards: ") + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
+}
+
+int main(const QStringList& arguments) {
+    auto usage = [] {
+        QString text = QStringLiteral("使い方: tavrona-cards COMMAND ... [--card-folder DIR]\n");
+        for (const Command& c : commands())
+            text += QStringLiteral("  %1 %2\n      %3\n")
+                        .arg(QLatin1String(c.name), QLatin1String(c.usage), QString::fromUtf8(c.summary));
+        return text;
+    };
+    const QString name = arguments.value(1);
+    if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
+        std::fputs(usage().toUtf8().constData(), stdout);
+        return kDone;
+    }
+    for (const Command& c : commands()) {
+        if (name == QLatin1String(c.name))
+            return c.run(arguments.mid(2));
+    }
+    complain(name.isEmpty() ? QStringLiteral("コマンドを指定してください。")
+                            : QStringLiteral("「%1」というコマンドはありません。").arg(name));
+    std::fputs(usage().toUtf8().constData(), stderr);
+    return kWrongUse;
+}
+
+}  // namespace cli

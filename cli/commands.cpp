@@ -103,14 +103,26 @@ int main(const QStringList& arguments) {
                         .arg(QLatin1String(c.name), QLatin1String(c.usage), QString::fromUtf8(c.summary));
         return text;
     };
-    const QString name = arguments.value(1);
-    if (name == QLatin1String("--help") || name == QLatin1String("-h") || name == QLatin1String("help")) {
-        std::fputs(usage().toUtf8().constData(), stdout);
-        return kDone;
+    // The command is the first word that is neither an option nor the card folder option's value,
+    // so that "--card-folder DIR" may also come first.
+    QStringList rest = arguments.mid(1);
+    QString name;
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        if (rest[i] == QLatin1String("--help") || rest[i] == QLatin1String("-h") ||
+            rest[i] == QLatin1String("help")) {
+            std::fputs(usage().toUtf8().constData(), stdout);
+            return kDone;
+        }
+        if (rest[i] == QLatin1String("--card-folder")) {
+            ++i;
+        } else if (!rest[i].startsWith(QLatin1Char('-'))) {
+            name = rest.takeAt(i);
+            break;
+        }
     }
     for (const Command& c : commands()) {
         if (name == QLatin1String(c.name))
-            return c.run(arguments.mid(2));
+            return c.run(rest);
     }
     complain(name.isEmpty() ? QStringLiteral("コマンドを指定してください。")
                             : QStringLiteral("「%1」というコマンドはありません。").arg(name));

@@ -41,13 +41,14 @@ QString Invocation::cardFolder() const {
     return QDir(parser.isSet(kCardFolder) ? parser.value(kCardFolder) : QDir::currentPath()).absolutePath();
 }
 
-int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work) {
+int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
+                   CardFile cardFile) {
     try {
         if (!QFileInfo(folder).isDir()) {
             complain(QStringLiteral("カードフォルダ「%1」がありません。").arg(folder));
             return kFailed;
         }
-        if (!QFileInfo::exists(transfer::cardFilePath(folder))) {
+        if (cardFile == CardFile::Required && !QFileInfo::exists(transfer::cardFilePath(folder))) {
             complain(QStringLiteral("カードフォルダ「%1」に data/DATA.FDB がありません。").arg(folder));
             return kFailed;
         }

@@ -32,7 +32,10 @@ private:
 
 // Checks that the card folder holds a card file and takes its lock, then runs the work with the
 // lock held. Failures become a message on standard error and exit status 1.
-int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work);
+// Restore may make the card file: it asks for the folder only.
+enum class CardFile { Required, MayBeMissing };
+int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
+                   CardFile cardFile = CardFile::Required);
 
 // Runs work with a connection to the card folder's card file (inside withCardFolder).
 void withCardFile(const QString& folder, const std::function<void(TDM1&)>& work);

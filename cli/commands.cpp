@@ -1,5 +1,6 @@
 #include "commands.h"
 
+#include "backup.h"
 #include "commandline.h"
 #include "dm1.h"
 #include "exporter.h"
@@ -75,10 +76,49 @@ int importCommand(const QStringList& arguments) {
     });
 }
 
+// Each step of a long action on its own line; the percentages are for the window's progress bar.
+void sayProgress(const QString& line, int) {
+    say(line);
+}
+
+int backupCommand(const QStringList& arguments) {
+    Invocation call("backup", {QStringLiteral("FILE.fbk")});
+    const QCommandLineOption pictures(QStringLiteral("with-pictures"),
+                                      QStringLiteral("画像フォルダも FILE.pictures.tar にまとめる"));
+    call.parser.addOption(pictures);
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString file = call.positional(0);
+    // The engine opens the card file for one process only: while the program runs, its own menu
+    // makes the backup.
+    return withCardFolder(
+        call.cardFolder(),
+        QStringLiteral(
+            "名刺管理の起動中は、メニュー「ファイル」の「バックアップ…」でバックアップしてください。"),
+        [&] {
+            const transfer::BackupResult r =
+                transfer::backupCardFolder(call.cardFolder(), file, call.parser.isSet(pictures), sayProgress);
+            say(QStringLiteral("バックアップしました（名刺 %1 件）。").arg(r.cards));
+        });
+}
+
+int restoreCommand(const QStringList& arguments) {
+    Invocation call("restore", {QStringLiteral("FILE.fbk")});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString file = call.positional(0);
+    return withCardFolder(
+        call.cardFolder(), kCloseProgramFirst,
+        [&] { transfer::restoreCardFolder(call.cardFolder(), file, sayProgress); }, CardFile::MayBeMissing);
+}
+
 }  // namespace
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
+        {"backup", "FILE.fbk [--with-pictures]", "カードファイルをバックアップする（画像フォルダも選べる）",
+         backupCommand},
+        {"restore", "FILE.fbk", "バックアップから戻す（前のカードファイルは残す）", restoreCommand},
         {"export", "--format csv|vcard FILE [--deleted]", "名刺を CSV か vCard に書き出す（新しい順）",
          exportCommand},
         {"import", "FILE [--dry-run] [--allow-duplicates]", "CSV か vCard の名刺を登録する", importCommand},

@@ -1,0 +1,168 @@
+#include "backup.h"
+
+#include "cardfolder.h"
+#include "fbservices.h"
+#include "ibobjects.h"
+#include "picturearchive.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+namespace transfer {
+
+namespace {
+
+QString timeStamp() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+// The service reports "N records written" (or restored) every so many rows: the share of the
+// cards done so far.
+int percentOf(const QString& line, int cards) {
+    static const QRegularExpression records(QStringLiteral("(\\d+) records"));
+    const QRegularExpressionMatch m = records.match(line);
+    if (!m.hasMatch() || cards <= 0)
+        return -1;
+    return std::min(99, int(m.captured(1).toLongLong() * 100 / cards));
+}
+
+void report(const Progress& progress, const QString& line, int percent) {
+    if (progress)
+        progress(line, percent);
+}
+
+// The service reports every object it writes; the steps are the lines that are not indented.
+void reportStep(const Progress& progress, QString line, int percent) {
+    if (line.startsWith(QLatin1String("gbak:")))
+        line.remove(0, 5);
+    if (line.isEmpty() || line[0].isSpace())
+        return;
+    report(progress, line.trimmed(), percent);
+}
+
+}  // namespace
+
+QString picturesArchivePath(const QString& backupPath) {
+    const QFileInfo info(backupPath);
+    QString base = info.fileName();
+    if (base.endsWith(QLatin1String(".fbk"), Qt::CaseInsensitive))
+        base.chop(4);
+    return info.dir().filePath(base + QStringLiteral(".pictures.tar"));
+}
+
+BackupResult backupCardFolder(const QString& folder, const QString& backupPath, bool withPictures,
+                              const Progress& progress) {
+    const QString cardFile = cardFilePath(folder);
+    if (!QFileInfo::exists(cardFile))
+        throw TransferError(QStringLiteral("カードファイル「%1」がありません。").arg(cardFile));
+    const QFileInfo target(backupPath);
+    if (target.isDir())
+        throw TransferError(
+            QStringLiteral("「%1」はフォルダです。バックアップのファイル名を指定してください。")
+                .arg(backupPath));
+    if (!target.dir().exists())
+        throw TransferError(QStringLiteral("フォルダ「%1」がありません。").arg(target.dir().path()));
+    if (target.absoluteFilePath() == QFileInfo(cardFile).absoluteFilePath())
+        throw TransferError(QStringLiteral("カードファイルそのものにはバックアップを書けません。"));
+
+    BackupResult result;
+    result.cards = fbservices::inspectCardFile(cardFile).cards;
+    report(progress,
+           QStringLiteral("カードファイルをバックアップしています（名刺 %1 件）…").arg(result.cards), 0);
+    // The engine writes a new file beside the target; an earlier backup there stays whole until
+    // the new one is complete.
+    const QString partial = target.absoluteFilePath() + QStringLiteral(".part");
+    QFile::remove(partial);
+    try {
+        fbservices::backup(cardFile, partial, [&](const QString& line) {
+            reportStep(progress, line, percentOf(line, result.cards));
+        });
+    } catch (const DbError& e) {
+        QFile::remove(partial);
+        throw TransferError(
+            QStringLiteral("バックアップできませんでした。\n%1").arg(QString::fromUtf8(e.what())));
+    }
+    QFile::remove(target.absoluteFilePath());
+    if (!QFile::rename(partial, target.absoluteFilePath())) {
+        QFile::remove(partial);
+        throw TransferError(QStringLiteral("バックアップを「%1」に置けませんでした。").arg(backupPath));
+    }
+    report(progress, QStringLiteral("カードファイルのバックアップ: %1").arg(target.absoluteFilePath()),
+           withPictures ? 90 : 100);
+
+    if (withPictures) {
+        result.picturesArchive = picturesArchivePath(target.absoluteFilePath());
+        report(progress, QStringLiteral("画像フォルダをまとめています…"), 90);
+        result.pictureFiles = writePicturesArchive(folder, result.picturesArchive);
+        report(progress,
+               QStringLiteral("画像 %1 件: %2").arg(result.pictureFiles).arg(result.picturesArchive), 100);
+    }
+    return result;
+}
+
+RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath, const Progress& progress,
+                                const std::function<void()>& releaseCardFile) {
+    const QFileInfo source(backupPath);
+    if (!source.exists())
+        throw TransferError(QStringLiteral("バックアップ「%1」がありません。").arg(backupPath));
+    if (!source.isFile() || !source.isReadable())
+        throw TransferError(QStringLiteral("バックアップ「%1」を読めません。").arg(backupPath));
+    const QString cardFile = cardFilePath(folder);
+    QDir().mkpath(QFileInfo(cardFile).absolutePath());
+
+    const QString stamp = timeStamp();
+    const QString restored = cardFile + QStringLiteral(".restoring-") + stamp;
+    QFile::remove(restored);
+    report(progress, QStringLiteral("バックアップから新しいファイルに復元しています…"), 0);
+    RestoreResult result;
+    try {
+        fbservices::restore(source.absoluteFilePath(), restored,
+                            [&](const QString& line) { reportStep(progress, line, -1); });
+        const fbservices::CardFileFacts facts = fbservices::inspectCardFile(restored);
+        if (!facts.hasCardTable || !facts.hasKeyTrigger)
+            throw TransferError(
+                QStringLiteral("復元したファイルに%1がありません。名刺管理のバックアップではないようです。")
+                    .arg(facts.hasCardTable ? QStringLiteral("トリガー TRG_CAR")
+                                            : QStringLiteral("名刺の表 MST_CAR")));
+        result.cards = facts.cards;
+    } catch (const DbError& e) {
+        QFile::remove(restored);
+        throw TransferError(QStringLiteral("復元できませんでした。カードファイルはそのままです。\n%1")
+                                .arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+        QFile::remove(restored);
+        throw;
+    }
+    report(progress, QStringLiteral("復元したファイルを確かめました（名刺 %1 件）。").arg(result.cards), 90);
+
+    if (releaseCardFile)
+        releaseCardFile();
+    if (QFileInfo::exists(cardFile)) {
+        result.previousFile = cardFile + QStringLiteral(".before-restore-") + stamp;
+        if (!QFile::rename(cardFile, result.previousFile)) {
+            QFile::remove(restored);
+            throw TransferError(
+                QStringLiteral("カードファイルを「%1」に移せませんでした。カードファイルはそのままです。")
+                    .arg(result.previousFile));
+        }
+    }
+    if (!QFile::rename(restored, cardFile)) {
+        if (!result.previousFile.isEmpty())
+            QFile::rename(result.previousFile, cardFile);
+        throw TransferError(QStringLiteral(
+            "復元したファイルをカードファイルの場所に置けませんでした。カードファイルはそのままです。"));
+    }
+    report(progress,
+           result.previousFile.isEmpty()
+               ? QStringLiteral("復元しました（名刺 %1 件）。").arg(result.cards)
+               : QStringLiteral("復元しました（名刺 %1 件）。前のカードファイルは「%2」に残しました。")
+                     .arg(result.cards)
+                     .arg(result.previousFile),
+           100);
+    return result;
+}
+
+}  // namespace transfer

@@ -9,6 +9,9 @@
 #include <firebird/Interface.h>
 #include <ibase.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace Firebird;
 
 namespace fbservices {
@@ -54,15 +57,27 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
 
         const unsigned char items[] = {isc_info_svc_line};
         unsigned char out[8192];
-        for (;;) {
+        for (bool more = true; more;) {
             svc->query(&st, 0, nullptr, sizeof items, items, sizeof out, out);
-            if (out[0] != isc_info_svc_line)
-                break;
-            const unsigned length = unsigned(out[1]) | (unsigned(out[2]) << 8);
-            if (length == 0)
-                break;
-            if (onLine)
-                onLine(QString::fromUtf8(reinterpret_cast<const char*>(out + 3), int(length)));
+            more = false;
+            for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
+                const unsigned char tag = *p++;
+                if (tag == isc_info_svc_line) {
+                    const unsigned length = unsigned(p[0]) | (unsigned(p[1]) << 8);
+                    p += 2;
+                    if (length > 0) {
+                        more = true;
+                        if (onLine)
+                            onLine(QString::fromUtf8(reinterpret_cast<const char*>(p), int(length)));
+                    }
+                    p += length;
+                } else if (tag == isc_info_truncated || tag == isc_info_data_not_ready) {
+                    more = true;
+                    break;
+                } else {
+                    break;
+                }
+            }
         }
         svc->detach(&st);
         svc = nullptr;
@@ -77,6 +92,29 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
     }
     st.dispose();
 }
+
+// Points standard input at the null device for its lifetime.
+class StdinFromNull final {
+public:
+    StdinFromNull() : m_saved(::dup(STDIN_FILENO)) {
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::close(null);
+        }
+    }
+    ~StdinFromNull() {
+        if (m_saved >= 0) {
+            ::dup2(m_saved, STDIN_FILENO);
+            ::close(m_saved);
+        }
+    }
+    StdinFromNull(const StdinFromNull&) = delete;
+    StdinFromNull& operator=(const StdinFromNull&) = delete;
+
+private:
+    int m_saved;
+};
 
 }  // namespace
 
@@ -96,6 +134,12 @@ void backup(const QString& databasePath, const QString& backupPath, const LineHa
 void restore(const QString& backupPath, const QString& databasePath, const LineHandler& onLine) {
     const QByteArray db = databasePath.toUtf8();
     const QByteArray file = backupPath.toUtf8();
+    // A backup file that ends early is taken for the first of several volumes: the embedded
+    // service then asks for the next one on the process's own console and, given no answer,
+    // stops without reporting a failure. Its standard input is the null device meanwhile, so it
+    // never waits for a person, and only a restore that reports its last step counts as done.
+    StdinFromNull quiet;
+    bool finished = false;
     runService(
         [&](ThrowStatusWrapper* st, IXpbBuilder* spb) {
             spb->insertTag(st, isc_action_svc_restore);
@@ -104,7 +148,15 @@ void restore(const QString& backupPath, const QString& databasePath, const LineH
             spb->insertInt(st, isc_spb_options, isc_spb_res_create);
             spb->insertInt(st, isc_spb_verbint, kRecordsPerLine);
         },
-        onLine);
+        [&](const QString& line) {
+            if (line.contains(QLatin1String("finishing, closing, and going home")))
+                finished = true;
+            if (onLine)
+                onLine(line);
+        });
+    if (!finished)
+        throw DbError(QStringLiteral(
+            "復元が最後まで進みませんでした。バックアップファイルが途中で切れているようです。"));
 }
 
 CardFileFacts inspectCardFile(const QString& databasePath) {

@@ -124,7 +124,7 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
         const fbservices::CardFileFacts facts = fbservices::inspectCardFile(restored);
         if (!facts.hasCardTable || !facts.hasKeyTrigger)
             throw TransferError(
-                QStringLiteral("復元したファイルに%1がありません。名刺管理のバックアップではないようです。")
+                QStringLiteral("復元したファイルに%1 がありません。名刺管理のバックアップではないようです。")
                     .arg(facts.hasCardTable ? QStringLiteral("トリガー TRG_CAR")
                                             : QStringLiteral("名刺の表 MST_CAR")));
         result.cards = facts.cards;

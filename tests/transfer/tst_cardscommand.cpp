@@ -85,6 +85,33 @@ private slots:
         QVERIFY(!QFile::exists(empty.filePath("x.csv")));
     }
 
+    void backupAndRestoreThroughTheCommand() {
+        const QString file = m_dir->filePath("cards.fbk");
+        const QStringList before = stored(folder());
+        {
+            // While the program runs, its menu makes the backup.
+            auto lock = transfer::claimCardFolder(folder());
+            const Run r = run({"backup", file, "--card-folder", folder()});
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("「バックアップ…」")), qPrintable(r.err));
+        }
+        Run r = run({"--card-folder", folder(), "backup", file, "--with-pictures"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("2 records written")), qPrintable(r.out));
+        QVERIFY2(r.out.contains(QStringLiteral("画像 0 件")), qPrintable(r.out));
+        QVERIFY(QFile::exists(m_dir->filePath("cards.pictures.tar")));
+
+        // Into a card folder without a card file: the restore makes it.
+        QTemporaryDir other;
+        r = run({"restore", file, "--card-folder", other.path()});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("復元しました（名刺 2 件）")), qPrintable(r.out));
+        QCOMPARE(stored(other.path()), before);
+        r = run({"restore", m_dir->filePath("none.fbk"), "--card-folder", other.path()});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("がありません")), qPrintable(r.err));
+    }
+
     void exportAndImportThroughTheCommand() {
         const QString file = m_dir->filePath("cards.vcf");
         // The card folder defaults to the working directory.

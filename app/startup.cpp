@@ -1,6 +1,8 @@
 #include "startup.h"
 
+#include "cards.h"
 #include "dm1.h"
+#include "folderlock.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
 #include "menu.h"
@@ -12,7 +14,6 @@
 #include <QApplication>
 #include <QDir>
 #include <QLibraryInfo>
-#include <QLockFile>
 #include <QSocketNotifier>
 #include <QTranslator>
 
@@ -65,20 +66,15 @@ void endOnTerminationSignals() {
 
 }  // namespace
 
-std::unique_ptr<QLockFile> claimCardFolder(const QString& folder) {
-    auto lock = std::make_unique<QLockFile>(QDir(folder).filePath(QStringLiteral(".tavrona.lock")));
-    lock->setStaleLockTime(0);  // only a dead owner makes the lock stale, never its age
-    if (!lock->tryLock(0))
-        return nullptr;
-    return lock;
-}
-
 void startProgram() {
     if (!applyVisualStyle(kStyleName))
         messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
     menu = new Tmenu;
     DM1 = new TDM1(QDir::currentPath());
-    messages::guarded(nullptr, [] { DM1->DataModuleCreate(); });
+    messages::guarded(nullptr, [] {
+        DM1->DataModuleCreate();
+        cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
+    });
     varsion = new Tvarsion(menu);
     mst_car = new Tmst_car(menu);
     kihon_ichiran = new Tkihon_ichiran(menu);
@@ -105,10 +101,12 @@ int runTavrona(int argc, char** argv) {
 
     // The database engine opens the card file exclusively; a second copy of the program in the
     // same card folder is told so plainly instead of failing on the database.
-    const std::unique_ptr<QLockFile> folderLock = claimCardFolder(QDir::currentPath());
-    if (!folderLock) {
-        messages::show(nullptr, QStringLiteral("名刺管理はこのフォルダですでに起動しています。\r\n"
-                                               "起動中のウィンドウをお使いください。"));
+    const cardfolder::Claim folder = cardfolder::claim(QDir::currentPath());
+    if (!folder.lock) {
+        if (folder.heldByRunningCopy)
+            messages::show(nullptr, folder.refusal);
+        else
+            messages::error(nullptr, folder.refusal);
         return 1;
     }
     startProgram();

@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "dm1.h"
+#include "folderlock.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -52,11 +53,11 @@ int withCardFolder(const QString& folder, const QString& busyHint, const std::fu
             complain(QStringLiteral("カードフォルダ「%1」に data/DATA.FDB がありません。").arg(folder));
             return kFailed;
         }
-        const std::unique_ptr<QLockFile> lock = transfer::claimCardFolder(folder);
-        if (!lock) {
-            complain(
-                QStringLiteral("名刺管理（または別の tavrona-cards）がこのカードフォルダを使っています。") +
-                busyHint);
+        const cardfolder::Claim claim = cardfolder::claim(folder);
+        if (!claim.lock) {
+            QString text = claim.refusal;
+            text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            complain(text + (claim.heldByRunningCopy ? QStringLiteral("\n") + busyHint : QString()));
             return kFailed;
         }
         work();

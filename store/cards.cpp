@@ -22,6 +22,20 @@ void setLines(TIBQuery& q, std::initializer_list<const char*> lines) {
         q.SQL.Add(QString::fromUtf8(line));
 }
 
+// The card's texts and flag, bound to the parameters the insert and the update share.
+void bindTexts(TIBQuery& q, const CardTexts& card, const QString& flag) {
+    q.ParamByName("SYASYU").setAsString(card.name);
+    q.ParamByName("KATABAN").setAsString(card.organisation);
+    q.ParamByName("hurigana").setAsString(card.reading);
+    q.ParamByName("KINGAKU").setAsString(card.position);
+    q.ParamByName("KYORI").setAsString(card.department);
+    q.ParamByName("MEMO").setAsString(card.memo);
+    q.ParamByName("DEL_FLG1").setAsString(flag);
+    q.ParamByName("LYEAR").setAsString(card.year);
+    q.ParamByName("LMONTH").setAsString(card.month);
+    q.ParamByName("LDAY").setAsString(card.day);
+}
+
 }  // namespace
 
 void setStepObserver(std::function<void(const char*)> observer) {
@@ -96,17 +110,19 @@ void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, cons
                  "  :LDAY",
                  ");"});
     q.ParamByName("KEY1").setAsString(keyText);
-    q.ParamByName("SYASYU").setAsString(card.name);
-    q.ParamByName("KATABAN").setAsString(card.organisation);
-    q.ParamByName("hurigana").setAsString(card.reading);
-    q.ParamByName("KINGAKU").setAsString(card.position);
-    q.ParamByName("KYORI").setAsString(card.department);
-    q.ParamByName("MEMO").setAsString(card.memo);
-    q.ParamByName("DEL_FLG1").setAsString(flag);
-    q.ParamByName("LYEAR").setAsString(card.year);
-    q.ParamByName("LMONTH").setAsString(card.month);
-    q.ParamByName("LDAY").setAsString(card.day);
+    bindTexts(q, card, flag);
     q.Open();
+}
+
+int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag) {
+    setLines(q, {"UPDATE MST_CAR", "SET", "  SYASYU   = :SYASYU,", "  KATABAN  = :KATABAN,",
+                 "  hurigana = :hurigana,", "  KINGAKU  = :KINGAKU,", "  KYORI    = :KYORI,",
+                 "  MEMO     = :MEMO,", "  DEL_FLG1 = :DEL_FLG1,", "  LYEAR    = :LYEAR,",
+                 "  LMONTH   = :LMONTH,", "  LDAY     = :LDAY", "WHERE", "  (KEY1   = :KEY1  );"});
+    q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
+    bindTexts(q, card, flag);
+    q.ExecSQL();
+    return q.RowsAffected();
 }
 
 void deleteCard(TIBQuery& q, const QString& keyText) {
@@ -133,7 +149,34 @@ int newestKey(TIBQuery& q) {
     return key;
 }
 
+TriggerState triggerState(TIBQuery& q) {
+    setLines(q,
+             {"SELECT RDB$TRIGGER_INACTIVE AS OFF FROM RDB$TRIGGERS", "WHERE RDB$TRIGGER_NAME = 'TRG_CAR'"});
+    q.Open();
+    const TriggerState state = q.RecordCount() == 0                    ? TriggerState::Missing
+                               : q.FieldByName("OFF").AsInteger() == 0 ? TriggerState::Active
+                                                                       : TriggerState::Inactive;
+    q.Close();
+    return state;
+}
+
+bool ensureTriggerActive(TDM1& dm) {
+    switch (triggerState(dm.IBQuery1)) {
+        case TriggerState::Active:
+            return false;
+        case TriggerState::Missing:
+            throw DbError(
+                QStringLiteral("カードファイルに番号をつけるトリガー TRG_CAR がありません。"
+                               "新しいカードは登録できません。"));
+        case TriggerState::Inactive:
+            break;
+    }
+    dm.allOrNothing([&] { triggerOn(dm.IBQuery1); });
+    return true;
+}
+
 void newCardInsert(TDM1& dm, const CardTexts& card) {
+    ensureTriggerActive(dm);
     dm.allOrNothing([&] {
         step("insert");
         insertCard(dm.IBQuery1, QStringLiteral("0"), card, kLive);
@@ -145,14 +188,11 @@ void newCardInsert(TDM1& dm, const CardTexts& card) {
 void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag) {
     keyFromText(keyText);  // refuse a key that is no number before anything is written
     dm.allOrNothing([&] {
-        step("delete");
-        deleteCard(dm.IBQuery1, keyText);
-        step("trigger off");
-        triggerOff(dm.IBQuery1);
-        step("insert");
-        insertCard(dm.IBQuery1, keyText, card, flag);
-        step("trigger on");
-        triggerOn(dm.IBQuery1);
+        step("update");
+        if (updateCard(dm.IBQuery1, keyText, card, flag) == 0)
+            throw DbError(QStringLiteral("このカード（番号 %1）はカードファイルにもうありません。\r\n"
+                                         "何も書き込んでいません。")
+                              .arg(keyText));
         step("commit");
     });
     step("committed");

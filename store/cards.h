@@ -34,19 +34,33 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword);
 void prepareFetch(TIBQuery& q, const QString& keyText);
 // Runs the card insert with KEY1 bound as text (the database turns it into the integer).
 void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag);
+// Writes the texts and the flag over the card's row, found by its key; returns the number of
+// rows written (0 when the card is not in the table).
+int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag);
 void deleteCard(TIBQuery& q, const QString& keyText);
 void triggerOff(TIBQuery& q);
 void triggerOn(TIBQuery& q);
 // The largest key in the table ("ANS"); 0 for an empty table.
 int newestKey(TIBQuery& q);
 
+// Whether the key trigger TRG_CAR is there and active.
+enum class TriggerState { Active, Inactive, Missing };
+TriggerState triggerState(TIBQuery& q);
+// Makes TRG_CAR active again if an interrupted older program left it switched off, committed
+// before anything else runs; refuses (DbError) a card file without the trigger, since a new card
+// would then keep the key 0. Returns true when it had to switch the trigger on.
+bool ensureTriggerActive(TDM1& dm);
+
 // New card: the insert with key 0, so that the trigger gives the key, committed at once so that
-// a card reported as saved survives whatever happens to the process afterwards.
+// a card reported as saved survives whatever happens to the process afterwards. The trigger is
+// made active first if it was left off.
 void newCardInsert(TDM1& dm, const CardTexts& card);
 
-// Writes the card again under its key with the flag: delete, trigger off, insert, trigger on,
-// all in one transaction. A failure or a crash at any step leaves the old row and an active
-// trigger.
+// Writes the card again under its key with the flag, as one update of its row in one
+// transaction. No row is ever removed and no key is ever supplied to an insert, so the card keeps
+// its key whatever the table's trigger does, and a crash at any moment (commit included) leaves
+// the old or the new version of the row, once. A card whose row is gone is refused with a
+// message, and nothing is written.
 void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag);
 
 // Reads a key text as the integer the statements bind; a text that is no integer is refused
@@ -54,7 +68,7 @@ void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const 
 int keyFromText(const QString& keyText);
 
 // Test seam: called before each step of the write sequences, with the step's name
-// ("insert", "commit", "delete", "trigger off", "trigger on", "committed").
+// ("insert", "update", "commit", "committed").
 void setStepObserver(std::function<void(const char* step)> observer);
 
 }  // namespace cards

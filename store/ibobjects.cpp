@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <optional>
 
@@ -58,14 +59,100 @@ private:
     ThrowStatusWrapper m_wrapper;
 };
 
+DbProblem classify(const IStatus* status) {
+    DbProblem problem = DbProblem::Other;
+    for (const intptr_t* v = const_cast<IStatus*>(status)->getErrors(); v && *v != isc_arg_end; v += 2) {
+        if (*v == isc_arg_gds) {
+            switch (v[1]) {
+                case isc_bad_db_format:
+                case isc_db_corrupt:
+                case isc_wrong_ods:
+                case isc_badodsver:
+                    return DbProblem::Damaged;
+                case isc_already_opened:
+                case isc_lock_conflict:
+                    return DbProblem::InUse;
+                case isc_no_priv:
+                case isc_read_only_database:
+                    return DbProblem::ReadOnly;
+                case isc_login:
+                    return DbProblem::Login;
+                case isc_network_error:
+                case isc_net_read_err:
+                case isc_net_write_err:
+                case isc_conn_lost:
+                case isc_lost_db_connection:
+                case isc_shutdown:
+                case isc_att_shutdown:
+                    problem = DbProblem::Network;
+                    break;
+                default:
+                    break;
+            }
+        } else if (*v == isc_arg_unix) {
+            switch (v[1]) {
+                case ENOENT:
+                case ENOTDIR:
+                    return DbProblem::Missing;
+                case EACCES:
+                case EPERM:
+                case EROFS:
+                    return DbProblem::ReadOnly;
+                case ENOSPC:
+                case EDQUOT:
+                    return DbProblem::DiskFull;
+                default:
+                    break;
+            }
+        }
+    }
+    return problem;
+}
+
 template <class F>
 auto fbCall(F&& f) {
     Status status;
     try {
         return f(&status);
     } catch (const FbException& e) {
-        throw DbError(formatStatus(e.getStatus()));
+        throw DbError(formatStatus(e.getStatus()), classify(e.getStatus()), false);
     }
+}
+
+// The client's text of a failure with the card file, preceded by what failed in plain words.
+DbError describe(const DbError& e, const QString& databaseName) {
+    if (e.described())
+        return e;
+    const QString file = QDir::toNativeSeparators(databaseName);
+    QString line;
+    switch (e.problem()) {
+        case DbProblem::Missing:
+            line = QStringLiteral("カードファイル「%1」が見つかりません。");
+            break;
+        case DbProblem::InUse:
+            line = QStringLiteral("カードファイル「%1」は別のプログラムが使っています。");
+            break;
+        case DbProblem::ReadOnly:
+            line =
+                QStringLiteral("カードファイル「%1」に書き込めません（読み取り専用か、権限がありません）。");
+            break;
+        case DbProblem::Damaged:
+            line = QStringLiteral("カードファイル「%1」は壊れているか、カードファイルではありません。");
+            break;
+        case DbProblem::DiskFull:
+            line = QStringLiteral("ディスクがいっぱいで、カードファイル「%1」に書き込めません。");
+            break;
+        case DbProblem::Login:
+            line = QStringLiteral("カードファイル「%1」に接続できません。ユーザー名かパスワードが違います。");
+            break;
+        case DbProblem::Network:
+            line = QStringLiteral("カードファイル「%1」のデータベースサーバーとの接続が切れました。");
+            break;
+        case DbProblem::Other:
+            line = QStringLiteral("カードファイル「%1」の処理に失敗しました。");
+            break;
+    }
+    return DbError(line.arg(file) + QStringLiteral("\n") + QString::fromUtf8(e.what()), e.problem());
 }
 
 // Releases an interface that was not closed, freed or committed (which release it themselves).
@@ -128,11 +215,46 @@ void buildDpb(ThrowStatusWrapper* st, IXpbBuilder* dpb, const QStringList& param
 
 }  // namespace
 
-void configureEmbeddedEngine() {
-    const QString dir = QDir::tempPath() + QStringLiteral("/tavrona-firebird-%1").arg(getuid());
+namespace {
+
+// A folder only this user can reach: made with mode 0700 if missing, and accepted only when it
+// is a real folder (not a symbolic link) owned by the user, tightened to 0700 when it is looser.
+bool makePrivateFolder(const QString& dir) {
+    if (dir.isEmpty())
+        return false;
     const QByteArray path = QFile::encodeName(dir);
     ::mkdir(path.constData(), 0700);
-    qputenv("FIREBIRD_LOCK", path);
+    struct stat st = {};
+    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+        return false;
+    if ((st.st_mode & 0777) != 0700 && ::chmod(path.constData(), 0700) != 0)
+        return false;
+    return true;
+}
+
+}  // namespace
+
+QString configureEmbeddedEngine() {
+    // The engine keeps its lock tables in this folder. Every process of this user that opens a
+    // card file must pick the same one, so the choice depends only on the user and the machine.
+    const QString candidates[] = {
+        QDir::tempPath() + QStringLiteral("/tavrona-firebird-%1").arg(::getuid()),
+        qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
+            ? QString()
+            : qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/tavrona-firebird"),
+        qEnvironmentVariableIsEmpty("HOME")
+            ? QString()
+            : qEnvironmentVariable("HOME") + QStringLiteral("/.cache/tavrona-firebird"),
+    };
+    for (const QString& dir : candidates) {
+        if (!dir.isEmpty())
+            QDir().mkpath(QFileInfo(dir).absolutePath());
+        if (makePrivateFolder(dir)) {
+            qputenv("FIREBIRD_LOCK", QFile::encodeName(dir));
+            return dir;
+        }
+    }
+    return QString();
 }
 
 // ---- TIBDatabase ---------------------------------------------------------------------------
@@ -154,15 +276,21 @@ bool TIBDatabase::Connected() const {
 void TIBDatabase::Open() {
     if (m_att)
         return;
-    IAttachment* att = fbCall([&](ThrowStatusWrapper* st) {
-        Owned<IXpbBuilder> dpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
-        buildDpb(st, dpb.p, Params, SQLDialect);
-        const QByteArray path = DatabaseName.toUtf8();
-        IAttachment* a = provider()->attachDatabase(st, path.constData(), dpb.p->getBufferLength(st),
-                                                    dpb.p->getBuffer(st));
-        dpb.take()->dispose();
-        return a;
-    });
+    IAttachment* att = nullptr;
+    try {
+        att = fbCall([&](ThrowStatusWrapper* st) {
+            Owned<IXpbBuilder> dpb{
+                master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
+            buildDpb(st, dpb.p, Params, SQLDialect);
+            const QByteArray path = DatabaseName.toUtf8();
+            IAttachment* a = provider()->attachDatabase(st, path.constData(), dpb.p->getBufferLength(st),
+                                                        dpb.p->getBuffer(st));
+            dpb.take()->dispose();
+            return a;
+        });
+    } catch (const DbError& e) {
+        throw describe(e, DatabaseName);
+    }
     m_att = std::make_unique<FbAttachmentHandle>();
     m_att->att = att;
 }
@@ -228,7 +356,11 @@ void TIBTransaction::StartTransaction() {
 void TIBTransaction::Commit() {
     if (!m_tra)
         return;
-    fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->commit(st); });
+    try {
+        fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->commit(st); });
+    } catch (const DbError& e) {
+        throw describe(e, m_db.DatabaseName);
+    }
     m_tra.reset();
 }
 
@@ -541,14 +673,27 @@ void TIBQuery::run(bool keepRows) {
     for (const QString& marker : parsed.markers)
         values.push_back(&ParamByName(marker));
     const QByteArray sql = parsed.text.toUtf8();
+    m_rowsAffected = 0;
+
+    try {
+        m_result = runStatement(sql, parsed.markers, values, keepRows);
+    } catch (const DbError& e) {
+        throw describe(e, m_db.DatabaseName);
+    }
+    m_row = 0;
+    m_bof = true;
+}
+
+std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, const QStringList& markers,
+                                                     const std::vector<const TIBParam*>& values,
+                                                     bool keepRows) {
     IAttachment* att = m_db.m_att->att;
     ITransaction* tra = m_tr.m_tra->tra;
-
-    m_result = fbCall([&](ThrowStatusWrapper* st) -> std::unique_ptr<ResultBuffer> {
+    return fbCall([&](ThrowStatusWrapper* st) -> std::unique_ptr<ResultBuffer> {
         Owned<IStatement> stmt{att->prepare(st, tra, 0, sql.constData(), unsigned(m_db.SQLDialect),
                                             IStatement::PREPARE_PREFETCH_METADATA)};
         InputMessage in;
-        buildInput(st, parsed.markers, values, in);
+        buildInput(st, markers, values, in);
         std::unique_ptr<ResultBuffer> result;
         if (stmt.p->getFlags(st) & IStatement::FLAG_HAS_CURSOR) {
             QStringList names;
@@ -580,22 +725,23 @@ void TIBQuery::run(bool keepRows) {
             cursor.take()->close(st);
         } else {
             stmt.p->execute(st, tra, in.meta.p, in.buffer.data(), nullptr, nullptr);
+            m_rowsAffected = int(stmt.p->getAffectedRecords(st));
         }
         stmt.take()->free(st);
         return keepRows ? std::move(result) : nullptr;
     });
-    m_row = 0;
-    m_bof = true;
 }
 
 // ---- database creation ---------------------------------------------------------------------
 
-void createDatabaseFile(const QString& path, const QStringList& statements) {
+void createDatabaseFile(const QString& path, const QStringList& statements, bool automaticSweep) {
     fbCall([&](ThrowStatusWrapper* st) {
         Owned<IXpbBuilder> dpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
         buildDpb(st, dpb.p, {QStringLiteral("user_name=SYSDBA")}, 3);
         dpb.p->insertString(st, isc_dpb_set_db_charset, "UTF8");
         dpb.p->insertInt(st, isc_dpb_page_size, 8192);
+        if (!automaticSweep)
+            dpb.p->insertInt(st, isc_dpb_sweep_interval, 0);
         const QByteArray file = path.toUtf8();
         Owned<IAttachment> att{provider()->createDatabase(st, file.constData(), dpb.p->getBufferLength(st),
                                                           dpb.p->getBuffer(st))};

@@ -11,10 +11,22 @@
 #include <stdexcept>
 #include <vector>
 
-// A failure reported by the database client, carrying the client's own formatted text.
+// What went wrong with the card file, as far as a user needs to know.
+enum class DbProblem { Other, Missing, InUse, ReadOnly, Damaged, DiskFull, Login, Network };
+
+// A failure reported by the database client, carrying the client's own formatted text. Failures
+// of the connection and the statements are preceded by one Japanese line that names the card
+// file and says in plain words what failed.
 class DbError : public std::runtime_error {
 public:
-    explicit DbError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    explicit DbError(const QString& text, DbProblem problem = DbProblem::Other, bool described = true)
+        : std::runtime_error(text.toStdString()), m_problem(problem), m_described(described) {}
+    DbProblem problem() const { return m_problem; }
+    bool described() const { return m_described; }  // false: the client's text alone, so far
+
+private:
+    DbProblem m_problem;
+    bool m_described;
 };
 
 class TIBTransaction;
@@ -22,9 +34,11 @@ class TIBQuery;
 struct FbAttachmentHandle;
 struct FbTransactionHandle;
 
-// Points the embedded engine at a per-user lock folder before the first client call, so that
-// engines started by different users never share (and fight over) one lock folder.
-void configureEmbeddedEngine();
+// Points the embedded engine at a private per-user lock folder before the first client call, so
+// that engines started by different users never share (and fight over) one lock folder. A usual
+// path taken by another user, or a symbolic link there, is passed over for the next private
+// place. Returns the folder, or an empty text when no private folder could be made.
+QString configureEmbeddedEngine();
 
 class TIBDatabase final {
 public:
@@ -185,10 +199,14 @@ public:
     void Prior();
     bool Bof() const { return m_bof; }
     int RecordCount() const { return m_result ? m_result->rowCount() : 0; }
+    // Rows changed by the last statement run without a cursor (update, delete, insert).
+    int RowsAffected() const { return m_rowsAffected; }
     std::size_t resultBytes() const { return m_result ? m_result->bytesAllocated() : 0; }
 
 private:
     void run(bool keepRows);
+    std::unique_ptr<ResultBuffer> runStatement(const QByteArray& sql, const QStringList& markers,
+                                               const std::vector<const TIBParam*>& values, bool keepRows);
     void textChanged(bool dropParams);
 
     TIBDatabase& m_db;
@@ -197,8 +215,11 @@ private:
     std::unique_ptr<ResultBuffer> m_result;
     int m_row = 0;
     bool m_bof = true;
+    int m_rowsAffected = 0;
 };
 
 // Creates a new database file and runs the given statements in it, each committed on its own.
-// Used by the database creation tool only; the program never creates tables.
-void createDatabaseFile(const QString& path, const QStringList& statements);
+// Used by the database creation tool only; the program never creates tables. A card file never
+// needs the engine's automatic sweep, and a sweep after a crash inside a commit can mistreat the
+// crashed transaction's records, so it is off unless asked for.
+void createDatabaseFile(const QString& path, const QStringList& statements, bool automaticSweep = false);

@@ -12,8 +12,6 @@
 #include "varsion.h"
 #include "visualstyle.h"
 
-#include <QLockFile>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -134,17 +132,6 @@ private slots:
     void styleIsFoundWithoutRegardToCase() {
         QVERIFY(applyVisualStyle("aqua light SLATE"));
         QVERIFY(!applyVisualStyle("Nonexistent Style"));
-    }
-
-    void secondCopyInTheSameFolderIsRefused() {
-        QProcess holder;
-        holder.start(QCoreApplication::applicationDirPath() + "/lockholder", {m_dir.path()});
-        QVERIFY(holder.waitForReadyRead(30000));
-        QCOMPARE(holder.readAllStandardOutput().trimmed(), QByteArray("held"));
-        QVERIFY(!claimCardFolder(m_dir.path()));
-        holder.kill();  // SIGKILL: the lock file stays behind, its owner gone
-        QVERIFY(holder.waitForFinished());
-        QVERIFY(claimCardFolder(m_dir.path()));
     }
 };
 

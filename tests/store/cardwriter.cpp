@@ -1,50 +1,126 @@
-// Child process for the durability tests: writes a card and, when told, dies by SIGKILL just
-// before a named step of the write sequence.
-//   cardwriter DIR new KILL_AT
-//   cardwriter DIR rewrite KILL_AT KEY
-//   cardwriter DIR count        (prints the number of cards)
+// Child process for the durability tests.
+//   cardwriter DIR new KILL_AT          writes a new card; dies by SIGKILL before the named step
+//   cardwriter DIR rewrite KILL_AT KEY  rewrites a card as deleted; same
+//   cardwriter DIR count                prints the number of cards
+//   cardwriter DIR make ours|foreign    creates an empty card file of that kind
+//   cardwriter DIR seed N               writes N new cards
+//   cardwriter DIR churn SEED           rewrites and adds cards without end, to be killed
+//   cardwriter DIR check N              checks the cards 1..N are there once each (see below)
+//   cardwriter lockdir                  prints the engine's lock folder
 
 #include "cards.h"
 #include "dm1.h"
+#include "testdb.h"
 
 #include <QCoreApplication>
+#include <QRandomGenerator>
+#include <QSet>
 
 #include <csignal>
 #include <cstdio>
 
+namespace {
+
+cards::CardTexts texts(const QString& name) {
+    cards::CardTexts card;
+    card.name = name;
+    card.organisation = QStringLiteral("北星商事");
+    card.memo = name + QStringLiteral("\r\nメモ");
+    card.year = QStringLiteral("2026");
+    card.month = QStringLiteral("12");
+    card.day = QStringLiteral("09");
+    return card;
+}
+
+// The rewrites and new cards a user makes, as fast as they go, until the process is killed.
+int churn(TDM1& dm, quint32 seed) {
+    QRandomGenerator random(seed);
+    std::printf("ready\n");
+    std::fflush(stdout);
+    for (int i = 0;; ++i) {
+        if (i % 7 == 6) {
+            cards::newCardInsert(dm, texts(QStringLiteral("新規 %1").arg(i)));
+            continue;
+        }
+        const int key = random.bounded(1, 51);
+        const QString& flag = random.bounded(2) ? cards::kLive : cards::kDeleted;
+        cards::cardRewrite(dm, QString::number(key), texts(QStringLiteral("版 %1").arg(i)), flag);
+    }
+}
+
+// The file after any crash: the cards 1..n each once, no key 0, no key twice, the trigger on.
+int check(TDM1& dm, int n) {
+    TIBQuery& q = dm.IBQuery1;
+    q.SQL.Clear();
+    q.SQL.Add(QStringLiteral("SELECT KEY1 FROM MST_CAR"));
+    q.Open();
+    QSet<int> keys;
+    QStringList faults;
+    for (q.Last(); !q.Bof(); q.Prior()) {
+        const int key = q.Fields(0).AsInteger();
+        if (key == 0)
+            faults << QStringLiteral("a card has the key 0");
+        if (keys.contains(key))
+            faults << QStringLiteral("key %1 twice").arg(key);
+        keys.insert(key);
+    }
+    const int rows = q.RecordCount();
+    for (int key = 1; key <= n; ++key) {
+        if (!keys.contains(key))
+            faults << QStringLiteral("card %1 is gone").arg(key);
+    }
+    if (cards::triggerState(q) != cards::TriggerState::Active)
+        faults << QStringLiteral("TRG_CAR is not active");
+    std::printf("%d rows%s%s\n", rows, faults.isEmpty() ? "" : ": ", qPrintable(faults.join("; ")));
+    return faults.isEmpty() ? 0 : 3;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
+    const QString engineLocks = configureEmbeddedEngine();
+    if (args.value(1) == QLatin1String("lockdir")) {
+        std::printf("%s\n", qPrintable(engineLocks));
+        return 0;
+    }
     if (args.size() < 3)
         return 2;
-    configureEmbeddedEngine();
+    const QString mode = args[2];
+    if (mode == QLatin1String("make")) {
+        testdb::create(
+            args[1], args.value(3) == QLatin1String("foreign") ? testdb::Kind::Foreign : testdb::Kind::Ours);
+        return 0;
+    }
     TDM1 dm(args[1]);
-    if (args[2] == QLatin1String("count")) {
-        try {
-            dm.DataModuleCreate();
+    const QByteArray killAt = args.value(3).toUtf8();
+    if (mode == QLatin1String("new") || mode == QLatin1String("rewrite")) {
+        cards::setStepObserver([&](const char* step) {
+            if (killAt == step)
+                std::raise(SIGKILL);
+        });
+    }
+    try {
+        dm.DataModuleCreate();
+        if (mode == QLatin1String("count")) {
             dm.IBQuery1.SQL.Add(QStringLiteral("SELECT COUNT(*) AS N FROM MST_CAR"));
             dm.IBQuery1.Open();
             std::printf("%d\n", dm.IBQuery1.FieldByName("N").AsInteger());
-            return 0;
-        } catch (const DbError& e) {
-            std::fprintf(stderr, "%s\n", e.what());
-            return 1;
+        } else if (mode == QLatin1String("new")) {
+            cards::newCardInsert(dm, texts(QStringLiteral("書き換え後")));
+        } else if (mode == QLatin1String("rewrite")) {
+            cards::cardRewrite(dm, args.value(4), texts(QStringLiteral("書き換え後")), cards::kDeleted);
+        } else if (mode == QLatin1String("seed")) {
+            for (int i = 1; i <= args.value(3).toInt(); ++i)
+                cards::newCardInsert(dm, texts(QStringLiteral("カード %1").arg(i)));
+        } else if (mode == QLatin1String("churn")) {
+            return churn(dm, args.value(3).toUInt());
+        } else if (mode == QLatin1String("check")) {
+            return check(dm, args.value(3).toInt());
+        } else {
+            return 2;
         }
-    }
-    const QByteArray killAt = args.value(3).toUtf8();
-    cards::setStepObserver([&](const char* step) {
-        if (killAt == step)
-            std::raise(SIGKILL);
-    });
-    cards::CardTexts card;
-    card.name = QStringLiteral("書き換え後");
-    card.year = QStringLiteral("2026");
-    try {
-        dm.DataModuleCreate();
-        if (args[2] == QLatin1String("new"))
-            cards::newCardInsert(dm, card);
-        else
-            cards::cardRewrite(dm, args.value(4), card, cards::kDeleted);
     } catch (const DbError& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;

@@ -1,7 +1,7 @@
 // The tavrona-cards command run as a separate process: wrong use, a card folder it cannot use,
 // and export and import through it.
 
-#include "cardfolder.h"
+#include "folderlock.h"
 #include "transferfixture.h"
 
 class TestCardsCommand final : public QObject {
@@ -77,11 +77,12 @@ private slots:
         QVERIFY2(r.err.contains(QStringLiteral("data/DATA.FDB がありません")), qPrintable(r.err));
 
         // While the program holds the card folder, the tool leaves it alone.
-        auto lock = transfer::claimCardFolder(folder());
-        QVERIFY(lock);
+        const cardfolder::Claim claim = cardfolder::claim(folder());
+        QVERIFY(claim.lock);
         r = run({"export", "--format", "csv", empty.filePath("x.csv"), "--card-folder", folder()});
         QCOMPARE(r.code, 1);
-        QVERIFY2(r.err.contains(QStringLiteral("使っています")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("すでに起動しています")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("終了してから")), qPrintable(r.err));
         QVERIFY(!QFile::exists(empty.filePath("x.csv")));
     }
 
@@ -90,7 +91,7 @@ private slots:
         const QStringList before = stored(folder());
         {
             // While the program runs, its menu makes the backup.
-            auto lock = transfer::claimCardFolder(folder());
+            const cardfolder::Claim claim = cardfolder::claim(folder());
             const Run r = run({"backup", file, "--card-folder", folder()});
             QCOMPARE(r.code, 1);
             QVERIFY2(r.err.contains(QStringLiteral("「バックアップ…」")), qPrintable(r.err));

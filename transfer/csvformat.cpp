@@ -43,19 +43,16 @@ struct Collector {
     QList<int> lines;
     QStringList current;
     int line = 1;        // the physical line being fed
-    int recordLine = 0;  // where the current record started; 0 while none is open
+    int recordLine = 1;  // where the record being read started
     static void field(void* data, size_t length, void* self) {
         auto* c = static_cast<Collector*>(self);
-        if (c->recordLine == 0)
-            c->recordLine = c->line;
         c->current << QString::fromUtf8(static_cast<const char*>(data), qsizetype(length));
     }
     static void record(int, void* self) {
         auto* c = static_cast<Collector*>(self);
         c->records << c->current;
-        c->lines << (c->recordLine ? c->recordLine : c->line);
+        c->lines << c->recordLine;
         c->current.clear();
-        c->recordLine = 0;
     }
 };
 
@@ -136,10 +133,15 @@ QList<Card> parse(const QString& text) {
     const QByteArray utf8 = text.toUtf8();
     qsizetype start = 0;
     bool failed = false;
+    bool inQuotes = false;
     while (start < utf8.size() && !failed) {
         qsizetype end = utf8.indexOf('\n', start);
         end = end < 0 ? utf8.size() : end + 1;
         const size_t length = size_t(end - start);
+        // A line starts a record unless an open quote carries the previous record over.
+        if (!inQuotes)
+            collector.recordLine = collector.line;
+        inQuotes ^= (std::count(utf8.constData() + start, utf8.constData() + end, '"') % 2) == 1;
         if (csv_parse(&parser, utf8.constData() + start, length, Collector::field, Collector::record,
                       &collector) != length)
             failed = true;
@@ -151,7 +153,7 @@ QList<Card> parse(const QString& text) {
         failed = true;
     if (failed) {
         const int error = csv_error(&parser);
-        const int line = collector.recordLine ? collector.recordLine : collector.line;
+        const int line = collector.recordLine;
         csv_free(&parser);
         throw TransferError(lineError(
             line, error == CSV_EPARSE

@@ -159,34 +159,56 @@ void restore(const QString& backupPath, const QString& databasePath, const LineH
             "復元が最後まで進みませんでした。バックアップファイルが途中で切れているようです。"));
 }
 
-CardFileFacts inspectCardFile(const QString& databasePath) {
+namespace {
+
+// A read-only connection of the database module's account to another card file.
+struct Connection {
     TIBDatabase db;
-    TIBTransaction tr(db);
-    TIBQuery q(db, tr);
-    db.DatabaseName = databasePath;
-    db.DefaultTransaction = &tr;
-    db.Params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
-                 QStringLiteral("password=%1").arg(QLatin1String(kPassword)),
-                 QStringLiteral("lc_ctype=UTF8")};
-    tr.Params = {QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("wait")};
-    db.Open();
-    auto count = [&](const char* sql) {
+    TIBTransaction tr{db};
+    TIBQuery q{db, tr};
+    explicit Connection(const QString& path) {
+        db.DatabaseName = path;
+        db.DefaultTransaction = &tr;
+        db.Params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
+                     QStringLiteral("password=%1").arg(QLatin1String(kPassword)),
+                     QStringLiteral("lc_ctype=UTF8")};
+        tr.Params = {QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("wait")};
+        db.Open();
+    }
+    int number(const char* sql) {
         q.SQL.Clear();
         q.SQL.Add(QString::fromUtf8(sql));
         q.Open();
         const int n = q.Fields(0).AsInteger();
         q.Close();
         return n;
-    };
+    }
+    void close() {
+        tr.Commit();
+        db.Close();
+    }
+};
+
+}  // namespace
+
+int largestCardKey(const QString& databasePath) {
+    Connection c(databasePath);
+    const int key = c.number("SELECT COALESCE(MAX(KEY1), 0) FROM MST_CAR");
+    c.close();
+    return key;
+}
+
+CardFileFacts inspectCardFile(const QString& databasePath) {
+    Connection c(databasePath);
     CardFileFacts facts;
-    facts.hasCardTable = count("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'MST_CAR'") == 1;
-    facts.hasKeyTrigger = count(
+    facts.hasCardTable =
+        c.number("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'MST_CAR'") == 1;
+    facts.hasKeyTrigger = c.number(
                               "SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'TRG_CAR' "
                               "AND RDB$RELATION_NAME = 'MST_CAR'") == 1;
     if (facts.hasCardTable)
-        facts.cards = count("SELECT COUNT(*) FROM MST_CAR");
-    tr.Commit();
-    db.Close();
+        facts.cards = c.number("SELECT COUNT(*) FROM MST_CAR");
+    c.close();
     return facts;
 }
 

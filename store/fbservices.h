@@ -29,6 +29,10 @@ struct CardFileFacts {
     int cards = 0;  // rows of the card table, live and deleted
 };
 
+// The largest card key: as many rows as that or fewer, found with one lookup in the key's
+// descending index. For a progress estimate, where counting the rows would cost a pass over them.
+int largestCardKey(const QString& databasePath);
+
 // Opens the database file and reports what a card file needs to be usable. Throws DbError when
 // the file cannot be opened.
 CardFileFacts inspectCardFile(const QString& databasePath);

@@ -19,14 +19,12 @@ QString timeStamp() {
     return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
 }
 
-// The service reports "N records written" (or restored) every so many rows: the share of the
-// cards done so far.
-int percentOf(const QString& line, int cards) {
-    static const QRegularExpression records(QStringLiteral("(\\d+) records"));
+// The service reports "N records written" (or restored) every so many rows and at the end of a
+// table; -1 for any other line.
+int recordsIn(const QString& line) {
+    static const QRegularExpression records(QStringLiteral("^(?:gbak:)?\\s*(\\d+) records"));
     const QRegularExpressionMatch m = records.match(line);
-    if (!m.hasMatch() || cards <= 0)
-        return -1;
-    return std::min(99, int(m.captured(1).toLongLong() * 100 / cards));
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
 }
 
 void report(const Progress& progress, const QString& line, int percent) {
@@ -69,16 +67,24 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
         throw TransferError(QStringLiteral("カードファイルそのものにはバックアップを書けません。"));
 
     BackupResult result;
-    result.cards = fbservices::inspectCardFile(cardFile).cards;
-    report(progress,
-           QStringLiteral("カードファイルをバックアップしています（名刺 %1 件）…").arg(result.cards), 0);
+    // The share done is measured against the largest key, which costs no pass over the rows; the
+    // number of cards saved is the one the service reports.
+    const int estimate = fbservices::largestCardKey(cardFile);
+    report(progress, QStringLiteral("カードファイルをバックアップしています…"), 0);
     // The engine writes a new file beside the target; an earlier backup there stays whole until
     // the new one is complete.
     const QString partial = target.absoluteFilePath() + QStringLiteral(".part");
     QFile::remove(partial);
+    bool cardTable = false;
     try {
         fbservices::backup(cardFile, partial, [&](const QString& line) {
-            reportStep(progress, line, percentOf(line, result.cards));
+            if (line.contains(QLatin1String("writing data for table")))
+                cardTable = line.trimmed().endsWith(QLatin1String(" MST_CAR"));
+            const int records = recordsIn(line);
+            if (cardTable && records >= 0)
+                result.cards = records;
+            reportStep(progress, line,
+                       estimate > 0 && records >= 0 ? std::min(99, int(records * 100ll / estimate)) : -1);
         });
     } catch (const DbError& e) {
         QFile::remove(partial);

@@ -63,7 +63,7 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
                 .arg(backupPath));
     if (!target.dir().exists())
         throw TransferError(QStringLiteral("フォルダ「%1」がありません。").arg(target.dir().path()));
-    if (target.absoluteFilePath() == QFileInfo(cardFile).absoluteFilePath())
+    if (target.absoluteFilePath() == QFileInfo(cardFile).absoluteFilePath() || sameFile(backupPath, cardFile))
         throw TransferError(QStringLiteral("カードファイルそのものにはバックアップを書けません。"));
 
     BackupResult result;

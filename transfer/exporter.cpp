@@ -3,11 +3,18 @@
 #include "csvformat.h"
 #include "vcardformat.h"
 
+#include "dm1.h"
+
+#include <QFileInfo>
 #include <QSaveFile>
 
 namespace transfer {
 
 int exportCards(TDM1& dm, const QString& path, FileFormat format, bool withDeleted) {
+    // Writing over the card file would replace the cards with their own export.
+    if (sameFile(path, dm.databasePath()))
+        throw TransferError(
+            QStringLiteral("カードファイルそのものには書き出せません。別のファイル名を指定してください。"));
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         throw TransferError(

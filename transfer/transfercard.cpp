@@ -2,6 +2,8 @@
 
 #include "dm1.h"
 
+#include <QFileInfo>
+
 namespace transfer {
 
 void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(const Card&)>& visit) {
@@ -35,6 +37,11 @@ void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(cons
         q.Prior();
     }
     q.Close();
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    const QString first = QFileInfo(a).canonicalFilePath();
+    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
 }
 
 QString joinDate(const cards::CardTexts& t) {

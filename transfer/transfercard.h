@@ -41,6 +41,9 @@ struct ColumnLimits {
                          memo = 5000, year = 4, month = 2, day = 2;
 };
 
+// True when both paths lead to one existing file (links and relative paths resolved).
+bool sameFile(const QString& a, const QString& b);
+
 // Date parts as one text: "2026/1/31" keeps each part exactly as stored; empty when all are.
 QString joinDate(const cards::CardTexts& t);
 

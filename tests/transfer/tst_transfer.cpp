@@ -214,6 +214,20 @@ private slots:
         QCOMPARE(fixture::storedCards(*m_dm), before);
     }
 
+    void exportNeverWritesOverTheCardFile() {
+        fixture::store(*m_dm, {fixture::texts(QStringLiteral("残る"))});
+        QFile::link(m_dir->filePath("data/DATA.FDB"), path("link.csv"));
+        for (const QString& target : {m_dir->filePath("data/../data/DATA.FDB"), path("link.csv")}) {
+            try {
+                transfer::exportCards(*m_dm, target, FileFormat::Csv, true);
+                QFAIL("written");
+            } catch (const transfer::TransferError& e) {
+                QVERIFY2(e.text().contains(QStringLiteral("カードファイルそのもの")), qPrintable(e.text()));
+            }
+        }
+        QCOMPARE(fixture::storedCards(*m_dm).size(), 1);
+    }
+
     void missingFileIsNamed() {
         try {
             transfer::planImport(*m_dm, path("none.csv"));

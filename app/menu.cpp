@@ -215,7 +215,8 @@ void Tmenu::ImportActionClick() {
     messages::showModal(&window);
     if (window.result() != QDialog::Accepted)
         return;
-    const int n = transfer::runImport(*DM1, plan, window.takenDuplicates());
+    transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
+    const int n = transfer::runImport(*DM1, plan, window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
 }
 

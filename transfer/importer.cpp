@@ -136,22 +136,33 @@ ImportPlan planImport(TDM1& dm, const QString& path) {
     return plan;
 }
 
-int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates) {
+int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates, const Progress& progress) {
     const QSet<int> duplicates(plan.duplicates.begin(), plan.duplicates.end());
+    auto wanted = [&](int i) { return !duplicates.contains(i) || takenDuplicates.contains(i); };
+    int total = 0;
+    for (int i = 0; i < plan.cards.size(); ++i)
+        total += wanted(i) ? 1 : 0;
+    auto report = [&](int done) {
+        if (progress)
+            progress(QStringLiteral("名刺を登録しています（%1 / %2 件）…").arg(done).arg(total),
+                     total ? done * 100 / total : 100);
+    };
     int written = 0;
     dm.allOrNothing([&] {
         written = 0;
         // From the end of the file: the file lists the newest card first, as the export writes it,
         // and the card written last gets the highest key.
         for (int i = int(plan.cards.size()) - 1; i >= 0; --i) {
-            if (duplicates.contains(i) && !takenDuplicates.contains(i))
+            if (!wanted(i))
                 continue;
             const Card& card = plan.cards[i];
             cards::insertCard(dm.IBQuery1, QStringLiteral("0"), card.texts,
                               card.deleted ? cards::kDeleted : cards::kLive);
-            ++written;
+            if (++written % 1000 == 0)
+                report(written);
         }
     });
+    report(written);
     return written;
 }
 

@@ -30,6 +30,7 @@ QString originText(const ImportPlan& plan, const Card& card);
 
 // Writes every card of the plan except the duplicates not taken, each as a new card with a key
 // from the trigger, all in one transaction: all of them or none. Returns the number written.
-int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates);
+int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates,
+              const Progress& progress = {});
 
 }  // namespace transfer

@@ -144,7 +144,10 @@ private slots:
         auto target = emptyCardFile(other);
         const transfer::ImportPlan plan = transfer::planImport(*target, path("first"));
         QVERIFY(plan.duplicates.isEmpty());
-        QCOMPARE(transfer::runImport(*target, plan, {}), withDeleted ? 4 : 3);
+        QList<int> percents;
+        QCOMPARE(transfer::runImport(*target, plan, {}, [&](const QString&, int p) { percents << p; }),
+                 withDeleted ? 4 : 3);
+        QCOMPARE(percents, QList<int>{100});
         QCOMPARE(fixture::storedCards(*target), fixture::storedCards(*m_dm, withDeleted));
 
         transfer::exportCards(*target, path("second"), f, withDeleted);

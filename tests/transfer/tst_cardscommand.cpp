@@ -113,6 +113,22 @@ private slots:
         QVERIFY2(r.err.contains(QStringLiteral("がありません")), qPrintable(r.err));
     }
 
+    void killedImportLeavesNoCard() {
+        QByteArray csv = "名前,組織名\r\n";
+        for (int i = 0; i < 30000; ++i)
+            csv += "大量 " + QByteArray::number(i) + ",会社\r\n";
+        fixture::writeFile(m_dir->filePath("many.csv"), csv);
+        QProcess p;
+        p.start(QStringLiteral(CARDS_TOOL_PATH), {"import", m_dir->filePath("many.csv"), "--card-folder", folder()});
+        // The first line comes once the file is read and checked; the cards are written after it.
+        QVERIFY(p.waitForReadyRead(60000));
+        QTest::qWait(300);
+        QCOMPARE(p.state(), QProcess::Running);
+        p.kill();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(stored(folder()).size(), 2);  // only the cards that were there before
+    }
+
     void exportAndImportThroughTheCommand() {
         const QString file = m_dir->filePath("cards.vcf");
         // The card folder defaults to the working directory.

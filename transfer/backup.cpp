@@ -11,6 +11,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
 namespace transfer {
 
 namespace {
@@ -119,9 +125,14 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
     const QString cardFile = cardFilePath(folder);
     QDir().mkpath(QFileInfo(cardFile).absolutePath());
 
+    // A restore cut short (a killed process) leaves its new file; with the folder's lock held no
+    // other restore is running, so any such file is left over.
+    const QDir dataDir = QFileInfo(cardFile).dir();
+    for (const QString& leftover :
+         dataDir.entryList({QFileInfo(cardFile).fileName() + QStringLiteral(".restoring-*")}, QDir::Files))
+        QFile::remove(dataDir.filePath(leftover));
     const QString stamp = timeStamp();
     const QString restored = cardFile + QStringLiteral(".restoring-") + stamp;
-    QFile::remove(restored);
     report(progress, QStringLiteral("バックアップから新しいファイルに復元しています…"), 0);
     RestoreResult result;
     try {
@@ -146,20 +157,29 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
 
     if (releaseCardFile)
         releaseCardFile();
+    // The old file gets its second name first and the restored one then takes the card file's
+    // name in one step, so that at every moment, a crash included, DATA.FDB is the old or the new
+    // card file, never missing.
     if (QFileInfo::exists(cardFile)) {
         result.previousFile = cardFile + QStringLiteral(".before-restore-") + stamp;
-        if (!QFile::rename(cardFile, result.previousFile)) {
+        if (::link(QFile::encodeName(cardFile).constData(),
+                   QFile::encodeName(result.previousFile).constData()) != 0) {
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
             QFile::remove(restored);
             throw TransferError(
-                QStringLiteral("カードファイルを「%1」に移せませんでした。カードファイルはそのままです。")
-                    .arg(result.previousFile));
+                QStringLiteral(
+                    "カードファイルを「%1」として残せませんでした（%2）。カードファイルはそのままです。")
+                    .arg(result.previousFile, reason));
         }
     }
-    if (!QFile::rename(restored, cardFile)) {
+    if (::rename(QFile::encodeName(restored).constData(), QFile::encodeName(cardFile).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         if (!result.previousFile.isEmpty())
-            QFile::rename(result.previousFile, cardFile);
-        throw TransferError(QStringLiteral(
-            "復元したファイルをカードファイルの場所に置けませんでした。カードファイルはそのままです。"));
+            QFile::remove(result.previousFile);
+        QFile::remove(restored);
+        throw TransferError(QStringLiteral("復元したファイルをカードファイルの場所に置けませんでした（%"
+                                           "1）。カードファイルはそのままです。")
+                                .arg(reason));
     }
     report(progress,
            result.previousFile.isEmpty()

@@ -2,6 +2,8 @@
 // and export and import through it.
 
 #include "folderlock.h"
+
+#include <QDir>
 #include "transferfixture.h"
 
 class TestCardsCommand final : public QObject {
@@ -119,7 +121,8 @@ private slots:
             csv += "大量 " + QByteArray::number(i) + ",会社\r\n";
         fixture::writeFile(m_dir->filePath("many.csv"), csv);
         QProcess p;
-        p.start(QStringLiteral(CARDS_TOOL_PATH), {"import", m_dir->filePath("many.csv"), "--card-folder", folder()});
+        p.start(QStringLiteral(CARDS_TOOL_PATH),
+                {"import", m_dir->filePath("many.csv"), "--card-folder", folder()});
         // The first line comes once the file is read and checked; the cards are written after it.
         QVERIFY(p.waitForReadyRead(60000));
         QTest::qWait(300);
@@ -127,6 +130,36 @@ private slots:
         p.kill();
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(stored(folder()).size(), 2);  // only the cards that were there before
+    }
+
+    void killedRestoreLeavesACardFile() {
+        {
+            TDM1 dm(folder());
+            dm.DataModuleCreate();
+            QList<cards::CardTexts> many;
+            for (int i = 0; i < 20000; ++i)
+                many << fixture::texts(QStringLiteral("名刺 %1").arg(i));
+            fixture::store(dm, many);
+        }
+        QCOMPARE(run({"backup", m_dir->filePath("many.fbk"), "--card-folder", folder()}).code, 0);
+        QTemporaryDir target;
+        testdb::create(target.path());
+        for (int delay : {50, 200, 500, 1000, 2000}) {
+            QProcess p;
+            p.start(QStringLiteral(CARDS_TOOL_PATH),
+                    {"restore", m_dir->filePath("many.fbk"), "--card-folder", target.path()});
+            QVERIFY(p.waitForStarted());
+            if (!p.waitForFinished(delay)) {
+                p.kill();
+                QVERIFY(p.waitForFinished(10000));
+            }
+            // Whenever it was killed, the card file is the old one or the restored one.
+            const qsizetype n = stored(target.path()).size();
+            QVERIFY2(n == 0 || n == 20002, qPrintable(QString::number(n)));
+        }
+        // The next restore clears what the killed ones left.
+        QCOMPARE(run({"restore", m_dir->filePath("many.fbk"), "--card-folder", target.path()}).code, 0);
+        QCOMPARE(QDir(target.path() + "/data").entryList({"*.restoring-*"}), QStringList());
     }
 
     void exportAndImportThroughTheCommand() {

@@ -21,6 +21,7 @@
 
 #include <unistd.h>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -111,6 +112,8 @@ int runTavrona(int argc, char** argv) {
     }
     startProgram();
     endOnTerminationSignals();
+    if (qEnvironmentVariableIsSet("TAVRONA_READY_LINE"))  // scripts wait for this before a signal
+        std::fputs("tavrona: ready\n", stderr);
     const int rc = app.exec();
     if (g_terminated) {
         // After a termination signal the engine hangs when detaching. Every save is committed

@@ -276,8 +276,15 @@ void Tmst_car::resetToNewCard() {
 cards::CardTexts Tmst_car::cardTexts() const {
     QString memo = Memo1->toPlainText();
     memo.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
-    return {Edit4->text(), Edit8->text(), Edit5->text(), Edit6->text(), Edit7->text(),
-            memo,          Edit1->text(), Edit2->text(), Edit3->text()};
+    return {.name = Edit4->text(),
+            .reading = Edit8->text(),
+            .organisation = Edit5->text(),
+            .department = Edit6->text(),
+            .position = Edit7->text(),
+            .memo = memo,
+            .year = Edit1->text(),
+            .month = Edit2->text(),
+            .day = Edit3->text()};
 }
 
 void Tmst_car::SpeedButton1Click() {
@@ -309,7 +316,7 @@ void Tmst_car::SpeedButton3Click() {
             Label13->setText(QString::number(cards::newestKey(DM1->IBQuery1)));
             SpeedButton1->setEnabled(true);
         } else {
-            cards::cardRewrite(*DM1, Label13->text(), cardTexts(), cards::kLive);
+            cards::cardRewrite(*DM1, Label13->text(), cardTexts(), cards::CardState::Live);
             messages::show(this, savedMessage());
         }
     }
@@ -320,12 +327,12 @@ void Tmst_car::SpeedButton4Click() {
     refreshPictureList();
 }
 
-void Tmst_car::rewriteWithFlag(const QString& question, const QString& flag, const QString& done) {
+void Tmst_car::rewriteWithFlag(const QString& question, cards::CardState state, const QString& done) {
     if (Label13->text() == kNoKey || !messages::ask(this, question)) {
         close();
         return;
     }
-    cards::cardRewrite(*DM1, Label13->text(), cardTexts(), flag);
+    cards::cardRewrite(*DM1, Label13->text(), cardTexts(), state);
     for (QLineEdit* box : {Edit4, Edit5, Edit6, Edit7, Edit8})
         box->clear();
     Memo1->clear();
@@ -334,11 +341,13 @@ void Tmst_car::rewriteWithFlag(const QString& question, const QString& flag, con
 }
 
 void Tmst_car::SpeedButton5Click() {
-    rewriteWithFlag(QStringLiteral("削除しますか？"), cards::kDeleted, QStringLiteral("削除しました。"));
+    rewriteWithFlag(QStringLiteral("削除しますか？"), cards::CardState::Deleted,
+                    QStringLiteral("削除しました。"));
 }
 
 void Tmst_car::SpeedButton6Click() {
-    rewriteWithFlag(QStringLiteral("復活しますか？"), cards::kLive, QStringLiteral("復活しました。"));
+    rewriteWithFlag(QStringLiteral("復活しますか？"), cards::CardState::Live,
+                    QStringLiteral("復活しました。"));
 }
 
 bool Tmst_car::refreshPictureList() {

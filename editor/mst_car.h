@@ -82,7 +82,7 @@ private:
     void buildControls();
     void connectHandlers();
     // Delete and restore: one procedure with its question, flag and closing message.
-    void rewriteWithFlag(const QString& question, const QString& flag, const QString& done);
+    void rewriteWithFlag(const QString& question, cards::CardState state, const QString& done);
 };
 
 extern Tmst_car* mst_car;

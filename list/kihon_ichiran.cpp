@@ -153,8 +153,8 @@ cards::SearchField Tkihon_ichiran::selectedField() const {
     return cards::SearchField::Memo;
 }
 
-void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keyword,
-                                  const QString& leftOutFlag, int maxCards) {
+void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keyword, cards::CardState leftOut,
+                                  int maxCards) {
     StringGridModel& grid = SGrid1->grid();
     TIBQuery& q = DM1->IBQuery1;
 
@@ -194,7 +194,7 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     int written = 0;
     q.Last();
     while (!q.Bof() && (maxCards < 0 || written < maxCards)) {
-        if (q.Fields(flag).AsString() != leftOutFlag) {
+        if (!cards::flagIsWrittenFor(q.Fields(flag).AsString(), leftOut)) {
             texts[0] = q.Fields(key).AsString();
             texts[3] = q.Fields(name).AsString();
             texts[4] = q.Fields(reading).AsString();
@@ -224,19 +224,19 @@ void Tkihon_ichiran::openCardList() {
     Edit1->clear();
     RadioButton1->setChecked(true);
     // Rows past the 19th would be cut by the row count below, so they are not written at all.
-    fillCardList(cards::SearchField::Name, QString(), cards::kDeleted, kFirstViewCards);
+    fillCardList(cards::SearchField::Name, QString(), cards::CardState::Deleted, kFirstViewCards);
     SGrid1->setRowCount(kFirstViewRows);
     formlook::centreOnScreen(this);
     messages::showModal(this);
 }
 
 void Tkihon_ichiran::SpeedButton1Click() {
-    fillCardList(selectedField(), Edit1->text(), cards::kDeleted);
+    fillCardList(selectedField(), Edit1->text(), cards::CardState::Deleted);
     padShortList(SGrid1);
 }
 
 void Tkihon_ichiran::SpeedButton3Click() {
-    fillCardList(selectedField(), Edit1->text(), cards::kLive);
+    fillCardList(selectedField(), Edit1->text(), cards::CardState::Live);
     padShortList(SGrid1);
 }
 
@@ -271,7 +271,7 @@ void Tkihon_ichiran::SGrid1DblClick() {
     q.Close();
 
     const bool listed = editor.refreshPictureList();
-    const bool deleted = flag == cards::kDeleted;
+    const bool deleted = cards::stateOfFlag(flag) == cards::CardState::Deleted;
     editor.SpeedButton5->setEnabled(!deleted);
     editor.SpeedButton6->setEnabled(deleted);
     editor.SpeedButton1->setEnabled(true);

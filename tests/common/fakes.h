@@ -37,8 +37,10 @@ struct RecordingInputMethod final : platform::InputMethodControl {
     void setHiraganaMode(QWidget* box) override { calls << Call{box, -1, -1}; }
 };
 
-// Answers message boxes from a queue (はい when empty) and records what was shown. Installs itself
-// on construction and restores the real boxes when destroyed.
+// Records the message boxes shown and answers the questions the test said it expects, in order.
+// A question it was not told to expect, or another text than the one expected next, fails the
+// running test and is answered いいえ. Installs itself on construction and restores the real
+// boxes when destroyed.
 class MessageRecorder final : public messages::Handler {
 public:
     struct Shown {
@@ -49,7 +51,8 @@ public:
     ~MessageRecorder() override;
 
     QList<Shown> shown;
-    QQueue<bool> answers;                         // for ask
+    void expectQuestion(const QString& text, bool answer = true);
+    int questionsPending() const { return int(m_expected.size()); }
     std::function<void(const Shown&)> onMessage;  // runs while the box would be open
     std::function<void(QDialog*)> onShowModal;    // runs in place of the modal loop
     QList<QDialog*> modals;
@@ -64,4 +67,11 @@ public:
     bool ask(QWidget*, const QString& text) override;
     void error(QWidget*, const QString& text) override;
     void showModal(QDialog* dialog) override;
+
+private:
+    struct Expected {
+        QString text;
+        bool answer;
+    };
+    QQueue<Expected> m_expected;
 };

@@ -8,7 +8,6 @@
 #include "pictureloader.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QImageWriter>
 #include <QLabel>
@@ -328,10 +327,7 @@ private slots:
         QVERIFY(QDir().mkpath(base()));
         writeBytes(base() + "/bomb.png", pngHeaderOnly(width, height));
         w->refreshPictureList();
-        QElapsedTimer t;
-        t.start();
         choose("bomb.png");
-        QVERIFY(t.elapsed() < 2000);
         const QStringList errors = f.messages->texts("error");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(QStringLiteral("大きすぎる")), qPrintable(errors.first()));

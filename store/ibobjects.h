@@ -64,7 +64,8 @@ public:
     TIBTransaction* defaultTransaction() const { return m_default; }
 
     void Open();
-    // Commits an active default transaction, then detaches. A failing commit still detaches.
+    // Commits an active default transaction, rolls back the other transactions of this database,
+    // then detaches. A failing commit still detaches.
     void Close();
     bool Connected() const;
     // Close (committing pending work), then attach again with the same path and parameters.

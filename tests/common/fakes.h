@@ -52,7 +52,6 @@ public:
 
     QList<Shown> shown;
     void expectQuestion(const QString& text, bool answer = true);
-    int questionsPending() const { return int(m_expected.size()); }
     std::function<void(const Shown&)> onMessage;  // runs while the box would be open
     std::function<void(QDialog*)> onShowModal;    // runs in place of the modal loop
     QList<QDialog*> modals;

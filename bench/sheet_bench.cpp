@@ -67,11 +67,10 @@ int main(int argc, char** argv) {
         bytes += QFileInfo(QDir(folder).filePath(name)).size();
     }
 
-    cards::CardTexts texts;
-    texts.name = QStringLiteral("山田 太郎");
-    texts.reading = QStringLiteral("やまだ たろう");
-    texts.organisation = QStringLiteral("株式会社オルヴェ商事");
-    texts.memo = QStringLiteral("展示会で名刺交換\r\n次回訪問は来月");
+    const cards::CardTexts texts{.name = QStringLiteral("山田 太郎"),
+                                 .reading = QStringLiteral("やまだ たろう"),
+                                 .organisation = QStringLiteral("株式会社オルヴェ商事"),
+                                 .memo = QStringLiteral("展示会で名刺交換\r\n次回訪問は来月")};
     const QString output = dir.filePath(QStringLiteral("card.xlsx"));
     int placed = 0;
     const double exportMs = bench::medianMs(kRuns, [&] {

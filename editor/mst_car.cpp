@@ -308,8 +308,15 @@ cards::CardTexts Tmst_car::cardTexts() const {
     // are the memo's lines.
     QString memo = Memo1->document()->toRawText();
     memo.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
-    return {Edit4->text(), Edit8->text(), Edit5->text(), Edit6->text(), Edit7->text(),
-            memo,          Edit1->text(), Edit2->text(), Edit3->text()};
+    return {.name = Edit4->text(),
+            .reading = Edit8->text(),
+            .organisation = Edit5->text(),
+            .department = Edit6->text(),
+            .position = Edit7->text(),
+            .memo = memo,
+            .year = Edit1->text(),
+            .month = Edit2->text(),
+            .day = Edit3->text()};
 }
 
 void Tmst_car::setCardKey(std::optional<int> key) {
@@ -334,7 +341,7 @@ void Tmst_car::showCard(int key, const cards::Card& card) {
     Edit6->setText(t.department);
     Edit7->setText(t.position);
     Memo1->setPlainText(memoForEditor(t.memo));
-    const bool deleted = card.state() == cards::CardState::Deleted;
+    const bool deleted = card.state == cards::CardState::Deleted;
     SpeedButton5->setEnabled(!deleted);
     SpeedButton6->setEnabled(deleted);
     SpeedButton1->setEnabled(true);
@@ -388,14 +395,14 @@ void Tmst_car::SpeedButton3Click() {
         if (!m_key) {
             const cards::CardTexts texts = cardTexts();
             const std::optional<int> inserted = cards::newCardInsert(*DM1, texts);
-            m_loaded = cards::Card{texts, cards::kLive};
+            m_loaded = cards::Card{texts, cards::CardState::Live};
             messages::show(this, savedMessage());
             // The key is read only after the message, so a failing read leaves "---" and the
             // next save inserts again rather than rewriting a wrong card.
             setCardKey(cards::newCardKey(*DM1, inserted));
             SpeedButton1->setEnabled(true);
         } else {
-            if (!writeBack(cards::kLive))
+            if (!writeBack(cards::CardState::Live))
                 return;
             messages::show(this, savedMessage());
         }
@@ -407,12 +414,12 @@ void Tmst_car::SpeedButton4Click() {
     refreshPictureList();
 }
 
-void Tmst_car::rewriteWithFlag(const QString& question, const QString& flag, const QString& done) {
+void Tmst_car::rewriteWithFlag(const QString& question, cards::CardState state, const QString& done) {
     if (!m_key || !messages::ask(this, question)) {
         close();
         return;
     }
-    if (!writeBack(flag))
+    if (!writeBack(state))
         return;
     for (QLineEdit* box : {Edit4, Edit5, Edit6, Edit7, Edit8})
         box->clear();
@@ -421,10 +428,10 @@ void Tmst_car::rewriteWithFlag(const QString& question, const QString& flag, con
     close();
 }
 
-bool Tmst_car::writeBack(const QString& flag) {
+bool Tmst_car::writeBack(cards::CardState state) {
     const cards::CardTexts texts = cardTexts();
     try {
-        cards::cardRewrite(*DM1, baseId(), texts, flag, m_loaded ? &*m_loaded : nullptr);
+        cards::cardRewrite(*DM1, baseId(), texts, state, m_loaded ? &*m_loaded : nullptr);
     } catch (const cards::CardChanged& changed) {
         if (!messages::ask(this, QStringLiteral("ほかの人がこのカードを変更しました。\r\n"
                                                 "この内容で上書きしますか？\r\n"
@@ -432,18 +439,20 @@ bool Tmst_car::writeBack(const QString& flag) {
             showCard(*m_key, changed.current);
             return false;
         }
-        cards::cardRewrite(*DM1, baseId(), texts, flag);
+        cards::cardRewrite(*DM1, baseId(), texts, state);
     }
-    m_loaded = cards::Card{texts, flag};
+    m_loaded = cards::Card{texts, state};
     return true;
 }
 
 void Tmst_car::SpeedButton5Click() {
-    rewriteWithFlag(QStringLiteral("削除しますか？"), cards::kDeleted, QStringLiteral("削除しました。"));
+    rewriteWithFlag(QStringLiteral("削除しますか？"), cards::CardState::Deleted,
+                    QStringLiteral("削除しました。"));
 }
 
 void Tmst_car::SpeedButton6Click() {
-    rewriteWithFlag(QStringLiteral("復活しますか？"), cards::kLive, QStringLiteral("復活しました。"));
+    rewriteWithFlag(QStringLiteral("復活しますか？"), cards::CardState::Live,
+                    QStringLiteral("復活しました。"));
 }
 
 bool Tmst_car::refreshPictureList() {

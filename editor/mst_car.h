@@ -97,12 +97,12 @@ private:
     void buildControls();
     void connectHandlers();
     // Delete and restore: one procedure with its question, flag and closing message.
-    void rewriteWithFlag(const QString& question, const QString& flag, const QString& done);
+    void rewriteWithFlag(const QString& question, cards::CardState state, const QString& done);
     void showFirstPicture();
-    // Writes the boxes back to the card with the flag; on a server, when someone else changed
+    // Writes the boxes back to the card in that state; on a server, when someone else changed
     // the card since it was loaded, asks whether to overwrite or to load their change instead
     // (then false: nothing was written).
-    bool writeBack(const QString& flag);
+    bool writeBack(cards::CardState state);
 
     CardFolder m_folder;
     std::optional<int> m_key;

@@ -142,9 +142,9 @@ cards::SearchField Tkihon_ichiran::selectedField() const {
     return cards::SearchField::Memo;
 }
 
-void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keyword,
-                                  const QString& leftOutFlag, int maxCards) {
-    m_leftOutFlag = leftOutFlag;
+void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keyword, cards::CardState leftOut,
+                                  int maxCards) {
+    m_leftOut = leftOut;
     StringGridModel& grid = SGrid1->grid();
     TIBQuery& q = DM1->IBQuery1;
 
@@ -184,7 +184,7 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     int written = 0;
     q.Last();
     while (!q.Bof() && (maxCards < 0 || written < maxCards)) {
-        if (q.Fields(flag).AsString() != leftOutFlag) {
+        if (!cards::flagIsWrittenFor(q.Fields(flag).AsString(), leftOut)) {
             texts[0] = q.Fields(key).AsString();
             texts[3] = q.Fields(name).AsString();
             texts[4] = q.Fields(reading).AsString();
@@ -214,7 +214,7 @@ void Tkihon_ichiran::openCardList() {
     Edit1->clear();
     RadioButton1->setChecked(true);
     // Rows past the 19th would be cut by the row count below, so they are not written at all.
-    fillCardList(cards::SearchField::Name, QString(), cards::kDeleted, kFirstViewCards);
+    fillCardList(cards::SearchField::Name, QString(), cards::CardState::Deleted, kFirstViewCards);
     SGrid1->setRowCount(kFirstViewRows);
     // Each opening starts at the newest card and the date column, wherever the last one left off.
     SGrid1->scrollToTop();
@@ -254,14 +254,14 @@ bool Tkihon_ichiran::keywordUsable() {
 void Tkihon_ichiran::SpeedButton1Click() {
     if (!keywordUsable())
         return;
-    fillCardList(selectedField(), Edit1->text(), cards::kDeleted);
+    fillCardList(selectedField(), Edit1->text(), cards::CardState::Deleted);
     padShortList(SGrid1);
 }
 
 void Tkihon_ichiran::SpeedButton3Click() {
     if (!keywordUsable())
         return;
-    fillCardList(selectedField(), Edit1->text(), cards::kLive);
+    fillCardList(selectedField(), Edit1->text(), cards::CardState::Live);
     padShortList(SGrid1);
 }
 
@@ -292,7 +292,7 @@ void Tkihon_ichiran::SGrid1DblClick() {
     const int key = cards::keyFromText(keyText);
     const std::optional<cards::Card> card = cards::fetchCard(*DM1, key);
     if (DM1->teamMode() &&
-        (!card || (card->state() == cards::CardState::Deleted && m_leftOutFlag == cards::kDeleted))) {
+        (!card || (card->state == cards::CardState::Deleted && m_leftOut == cards::CardState::Deleted))) {
         messages::show(this, QStringLiteral("このカードはほかの人が削除しました。"));
         if (!card)
             return;

@@ -48,9 +48,9 @@ public:
     void SGrid1DblClick();     // open the card under the mouse pointer in the editor
 
     // Refills the grid with the cards whose field matches "%" + keyword + "%", highest key first,
-    // leaving out those whose deleted flag reads exactly leftOutFlag. At most maxCards rows are
+    // leaving out those whose deleted flag is exactly the one written for leftOut. At most maxCards rows are
     // written (the first view shows no more than 19). The caller applies its final row count.
-    void fillCardList(cards::SearchField field, const QString& keyword, const QString& leftOutFlag,
+    void fillCardList(cards::SearchField field, const QString& keyword, cards::CardState leftOut,
                       int maxCards = -1);
 
     // The field of the selected radio button, examined in the order 名前, 組織名, メモ.
@@ -63,7 +63,7 @@ private:
     // False, after telling the user why, when the keyword cannot be looked up in the field.
     bool keywordUsable();
 
-    QString m_leftOutFlag;  // the flag of the cards the grid leaves out: it shows the others
+    cards::CardState m_leftOut = cards::CardState::Deleted;  // the cards the grid leaves out
 };
 
 // Why a keyword cannot be looked up in the field, or empty when it can: the searched column

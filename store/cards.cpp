@@ -6,6 +6,13 @@ namespace cards {
 
 namespace {
 
+const QString kLive = QStringLiteral("1");
+const QString kDeleted = QStringLiteral("-1");
+
+const QString& flagText(CardState state) {
+    return state == CardState::Deleted ? kDeleted : kLive;
+}
+
 std::function<void(const char*)>& stepObserver() {
     static std::function<void(const char*)> observer;
     return observer;
@@ -23,14 +30,14 @@ void setLines(TIBQuery& q, std::initializer_list<const char*> lines) {
 }
 
 // The card's texts and flag, bound to the parameters the insert and the update share.
-void bindTexts(TIBQuery& q, const CardTexts& card, const QString& flag) {
+void bindTexts(TIBQuery& q, const CardTexts& card, CardState state) {
     q.ParamByName("SYASYU").setAsString(card.name);
     q.ParamByName("KATABAN").setAsString(card.organisation);
     q.ParamByName("hurigana").setAsString(card.reading);
     q.ParamByName("KINGAKU").setAsString(card.position);
     q.ParamByName("KYORI").setAsString(card.department);
     q.ParamByName("MEMO").setAsString(card.memo);
-    q.ParamByName("DEL_FLG1").setAsString(flag);
+    q.ParamByName("DEL_FLG1").setAsString(flagText(state));
     q.ParamByName("LYEAR").setAsString(card.year);
     q.ParamByName("LMONTH").setAsString(card.month);
     q.ParamByName("LDAY").setAsString(card.day);
@@ -38,18 +45,21 @@ void bindTexts(TIBQuery& q, const CardTexts& card, const QString& flag) {
 
 // The current row of a search or fetch result as a card.
 Card readCard(const TIBQuery& q) {
-    Card c;
-    c.texts.name = q.FieldByName("SYASYU").AsString();
-    c.texts.reading = q.FieldByName("HURIGANA").AsString();
-    c.texts.organisation = q.FieldByName("KATABAN").AsString();
-    c.texts.department = q.FieldByName("KYORI").AsString();
-    c.texts.position = q.FieldByName("KINGAKU").AsString();
-    c.texts.memo = q.FieldByName("MEMO").AsString();
-    c.texts.year = q.FieldByName("LYEAR").AsString();
-    c.texts.month = q.FieldByName("LMONTH").AsString();
-    c.texts.day = q.FieldByName("LDAY").AsString();
-    c.flag = q.FieldByName("DEL_FLG1").AsString();
-    return c;
+    return Card{
+        .texts =
+            {
+                .name = q.FieldByName("SYASYU").AsString(),
+                .reading = q.FieldByName("HURIGANA").AsString(),
+                .organisation = q.FieldByName("KATABAN").AsString(),
+                .department = q.FieldByName("KYORI").AsString(),
+                .position = q.FieldByName("KINGAKU").AsString(),
+                .memo = q.FieldByName("MEMO").AsString(),
+                .year = q.FieldByName("LYEAR").AsString(),
+                .month = q.FieldByName("LMONTH").AsString(),
+                .day = q.FieldByName("LDAY").AsString(),
+            },
+        .state = stateOfFlag(q.FieldByName("DEL_FLG1").AsString()),
+    };
 }
 
 // The card's row, locked against other people's writes until this transaction ends.
@@ -67,6 +77,14 @@ std::optional<Card> lockCard(TIBQuery& q, int key) {
 }
 
 }  // namespace
+
+bool flagIsWrittenFor(QStringView storedFlag, CardState state) {
+    return storedFlag == flagText(state);
+}
+
+CardState stateOfFlag(QStringView storedFlag) {
+    return storedFlag == kDeleted ? CardState::Deleted : CardState::Live;
+}
 
 bool operator==(const CardTexts& a, const CardTexts& b) {
     return a.name == b.name && a.reading == b.reading && a.organisation == b.organisation &&
@@ -124,7 +142,7 @@ void prepareFetch(TIBQuery& q, const QString& keyText) {
     q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
 }
 
-void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag,
+void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardState state,
                 bool returningKey) {
     setLines(q, {"INSERT INTO MST_CAR",
                  "(",
@@ -161,17 +179,17 @@ void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, cons
         q.SQL.Add(QStringLiteral(");"));
     }
     q.ParamByName("KEY1").setAsString(keyText);
-    bindTexts(q, card, flag);
+    bindTexts(q, card, state);
     q.Open();
 }
 
-int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag) {
+int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardState state) {
     setLines(q, {"UPDATE MST_CAR", "SET", "  SYASYU   = :SYASYU,", "  KATABAN  = :KATABAN,",
                  "  hurigana = :hurigana,", "  KINGAKU  = :KINGAKU,", "  KYORI    = :KYORI,",
                  "  MEMO     = :MEMO,", "  DEL_FLG1 = :DEL_FLG1,", "  LYEAR    = :LYEAR,",
                  "  LMONTH   = :LMONTH,", "  LDAY     = :LDAY", "WHERE", "  (KEY1   = :KEY1  );"});
     q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
-    bindTexts(q, card, flag);
+    bindTexts(q, card, state);
     q.ExecSQL();
     return q.RowsAffected();
 }
@@ -242,7 +260,7 @@ std::optional<int> newCardInsert(TDM1& dm, const CardTexts& card) {
     std::optional<int> key;
     dm.allOrNothing([&] {
         step("insert");
-        insertCard(dm.IBQuery1, QStringLiteral("0"), card, kLive, dm.teamMode());
+        insertCard(dm.IBQuery1, QStringLiteral("0"), card, CardState::Live, dm.teamMode());
         if (dm.teamMode())
             key = dm.IBQuery1.FieldByName("KEY1").AsInteger();
         dm.IBQuery1.Close();
@@ -256,7 +274,7 @@ int newCardKey(TDM1& dm, std::optional<int> insertedKey) {
     return insertedKey ? *insertedKey : newestKey(dm.IBQuery1);
 }
 
-void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag,
+void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, CardState state,
                  const Card* loaded) {
     keyFromText(keyText);  // refuse a key that is no number before anything is written
     dm.allOrNothing([&] {
@@ -268,7 +286,7 @@ void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const 
                 throw CardChanged(*current);
         }
         step("update");
-        if (updateCard(dm.IBQuery1, keyText, card, flag) == 0)
+        if (updateCard(dm.IBQuery1, keyText, card, state) == 0)
             throw CardGone(keyText);
         step("commit");
     });

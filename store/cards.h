@@ -12,31 +12,34 @@ class TDM1;
 
 namespace cards {
 
-// The editor's texts of one card, written exactly as the boxes hold them.
+// The editor's texts of one card, written exactly as the boxes hold them. Filled by name
+// (designated initialisers); a text not named is empty.
 struct CardTexts {
-    QString name;          // SYASYU
-    QString reading;       // HURIGANA
-    QString organisation;  // KATABAN
-    QString department;    // KYORI
-    QString position;      // KINGAKU
-    QString memo;          // MEMO, lines separated by CR LF
-    QString year;          // LYEAR
-    QString month;         // LMONTH
-    QString day;           // LDAY
+    QString name{};          // SYASYU
+    QString reading{};       // HURIGANA
+    QString organisation{};  // KATABAN
+    QString department{};    // KYORI
+    QString position{};      // KINGAKU
+    QString memo{};          // MEMO, lines separated by CR LF
+    QString year{};          // LYEAR
+    QString month{};         // LMONTH
+    QString day{};           // LDAY
 };
 
 bool operator==(const CardTexts&, const CardTexts&);  // every text exactly
 
-inline const QString kLive = QStringLiteral("1");
-inline const QString kDeleted = QStringLiteral("-1");
-
 enum class CardState { Live, Deleted };
 
-// One stored card as read back: its texts and its deleted flag as stored.
+// Whether a stored DEL_FLG1 text is exactly the one the program writes for the state. Only
+// "-1" marks a deleted card, so a flag of any other text (left by another program) reads as
+// live but is written as neither.
+bool flagIsWrittenFor(QStringView storedFlag, CardState state);
+CardState stateOfFlag(QStringView storedFlag);
+
+// One stored card as read back: its texts and whether it is deleted.
 struct Card {
     CardTexts texts;
-    QString flag;  // DEL_FLG1 exactly as stored; only "-1" marks a deleted card
-    CardState state() const { return flag == kDeleted ? CardState::Deleted : CardState::Live; }
+    CardState state = CardState::Live;
     bool operator==(const Card&) const = default;
 };
 
@@ -62,11 +65,11 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword);
 void prepareFetch(TIBQuery& q, const QString& keyText);
 // Runs the card insert with KEY1 bound as text (the database turns it into the integer). With
 // returningKey the insert also gives back the row's key as the column KEY1 of its result.
-void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag,
+void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardState state,
                 bool returningKey = false);
-// Writes the texts and the flag over the card's row, found by its key; returns the number of
-// rows written (0 when the card is not in the table).
-int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag);
+// Writes the texts and the state's flag over the card's row, found by its key; returns the
+// number of rows written (0 when the card is not in the table).
+int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardState state);
 void deleteCard(TIBQuery& q, const QString& keyText);
 void triggerOff(TIBQuery& q);
 void triggerOn(TIBQuery& q);
@@ -93,7 +96,7 @@ std::optional<int> newCardInsert(TDM1& dm, const CardTexts& card);
 // The new card's key: the one the insert returned, else the newest key in the table.
 int newCardKey(TDM1& dm, std::optional<int> insertedKey);
 
-// Writes the card again under its key with the flag, as one update of its row in one
+// Writes the card again under its key in the given state, as one update of its row in one
 // transaction. No row is ever removed and no key is ever supplied to an insert, so the card keeps
 // its key whatever the table's trigger does, and a crash at any moment (commit included) leaves
 // the old or the new version of the row, once. A card whose row is gone is refused with a
@@ -101,7 +104,7 @@ int newCardKey(TDM1& dm, std::optional<int> insertedKey);
 // On a server, given the card as the editor loaded it, the row is locked and compared first:
 // when someone else has changed it meanwhile, CardChanged is thrown and nothing is written
 // (pass no loaded card to overwrite their change).
-void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag,
+void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, CardState state,
                  const Card* loaded = nullptr);
 
 // Reads a key text as the integer the statements bind; a text that is no integer is refused

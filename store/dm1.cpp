@@ -22,7 +22,7 @@ TDM1::~TDM1() {
 }
 
 void TDM1::DataModuleCreate() {
-    IBDatabase1.DefaultTransaction = &IBTransaction1;
+    IBDatabase1.setDefaultTransaction(&IBTransaction1);
     IBDatabase1.DatabaseName = m_folder.database;
     if (teamMode()) {
         IBDatabase1.Params.clear();

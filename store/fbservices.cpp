@@ -168,7 +168,7 @@ struct Connection {
     TIBQuery q{db, tr};
     explicit Connection(const QString& path) {
         db.DatabaseName = path;
-        db.DefaultTransaction = &tr;
+        db.setDefaultTransaction(&tr);
         db.Params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
                      QStringLiteral("password=%1").arg(QLatin1String(kPassword)),
                      QStringLiteral("lc_ctype=UTF8")};

@@ -267,6 +267,16 @@ TIBDatabase::~TIBDatabase() {
     } catch (...) {
         // Nothing can be reported on the way out.
     }
+    for (TIBTransaction* t : m_transactions) {
+        t->forget();
+        t->m_db = nullptr;
+    }
+}
+
+void TIBDatabase::setDefaultTransaction(TIBTransaction* transaction) {
+    if (transaction && transaction->m_db != this)
+        throw DbError(QStringLiteral("別のデータベースのトランザクションは既定にできません。"));
+    m_default = transaction;
 }
 
 bool TIBDatabase::Connected() const {
@@ -299,14 +309,18 @@ void TIBDatabase::Close() {
     if (!m_att)
         return;
     std::optional<DbError> failure;
-    if (DefaultTransaction && DefaultTransaction->InTransaction()) {
+    if (m_default && m_default->InTransaction()) {
         try {
-            DefaultTransaction->Commit();
+            m_default->Commit();
         } catch (const DbError& e) {
             failure = e;
-            DefaultTransaction->Rollback();
+            m_default->Rollback();
         }
     }
+    // The engine refuses to detach while a transaction is open: whatever the other transactions
+    // left uncommitted is undone, as their own destructors would.
+    for (TIBTransaction* t : m_transactions)
+        t->Rollback();
     IAttachment* att = m_att->att;
     m_att.reset();
     try {
@@ -319,8 +333,9 @@ void TIBDatabase::Close() {
 }
 
 void TIBDatabase::forgetConnection() noexcept {
-    if (DefaultTransaction)
-        DefaultTransaction->forget();
+    // Every transaction of a lost connection is lost with it.
+    for (TIBTransaction* t : m_transactions)
+        t->forget();
     if (m_att) {
         m_att->att->release();
         m_att.reset();
@@ -334,10 +349,23 @@ void TIBDatabase::reconnect() {
 
 // ---- TIBTransaction ------------------------------------------------------------------------
 
-TIBTransaction::TIBTransaction(TIBDatabase& db) : m_db(db) {}
+TIBTransaction::TIBTransaction(TIBDatabase& db) : m_db(&db) {
+    db.m_transactions.push_back(this);
+}
 
 TIBTransaction::~TIBTransaction() {
-    forget();
+    Rollback();
+    if (!m_db)
+        return;
+    std::erase(m_db->m_transactions, this);
+    if (m_db->m_default == this)
+        m_db->m_default = nullptr;
+}
+
+TIBDatabase& TIBTransaction::database() const {
+    if (!m_db)
+        throw DbError(QStringLiteral("データベースに接続されていません。"));
+    return *m_db;
 }
 
 bool TIBTransaction::InTransaction() const {
@@ -347,7 +375,8 @@ bool TIBTransaction::InTransaction() const {
 void TIBTransaction::StartTransaction() {
     if (m_tra)
         return;
-    if (!m_db.m_att)
+    TIBDatabase& db = database();
+    if (!db.m_att)
         throw DbError(QStringLiteral("データベースに接続されていません。"));
     ITransaction* tra = nullptr;
     try {
@@ -357,14 +386,14 @@ void TIBTransaction::StartTransaction() {
             for (const QString& p : Params)
                 tpb.p->insertTag(st, tagFor(kTpbTags, p.trimmed()));
             ITransaction* t =
-                m_db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
+                db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
             tpb.take()->dispose();
             return t;
         });
     } catch (const DbError& e) {
         if (e.problem() == DbProblem::Network)
-            m_db.forgetConnection();
-        throw describe(e, m_db.DatabaseName);
+            db.forgetConnection();
+        throw describe(e, db.DatabaseName);
     }
     m_tra = std::make_unique<FbTransactionHandle>();
     m_tra->tra = tra;
@@ -376,9 +405,10 @@ void TIBTransaction::Commit() {
     try {
         fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->commit(st); });
     } catch (const DbError& e) {
+        TIBDatabase& db = database();
         if (e.problem() == DbProblem::Network)
-            m_db.forgetConnection();
-        throw describe(e, m_db.DatabaseName);
+            db.forgetConnection();
+        throw describe(e, db.DatabaseName);
     }
     m_tra.reset();
 }
@@ -538,22 +568,28 @@ void TIBQuery::Lines::Add(const QString& line) {
 
 void TIBQuery::textChanged(bool dropParams) {
     Close();
-    if (dropParams) {
+    m_parsed.reset();
+    if (dropParams)
         m_params.clear();
-        return;
-    }
-    // Parameters are taken from the text as it grows; values already set are kept.
-    const QStringList names = parseSqlParams(SQL.Text()).markers;
-    for (const QString& name : names) {
+}
+
+const ParsedSql& TIBQuery::parsed() {
+    if (m_parsed)
+        return *m_parsed;
+    // Parameters are taken from the whole text; values already set are kept.
+    m_parsed = parseSqlParams(SQL.Text());
+    for (const QString& name : m_parsed->markers) {
         const bool known = std::any_of(m_params.begin(), m_params.end(), [&](const TIBParam& p) {
             return p.name().compare(name, Qt::CaseInsensitive) == 0;
         });
         if (!known)
             m_params.emplace_back(name);
     }
+    return *m_parsed;
 }
 
 TIBParam& TIBQuery::ParamByName(QAnyStringView name) {
+    parsed();
     for (TIBParam& p : m_params) {
         if (QAnyStringView::compare(name, p.name(), Qt::CaseInsensitive) == 0)
             return p;
@@ -686,16 +722,16 @@ void TIBQuery::run(bool keepRows) {
     if (!m_tr.InTransaction())
         m_tr.StartTransaction();
 
-    const ParsedSql parsed = parseSqlParams(SQL.Text());
+    const ParsedSql& statement = parsed();
     std::vector<const TIBParam*> values;
-    values.reserve(parsed.markers.size());
-    for (const QString& marker : parsed.markers)
+    values.reserve(statement.markers.size());
+    for (const QString& marker : statement.markers)
         values.push_back(&ParamByName(marker));
-    const QByteArray sql = parsed.text.toUtf8();
+    const QByteArray sql = statement.text.toUtf8();
     m_rowsAffected = 0;
 
     try {
-        m_result = runStatement(sql, parsed.markers, values, keepRows);
+        m_result = runStatement(sql, statement.markers, values, keepRows);
     } catch (const DbError& e) {
         if (e.problem() == DbProblem::Network)
             m_db.forgetConnection();

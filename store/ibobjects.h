@@ -2,12 +2,15 @@
 // The connection, transaction and statement object the whole program talks to the card database
 // through. Only Qt and standard types show here; the Firebird client calls stay in ibobjects.cpp.
 
+#include "sqlparams.h"
+
 #include <QAnyStringView>
 #include <QString>
 #include <QStringList>
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -40,6 +43,10 @@ struct FbTransactionHandle;
 // place. Returns the folder, or an empty text when no private folder could be made.
 QString configureEmbeddedEngine();
 
+// Lifetimes: a transaction is made for one database and registers itself with it; its destructor
+// rolls back what it left uncommitted and unregisters it. A database that goes first (it
+// normally outlives its transactions) rolls back the transactions still registered and leaves
+// them unusable, so no object ever points at one that has gone.
 class TIBDatabase final {
 public:
     TIBDatabase();
@@ -50,10 +57,15 @@ public:
     QString DatabaseName;  // bare file path: the client opens it with the embedded engine
     QStringList Params;    // "user_name=...", "password=...", "lc_ctype=..."
     int SQLDialect = 3;
-    TIBTransaction* DefaultTransaction = nullptr;
+
+    // The transaction Close commits; it must be one of this database's. Cleared when that
+    // transaction is destroyed.
+    void setDefaultTransaction(TIBTransaction* transaction);
+    TIBTransaction* defaultTransaction() const { return m_default; }
 
     void Open();
-    // Commits an active default transaction, then detaches. A failing commit still detaches.
+    // Commits an active default transaction, rolls back the other transactions of this database,
+    // then detaches. A failing commit still detaches.
     void Close();
     bool Connected() const;
     // Close (committing pending work), then attach again with the same path and parameters.
@@ -66,11 +78,15 @@ private:
     friend class TIBTransaction;
     friend class TIBQuery;
     std::unique_ptr<FbAttachmentHandle> m_att;
+    std::vector<TIBTransaction*> m_transactions;
+    TIBTransaction* m_default = nullptr;
 };
 
 class TIBTransaction final {
 public:
     explicit TIBTransaction(TIBDatabase& db);
+    // Rolls back work left uncommitted: only an explicit Commit (or the database's Close for its
+    // default transaction) keeps it.
     ~TIBTransaction();
     TIBTransaction(const TIBTransaction&) = delete;
     TIBTransaction& operator=(const TIBTransaction&) = delete;
@@ -103,7 +119,8 @@ private:
     friend class TIBDatabase;
     friend class TIBQuery;
     void forget() noexcept;
-    TIBDatabase& m_db;
+    TIBDatabase& database() const;
+    TIBDatabase* m_db;  // null once the database has gone
     std::unique_ptr<FbTransactionHandle> m_tra;
     int m_unitDepth = 0;
 };
@@ -181,7 +198,8 @@ private:
 class TIBQuery final {
 public:
     // The statement text as lines. Any change closes an open result; Clear also drops the
-    // parameters with their values.
+    // parameters with their values. The text is parsed for its parameters once, when a
+    // parameter is first looked up or the statement runs, not at each added line.
     class Lines final {
     public:
         explicit Lines(TIBQuery& q) : m_q(q) {}
@@ -227,10 +245,13 @@ private:
     std::unique_ptr<ResultBuffer> runStatement(const QByteArray& sql, const QStringList& markers,
                                                const std::vector<const TIBParam*>& values, bool keepRows);
     void textChanged(bool dropParams);
+    // The statement with its markers, parsed once per text; adds the parameters it names.
+    const ParsedSql& parsed();
 
     TIBDatabase& m_db;
     TIBTransaction& m_tr;
     std::vector<TIBParam> m_params;
+    std::optional<ParsedSql> m_parsed;
     std::unique_ptr<ResultBuffer> m_result;
     int m_row = 0;
     bool m_bof = true;

@@ -15,6 +15,8 @@ packages=(
     # team use tests: a real Firebird server
     firebird3.0-server
     dpkg-dev file desktop-file-utils appstream
+    # the second test run, built with clang's address and undefined-behaviour checks
+    clang libclang-rt-14-dev
     ${TAVRONA_EXTRA_PACKAGES:-}
 )
 missing=()

@@ -1,9 +1,23 @@
 #!/usr/bin/env bash
-# Sets up and builds as tools/run.sh does, then runs the whole test suite.
+# Sets up and builds as tools/run.sh does, then runs the whole test suite; then builds the program
+# again with clang's address and undefined-behaviour checks (in build-sanitize/) and runs the
+# tests there too, so a memory or lifetime fault fails the run.
+# TAVRONA_SANITIZE=0 skips the second run.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 "$root/tools/setup.sh"
-cd "$root/build"
 export QT_QPA_PLATFORM=offscreen DBUS_SESSION_BUS_ADDRESS=disabled:
-ctest --output-on-failure -j2 --timeout 900
+(cd "$root/build" && ctest --output-on-failure -j2 --timeout 900)
+
+[ "${TAVRONA_SANITIZE:-1}" = 0 ] && exit 0
+sanitize=$root/build-sanitize
+cmake -S "$root" -B "$sanitize" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+    -DTAVRONA_SANITIZE=ON >/dev/null
+cmake --build "$sanitize"
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
+export LSAN_OPTIONS=suppressions=$root/tests/lsan-thirdparty.supp:print_suppressions=0
+# Left out here: the long kill-and-sweep run and the Debian package, which the first run covers
+# and which would take most of the time left for the rest under the checks.
+(cd "$sanitize" && ctest --output-on-failure -j2 --timeout 900 -E '^(killsweep|package)$')

@@ -205,7 +205,7 @@ QList<Card> parse(const QString& text) {
         card.texts.memo = storedLineBreaks(value(Memo));
         splitDate(value(Date).trimmed(), card.texts, line);
         const QString mark = value(Deleted).trimmed();
-        if (mark == kDeletedMark || mark == cards::kDeleted)
+        if (mark == kDeletedMark || cards::flagIsWrittenFor(mark, cards::CardState::Deleted))
             card.deleted = true;
         else if (!mark.isEmpty())
             throw TransferError(lineError(

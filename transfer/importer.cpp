@@ -157,7 +157,7 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
                 continue;
             const Card& card = plan.cards[i];
             cards::insertCard(dm.IBQuery1, QStringLiteral("0"), card.texts,
-                              card.deleted ? cards::kDeleted : cards::kLive);
+                              card.deleted ? cards::CardState::Deleted : cards::CardState::Live);
             if (++written % 1000 == 0)
                 report(written);
         }

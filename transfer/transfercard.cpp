@@ -20,7 +20,7 @@ void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(cons
     Card card;
     q.Last();
     while (!q.Bof()) {
-        card.deleted = q.Fields(flag).AsString() == cards::kDeleted;
+        card.deleted = cards::stateOfFlag(q.Fields(flag).AsString()) == cards::CardState::Deleted;
         if (withDeleted || !card.deleted) {
             card.key = q.Fields(key).AsString();
             card.texts.name = q.Fields(name).AsString();

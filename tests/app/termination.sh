@@ -11,9 +11,24 @@ trap 'rm -rf "$dir"' EXIT
 "$cardwriter" "$dir" new none
 
 for sig in TERM INT; do
-    (cd "$dir" && QT_QPA_PLATFORM=offscreen exec "$tavrona") &
+    log=$dir/stderr-$sig
+    (cd "$dir" && QT_QPA_PLATFORM=offscreen TAVRONA_READY_LINE=1 exec "$tavrona" 2>"$log") &
     pid=$!
-    sleep 3
+    # The program says when its windows are up and the signal handlers are in place.
+    for _ in $(seq 1200); do
+        grep -qx 'tavrona: ready' "$log" 2>/dev/null && break
+        if ! kill -0 "$pid" 2>/dev/null; then
+            echo "the program ended before it was ready"
+            cat "$log"
+            exit 1
+        fi
+        sleep 0.1
+    done
+    if ! grep -qx 'tavrona: ready' "$log"; then
+        kill -9 "$pid"
+        echo "the program was not ready within 120 s"
+        exit 1
+    fi
     kill -s "$sig" "$pid"
     for _ in $(seq 50); do
         kill -0 "$pid" 2>/dev/null || break

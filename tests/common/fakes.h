@@ -39,8 +39,10 @@ struct RecordingInputMethod final : platform::InputMethodControl {
     void setDigitsOnly(QWidget* box) override { digitsOnly << box; }
 };
 
-// Answers message boxes from a queue (はい when empty) and records what was shown. Installs itself
-// on construction and restores the real boxes when destroyed.
+// Records the message boxes shown and answers the questions the test said it expects, in order.
+// A question it was not told to expect, or another text than the one expected next, fails the
+// running test and is answered いいえ. Installs itself on construction and restores the real
+// boxes when destroyed.
 class MessageRecorder final : public messages::Handler {
 public:
     struct Shown {
@@ -51,7 +53,7 @@ public:
     ~MessageRecorder() override;
 
     QList<Shown> shown;
-    QQueue<bool> answers;                         // for ask
+    void expectQuestion(const QString& text, bool answer = true);
     std::function<void(const Shown&)> onMessage;  // runs while the box would be open
     std::function<void(QDialog*)> onShowModal;    // runs in place of the modal loop
     QList<QDialog*> modals;
@@ -66,4 +68,11 @@ public:
     bool ask(QWidget*, const QString& text) override;
     void error(QWidget*, const QString& text) override;
     void showModal(QDialog* dialog) override;
+
+private:
+    struct Expected {
+        QString text;
+        bool answer;
+    };
+    QQueue<Expected> m_expected;
 };

@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QTest>
 
+Q_DECLARE_METATYPE(cards::CardState)
+
 namespace {
 
 // One key event per character: QTest::keyClicks cannot send Japanese or full-width text.
@@ -41,12 +43,20 @@ class TestEditor final : public QObject {
     Tmst_car* w = nullptr;
 
     // A card as the list's opening leaves it: saved, its texts in the boxes, its key shown.
-    QString loadCard(const QString& name, const QString& flag = cards::kLive) {
-        cards::CardTexts t{name, "よみ", "組織", "部署", "身分", "一行目\r\n二行目", "2020", "01", "02"};
+    QString loadCard(const QString& name, cards::CardState state = cards::CardState::Live) {
+        const cards::CardTexts t{.name = name,
+                                 .reading = "よみ",
+                                 .organisation = "組織",
+                                 .department = "部署",
+                                 .position = "身分",
+                                 .memo = "一行目\r\n二行目",
+                                 .year = "2020",
+                                 .month = "01",
+                                 .day = "02"};
         cards::newCardInsert(*DM1, t);
         const QString key = QString::number(cards::newestKey(DM1->IBQuery1));
-        if (flag != cards::kLive)
-            cards::cardRewrite(*DM1, key, t, flag);
+        if (state != cards::CardState::Live)
+            cards::cardRewrite(*DM1, key, t, state);
         w->setCardKey(key.toInt());
         w->Edit1->setText(t.year);
         w->Edit2->setText(t.month);
@@ -58,8 +68,8 @@ class TestEditor final : public QObject {
         w->Edit7->setText(t.position);
         w->Memo1->setPlainText(t.memo);
         w->SpeedButton1->setEnabled(true);
-        w->SpeedButton5->setEnabled(flag != cards::kDeleted);
-        w->SpeedButton6->setEnabled(flag == cards::kDeleted);
+        w->SpeedButton5->setEnabled(state != cards::CardState::Deleted);
+        w->SpeedButton6->setEnabled(state == cards::CardState::Deleted);
         f.messages->clear();
         return key;
     }
@@ -407,6 +417,7 @@ private slots:
 
         fillNewCard();
         w->Memo1->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        f.messages->expectQuestion(QStringLiteral("登録しますか？"));
         w->SpeedButton3->click();
         const auto cardsNow = f.committedCards();
         QCOMPARE(cardsNow.size(), 1);
@@ -453,7 +464,7 @@ private slots:
         w->Edit4->setText(QStringLiteral("変えた名前"));
         QDir().mkpath(f.cardFolder(key));
         QFile(f.cardFolder(key) + "/new.jpg").open(QIODevice::WriteOnly);
-        f.messages->answers << false;
+        f.messages->expectQuestion(QStringLiteral("登録しますか？"), false);
         w->SpeedButton3->click();
         QCOMPARE(f.messages->texts("ask"), QStringList{"登録しますか？"});
         QVERIFY(f.messages->texts("show").isEmpty());
@@ -472,6 +483,7 @@ private slots:
                 committedWhileShown = int(f.committedCards().size());
             }
         };
+        f.messages->expectQuestion(QStringLiteral("登録しますか？"));
         w->SpeedButton3->click();
         QCOMPARE(f.messages->texts("show"), QStringList{Tmst_car::savedMessage()});
         QCOMPARE(Tmst_car::savedMessage(), QStringLiteral("\r\n　　　　　　登録しました。　　　　　　\r\n"));
@@ -492,10 +504,11 @@ private slots:
         QCOMPARE(row["KINGAKU"], QStringLiteral("課長"));
         QCOMPARE(row["MEMO"], QStringLiteral("一行目\r\n二行目"));
         QCOMPARE((QStringList{row["LYEAR"], row["LMONTH"], row["LDAY"]}), (QStringList{"2021", "03", "31"}));
-        QCOMPARE(row["DEL_FLG1"], cards::kLive);
+        QCOMPARE(row["DEL_FLG1"], QStringLiteral("1"));
 
         // Saved again: the same card rewritten under its key.
         w->Edit4->setText(QStringLiteral("山田 次郎"));
+        f.messages->expectQuestion(QStringLiteral("登録しますか？"));
         w->SpeedButton3->click();
         cardsNow = f.committedCards();
         QCOMPARE(cardsNow.size(), 1);
@@ -516,6 +529,7 @@ private slots:
         QLineEdit* order[] = {w->Edit1, w->Edit2, w->Edit3, w->Edit4, w->Edit8};
         for (int i = 0; i < 5; ++i)
             order[i]->setText(boxes[i]);
+        f.messages->expectQuestion(QStringLiteral("登録しますか？"));
         w->SpeedButton3->click();
         QVERIFY(f.messages->texts("error").isEmpty());
         const auto cardsNow = f.committedCards();
@@ -526,30 +540,33 @@ private slots:
     }
 
     void savingADeletedCardMakesItLive() {
-        const QString key = loadCard(QStringLiteral("削除済み"), cards::kDeleted);
+        const QString key = loadCard(QStringLiteral("削除済み"), cards::CardState::Deleted);
+        f.messages->expectQuestion(QStringLiteral("登録しますか？"));
         w->SpeedButton3->click();
-        QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], cards::kLive);
+        QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], QStringLiteral("1"));
         QVERIFY(w->SpeedButton6->isEnabled());  // enabled states are left alone
     }
 
     void deleteAndRestoreRewriteTheCardWithTheFlag_data() {
-        QTest::addColumn<QString>("startFlag");
+        QTest::addColumn<cards::CardState>("start");
         QTest::addColumn<bool>("del");
         QTest::addColumn<QString>("question");
         QTest::addColumn<QString>("done");
-        QTest::addColumn<QString>("endFlag");
-        QTest::newRow("delete") << cards::kLive << true << "削除しますか？"
-                                << "削除しました。" << cards::kDeleted;
-        QTest::newRow("restore") << cards::kDeleted << false << "復活しますか？"
-                                 << "復活しました。" << cards::kLive;
+        QTest::addColumn<QString>("endFlag");  // as stored
+        QTest::newRow("delete") << cards::CardState::Live << true << "削除しますか？"
+                                << "削除しました。"
+                                << "-1";
+        QTest::newRow("restore") << cards::CardState::Deleted << false << "復活しますか？"
+                                 << "復活しました。"
+                                 << "1";
     }
     void deleteAndRestoreRewriteTheCardWithTheFlag() {
-        QFETCH(QString, startFlag);
+        QFETCH(cards::CardState, start);
         QFETCH(bool, del);
         QFETCH(QString, question);
         QFETCH(QString, done);
         QFETCH(QString, endFlag);
-        const QString key = loadCard(QStringLiteral("元の名前"), startFlag);
+        const QString key = loadCard(QStringLiteral("元の名前"), start);
         w->show();
         w->Edit4->setText(QStringLiteral("未保存の名前"));
         w->Edit1->clear();
@@ -560,6 +577,7 @@ private slots:
                                               w->Edit7->text(), w->Edit8->text(),  w->Memo1->toPlainText(),
                                               w->Edit2->text(), w->Label13->text()};
         };
+        f.messages->expectQuestion(question);
         (del ? w->SpeedButton5 : w->SpeedButton6)->click();
         QCOMPARE(f.messages->texts("ask"), QStringList{question});
         QCOMPARE(f.messages->texts("show"), QStringList{done});
@@ -578,11 +596,11 @@ private slots:
         const QString key = loadCard(QStringLiteral("元の名前"));
         w->show();
         w->Edit4->setText(QStringLiteral("変えた名前"));
-        f.messages->answers << false;
+        f.messages->expectQuestion(QStringLiteral("削除しますか？"), false);
         w->SpeedButton5->click();
         QVERIFY(!w->isVisible());
         QCOMPARE(w->Edit4->text(), QStringLiteral("変えた名前"));
-        QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], cards::kLive);
+        QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], QStringLiteral("1"));
 
         w->show();
         w->setCardKey(std::nullopt);
@@ -596,6 +614,7 @@ private slots:
         loadCard(QStringLiteral("元の名前"));
         w->show();
         w->setCardKey(9999);  // a card whose row has gone: the store refuses to write it
+        f.messages->expectQuestion(QStringLiteral("削除しますか？"));
         w->SpeedButton5->click();
         QCOMPARE(f.messages->texts("error").size(), 1);
         QVERIFY(f.messages->texts("show").isEmpty());
@@ -604,6 +623,7 @@ private slots:
 
         f.messages->clear();
         w->ListBox1->addItem(QStringLiteral("stale"));
+        f.messages->expectQuestion(QStringLiteral("登録しますか？"));
         w->SpeedButton3->click();
         QCOMPARE(f.messages->texts("error").size(), 1);
         QVERIFY(f.messages->texts("show").isEmpty());

@@ -32,17 +32,15 @@ namespace {
 constexpr qint64 kEmuPerPoint = 12700;
 
 cards::CardTexts fullCard() {
-    cards::CardTexts t;
-    t.name = QStringLiteral("山田 太郎");
-    t.reading = QStringLiteral("やまだ たろう");
-    t.organisation = QStringLiteral("株式会社オルヴェ商事");
-    t.department = QStringLiteral("営業部");
-    t.position = QStringLiteral("課長");
-    t.memo = QStringLiteral("展示会で名刺交換\r\n次回は来月");
-    t.year = QStringLiteral("2024");
-    t.month = QStringLiteral("5");
-    t.day = QStringLiteral("17");
-    return t;
+    return {.name = QStringLiteral("山田 太郎"),
+            .reading = QStringLiteral("やまだ たろう"),
+            .organisation = QStringLiteral("株式会社オルヴェ商事"),
+            .department = QStringLiteral("営業部"),
+            .position = QStringLiteral("課長"),
+            .memo = QStringLiteral("展示会で名刺交換\r\n次回は来月"),
+            .year = QStringLiteral("2024"),
+            .month = QStringLiteral("5"),
+            .day = QStringLiteral("17")};
 }
 
 void writePicture(const QString& path, QSize size, const char* format, QColor colour = Qt::darkCyan) {

@@ -68,18 +68,18 @@ class TestCardList final : public QObject {
         q.ExecSQL();
     }
 
-    void addCard(int key, const QString& name, const QString& flag = cards::kLive,
+    void addCard(int key, const QString& name, cards::CardState state = cards::CardState::Live,
                  const QString& organisation = QStringLiteral("北星商事"), const QString& memo = QString()) {
-        const cards::CardTexts t{name,
-                                 QStringLiteral("よみ"),
-                                 organisation,
-                                 QStringLiteral("営業部"),
-                                 QStringLiteral("課長"),
-                                 memo,
-                                 QStringLiteral("2021"),
-                                 QStringLiteral("3"),
-                                 QStringLiteral("31")};
-        cards::insertCard(DM1->IBQuery1, QString::number(key), t, flag);
+        const cards::CardTexts t{.name = name,
+                                 .reading = QStringLiteral("よみ"),
+                                 .organisation = organisation,
+                                 .department = QStringLiteral("営業部"),
+                                 .position = QStringLiteral("課長"),
+                                 .memo = memo,
+                                 .year = QStringLiteral("2021"),
+                                 .month = QStringLiteral("3"),
+                                 .day = QStringLiteral("31")};
+        cards::insertCard(DM1->IBQuery1, QString::number(key), t, state);
         DM1->IBQuery1.Close();
     }
 
@@ -308,10 +308,16 @@ private slots:
 
     // What a card row holds, column by column, and that stored text is shown unchanged.
     void cardRowCells() {
-        const cards::CardTexts t{"山田 太郎", "やまだ たろう",    "東和精機工業", "第二営業課",
-                                 "部長",      "一行目\r\n二行目", "2021",         "3",
-                                 "05"};
-        cards::insertCard(DM1->IBQuery1, "42", t, cards::kLive);
+        const cards::CardTexts t{.name = "山田 太郎",
+                                 .reading = "やまだ たろう",
+                                 .organisation = "東和精機工業",
+                                 .department = "第二営業課",
+                                 .position = "部長",
+                                 .memo = "一行目\r\n二行目",
+                                 .year = "2021",
+                                 .month = "3",
+                                 .day = "05"};
+        cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
         exec("INSERT INTO MST_CAR (KEY1, SYASYU, DEL_FLG1) VALUES (7, '日付なし', '1')");
         QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
         const QStringList row42{
@@ -339,7 +345,8 @@ private slots:
         QFETCH(QString, flag);
         QFETCH(bool, live);
         QFETCH(bool, deletedView);
-        addCard(5, "対象", flag);
+        addCard(5, "対象");
+        exec(QStringLiteral("UPDATE MST_CAR SET DEL_FLG1 = '%1' WHERE KEY1 = 5").arg(flag));
         const QStringList only5{"5"};
 
         w->openCardList();
@@ -359,8 +366,9 @@ private slots:
 
     void deletedViewListsDeletedCardsNewestFirst() {
         for (int k = 1; k <= 20; ++k)
-            addCard(k, QStringLiteral("名%1").arg(k), k % 4 == 0 ? cards::kDeleted : cards::kLive);
-        addCard(21, QString(), cards::kDeleted);
+            addCard(k, QStringLiteral("名%1").arg(k),
+                    k % 4 == 0 ? cards::CardState::Deleted : cards::CardState::Live);
+        addCard(21, QString(), cards::CardState::Deleted);
         exec("INSERT INTO MST_CAR (KEY1, KATABAN, DEL_FLG1) VALUES (22, '名なし', '-1')");
         QTest::mouseClick(w->SpeedButton3, Qt::LeftButton);
         // Card 22 has no name at all and is not matched; card 21's empty name is.
@@ -405,9 +413,9 @@ private slots:
         QFETCH(QString, field);
         QFETCH(QString, keyword);
         QFETCH(QStringList, keys);
-        addCard(1, "山田", cards::kLive, "東和精機", "展示会");
-        addCard(2, "佐藤", cards::kLive, "精機工業", "東和の件");
-        addCard(3, "鈴木", cards::kLive, "みなと精機", "O'Brien 氏の紹介");
+        addCard(1, "山田", cards::CardState::Live, "東和精機", "展示会");
+        addCard(2, "佐藤", cards::CardState::Live, "精機工業", "東和の件");
+        addCard(3, "鈴木", cards::CardState::Live, "みなと精機", "O'Brien 氏の紹介");
         addCard(10, "abc");
         addCard(11, "");
         addCard(12, "a%c");
@@ -539,10 +547,18 @@ private slots:
     void openCard() {
         QFETCH(QString, flag);
         QFETCH(bool, deleteEnabled);
-        const cards::CardTexts t{"山田 太郎", "やまだ たろう",    "東和精機工業", "第二営業課",
-                                 "部長",      "一行目\r\n二行目", "2021",         "3",
-                                 "5"};
-        cards::insertCard(DM1->IBQuery1, "42", t, flag);
+        const cards::CardTexts t{.name = "山田 太郎",
+                                 .reading = "やまだ たろう",
+                                 .organisation = "東和精機工業",
+                                 .department = "第二営業課",
+                                 .position = "部長",
+                                 .memo = "一行目\r\n二行目",
+                                 .year = "2021",
+                                 .month = "3",
+                                 .day = "5"};
+        cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
+        if (flag != QStringLiteral("1"))
+            exec(QStringLiteral("UPDATE MST_CAR SET DEL_FLG1 = '%1' WHERE KEY1 = 42").arg(flag));
         addCard(41, "他の人");
         mst_car->SpeedButton1->setEnabled(false);
         mst_car->Label14->setText("old.jpg");
@@ -592,9 +608,13 @@ private slots:
                                  "2021",
                                  "3",
                                  "5"};
-        cards::insertCard(DM1->IBQuery1, "42", t, cards::kLive);
+        cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
         commit();
+        const QMap<QPushButton*, QString> question{{mst_car->SpeedButton3, QStringLiteral("登録しますか？")},
+                                                   {mst_car->SpeedButton5, QStringLiteral("削除しますか？")},
+                                                   {mst_car->SpeedButton6, QStringLiteral("復活しますか？")}};
         for (QPushButton* action : {mst_car->SpeedButton3, mst_car->SpeedButton5, mst_car->SpeedButton6}) {
+            messages->expectQuestion(question[action]);
             messages->onShowModal = [&](QDialog* d) {
                 if (d == mst_car)
                     QTest::mouseClick(action, Qt::LeftButton);
@@ -612,7 +632,7 @@ private slots:
             QCOMPARE(stored["KINGAKU"], t.position);
             QCOMPARE(stored["MEMO"], t.memo);
         }
-        QCOMPARE(committedCards()[42]["DEL_FLG1"], cards::kLive);
+        QCOMPARE(committedCards()[42]["DEL_FLG1"], QStringLiteral("1"));
     }
 
     // The first entry of the picture folder is selected and shown; a damaged picture does not
@@ -689,6 +709,7 @@ private slots:
 
         w->openCardList();
         action = "delete";
+        messages->expectQuestion(QStringLiteral("削除しますか？"));
         doubleClickCell(3, 1);
         QVERIFY(closed);
         QCOMPARE(messages->texts("ask"), QStringList{"削除しますか？"});
@@ -707,6 +728,7 @@ private slots:
         QCOMPARE(gridKeys(), padded({"7"}, 20));
         action = "restore";
         closed = false;
+        messages->expectQuestion(QStringLiteral("復活しますか？"));
         doubleClickCell(3, 1);
         QVERIFY(!mst_car->SpeedButton5->isEnabled());
         QVERIFY(closed);
@@ -727,7 +749,7 @@ private slots:
         commit();
         const QMap<int, Row> before = committedCards();
         bool closed = false;
-        messages->answers.enqueue(false);
+        messages->expectQuestion(QStringLiteral("削除しますか？"), false);
         messages->onShowModal = [&](QDialog* d) {
             if (d != mst_car)
                 return;

@@ -22,14 +22,12 @@
 namespace {
 
 cards::CardTexts texts(const QString& name) {
-    cards::CardTexts card;
-    card.name = name;
-    card.organisation = QStringLiteral("北星商事");
-    card.memo = name + QStringLiteral("\r\nメモ");
-    card.year = QStringLiteral("2026");
-    card.month = QStringLiteral("12");
-    card.day = QStringLiteral("09");
-    return card;
+    return {.name = name,
+            .organisation = QStringLiteral("北星商事"),
+            .memo = name + QStringLiteral("\r\nメモ"),
+            .year = QStringLiteral("2026"),
+            .month = QStringLiteral("12"),
+            .day = QStringLiteral("09")};
 }
 
 // The rewrites and new cards a user makes, as fast as they go, until the process is killed.
@@ -43,8 +41,8 @@ int churn(TDM1& dm, quint32 seed) {
             continue;
         }
         const int key = random.bounded(1, 51);
-        const QString& flag = random.bounded(2) ? cards::kLive : cards::kDeleted;
-        cards::cardRewrite(dm, QString::number(key), texts(QStringLiteral("版 %1").arg(i)), flag);
+        const cards::CardState state = random.bounded(2) ? cards::CardState::Live : cards::CardState::Deleted;
+        cards::cardRewrite(dm, QString::number(key), texts(QStringLiteral("版 %1").arg(i)), state);
     }
 }
 
@@ -112,7 +110,8 @@ int main(int argc, char** argv) {
         } else if (mode == QLatin1String("new")) {
             cards::newCardInsert(dm, texts(QStringLiteral("書き換え後")));
         } else if (mode == QLatin1String("rewrite")) {
-            cards::cardRewrite(dm, args.value(4), texts(QStringLiteral("書き換え後")), cards::kDeleted);
+            cards::cardRewrite(dm, args.value(4), texts(QStringLiteral("書き換え後")),
+                               cards::CardState::Deleted);
         } else if (mode == QLatin1String("seed")) {
             for (int i = 1; i <= args.value(3).toInt(); ++i)
                 cards::newCardInsert(dm, texts(QStringLiteral("カード %1").arg(i)));

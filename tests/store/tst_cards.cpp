@@ -16,14 +16,12 @@ using cards::CardTexts;
 namespace {
 
 CardTexts card(const QString& name, const QString& organisation = {}, const QString& memo = {}) {
-    CardTexts c;
-    c.name = name;
-    c.organisation = organisation;
-    c.memo = memo;
-    c.year = QStringLiteral("2026");
-    c.month = QStringLiteral("01");
-    c.day = QStringLiteral("31");
-    return c;
+    return {.name = name,
+            .organisation = organisation,
+            .memo = memo,
+            .year = QStringLiteral("2026"),
+            .month = QStringLiteral("01"),
+            .day = QStringLiteral("31")};
 }
 
 }  // namespace
@@ -146,7 +144,7 @@ private slots:
             card(QStringLiteral("変更後"), QStringLiteral("組織"), QStringLiteral("一行目\r\n二行目"));
         changed.month = QStringLiteral("00");
         changed.day = QStringLiteral("99");
-        cards::cardRewrite(*m_dm, "42", changed, cards::kDeleted);
+        cards::cardRewrite(*m_dm, "42", changed, cards::CardState::Deleted);
         QCOMPARE(count(), 2);
         QCOMPARE(column("42", "SYASYU"), QStringLiteral("変更後"));
         QCOMPARE(column("42", "MEMO"), QStringLiteral("一行目\r\n二行目"));
@@ -156,7 +154,7 @@ private slots:
         QVERIFY(triggerActive());
         cards::newCardInsert(*m_dm, card("next"));
         QCOMPARE(cards::newestKey(q()), 43);
-        QVERIFY_THROWS_EXCEPTION(DbError, cards::cardRewrite(*m_dm, "---", changed, cards::kLive));
+        QVERIFY_THROWS_EXCEPTION(DbError, cards::cardRewrite(*m_dm, "---", changed, cards::CardState::Live));
         QCOMPARE(count(), 3);
     }
 
@@ -173,7 +171,8 @@ private slots:
             if (step == s)
                 throw DbError("injected");
         });
-        QVERIFY_THROWS_EXCEPTION(DbError, cards::cardRewrite(*m_dm, "1", card("after"), cards::kDeleted));
+        QVERIFY_THROWS_EXCEPTION(DbError,
+                                 cards::cardRewrite(*m_dm, "1", card("after"), cards::CardState::Deleted));
         cards::setStepObserver({});
         QCOMPARE(column("1", "SYASYU"), QStringLiteral("before"));
         QCOMPARE(column("1", "DEL_FLG1"), QStringLiteral("1"));
@@ -208,8 +207,12 @@ private slots:
     void rewriteKeepsTheKeyAndTheRowCount() {
         for (int i = 0; i < 3; ++i)
             cards::newCardInsert(*m_dm, card(QStringLiteral("カード%1").arg(i)));
-        for (const QString& flag : {cards::kDeleted, cards::kLive, cards::kLive})
-            cards::cardRewrite(*m_dm, "2", card(QStringLiteral("二枚目 ") + flag), flag);
+        using cards::CardState;
+        for (const auto& [state, flag] :
+             {std::pair{CardState::Deleted, "-1"}, {CardState::Live, "1"}, {CardState::Live, "1"}}) {
+            cards::cardRewrite(*m_dm, "2", card(QStringLiteral("二枚目 ") + QLatin1String(flag)), state);
+            QCOMPARE(column("2", "DEL_FLG1"), QLatin1String(flag));  // the flag as stored
+        }
         QCOMPARE(count(), 3);
         QCOMPARE(search(cards::SearchField::Name, ""), (QStringList{"3", "2", "1"}));
         QCOMPARE(column("2", "SYASYU"), QStringLiteral("二枚目 1"));
@@ -221,7 +224,7 @@ private slots:
     void rewriteOfAVanishedCardWritesNothing() {
         cards::newCardInsert(*m_dm, card("only"));
         try {
-            cards::cardRewrite(*m_dm, "7", card("ghost"), cards::kLive);
+            cards::cardRewrite(*m_dm, "7", card("ghost"), cards::CardState::Live);
             QFAIL("a card without a row was written");
         } catch (const DbError& e) {
             QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("もうありません")), e.what());

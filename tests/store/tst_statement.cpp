@@ -182,6 +182,91 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(DbError, q.Open());
     }
 
+    // Lines are added one at a time; the parameters of every line are found once the line is
+    // there, and values set on the way keep their values until the text is cleared.
+    void parametersOfLinesAddedLaterAreFound() {
+        TIBQuery& q = m_dm->IBQuery1;
+        q.SQL.Clear();
+        q.SQL.Add("INSERT INTO MST_CAR (KEY1, SYASYU, MEMO)");
+        q.SQL.Add("VALUES (:KEY1,");
+        q.ParamByName("KEY1").setAsInteger(31);
+        QVERIFY_THROWS_EXCEPTION(DbError, q.ParamByName("SYASYU"));  // its line is not there yet
+        q.SQL.Add(":SYASYU,");
+        q.ParamByName("SYASYU").setAsString(QStringLiteral("途中"));
+        q.SQL.Add(":MEMO);");
+        q.ParamByName("memo").setAsString(QStringLiteral("最後の行"));
+        q.ExecSQL();
+        run(q, {"SELECT SYASYU, MEMO FROM MST_CAR WHERE KEY1 = :KEY1"});
+        q.ParamByName("KEY1").setAsInteger(31);
+        q.Open();
+        QCOMPARE(q.RecordCount(), 1);
+        QCOMPARE(q.FieldByName("SYASYU").AsString(), QStringLiteral("途中"));
+        QCOMPARE(q.FieldByName("MEMO").AsString(), QStringLiteral("最後の行"));
+        q.SQL.Clear();
+        q.SQL.Add("SELECT KEY1 FROM MST_CAR");
+        QVERIFY_THROWS_EXCEPTION(DbError, q.ParamByName("KEY1"));  // cleared with the text
+    }
+
+    // A transaction that goes away without a commit undoes its work at once: its row locks are
+    // gone for other connections, and its change never reaches the card file.
+    void transactionLeftUncommittedIsRolledBack() {
+        insertRow(m_dm->IBQuery1, "21", QStringLiteral("元の名前"));
+        m_dm->IBTransaction1.Commit();
+        TIBDatabase db;
+        attach(db);
+        {
+            TIBTransaction tr(db);
+            tr.Params = {"read_committed", "no_rec_version", "nowait"};
+            TIBQuery q(db, tr);
+            run(q, {"UPDATE MST_CAR SET SYASYU = 'uncommitted' WHERE KEY1 = 21"});
+            q.ExecSQL();
+            QVERIFY(tr.InTransaction());
+        }
+        // Would be refused with a lock conflict while the update above were still pending.
+        TIBQuery& q = m_dm->IBQuery1;
+        run(q, {"UPDATE MST_CAR SET MEMO = 'next' WHERE KEY1 = 21"});
+        m_dm->IBTransaction1.Params = {"read_committed", "no_rec_version", "nowait"};
+        q.ExecSQL();
+        QCOMPARE(q.RowsAffected(), 1);
+        run(q, {"SELECT SYASYU FROM MST_CAR WHERE KEY1 = 21"});
+        q.Open();
+        QCOMPARE(q.FieldByName("SYASYU").AsString(), QStringLiteral("元の名前"));
+    }
+
+    // Either of the pair may go first: a database closed before its transactions commits its
+    // default one, rolls back the others, and leaves them refusing further work.
+    void databaseMayGoBeforeItsTransactions() {
+        auto db = std::make_unique<TIBDatabase>();
+        attach(*db);
+        TIBTransaction first(*db), other(*db);
+        db->setDefaultTransaction(&first);
+        {
+            TIBQuery q(*db, first);
+            insertRow(q, "41", "committed at close");
+        }
+        {
+            TIBQuery q(*db, other);
+            insertRow(q, "42", "rolled back at close");
+        }
+        db.reset();
+        QVERIFY(!first.InTransaction());
+        QVERIFY(!other.InTransaction());
+        QVERIFY_THROWS_EXCEPTION(DbError, first.StartTransaction());
+        QCOMPARE(committedRows(), 1);
+    }
+
+    void defaultTransactionMustBelongToTheDatabase() {
+        TIBDatabase a, b;
+        TIBTransaction ofB(b);
+        QVERIFY_THROWS_EXCEPTION(DbError, a.setDefaultTransaction(&ofB));
+        {
+            TIBTransaction ofA(a);
+            a.setDefaultTransaction(&ofA);
+            QCOMPARE(a.defaultTransaction(), &ofA);
+        }
+        QCOMPARE(a.defaultTransaction(), nullptr);  // never left pointing at a transaction gone
+    }
+
     // Every statement shares one transaction: an uncommitted row is seen at once by the program,
     // but by nobody else until the reconnect commits it.
     void reconnectCommitsPendingWork() {
@@ -203,13 +288,18 @@ private slots:
     }
 
 private:
-    int committedRows() {
-        TIBDatabase db;
+    void attach(TIBDatabase& db) {
         db.DatabaseName = m_dir.path() + "/data/DATA.FDB";
         db.Params = {"user_name=SYSDBA", "password=quintlake", "lc_ctype=UTF8"};
+        db.Open();
+    }
+
+    int committedRows() {
+        TIBDatabase db;
+        attach(db);
         TIBTransaction tr(db);
         tr.Params = {"read_committed", "rec_version", "nowait", "read"};
-        db.DefaultTransaction = &tr;
+        db.setDefaultTransaction(&tr);
         TIBQuery q(db, tr);
         run(q, {"SELECT COUNT(*) AS N FROM MST_CAR"});
         q.Open();

@@ -23,13 +23,11 @@ using cards::CardTexts;
 namespace {
 
 CardTexts texts(const QString& name) {
-    CardTexts c;
-    c.name = name;
-    c.organisation = QStringLiteral("北星商事");
-    c.year = QStringLiteral("2026");
-    c.month = QStringLiteral("12");
-    c.day = QStringLiteral("09");
-    return c;
+    return {.name = name,
+            .organisation = QStringLiteral("北星商事"),
+            .year = QStringLiteral("2026"),
+            .month = QStringLiteral("12"),
+            .day = QStringLiteral("09")};
 }
 
 }  // namespace
@@ -99,9 +97,10 @@ private slots:
         const auto bobLoaded = cards::fetchCard(*bob, key);
         QVERIFY(aliceLoaded && bobLoaded);
 
-        cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::kLive, &*aliceLoaded);
+        cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::CardState::Live,
+                           &*aliceLoaded);
         try {
-            cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::kLive, &*bobLoaded);
+            cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::CardState::Live, &*bobLoaded);
             QFAIL("Bob's change overwrote Alice's without a word");
         } catch (const cards::CardChanged& e) {
             QCOMPARE(e.current.texts.name, QStringLiteral("alice"));
@@ -109,11 +108,12 @@ private slots:
         QCOMPARE(cards::fetchCard(*bob, key)->texts.name, QStringLiteral("alice"));
         // A change of letter case alone is a change too, whatever the column's collation.
         const auto reloaded = cards::fetchCard(*bob, key);
-        cards::cardRewrite(*alice, QString::number(key), texts("ALICE"), cards::kLive, &*reloaded);
+        cards::cardRewrite(*alice, QString::number(key), texts("ALICE"), cards::CardState::Live, &*reloaded);
         QVERIFY_THROWS_EXCEPTION(
             cards::CardChanged,
-            cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::kLive, &*reloaded));
-        cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::kLive);  // overwrite, chosen
+            cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::CardState::Live, &*reloaded));
+        cards::cardRewrite(*bob, QString::number(key), texts("bob"),
+                           cards::CardState::Live);  // overwrite, chosen
         QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("bob"));
     }
 
@@ -122,9 +122,9 @@ private slots:
         auto bob = desk("BOB");
         const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("card")));
         const auto loaded = cards::fetchCard(*bob, key);
-        QCOMPARE(loaded->state(), cards::CardState::Live);
-        cards::cardRewrite(*alice, QString::number(key), loaded->texts, cards::kDeleted, &*loaded);
-        QCOMPARE(cards::fetchCard(*bob, key)->state(), cards::CardState::Deleted);
+        QCOMPARE(loaded->state, cards::CardState::Live);
+        cards::cardRewrite(*alice, QString::number(key), loaded->texts, cards::CardState::Deleted, &*loaded);
+        QCOMPARE(cards::fetchCard(*bob, key)->state, cards::CardState::Deleted);
         cards::prepareSearch(bob->IBQuery1, cards::SearchField::Name, "");
         bob->IBQuery1.Open();
         QCOMPARE(bob->IBQuery1.RecordCount(), 1);
@@ -151,6 +151,10 @@ private slots:
     // The editor on a second desk: Bob's save of a card Alice changed meanwhile asks him; "いいえ"
     // loads Alice's change and writes nothing, "はい" overwrites it.
     void editorAsksBeforeOverwritingAChange() {
+        const QString kOverwrite = QStringLiteral(
+            "ほかの人がこのカードを変更しました。\r\n"
+            "この内容で上書きしますか？\r\n"
+            "「いいえ」を選ぶと、ほかの人の変更を読み込みます。");
         auto alice = desk("ALICE");
         const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("first")));
         qputenv("ISC_USER", "BOB");
@@ -165,10 +169,12 @@ private slots:
         QVERIFY(boxes.texts("error").isEmpty());
         mst_car->showCard(key, *cards::fetchCard(*DM1, key));
         const auto aliceLoaded = cards::fetchCard(*alice, key);
-        cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::kLive, &*aliceLoaded);
+        cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::CardState::Live,
+                           &*aliceLoaded);
 
         mst_car->Edit4->setText("bob");
-        boxes.answers << true << false;  // 登録しますか？ yes; overwrite? no
+        boxes.expectQuestion(QStringLiteral("登録しますか？"), true);
+        boxes.expectQuestion(kOverwrite, false);  // load Alice's change instead
         mst_car->SpeedButton3->click();
         QCOMPARE(boxes.texts("ask").size(), 2);
         QVERIFY(boxes.texts("ask")[1].contains(QStringLiteral("ほかの人がこのカードを変更しました")));
@@ -178,9 +184,11 @@ private slots:
 
         mst_car->Edit4->setText("bob");
         const auto again = cards::fetchCard(*alice, key);
-        cards::cardRewrite(*alice, QString::number(key), texts("alice again"), cards::kLive, &*again);
+        cards::cardRewrite(*alice, QString::number(key), texts("alice again"), cards::CardState::Live,
+                           &*again);
         boxes.clear();
-        boxes.answers << true << true;  // overwrite, chosen
+        boxes.expectQuestion(QStringLiteral("登録しますか？"), true);
+        boxes.expectQuestion(kOverwrite, true);  // overwrite, chosen
         mst_car->SpeedButton3->click();
         QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("bob"));
         QVERIFY(boxes.texts("show").contains(mst_car->savedMessage()));
@@ -194,8 +202,8 @@ private slots:
         m_server->kill();
         m_server->start();
         try {
-            cards::cardRewrite(*alice, QString::number(key), texts("during the outage"), cards::kLive,
-                               &*loaded);
+            cards::cardRewrite(*alice, QString::number(key), texts("during the outage"),
+                               cards::CardState::Live, &*loaded);
         } catch (const DbError& e) {
             QCOMPARE(e.problem(), DbProblem::Network);
             QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("サーバー")), e.what());
@@ -205,7 +213,7 @@ private slots:
         QVERIFY(after);
         QVERIFY(after->texts.name == QStringLiteral("kept") ||
                 after->texts.name == QStringLiteral("during the outage"));
-        cards::cardRewrite(*alice, QString::number(key), texts("after"), cards::kLive, &*after);
+        cards::cardRewrite(*alice, QString::number(key), texts("after"), cards::CardState::Live, &*after);
         QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("after"));
     }
 };

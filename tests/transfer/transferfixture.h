@@ -31,10 +31,11 @@ inline cards::CardTexts texts(const QString& name, const QString& organisation =
     return t;
 }
 
-inline void store(TDM1& dm, const QList<cards::CardTexts>& list, const QString& flag = cards::kLive) {
+inline void store(TDM1& dm, const QList<cards::CardTexts>& list,
+                  cards::CardState state = cards::CardState::Live) {
     dm.allOrNothing([&] {
         for (const cards::CardTexts& t : list)
-            cards::insertCard(dm.IBQuery1, QStringLiteral("0"), t, flag);
+            cards::insertCard(dm.IBQuery1, QStringLiteral("0"), t, state);
     });
 }
 

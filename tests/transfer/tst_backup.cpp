@@ -50,7 +50,7 @@ private slots:
         fixture::store(*m_dm, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事"),
                                               QStringLiteral("一行目\r\n二行目")),
                                fixture::texts(QStringLiteral("佐藤"))});
-        fixture::store(*m_dm, {fixture::texts(QStringLiteral("削除済み"))}, cards::kDeleted);
+        fixture::store(*m_dm, {fixture::texts(QStringLiteral("削除済み"))}, cards::CardState::Deleted);
     }
     void cleanup() {
         m_dm.reset();

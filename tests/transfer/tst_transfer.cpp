@@ -35,7 +35,7 @@ class TestTransfer final : public QObject {
         c.year = c.month = c.day = QString();
         c.reading = QString();
         fixture::store(*m_dm, {a, b});
-        fixture::store(*m_dm, {fixture::texts(QStringLiteral("削除済み"))}, cards::kDeleted);
+        fixture::store(*m_dm, {fixture::texts(QStringLiteral("削除済み"))}, cards::CardState::Deleted);
         fixture::store(*m_dm, {c});
     }
 
@@ -288,7 +288,7 @@ private slots:
         fixture::store(*m_dm, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("ＡＢＣ商事")),
                                fixture::texts(QStringLiteral("ｶﾀｶﾅ"), QString())});
         fixture::store(*m_dm, {fixture::texts(QStringLiteral("削除 済"), QStringLiteral("X"))},
-                       cards::kDeleted);
+                       cards::CardState::Deleted);
         fixture::writeFile(path("in.csv"),
                            QStringLiteral("名前,組織名\n"
                                           "山田　太郎,ABC 商事\n"       // width and spaces differ

@@ -68,7 +68,7 @@ private slots:
 
     void exportThenImportWithADuplicateChosen() {
         MessageRecorder boxes;
-        boxes.answers << false;  // no deleted cards
+        boxes.expectQuestion(QStringLiteral("削除した名刺も書き出しますか？"), false);
         m_chooser.answer = path("cards.csv");
         menu->ExportAction->trigger();
         QCOMPARE(boxes.texts("show").value(0),
@@ -111,7 +111,7 @@ private slots:
 
     void backupThenRestoreWhileTheProgramRuns() {
         MessageRecorder boxes;
-        boxes.answers << true;  // with the pictures
+        boxes.expectQuestion(QStringLiteral("画像フォルダもまとめてバックアップしますか？"), true);
         m_chooser.answer = path("cards.fbk");
         menu->BackupAction->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
@@ -122,12 +122,18 @@ private slots:
         cards::newCardInsert(*DM1, fixture::texts(QStringLiteral("後から")));
 
         // Answered no: nothing changes.
+        const QString restoreQuestion =
+            QStringLiteral(
+                "「%1」から名刺を復元します。\r\n今のカードファイルは"
+                "「DATA.FDB.before-restore-日時」として残します。よろしいですか？")
+                .arg(path("cards.fbk"));
         boxes.clear();
-        boxes.answers << false;
+        boxes.expectQuestion(restoreQuestion, false);
         menu->RestoreAction->trigger();
         QCOMPARE(fixture::storedCards(*DM1).size(), 3);
 
         boxes.clear();
+        boxes.expectQuestion(restoreQuestion, true);
         menu->RestoreAction->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY(boxes.texts("show").value(0).startsWith(QStringLiteral("名刺 2 件を復元しました。")));

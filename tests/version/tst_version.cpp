@@ -16,11 +16,11 @@
 class TestVersion final : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase() {
-        formlook::setupApplicationFont();
-        varsion = new Tvarsion;
-    }
-    void cleanupTestCase() {
+    // Each test gets a window of its own, so that what one test types or changes is never
+    // seen by another, whatever order they run in.
+    void initTestCase() { formlook::setupApplicationFont(); }
+    void init() { varsion = new Tvarsion; }
+    void cleanup() {
         delete varsion;
         varsion = nullptr;
     }

@@ -1,5 +1,6 @@
 #include "menu.h"
 
+#include "cardmatch.h"
 #include "desktop.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
@@ -49,6 +50,11 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     N2->setObjectName(QStringLiteral("N2"));
     QMenu* n3 = bar->addMenu(QStringLiteral("オプション"));
     n3->setObjectName(QStringLiteral("N3"));
+    N5 = n3->addAction(QStringLiteral("かな・全角半角を区別せずに検索"));
+    N5->setObjectName(QStringLiteral("N5"));
+    N5->setCheckable(true);
+    N5->setChecked(search::foldedSearchOn());
+    n3->addSeparator();
     N4 = n3->addAction(QStringLiteral("バージョン"));
     N4->setObjectName(QStringLiteral("N4"));
 
@@ -81,6 +87,7 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
             [this] { messages::guarded(this, [this] { Label4Click(); }); });
     connect(N2, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N2Click(); }); });
     connect(N4, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N4Click(); }); });
+    connect(N5, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N5Click(); }); });
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(384, 291 + bar->sizeHint().height());
@@ -112,4 +119,8 @@ void Tmenu::N2Click() {
 
 void Tmenu::N4Click() {
     messages::showModal(varsion);
+}
+
+void Tmenu::N5Click() {
+    search::setFoldedSearchOn(N5->isChecked());
 }

@@ -33,7 +33,8 @@ public:
     QPushButton* SpeedButton6 = nullptr;  // 閉じる
     LinkLabel* Label4 = nullptr;          // the maker's home page
     QAction* N2 = nullptr;                // ファイル > 終了
-    QAction* N4 = nullptr;                // オプション > バージョン
+    QAction* N5 = nullptr;  // オプション > かな・全角半角を区別せずに検索 (checkable)
+    QAction* N4 = nullptr;  // オプション > バージョン
 
     void SpeedButton3Click();  // register a card
     void SpeedButton1Click();  // card list
@@ -42,6 +43,7 @@ public:
     void Label4Click();        // maker's home page
     void N2Click();            // end the program
     void N4Click();            // version window
+    void N5Click();            // remember the search option as the item's check mark shows it
 };
 
 extern Tmenu* menu;

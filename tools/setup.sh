@@ -9,8 +9,9 @@ packages=(
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
     libfbclient2 firebird3.0-server-core libxlsxwriter4 fonts-noto-cjk fonts-dejavu-core
     qt6-translations-l10n qt6-image-formats-plugins xdg-utils
-    # tools and tests
+    # tools and tests; the Debian package and the checks of its desktop entry and metadata
     firebird3.0-utils util-linux zip
+    dpkg-dev file desktop-file-utils appstream
     ${TAVRONA_EXTRA_PACKAGES:-}
 )
 missing=()

@@ -1,6 +1,7 @@
 #include "kihon_ichiran.h"
 
 #include "cardmatch.h"
+#include "cardsearch.h"
 #include "dm1.h"
 #include "formlook.h"
 #include "messages.h"
@@ -176,23 +177,13 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     writeHeader(grid);
     grid.setGridRowCount(2);
 
-    // The search that ignores kana and width fetches every card that has the field, as the empty
-    // keyword does, and looks the folded keyword up here in the field and its companion column.
-    const search::FoldedKeyword foldedKeyword(keyword);
-    const bool folding = search::foldedSearchOn() && !foldedKeyword.folded().isEmpty();
-    cards::prepareSearch(q, field, folding ? QString() : keyword);
-    q.Open();
-    if (!folding) {
+    // The search that ignores kana and width fetches every card that has the field and picks the
+    // matching rows here; the plain search lets the statement pick them.
+    const search::CardSearch run(q, field, keyword, search::foldedSearchOn());
+    if (!run.filtersOnClient()) {
         const int expected = maxCards < 0 ? q.RecordCount() : std::min(maxCards, q.RecordCount());
         grid.reserveRows(expected + 2);
     }
-    const auto columns = search::foldedColumns(field);
-    const int searched = q.FieldIndex(columns[0]);
-    const int companion = columns[1].isEmpty() ? -1 : q.FieldIndex(columns[1]);
-    const auto wanted = [&] {
-        return !folding || foldedKeyword.foundIn(q.Fields(searched).AsString()) ||
-               (companion >= 0 && foldedKeyword.foundIn(q.Fields(companion).AsString()));
-    };
 
     // Columns by position, looked up once: a lookup by name for every cell of every row would cost
     // more than the rest of the walk.
@@ -208,7 +199,7 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     int written = 0;
     q.Last();
     while (!q.Bof() && (maxCards < 0 || written < maxCards)) {
-        if (q.Fields(flag).AsString() != leftOutFlag && wanted()) {
+        if (q.Fields(flag).AsString() != leftOutFlag && run.matchesCurrentRow()) {
             texts[0] = q.Fields(key).AsString();
             texts[3] = q.Fields(name).AsString();
             texts[4] = q.Fields(reading).AsString();

@@ -1,0 +1,86 @@
+// The card search without a window against a real card database: plain and folded, every field,
+// the deleted cards, and the list's order.
+
+#include "cardsearch.h"
+#include "dm1.h"
+#include "testdb.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using Found = QList<QPair<QString, QString>>;
+Q_DECLARE_METATYPE(cards::SearchField)
+
+class TestCardSearch final : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<TDM1> m_dm;
+
+    void add(const char* key, const char* name, const char* reading, const char* organisation,
+             const char* department, const char* memo, const QString& flag) {
+        const cards::CardTexts t{name, reading, organisation, department, "", memo, "2024", "1", "1"};
+        cards::insertCard(m_dm->IBQuery1, key, t, flag);
+        m_dm->IBQuery1.Close();
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(m_dir.isValid());
+        testdb::create(m_dir.path());
+        m_dm = std::make_unique<TDM1>(m_dir.path());
+        m_dm->DataModuleCreate();
+        add("1", "田中 太郎", "たなか たろう", "株式会社ひかり印刷", "営業部", "ＡＢＣ商談", cards::kLive);
+        add("2", "タナカ", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "第二営業課", "50% 値引き", cards::kLive);
+        add("3", "ゔぃおら", "ゔぃおら", "ヒカリ印刷", "カイハツ部", "", cards::kDeleted);
+        add("4", "佐藤", "さとう", "北星商事", "総務課", "たなかさんの紹介", cards::kLive);
+    }
+    void cleanupTestCase() { m_dm.reset(); }
+
+    void found_data() {
+        QTest::addColumn<cards::SearchField>("field");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<bool>("folded");
+        QTest::addColumn<QString>("leftOut");
+        QTest::addColumn<Found>("found");
+        const auto name = cards::SearchField::Name;
+        const auto organisation = cards::SearchField::Organisation;
+        const auto memo = cards::SearchField::Memo;
+        const Found tanaka{{"2", "タナカ"}, {"1", "田中 太郎"}};
+        QTest::newRow("plain name") << name << "タナカ" << false << cards::kDeleted << Found{{"2", "タナカ"}};
+        QTest::newRow("folded name and reading") << name << "ﾀﾅｶ" << true << cards::kDeleted << tanaka;
+        QTest::newRow("folded, every live card") << name << "" << true << cards::kDeleted
+                                                 << Found{{"4", "佐藤"}, {"2", "タナカ"}, {"1", "田中 太郎"}};
+        QTest::newRow("folded organisation")
+            << organisation << "ひかり" << true << cards::kDeleted << Found{{"1", "田中 太郎"}};
+        QTest::newRow("folded department")
+            << organisation << "ｶｲﾊﾂ" << true << cards::kLive << Found{{"3", "ゔぃおら"}};
+        QTest::newRow("folded deleted, vu")
+            << name << "ヴィオラ" << true << cards::kLive << Found{{"3", "ゔぃおら"}};
+        QTest::newRow("plain deleted, vu") << name << "ヴィオラ" << false << cards::kLive << Found{};
+        QTest::newRow("folded memo") << memo << "タナカ" << true << cards::kDeleted << Found{{"4", "佐藤"}};
+        QTest::newRow("folded memo, full-width")
+            << memo << "abc" << true << cards::kDeleted << Found{{"1", "田中 太郎"}};
+        QTest::newRow("folded percent literal")
+            << memo << "%" << true << cards::kDeleted << Found{{"2", "タナカ"}};
+        QTest::newRow("plain percent wildcard") << memo << "%" << false << cards::kDeleted
+                                                << Found{{"4", "佐藤"}, {"2", "タナカ"}, {"1", "田中 太郎"}};
+    }
+    void found() {
+        QFETCH(cards::SearchField, field);
+        QFETCH(QString, keyword);
+        QFETCH(bool, folded);
+        QFETCH(QString, leftOut);
+        QFETCH(Found, found);
+        Found got;
+        for (const search::FoundCard& c : search::findCards(m_dm->IBQuery1, field, keyword, folded, leftOut))
+            got.append({c.key, c.name});
+        QCOMPARE(got, found);
+        QVERIFY(!m_dm->IBQuery1.Active());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCardSearch)
+#include "tst_cardsearch.moc"

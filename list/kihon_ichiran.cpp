@@ -177,13 +177,10 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     writeHeader(grid);
     grid.setGridRowCount(2);
 
-    // The search that ignores kana and width fetches every card that has the field and picks the
-    // matching rows here; the plain search lets the statement pick them.
-    const search::CardSearch run(q, field, keyword, search::foldedSearchOn());
-    if (!run.filtersOnClient()) {
-        const int expected = maxCards < 0 ? q.RecordCount() : std::min(maxCards, q.RecordCount());
-        grid.reserveRows(expected + 2);
-    }
+    // With the search that ignores kana and width, the cards are matched as they are fetched.
+    search::openCardSearch(q, field, keyword, search::foldedSearchOn());
+    const int expected = maxCards < 0 ? q.RecordCount() : std::min(maxCards, q.RecordCount());
+    grid.reserveRows(expected + 2);
 
     // Columns by position, looked up once: a lookup by name for every cell of every row would cost
     // more than the rest of the walk.
@@ -199,7 +196,7 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     int written = 0;
     q.Last();
     while (!q.Bof() && (maxCards < 0 || written < maxCards)) {
-        if (q.Fields(flag).AsString() != leftOutFlag && run.matchesCurrentRow()) {
+        if (q.Fields(flag).AsString() != leftOutFlag) {
             texts[0] = q.Fields(key).AsString();
             texts[3] = q.Fields(name).AsString();
             texts[4] = q.Fields(reading).AsString();

@@ -4,20 +4,26 @@
 
 namespace search {
 
-CardSearch::CardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded)
-    : m_q(q), m_keyword(keyword), m_filtering(folded && !m_keyword.folded().isEmpty()) {
-    cards::prepareSearch(q, field, m_filtering ? QString() : keyword);
-    q.Open();
-    if (m_filtering) {
-        const auto columns = foldedColumns(field);
-        m_searched = q.FieldIndex(columns[0]);
-        m_companion = columns[1].isEmpty() ? -1 : q.FieldIndex(columns[1]);
+void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded) {
+    const FoldedKeyword foldedKeyword(keyword);
+    if (!folded || foldedKeyword.folded().isEmpty()) {
+        cards::prepareSearch(q, field, keyword);
+        q.Open();
+        return;
     }
-}
-
-bool CardSearch::matchesCurrentRow() const {
-    return !m_filtering || m_keyword.foundIn(m_q.Fields(m_searched).AsString()) ||
-           (m_companion >= 0 && m_keyword.foundIn(m_q.Fields(m_companion).AsString()));
+    cards::prepareSearch(q, field, QString());
+    const auto columns = foldedColumns(field);
+    QStringList searched{columns[0]};
+    if (!columns[1].isEmpty())
+        searched << columns[1];
+    const qsizetype count = searched.size();
+    q.OpenFiltered(searched, [&](const QByteArrayView* cells) {
+        for (qsizetype i = 0; i < count; ++i) {
+            if (foldedKeyword.foundIn(QString::fromUtf8(cells[i])))
+                return true;
+        }
+        return false;
+    });
 }
 
 std::vector<FoundCard> findCards(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded,
@@ -26,12 +32,12 @@ std::vector<FoundCard> findCards(TIBQuery& q, cards::SearchField field, const QS
         TIBQuery& q;
         ~CloseAtEnd() { q.Close(); }
     } closeAtEnd{q};
-    const CardSearch run(q, field, keyword, folded);
+    openCardSearch(q, field, keyword, folded);
     const int key = q.FieldIndex("KEY1"), name = q.FieldIndex("SYASYU"), flag = q.FieldIndex("DEL_FLG1");
     std::vector<FoundCard> found;
     q.Last();
     while (!q.Bof()) {
-        if (q.Fields(flag).AsString() != leftOutFlag && run.matchesCurrentRow())
+        if (q.Fields(flag).AsString() != leftOutFlag)
             found.push_back({q.Fields(key).AsString(), q.Fields(name).AsString()});
         q.Prior();
     }

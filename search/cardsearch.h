@@ -14,23 +14,10 @@ class TIBQuery;
 namespace search {
 
 // Runs the search statement of the field on q. Plain, the statement matches "%" + keyword + "%"
-// as always. Folded with a keyword, it fetches every card that has the field and the folded
-// keyword is looked up on the client in the field and its companion column (matchesCurrentRow).
-// The caller walks q's result and closes it.
-class CardSearch final {
-public:
-    CardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded);
-    // Whether rows are chosen on the client, so that the result holds more rows than match.
-    bool filtersOnClient() const { return m_filtering; }
-    bool matchesCurrentRow() const;
-
-private:
-    TIBQuery& m_q;
-    FoldedKeyword m_keyword;
-    bool m_filtering;
-    int m_searched = -1;
-    int m_companion = -1;
-};
+// as always. Folded with a keyword, it fetches every card that has the field, and only the rows
+// whose field or companion column holds the folded keyword are kept in the result. Either way
+// the caller walks q's result as the plain search leaves it, and closes it.
+void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded);
 
 struct FoundCard {
     QString key;

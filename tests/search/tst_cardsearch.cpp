@@ -3,6 +3,7 @@
 
 #include "cardsearch.h"
 #include "dm1.h"
+#include "ibobjects.h"
 #include "testdb.h"
 
 #include <QTemporaryDir>
@@ -79,6 +80,23 @@ private slots:
             got.append({c.key, c.name});
         QCOMPARE(got, found);
         QVERIFY(!m_dm->IBQuery1.Active());
+    }
+
+    // Folded, only the matching rows are kept while fetching, so the result is no larger than a
+    // plain search's; the deleted flag is left to the caller, as in the plain search.
+    void foldedResultHoldsOnlyMatchingRows() {
+        TIBQuery& q = m_dm->IBQuery1;
+        search::openCardSearch(q, cards::SearchField::Name, QStringLiteral("ヴィ"), true);
+        QCOMPARE(q.RecordCount(), 1);
+        q.Close();
+        search::openCardSearch(q, cards::SearchField::Organisation, QStringLiteral("ヒカリ"), true);
+        QCOMPARE(q.RecordCount(), 2);
+        q.Last();
+        QCOMPARE(q.FieldByName("KEY1").AsString(), QStringLiteral("3"));
+        QCOMPARE(q.FieldByName("MEMO").AsString(), QString());
+        q.Prior();
+        QCOMPARE(q.FieldByName("KATABAN").AsString(), QStringLiteral("株式会社ひかり印刷"));
+        q.Close();
     }
 };
 

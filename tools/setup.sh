@@ -11,6 +11,8 @@ packages=(
     qt6-translations-l10n qt6-image-formats-plugins xdg-utils
     # tools and tests; the Debian package and the checks of its desktop entry and metadata
     firebird3.0-utils util-linux zip
+    # team use tests: a real Firebird server
+    firebird3.0-server
     dpkg-dev file desktop-file-utils appstream
     ${TAVRONA_EXTRA_PACKAGES:-}
 )

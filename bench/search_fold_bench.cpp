@@ -4,16 +4,15 @@
 // keeps.
 
 #include "benchcommon.h"
+#include "cardfolder.h"
 #include "cardmatch.h"
-#include "dm1.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "startup.h"
 #include "stringgrid.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
@@ -55,12 +54,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const int cards = 100000;
     bench::makeCardDatabase(dir.path(), cards);
-    QDir::setCurrent(dir.path());
-
-    DM1 = new TDM1(dir.path());
-    DM1->DataModuleCreate();
-    mst_car = new Tmst_car;
-    kihon_ichiran = new Tkihon_ichiran;
+    composeProgram(CardFolder::local(dir.path()));
     kihon_ichiran->show();
     QApplication::processEvents();
 
@@ -114,9 +108,7 @@ int main(int argc, char** argv) {
                       .arg(foldedHeap / 1e6, 0, 'f', 2)
                       .arg(plainHeap / 1e6, 0, 'f', 2));
 
-    delete kihon_ichiran;
-    delete mst_car;
-    delete DM1;
+    endProgram();
     messages::setHandler(nullptr);
     return 0;
 }

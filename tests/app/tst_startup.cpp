@@ -25,6 +25,7 @@ class TestStartup final : public QObject {
 
     QTemporaryDir m_dir;
     QString m_startDir;
+    std::unique_ptr<RecordingShell> m_shellFake;
     RecordingShell* m_shell = nullptr;
 
 private slots:
@@ -36,9 +37,9 @@ private slots:
 
     void init() {
         QVERIFY(QDir::setCurrent(m_dir.path()));
-        auto shell = std::make_unique<RecordingShell>();
-        m_shell = shell.get();
-        platform::setShell(std::move(shell));
+        m_shellFake = std::make_unique<RecordingShell>();
+        m_shell = m_shellFake.get();
+        platform::setShell(m_shell);
     }
 
     void cleanup() {
@@ -50,7 +51,7 @@ private slots:
 
     void missingDatabaseShowsOneErrorAndTheMenuStillOpens() {
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains("DATA.FDB"), qPrintable(boxes.texts("error")[0]));
         QVERIFY(menu->isVisible());
@@ -70,7 +71,7 @@ private slots:
     void databasePathIsFixedAtStartUp() {
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QVERIFY(boxes.shown.isEmpty());
         QDir::setCurrent(m_startDir);
         DM1->IBDatabase1.reconnect();  // still the card folder's file
@@ -79,7 +80,7 @@ private slots:
 
     void mainMenuLooksAsDesigned() {
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QCOMPARE(menu->windowTitle(), QStringLiteral("メインメニュー"));
         QCOMPARE(menu->centralWidget()->size(), QSize(384, 291));
         QCOMPARE(menu->minimumSize(), menu->maximumSize());
@@ -105,7 +106,7 @@ private slots:
 
     void webLinksGoToTheShell() {
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QTest::mouseClick(menu->Label4, Qt::LeftButton);
         menu->SpeedButton8->click();
         QCOMPARE(m_shell->urls, (QStringList{Tmenu::kHomePage, Tmenu::kManualPage}));
@@ -123,7 +124,7 @@ private slots:
         QFETCH(int, how);
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         if (how == 0)
             menu->SpeedButton6->click();
         else if (how == 1)
@@ -140,7 +141,7 @@ private slots:
                       "/Tavrona/Tavrona.conf");
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         const cards::CardTexts card{"田中 太郎", "たなか たろう", "", "", "", "", "2024", "1", "1"};
         cards::insertCard(DM1->IBQuery1, "1", card, cards::kLive);
         QCOMPARE(menu->N5->text(), QStringLiteral("かな・全角半角を区別せずに検索"));
@@ -155,11 +156,11 @@ private slots:
         QCOMPARE(kihon_ichiran->SGrid1->cell(0, 1), QStringLiteral("1"));
 
         endProgram();
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QVERIFY(menu->N5->isChecked());
         menu->N5->trigger();
         endProgram();
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QVERIFY(!menu->N5->isChecked());
         QVERIFY(boxes.texts("error").isEmpty());
     }

@@ -1,6 +1,7 @@
 #include "menu.h"
 
 #include "backup.h"
+#include "cardmatch.h"
 #include "desktop.h"
 #include "dm1.h"
 #include "exporter.h"
@@ -76,6 +77,11 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     N2->setObjectName(QStringLiteral("N2"));
     QMenu* n3 = bar->addMenu(QStringLiteral("オプション"));
     n3->setObjectName(QStringLiteral("N3"));
+    N5 = n3->addAction(QStringLiteral("かな・全角半角を区別せずに検索"));
+    N5->setObjectName(QStringLiteral("N5"));
+    N5->setCheckable(true);
+    N5->setChecked(search::foldedSearchOn());
+    n3->addSeparator();
     N4 = n3->addAction(QStringLiteral("バージョン"));
     N4->setObjectName(QStringLiteral("N4"));
 
@@ -111,6 +117,7 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     messages::connectGuarded(ImportAction, &QAction::triggered, this, &Tmenu::ImportActionClick);
     messages::connectGuarded(N2, &QAction::triggered, this, &Tmenu::N2Click);
     messages::connectGuarded(N4, &QAction::triggered, this, &Tmenu::N4Click);
+    messages::connectGuarded(N5, &QAction::triggered, this, &Tmenu::N5Click);
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(384, 291 + bar->sizeHint().height());
@@ -215,4 +222,8 @@ void Tmenu::N2Click() {
 
 void Tmenu::N4Click() {
     messages::showModal(varsion);
+}
+
+void Tmenu::N5Click() {
+    search::setFoldedSearchOn(N5->isChecked());
 }

@@ -37,7 +37,8 @@ public:
     QAction* ExportAction = nullptr;      // ファイル > 書き出し…
     QAction* ImportAction = nullptr;      // ファイル > 読み込み…
     QAction* N2 = nullptr;                // ファイル > 終了
-    QAction* N4 = nullptr;                // オプション > バージョン
+    QAction* N5 = nullptr;  // オプション > かな・全角半角を区別せずに検索 (checkable)
+    QAction* N4 = nullptr;  // オプション > バージョン
 
     void SpeedButton3Click();   // register a card
     void SpeedButton1Click();   // card list
@@ -50,6 +51,7 @@ public:
     void ImportActionClick();   // register the cards of a CSV or vCard file
     void N2Click();             // end the program
     void N4Click();             // version window
+    void N5Click();             // remember the search option as the item's check mark shows it
 };
 
 extern Tmenu* menu;

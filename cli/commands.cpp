@@ -1,6 +1,8 @@
 #include "commands.h"
 
 #include "backup.h"
+#include "cards.h"
+#include "cardsearch.h"
 #include "commandline.h"
 #include "dm1.h"
 #include "exporter.h"
@@ -112,6 +114,49 @@ int restoreCommand(const QStringList& arguments) {
         [&] { transfer::restoreCardFolder(call.cardFolder(), file, sayProgress); }, CardFile::MayBeMissing);
 }
 
+// Cards whose field holds the keyword, one a line: the key, a tab and the name, in the card
+// list's order. --fold searches as the list does with kana and width ignored.
+int findCommand(const QStringList& arguments) {
+    Invocation call("find", {QStringLiteral("KEYWORD")});
+    const QCommandLineOption fold(
+        QStringLiteral("fold"),
+        QStringLiteral("かな・全角半角・大文字小文字を区別せず、ふりがなや部署も探す"));
+    const QCommandLineOption field(QStringLiteral("field"),
+                                   QStringLiteral("name、organisation または memo（既定は name）"),
+                                   QStringLiteral("FIELD"), QStringLiteral("name"));
+    const QCommandLineOption deleted(QStringLiteral("deleted"), QStringLiteral("削除した名刺から探す"));
+    call.parser.addOptions({fold, field, deleted});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString fieldName = call.parser.value(field).toLower();
+    cards::SearchField searchField = cards::SearchField::Name;
+    if (fieldName == QLatin1String("organisation"))
+        searchField = cards::SearchField::Organisation;
+    else if (fieldName == QLatin1String("memo"))
+        searchField = cards::SearchField::Memo;
+    else if (fieldName != QLatin1String("name")) {
+        complain(QStringLiteral("--field には name、organisation、memo のどれかを指定してください。"));
+        return kWrongUse;
+    }
+    const QString keyword = call.positional(0);
+    const cards::CardState leftOut =
+        call.parser.isSet(deleted) ? cards::CardState::Live : cards::CardState::Deleted;
+    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
+        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            for (const search::FoundCard& card :
+                 search::findCards(dm.IBQuery1, searchField, keyword, call.parser.isSet(fold), leftOut)) {
+                // A line break or tab inside a name would split the card over two lines or fields.
+                QString name = card.name;
+                for (QChar& c : name) {
+                    if (c == u'\t' || c == u'\r' || c == u'\n')
+                        c = u' ';
+                }
+                say(card.key + QLatin1Char('\t') + name);
+            }
+        });
+    });
+}
+
 }  // namespace
 
 const std::vector<Command>& commands() {
@@ -122,6 +167,8 @@ const std::vector<Command>& commands() {
         {"export", "--format csv|vcard FILE [--deleted]", "名刺を CSV か vCard に書き出す（新しい順）",
          exportCommand},
         {"import", "FILE [--dry-run] [--allow-duplicates]", "CSV か vCard の名刺を登録する", importCommand},
+        {"find", "[--fold] [--field name|organisation|memo] [--deleted] KEYWORD",
+         "名刺を探して、キーと名前を一覧の順に一行ずつ書く", findCommand},
     };
     return table;
 }

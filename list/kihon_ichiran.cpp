@@ -1,5 +1,7 @@
 #include "kihon_ichiran.h"
 
+#include "cardmatch.h"
+#include "cardsearch.h"
 #include "dm1.h"
 #include "formlook.h"
 #include "messages.h"
@@ -165,8 +167,8 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
     writeHeader(grid);
     grid.setGridRowCount(2);
 
-    cards::prepareSearch(q, field, keyword);
-    q.Open();
+    // With the search that ignores kana and width, the cards are matched as they are fetched.
+    search::openCardSearch(q, field, keyword, search::foldedSearchOn());
     const int expected = maxCards < 0 ? q.RecordCount() : std::min(maxCards, q.RecordCount());
     grid.reserveRows(expected + 2);
 

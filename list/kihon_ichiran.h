@@ -48,7 +48,9 @@ public:
     void SGrid1DblClick();     // open the card under the mouse pointer in the editor
 
     // Refills the grid with the cards whose field matches "%" + keyword + "%", highest key first,
-    // leaving out those whose deleted flag is exactly the one written for leftOut. At most maxCards rows are
+    // leaving out those whose deleted flag is exactly the one written for leftOut. With the search
+    // that ignores kana and width switched on, a card matches when the folded keyword occurs in
+    // its folded field or the field's companion (the reading, the department). At most maxCards rows are
     // written (the first view shows no more than 19). The caller applies its final row count.
     void fillCardList(cards::SearchField field, const QString& keyword, cards::CardState leftOut,
                       int maxCards = -1);

@@ -603,6 +603,21 @@ void TIBQuery::Open() {
     run(true);
 }
 
+void TIBQuery::OpenFiltered(const QStringList& columns, const RowFilter& keep) {
+    if (m_result)
+        return;
+    struct Reset {
+        TIBQuery& q;
+        ~Reset() {
+            q.m_filterColumns = nullptr;
+            q.m_filter = nullptr;
+        }
+    } reset{*this};
+    m_filterColumns = &columns;
+    m_filter = &keep;
+    run(true);
+}
+
 void TIBQuery::ExecSQL() {
     Close();
     run(false);
@@ -769,6 +784,17 @@ std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, cons
         std::vector<std::uint16_t> lengths(count);
         if (count > 0)
             result = std::make_unique<ResultBuffer>(names);
+        std::vector<int> filterIndexes;
+        std::vector<QByteArrayView> filterCells;
+        if (m_filter && result) {
+            for (const QString& column : *m_filterColumns) {
+                const int index = result->columnIndex(column);
+                if (index < 0)
+                    throw DbError(QStringLiteral("項目「%1」が見つかりません。").arg(column));
+                filterIndexes.push_back(index);
+            }
+            filterCells.resize(filterIndexes.size());
+        }
         auto keepRow = [&] {
             for (unsigned i = 0; i < count; ++i) {
                 const bool null = *reinterpret_cast<const short*>(row.data() + nullOffsets[i]) != 0;
@@ -777,6 +803,15 @@ std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, cons
                 std::memcpy(&len, data, sizeof len);
                 cells[i] = reinterpret_cast<const char*>(data + sizeof len);
                 lengths[i] = null ? ResultBuffer::kNull : len;
+            }
+            if (m_filter) {
+                for (std::size_t f = 0; f < filterIndexes.size(); ++f) {
+                    const int i = filterIndexes[f];
+                    filterCells[f] = lengths[i] == ResultBuffer::kNull ? QByteArrayView()
+                                                                       : QByteArrayView(cells[i], lengths[i]);
+                }
+                if (!(*m_filter)(filterCells.data()))
+                    return;
             }
             result->appendRow(cells.data(), lengths.data());
         };

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -223,6 +224,11 @@ public:
     // Runs the statement and buffers its rows with the first row current. A statement without
     // rows (an insert) is simply run. Does nothing while a result is open.
     void Open();
+    // As Open, but buffers only the rows for which keep(cells) is true, where cells are the texts
+    // of the named columns in the order named (UTF-8; a null cell empty). A result narrowed on
+    // the client thus takes no more memory than the rows it keeps.
+    using RowFilter = std::function<bool(const QByteArrayView* cells)>;
+    void OpenFiltered(const QStringList& columns, const RowFilter& keep);
     void ExecSQL();
     void Close();
     bool Active() const { return m_result != nullptr; }
@@ -253,6 +259,9 @@ private:
     std::vector<TIBParam> m_params;
     std::optional<ParsedSql> m_parsed;
     std::unique_ptr<ResultBuffer> m_result;
+    // Set for the length of an OpenFiltered only.
+    const QStringList* m_filterColumns = nullptr;
+    const RowFilter* m_filter = nullptr;
     int m_row = 0;
     bool m_bof = true;
     int m_rowsAffected = 0;

@@ -8,11 +8,15 @@
 #include "menu.h"
 #include "mst_car.h"
 #include "startup.h"
+#include "stringgrid.h"
 #include "testdb.h"
 #include "varsion.h"
 #include "visualstyle.h"
 
+#include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -26,6 +30,7 @@ class TestStartup final : public QObject {
 
 private slots:
     void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);  // the search option is kept apart from the user's
         configureEmbeddedEngine();
         m_startDir = QDir::currentPath();
     }
@@ -128,6 +133,36 @@ private slots:
             menu->close();
         QVERIFY(!menu->isVisible());
         QVERIFY(boxes.shown.isEmpty());
+    }
+
+    // The menu's search option: off at first, remembered between runs, and in force in the list.
+    void foldedSearchOptionFromTheMenu() {
+        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      "/Tavrona/Tavrona.conf");
+        testdb::create(m_dir.path());
+        MessageRecorder boxes;
+        startProgram(CardFolder::local(QDir::currentPath()));
+        const cards::CardTexts card{"田中 太郎", "たなか たろう", "", "", "", "", "2024", "1", "1"};
+        cards::insertCard(DM1->IBQuery1, "1", card, cards::CardState::Live);
+        QCOMPARE(menu->N5->text(), QStringLiteral("かな・全角半角を区別せずに検索"));
+        QVERIFY(menu->N5->isCheckable());
+        QVERIFY(!menu->N5->isChecked());
+
+        kihon_ichiran->Edit1->setText(QStringLiteral("タナカ"));
+        kihon_ichiran->SpeedButton1->click();
+        QCOMPARE(kihon_ichiran->SGrid1->cell(0, 1), QString());
+        menu->N5->trigger();
+        kihon_ichiran->SpeedButton1->click();
+        QCOMPARE(kihon_ichiran->SGrid1->cell(0, 1), QStringLiteral("1"));
+
+        endProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
+        QVERIFY(menu->N5->isChecked());
+        menu->N5->trigger();
+        endProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
+        QVERIFY(!menu->N5->isChecked());
+        QVERIFY(boxes.texts("error").isEmpty());
     }
 
     void styleIsFoundWithoutRegardToCase() {

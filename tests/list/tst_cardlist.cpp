@@ -3,6 +3,7 @@
 // opening a card with a double click, and deleting and restoring an opened card, with the
 // database read back after each write.
 
+#include "cardmatch.h"
 #include "dm1.h"
 #include "fakes.h"
 #include "formlook.h"
@@ -28,6 +29,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -145,6 +147,12 @@ class TestCardList final : public QObject {
     QString pictureFolder(int key) const { return dir->filePath(QStringLiteral("image/%1/base").arg(key)); }
 
 private slots:
+    // The search option lives in the user's settings; the tests keep their own, switched off.
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);
+        search::setFoldedSearchOn(false);
+    }
+
     void init() {
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
@@ -426,6 +434,106 @@ private slots:
                                                         : w->RadioButton2;
         search(radio, keyword);
         QCOMPARE(gridKeys(), padded(keys, 20));
+    }
+
+    // The search that ignores kana and width: the folded keyword in the field and its companion,
+    // pattern characters as themselves; switched off, the same search as before.
+    void foldedSearch_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QStringList>("folded");
+        QTest::addColumn<QStringList>("plain");
+        QTest::newRow("katakana finds hiragana reading")
+            << "name"
+            << "タナカ" << QStringList{"2", "1"} << QStringList{"2"};
+        QTest::newRow("hiragana finds katakana name") << "name"
+                                                      << "たなか" << QStringList{"2", "1"} << QStringList{};
+        QTest::newRow("half-width keyword") << "name"
+                                            << "ﾀﾅｶ" << QStringList{"2", "1"} << QStringList{};
+        QTest::newRow("organisation in both widths")
+            << "organisation"
+            << "かぶしきがいしゃ" << QStringList{"2", "1"} << QStringList{};
+        QTest::newRow("department") << "organisation"
+                                    << "かいはつ" << QStringList{"3"} << QStringList{};
+        QTest::newRow("full-width letters in memo") << "memo"
+                                                    << "abc" << QStringList{"2", "1"} << QStringList{"2"};
+        QTest::newRow("percent is a character") << "memo"
+                                                << "%" << QStringList{"2"} << QStringList{"5", "3", "2", "1"};
+        QTest::newRow("underscore is a character")
+            << "memo"
+            << "_" << QStringList{"3"} << QStringList{"5", "3", "2", "1"};
+        QTest::newRow("empty keyword: no null names")
+            << "name"
+            << "" << QStringList{"3", "2", "1"} << QStringList{"3", "2", "1"};
+        QTest::newRow("reading not searched by memo") << "memo"
+                                                      << "さとう" << QStringList{} << QStringList{};
+    }
+    void foldedSearch() {
+        QFETCH(QString, field);
+        QFETCH(QString, keyword);
+        QFETCH(QStringList, folded);
+        QFETCH(QStringList, plain);
+        const auto card = [](const char* name, const char* reading, const char* organisation,
+                             const char* department, const char* memo) {
+            return cards::CardTexts{name, reading, organisation, department, "", memo, "2024", "4", "1"};
+        };
+        cards::insertCard(DM1->IBQuery1, "1",
+                          card("田中 太郎", "たなか たろう", "カブシキガイシャ北星", "営業部", "ＡＢＣ商談"),
+                          cards::CardState::Live);
+        cards::insertCard(DM1->IBQuery1, "2", card("タナカ", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "第二営業課", "abc 50%"),
+                          cards::CardState::Live);
+        cards::insertCard(DM1->IBQuery1, "3", card("佐藤", "さとう", "みなと物産", "カイハツ部", "割引_あり"),
+                          cards::CardState::Live);
+        // A card without a name is not listed by the name search, whatever its reading.
+        exec(
+            "INSERT INTO MST_CAR (KEY1, HURIGANA, KATABAN, MEMO, DEL_FLG1) "
+            "VALUES (5, 'たなか', '無名', '名前なし', '1')");
+        QRadioButton* radio = field == "name"           ? w->RadioButton1
+                              : field == "organisation" ? w->RadioButton3
+                                                        : w->RadioButton2;
+        search::setFoldedSearchOn(true);
+        search(radio, keyword);
+        QCOMPARE(gridKeys(), padded(folded, 20));
+        search::setFoldedSearchOn(false);
+        search(radio, keyword);
+        QCOMPARE(gridKeys(), padded(plain, 20));
+        QVERIFY(messages->texts("error").isEmpty());
+    }
+
+    // Folded, the grid keeps the order and the row counts of the plain search, also in the
+    // deleted-card view.
+    void foldedSearchKeepsRowsAndViews_data() {
+        QTest::addColumn<int>("matching");
+        QTest::addColumn<int>("rows");
+        QTest::newRow("16") << 16 << 20;
+        QTest::newRow("17") << 17 << 19;
+    }
+    void foldedSearchKeepsRowsAndViews() {
+        QFETCH(int, matching);
+        QFETCH(int, rows);
+        // Matching cards (found by their reading only) between others, and three deleted ones.
+        QStringList expected;
+        int made = 0;
+        for (int k = 1; k <= 43; ++k) {
+            const bool gone = k > 40;
+            const bool match = gone || (k % 2 == 0 && made < matching);
+            if (match && !gone) {
+                ++made;
+                expected.prepend(QString::number(k));
+            }
+            const cards::CardTexts t{
+                match ? "田中" : "佐藤", match ? "たなか" : "さとう", "", "", "", "", "", "", ""};
+            cards::insertCard(DM1->IBQuery1, QString::number(k), t, gone ? cards::CardState::Deleted : cards::CardState::Live);
+        }
+        w->openCardList();
+        search::setFoldedSearchOn(true);
+        search(w->RadioButton1, QStringLiteral("ﾀﾅｶ"));
+        QCOMPARE(w->SGrid1->rowCount(), rows);
+        QCOMPARE(gridKeys(), padded(expected, rows));
+        QCOMPARE(w->SGrid1->cell(4, 1), QStringLiteral("たなか"));
+        QTest::mouseClick(w->SpeedButton3, Qt::LeftButton);
+        QCOMPARE(gridKeys(), padded({"43", "42", "41"}, 20));
+        search::setFoldedSearchOn(false);
     }
 
     // A keyword longer than the searched column can hold (with the two wildcards around it) is

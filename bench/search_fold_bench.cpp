@@ -1,0 +1,114 @@
+// The search that ignores kana and width on 100,000 cards: "表示" with a family name and 名前,
+// folded (every card fetched, the keyword looked up on the client in the name and the reading)
+// against the plain search with the same keyword in the same run; and the heap each filled grid
+// keeps.
+
+#include "benchcommon.h"
+#include "cardfolder.h"
+#include "cardmatch.h"
+#include "formlook.h"
+#include "kihon_ichiran.h"
+#include "messages.h"
+#include "startup.h"
+#include "stringgrid.h"
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+// No box may wait for an answer here: a failure ends the run, modal showing returns at once.
+class BenchMessages final : public messages::Handler {
+public:
+    void show(QWidget*, const QString&) override {}
+    bool ask(QWidget*, const QString&) override { return true; }
+    void error(QWidget*, const QString& text) override {
+        std::fprintf(stderr, "bench_search_fold: %s\n", qPrintable(text));
+        std::exit(1);
+    }
+    void showModal(QDialog*) override {}
+};
+
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QStandardPaths::setTestModeEnabled(true);  // the option is switched here, not in the user's settings
+    configureEmbeddedEngine();
+    QApplication app(argc, argv);
+    formlook::setupApplicationFont();
+    BenchMessages boxes;
+    messages::setHandler(&boxes);
+
+    QTemporaryDir dir;
+    const int cards = 100000;
+    bench::makeCardDatabase(dir.path(), cards);
+    composeProgram(CardFolder::local(dir.path()));
+    kihon_ichiran->show();
+    QApplication::processEvents();
+
+    // One family name in ten cards; the generated readings never hold it.
+    const QString keyword = QStringLiteral("田中");
+    const auto fill = [&](bool folded, const QString& text) {
+        search::setFoldedSearchOn(folded);
+        kihon_ichiran->Edit1->setText(text);
+        kihon_ichiran->SpeedButton1->click();
+        QApplication::processEvents();  // the view takes in the new rows and paints them
+        return kihon_ichiran->SGrid1->rowCount() - 2;
+    };
+    const auto plain = [&] { fill(false, keyword); };
+    const auto folded = [&] { fill(true, keyword); };
+
+    // Heap the grid keeps after each fill, from a grid emptied by a search that finds nothing.
+    const auto heapOfFill = [&](bool foldedFill, int& rows) {
+        fill(false, QStringLiteral("該当なし"));
+        const std::size_t before = bench::heapInUse();
+        rows = fill(foldedFill, keyword);
+        return bench::heapInUse() - before;
+    };
+    plain();  // warms the engine's page cache for both sides
+    int plainRows = 0, foldedRows = 0;
+    const std::size_t plainHeap = heapOfFill(false, plainRows);
+    const std::size_t foldedHeap = heapOfFill(true, foldedRows);
+    if (plainRows != cards / 10 || foldedRows != plainRows) {
+        std::fprintf(stderr, "bench_search_fold: %d cards plain, %d folded, not %d\n", plainRows, foldedRows,
+                     cards / 10);
+        return 1;
+    }
+
+    // Interleaved, so that a busy moment of the machine weighs on both alike.
+    std::vector<double> plainTimes, foldedTimes;
+    for (int i = 0; i < 5; ++i) {
+        plainTimes.push_back(bench::medianMs(1, plain));
+        foldedTimes.push_back(bench::medianMs(1, folded));
+    }
+    const double plainMs = median(plainTimes);
+    const double foldedMs = median(foldedTimes);
+    search::setFoldedSearchOn(false);
+
+    bench::report("search_fold", foldedMs / plainMs, 1.5,
+                  QStringLiteral("folded=%1ms plain=%2ms rows=%3 cards=%4")
+                      .arg(foldedMs, 0, 'f', 0)
+                      .arg(plainMs, 0, 'f', 0)
+                      .arg(foldedRows)
+                      .arg(cards));
+    bench::report("search_fold_memory", double(foldedHeap) / double(plainHeap), 1.0,
+                  QStringLiteral("folded_heap=%1MB plain_heap=%2MB")
+                      .arg(foldedHeap / 1e6, 0, 'f', 2)
+                      .arg(plainHeap / 1e6, 0, 'f', 2));
+
+    endProgram();
+    messages::setHandler(nullptr);
+    return 0;
+}

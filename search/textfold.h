@@ -1,0 +1,15 @@
+#pragma once
+// The text fold behind the search that ignores kana and width: two texts that a Japanese reader
+// takes for the same word fold to the same text.
+
+#include <QString>
+
+namespace search {
+
+// Folds a text for comparison: compatibility forms to their usual form (half-width katakana,
+// full-width letters and digits, composed voiced marks; Unicode NFKC), hiragana to katakana
+// (ゔ, small kana and the iteration marks too), then letter case. Long-vowel marks and the middle
+// dot stay as written, as do small kana, which are not made large.
+QString foldForSearch(QString text);
+
+}  // namespace search

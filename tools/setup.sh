@@ -9,8 +9,11 @@ packages=(
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
     libfbclient2 firebird3.0-server-core libxlsxwriter4 fonts-noto-cjk fonts-dejavu-core
     qt6-translations-l10n qt6-image-formats-plugins xdg-utils
-    # tools and tests
-    firebird3.0-utils util-linux zip
+    # reading card pictures: the recognition engine with its Japanese (horizontal and vertical)
+    # and Latin models
+    libtesseract-dev tesseract-ocr-jpn tesseract-ocr-jpn-vert tesseract-ocr-eng
+    # tools and tests; the recognition command is the reading benchmark's baseline
+    firebird3.0-utils util-linux zip imagemagick tesseract-ocr
     ${TAVRONA_EXTRA_PACKAGES:-}
 )
 missing=()

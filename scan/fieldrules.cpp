@@ -134,10 +134,10 @@ std::vector<Box> suggestBoxes(const std::vector<RecognisedLine>& lines) {
             boxes[i] = Box::Other;
         else if (isOrganisation(text))
             boxes[i] = Box::Organisation;
-        else if (isPosition(text))
-            boxes[i] = Box::Position;
         else if (isDepartment(text))
             boxes[i] = Box::Department;
+        else if (isPosition(text))
+            boxes[i] = Box::Position;
         else if (looksLikeKanjiName(text) && (nameLine < 0 || lines[i].size > lines[nameLine].size))
             nameLine = int(i);
     }

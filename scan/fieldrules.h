@@ -25,9 +25,9 @@ struct RecognisedLine {
 
 // The suggested box of each line, in the lines' order. A line is matched by the first rule that
 // fits: a telephone number, an e-mail or a web address goes to その他; a company form
-// (株式会社, Inc., Co., Ltd. ...) to 組織名; a title (部長, 代表取締役, Manager ...) to 身分; a
-// line ending in 部, 課, 室 or グループ to 部署名. Of the lines left, the largest one of two to
-// four kanji (spaces aside) is the name. Everything else is none.
+// (株式会社, Inc., Co., Ltd. ...) to 組織名; a line ending in 部, 課, 室 or グループ to 部署名
+// (so 社長室 is a department); a title (部長, 代表取締役, Manager ...) to 身分. Of the lines left, the
+// largest one of two to four kanji (spaces aside) is the name. Everything else is none.
 std::vector<Box> suggestBoxes(const std::vector<RecognisedLine>& lines);
 
 // Removes the spaces the recogniser puts between Japanese characters ("有限 会 社" ->

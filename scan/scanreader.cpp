@@ -66,7 +66,6 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
                             .arg(QString::fromLatin1(pass.languages), missingDataMessage()));
     api.SetPageSegMode(pass.layout);
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
-    api.SetSourceResolution(300);
 
     tesseract::ETEXT_DESC monitor;
     Watch watch{&progress, &monitor, from, span};

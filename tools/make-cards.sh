@@ -8,7 +8,7 @@
 # on a table. Needs ImageMagick and fonts-noto-cjk.
 #
 #   tools/make-cards.sh OUTDIR [quick]
-# "quick" draws one card of each layout at a small size (for the unit tests).
+# "quick" draws one card of each layout at a small size and a small photo (for the unit tests).
 set -euo pipefail
 out=${1:?usage: make-cards.sh OUTDIR [quick]}
 mode=${2:-all}
@@ -61,12 +61,12 @@ vertical() {
     printf '%s\t%s\t%s\t%s\t%s\n' "$file" "${name// /}" "$org" "" "$pos" >>"$truth"
 }
 
-# photo SOURCE FILE DEGREES: the card on a grey table, turned, softened and noisy, as a JPEG
-# of 4000 x 3000.
+# photo SOURCE FILE DEGREES [SIZE]: the card on a grey table, turned, softened and noisy, as a
+# JPEG of SIZE (4000x3000 unless given).
 photo() {
-    local src=$1 file=$2 deg=$3
+    local src=$1 file=$2 deg=$3 size=${4:-4000x3000}
     convert "$out/$src" -bordercolor '#8a8478' -border 8% -background '#8a8478' -rotate "$deg" \
-        -resize 4000x3000 -gravity center -extent 4000x3000 -blur 0x1.2 \
+        -resize "$size" -gravity center -extent "$size" -blur 0x1.2 \
         -attenuate 0.6 +noise Gaussian -quality 88 "$out/$file"
     # The truth row is the source card's.
     awk -F'\t' -v s="$src" -v f="$file" 'BEGIN{OFS="\t"} $1==s {$1=f; print}' "$truth" >>"$truth.tmp"
@@ -79,6 +79,7 @@ horizontal en-h-1.png 1075 "Northwind Trading Co., Ltd." "Sales Department" "Sal
     "Emily Carter" "Tel +81-3-5555-0142" "emily.carter@northwind.example.com"
 vertical jp-v-1.png 650 "有限会社山本製作所" "代表取締役" "山本 一郎"
 if [ "$mode" = quick ]; then
+    photo jp-h-1.png photo-jp-h-1.jpg -2 1600x1200
     exit 0
 fi
 horizontal jp-h-2.png 2150 "東都電機工業株式会社" "技術開発本部 設計課" "主任技師" "高橋 美咲" \

@@ -8,6 +8,7 @@
 #include "picturearea.h"
 #include "picturefolder.h"
 #include "pictureloader.h"
+#include "scandialog.h"
 #include "sheetexport.h"
 
 #include <QDate>
@@ -167,6 +168,19 @@ void Tmst_car::buildControls() {
     Image1 = new PictureArea(panel2);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(9, 8, 432, 241);
+    ReadScan = new ReadScanAction(Image1);
+    ReadScan->currentTexts = [this] {
+        return scan::BoxTexts{Edit4->text(), Edit8->text(), Edit5->text(),
+                              Edit6->text(), Edit7->text(), Memo1->toPlainText()};
+    };
+    ReadScan->applyTexts = [this](const scan::BoxTexts& t) {
+        Edit4->setText(t.name);
+        Edit8->setText(t.reading);
+        Edit5->setText(t.organisation);
+        Edit6->setText(t.department);
+        Edit7->setText(t.position);
+        Memo1->setPlainText(t.other);
+    };
 
     SpeedButton3 = formlook::flatButton(this, "SpeedButton3", QStringLiteral("登録"), {6, 514, 87, 46});
     SpeedButton4 = formlook::flatButton(this, "SpeedButton4", QStringLiteral("更新"), {109, 514, 87, 46});
@@ -261,6 +275,7 @@ void Tmst_car::resetFields(const QDate& today) {
     Memo1->clear();
     Label13->setText(kNoKey);
     Image1->clear();
+    ReadScan->setPicture({});
     ListBox1->clear();
     SpeedButton1->setEnabled(false);
     SpeedButton5->setEnabled(false);
@@ -362,6 +377,7 @@ void Tmst_car::ListBox1Click() {
     if (!picturefolder::hasDisplayableEnding(path))
         return;
     Image1->setPicture(pictureloader::loadFitted(path, Image1->size()));
+    ReadScan->setPicture(path);
 }
 
 void Tmst_car::Button1Click() {

@@ -42,14 +42,6 @@ QString errorOf(const std::function<void()>& work) {
     return {};
 }
 
-bool hasLine(const scan::ScanResult& r, Box box, const QString& text) {
-    for (size_t i = 0; i < r.lines.size(); ++i) {
-        if (r.boxes[i] == box && r.lines[i].text == text)
-            return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 class TestScanReader final : public QObject {

@@ -4,8 +4,14 @@
 
 TDM1* DM1 = nullptr;
 
-TDM1::TDM1(const QString& workingDirectory)
-    : m_path(QDir::toNativeSeparators(workingDirectory + QStringLiteral("/data/DATA.FDB"))) {}
+TDM1::TDM1(const QString& workingDirectory) : TDM1(CardFolder::local(workingDirectory)) {}
+
+TDM1::TDM1(CardFolder folder) : m_folder(std::move(folder)) {}
+
+void TDM1::setCredentials(const QString& user, const QString& password) {
+    m_user = user;
+    m_password = password;
+}
 
 TDM1::~TDM1() {
     try {
@@ -17,9 +23,18 @@ TDM1::~TDM1() {
 
 void TDM1::DataModuleCreate() {
     IBDatabase1.DefaultTransaction = &IBTransaction1;
-    IBDatabase1.DatabaseName = m_path;
-    IBDatabase1.Params = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quintlake"),
-                          QStringLiteral("lc_ctype=UTF8")};
+    IBDatabase1.DatabaseName = m_folder.database;
+    if (teamMode()) {
+        IBDatabase1.Params.clear();
+        if (!m_user.isEmpty())
+            IBDatabase1.Params << QStringLiteral("user_name=") + m_user
+                               << QStringLiteral("password=") + m_password;
+        IBDatabase1.Params << QStringLiteral("lc_ctype=UTF8");
+    } else {
+        IBDatabase1.Params = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quintlake"),
+                              QStringLiteral("lc_ctype=UTF8")};
+    }
+    IBTransaction1.CommitAfterEachStatement = teamMode();
     IBDatabase1.SQLDialect = 3;
     IBTransaction1.Params = {QStringLiteral("read_committed"), QStringLiteral("no_rec_version"),
                              QStringLiteral("wait")};

@@ -1,6 +1,7 @@
 #pragma once
 // The database module: the program's one connection, transaction and statement object.
 
+#include "cardfolder.h"
 #include "ibobjects.h"
 
 #include <QString>
@@ -10,6 +11,10 @@ public:
     // Composes the database path from the given working directory once; later reconnects
     // use it unchanged. Nothing is opened until DataModuleCreate.
     explicit TDM1(const QString& workingDirectory);
+    // The card folder's database, embedded or on a server. On a server (team use) each person
+    // logs in as their own database user, and every action commits when it ends, so that no
+    // transaction stays open between actions to hold back other people's work.
+    explicit TDM1(CardFolder folder);
     // Closing the connection commits pending work (the program's normal end).
     ~TDM1();
     TDM1(const TDM1&) = delete;
@@ -30,6 +35,7 @@ public:
         if (!IBDatabase1.Connected())
             IBDatabase1.Open();
         IBTransaction1.Commit();
+        const TIBTransaction::Unit unit(IBTransaction1);
         try {
             steps();
             IBTransaction1.Commit();
@@ -40,10 +46,18 @@ public:
         }
     }
 
-    const QString& databasePath() const { return m_path; }
+    const QString& databasePath() const { return m_folder.database; }
+    const CardFolder& cardFolder() const { return m_folder; }
+    bool teamMode() const { return m_folder.onServer; }
+
+    // Team use: the database user to log in as. Without one the client library takes
+    // ISC_USER and ISC_PASSWORD from the environment.
+    void setCredentials(const QString& user, const QString& password);
 
 private:
-    QString m_path;
+    CardFolder m_folder;
+    QString m_user;
+    QString m_password;
 };
 
 // The program's one database module, created at start-up.

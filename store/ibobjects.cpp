@@ -678,10 +678,14 @@ void TIBQuery::run(bool keepRows) {
     try {
         m_result = runStatement(sql, parsed.markers, values, keepRows);
     } catch (const DbError& e) {
+        if (m_tr.CommitAfterEachStatement && !m_tr.inUnit())
+            m_tr.Rollback();
         throw describe(e, m_db.DatabaseName);
     }
     m_row = 0;
     m_bof = true;
+    if (m_tr.CommitAfterEachStatement && !m_tr.inUnit())
+        m_tr.Commit();  // the rows are buffered: the result stays readable
 }
 
 std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, const QStringList& markers,
@@ -695,34 +699,41 @@ std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, cons
         InputMessage in;
         buildInput(st, markers, values, in);
         std::unique_ptr<ResultBuffer> result;
-        if (stmt.p->getFlags(st) & IStatement::FLAG_HAS_CURSOR) {
-            QStringList names;
-            Owned<IMessageMetadata> out{textOutput(st, stmt.p, names)};
-            const unsigned count = unsigned(names.size());
-            std::vector<unsigned> offsets(count), nullOffsets(count);
+        QStringList names;
+        Owned<IMessageMetadata> out{textOutput(st, stmt.p, names)};
+        const unsigned count = unsigned(names.size());
+        std::vector<unsigned> offsets(count), nullOffsets(count);
+        for (unsigned i = 0; i < count; ++i) {
+            offsets[i] = out.p->getOffset(st, i);
+            nullOffsets[i] = out.p->getNullOffset(st, i);
+        }
+        std::vector<unsigned char> row(out.p->getMessageLength(st));
+        std::vector<const char*> cells(count);
+        std::vector<std::uint16_t> lengths(count);
+        result = std::make_unique<ResultBuffer>(names);
+        auto keepRow = [&] {
             for (unsigned i = 0; i < count; ++i) {
-                offsets[i] = out.p->getOffset(st, i);
-                nullOffsets[i] = out.p->getNullOffset(st, i);
+                const bool null = *reinterpret_cast<const short*>(row.data() + nullOffsets[i]) != 0;
+                const unsigned char* data = row.data() + offsets[i];
+                std::uint16_t len;
+                std::memcpy(&len, data, sizeof len);
+                cells[i] = reinterpret_cast<const char*>(data + sizeof len);
+                lengths[i] = null ? ResultBuffer::kNull : len;
             }
-            std::vector<unsigned char> row(out.p->getMessageLength(st));
-            std::vector<const char*> cells(count);
-            std::vector<std::uint16_t> lengths(count);
-            result = std::make_unique<ResultBuffer>(names);
+            result->appendRow(cells.data(), lengths.data());
+        };
+        if (stmt.p->getFlags(st) & IStatement::FLAG_HAS_CURSOR) {
             Owned<IResultSet> cursor{stmt.p->openCursor(st, tra, in.meta.p, in.buffer.data(), out.p, 0)};
             while (cursor.p->fetchNext(st, row.data()) == IStatus::RESULT_OK) {
-                if (!keepRows)
-                    continue;
-                for (unsigned i = 0; i < count; ++i) {
-                    const bool null = *reinterpret_cast<const short*>(row.data() + nullOffsets[i]) != 0;
-                    const unsigned char* data = row.data() + offsets[i];
-                    std::uint16_t len;
-                    std::memcpy(&len, data, sizeof len);
-                    cells[i] = reinterpret_cast<const char*>(data + sizeof len);
-                    lengths[i] = null ? ResultBuffer::kNull : len;
-                }
-                result->appendRow(cells.data(), lengths.data());
+                if (keepRows)
+                    keepRow();
             }
             cursor.take()->close(st);
+        } else if (count > 0) {
+            // A statement with a RETURNING clause: one row of output, no cursor.
+            stmt.p->execute(st, tra, in.meta.p, in.buffer.data(), out.p, row.data());
+            m_rowsAffected = int(stmt.p->getAffectedRecords(st));
+            keepRow();
         } else {
             stmt.p->execute(st, tra, in.meta.p, in.buffer.data(), nullptr, nullptr);
             m_rowsAffected = int(stmt.p->getAffectedRecords(st));

@@ -73,6 +73,21 @@ public:
     TIBTransaction& operator=(const TIBTransaction&) = delete;
 
     QStringList Params;  // "read_committed", "no_rec_version", "wait", ...
+    // Each statement run outside a unit of work commits when it ends (team use on a server).
+    bool CommitAfterEachStatement = false;
+
+    // Marks statements that belong together: none of them commits on its own.
+    class Unit final {
+    public:
+        explicit Unit(TIBTransaction& t) : m_t(t) { ++m_t.m_unitDepth; }
+        ~Unit() { --m_t.m_unitDepth; }
+        Unit(const Unit&) = delete;
+        Unit& operator=(const Unit&) = delete;
+
+    private:
+        TIBTransaction& m_t;
+    };
+    bool inUnit() const { return m_unitDepth > 0; }
 
     void StartTransaction();
     void Commit();
@@ -87,6 +102,7 @@ private:
     void forget() noexcept;
     TIBDatabase& m_db;
     std::unique_ptr<FbTransactionHandle> m_tra;
+    int m_unitDepth = 0;
 };
 
 // One named parameter's value: unset (sent as null), text, or 32-bit integer.

@@ -12,8 +12,11 @@ packages=(
     # reading card pictures: the recognition engine with its Japanese (horizontal and vertical)
     # and Latin models
     libtesseract-dev tesseract-ocr-jpn tesseract-ocr-jpn-vert tesseract-ocr-eng
-    # tools and tests; the recognition command is the reading benchmark's baseline
-    firebird3.0-utils util-linux zip imagemagick tesseract-ocr
+    # tools and tests; the Debian package and the checks of its desktop entry and metadata; the
+    # card pictures' drawing and the recognition command (the reading benchmark's baseline)
+    firebird3.0-utils util-linux zip
+    dpkg-dev file desktop-file-utils appstream
+    imagemagick tesseract-ocr
     ${TAVRONA_EXTRA_PACKAGES:-}
 )
 missing=()

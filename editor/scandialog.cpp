@@ -47,7 +47,7 @@ ScanDialog::ScanDialog(const QString& picturePath, const scan::BoxTexts& current
     LineTable->setObjectName(QStringLiteral("LineTable"));
     LineTable->setHorizontalHeaderLabels({QStringLiteral("読み取った行"), QStringLiteral("入れる欄")});
     LineTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    LineTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    LineTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
     LineTable->verticalHeader()->hide();
     LineTable->setAccessibleName(QStringLiteral("読み取った行"));
 
@@ -123,6 +123,7 @@ void ScanDialog::showOutcome() {
             QStringLiteral("%1 行を読み取りました。各行を入れる欄を選んで「適用」を押してください。")
                 .arg(r.lines.size()));
         LineTable->setRowCount(int(r.lines.size()));
+        int choiceWidth = LineTable->horizontalHeader()->sectionSizeHint(1);
         for (int row = 0; row < int(r.lines.size()); ++row) {
             LineTable->setItem(row, 0, new QTableWidgetItem(r.lines[row].text));
             auto* choice = new QComboBox(LineTable);
@@ -131,7 +132,10 @@ void ScanDialog::showOutcome() {
             choice->setCurrentIndex(choice->findData(int(r.boxes[row])));
             choice->setAccessibleName(QStringLiteral("入れる欄"));
             LineTable->setCellWidget(row, 1, choice);
+            choiceWidth = std::max(choiceWidth, choice->sizeHint().width());
         }
+        // The header does not measure cell widgets: the column is made as wide as the choices.
+        LineTable->setColumnWidth(1, choiceWidth);
         ApplyButton->setEnabled(true);
     }
     emit readingFinished();

@@ -203,4 +203,19 @@ ScanResult readScan(const QString& path, ScanProgress& progress) {
     return recognise(loadForRecognition(path), progress);
 }
 
+
+int readScanCommand(const QString& path, const std::function<void(const QString&)>& out,
+                    const std::function<void(const QString&)>& err) {
+    try {
+        ScanProgress progress;
+        const ScanResult r = readScan(path, progress);
+        for (size_t i = 0; i < r.lines.size(); ++i)
+            out(boxLabel(r.boxes[i]) + QLatin1Char('\t') + r.lines[i].text);
+        return 0;
+    } catch (const std::exception& e) {
+        err(QString::fromUtf8(e.what()));
+        return 1;
+    }
+}
+
 }  // namespace scan

@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -59,5 +60,12 @@ ScanResult recognise(const QImage& grey, ScanProgress& progress);
 
 // loadForRecognition, then recognise.
 ScanResult readScan(const QString& path, ScanProgress& progress);
+
+
+// The read-scan command: reads the picture and hands `out` one line per recognised line, the
+// suggested box's caption (なし for none), a tab, and the text. A picture that cannot be read or
+// missing recognition data is told to `err`. Returns the exit status: 0 done, 1 failed.
+int readScanCommand(const QString& path, const std::function<void(const QString&)>& out,
+                    const std::function<void(const QString&)>& err);
 
 }  // namespace scan

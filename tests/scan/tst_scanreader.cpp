@@ -183,6 +183,25 @@ private slots:
             QVERIFY(std::count(r.boxes.begin(), r.boxes.end(), Box::Name) == 1);
     }
 
+    // The command's output: one line per recognised line, box, tab, text; failures on the error
+    // side with a failed status.
+    void command() {
+        QStringList out, err;
+        const auto toOut = [&](const QString& l) { out << l; };
+        const auto toErr = [&](const QString& l) { err << l; };
+        QCOMPARE(scan::readScanCommand(cards + QStringLiteral("/jp-h-1.png"), toOut, toErr), 0);
+        QVERIFY(err.isEmpty());
+        QCOMPARE(out.size(), 6);
+        QCOMPARE(out[0], QStringLiteral("組織名\t株式会社青葉商事"));
+        QVERIFY(out.contains(QStringLiteral("名前\t佐藤 健一")));
+
+        out.clear();
+        QCOMPARE(scan::readScanCommand(path(QStringLiteral("none.jpg")), toOut, toErr), 1);
+        QVERIFY(out.isEmpty());
+        QCOMPARE(err.size(), 1);
+        QVERIFY(err[0].contains(QStringLiteral("none.jpg")));
+    }
+
     void cancelBeforeStart() {
         scan::ScanProgress progress;
         progress.cancel = true;

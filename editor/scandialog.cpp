@@ -79,11 +79,23 @@ ScanDialog::ScanDialog(const QString& picturePath, const scan::BoxTexts& current
     connect(&m_watcher, &QFutureWatcher<ScanOutcome>::finished, this, &ScanDialog::showOutcome);
     connect(&m_poll, &QTimer::timeout, this, [this] { ProgressBar1->setValue(m_progress->percent); });
 
+    // The picture is decoded here: its reader's memory limit is a process-wide setting that the
+    // editor changes while it shows pictures, so it is touched on this thread only. Decoding is
+    // quick (large photos are decoded scaled); recognising is the slow part.
+    QImage grey;
+    QString loadError;
+    try {
+        grey = scan::loadForRecognition(picturePath);
+    } catch (const std::exception& e) {
+        loadError = QString::fromUtf8(e.what());
+    }
     // The worker owns a share of the progress, so a dialog closed early leaves it nothing dangling.
-    m_watcher.setFuture(QtConcurrent::run([path = picturePath, progress = m_progress] {
-        ScanOutcome outcome;
+    m_watcher.setFuture(QtConcurrent::run([grey, loadError, progress = m_progress] {
+        ScanOutcome outcome{nullptr, loadError};
+        if (!loadError.isEmpty())
+            return outcome;
         try {
-            outcome.result = std::make_shared<scan::ScanResult>(scan::readScan(path, *progress));
+            outcome.result = std::make_shared<scan::ScanResult>(scan::recognise(grey, *progress));
         } catch (const std::exception& e) {
             outcome.error = QString::fromUtf8(e.what());
         }

@@ -1,8 +1,8 @@
 #pragma once
 // Reading the text of a card's picture: the picture is turned upright, scaled and made grey,
 // then read by the recognition engine, horizontal Japanese and Latin first and, when the card
-// turns out to be written in columns, again with the vertical model. Runs on any thread; one
-// reading can be cancelled from another thread through its ScanProgress.
+// turns out to be written in columns, again with the vertical model. The recognition runs on any
+// thread and can be cancelled from another thread through its ScanProgress.
 
 #include "fieldrules.h"
 
@@ -53,14 +53,15 @@ QString missingDataMessage();
 
 // The picture at path upright (its EXIF orientation applied), scaled so that its longer side
 // is kWorkingSide, in 8-bit grey. Throws ScanError naming the file when it cannot be read.
+// Raises the image reader's process-wide memory limit while it decodes: call it on the thread
+// that shows pictures, not beside it.
 QImage loadForRecognition(const QString& path);
 
-// Reads the lines of a grey picture. Throws ScanError when the engine cannot start.
+// Reads the lines of a grey picture; any thread. Throws ScanError when the engine cannot start.
 ScanResult recognise(const QImage& grey, ScanProgress& progress);
 
 // loadForRecognition, then recognise.
 ScanResult readScan(const QString& path, ScanProgress& progress);
-
 
 // The read-scan command: reads the picture and hands `out` one line per recognised line, the
 // suggested box's caption (なし for none), a tab, and the text. A picture that cannot be read or

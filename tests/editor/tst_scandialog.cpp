@@ -147,6 +147,20 @@ private slots:
         QVERIFY(w->Memo1->toPlainText().isEmpty());
     }
 
+    // A picture replaced by something unreadable after it was shown: the dialog says why.
+    void unreadablePictureSaysWhy() {
+        showCard("jp-h-1.png");
+        QFile broken(f.cardFolder("12") + "/jp-h-1.png");
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("not a picture");
+        broken.close();
+        ScanDialog* d = readWithShortcut();
+        QVERIFY(d);
+        QVERIFY2(d->StatusLabel->text().contains("jp-h-1.png"), qPrintable(d->StatusLabel->text()));
+        QVERIFY(!d->ApplyButton->isEnabled());
+        QCOMPARE(d->LineTable->rowCount(), 0);
+    }
+
     // 中止 stops the worker; closing the dialog while it reads waits for it to end.
     void stopAndCloseWhileReading() {
         showCard("photo-jp-h-1.jpg");

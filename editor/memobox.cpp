@@ -10,14 +10,22 @@ bool isLineBreak(QChar c) {
     return c == QLatin1Char('\n') || c == QChar::ParagraphSeparator || c == QChar::LineSeparator;
 }
 
+// A surrogate pair is one character.
+bool isPairStart(const QString& text, qsizetype i) {
+    return text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+}
+
 }  // namespace
 
 MemoBox::MemoBox(QWidget* parent) : QPlainTextEdit(parent) {}
 
 int MemoBox::storedLength(const QString& text) {
     int n = 0;
-    for (QChar c : text)
-        n += isLineBreak(c) ? 2 : 1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (isPairStart(text, i))
+            ++i;
+        n += isLineBreak(text.at(i)) ? 2 : 1;
+    }
     return n;
 }
 
@@ -25,8 +33,8 @@ QString MemoBox::fitted(const QString& text, int room) {
     int used = 0;
     qsizetype end = 0;
     while (end < text.size()) {
-        const bool pair = text.at(end).isHighSurrogate() && end + 1 < text.size();
-        const int cost = isLineBreak(text.at(end)) ? 2 : (pair ? 2 : 1);
+        const bool pair = isPairStart(text, end);
+        const int cost = isLineBreak(text.at(end)) ? 2 : 1;
         if (used + cost > room)
             break;
         used += cost;
@@ -36,7 +44,7 @@ QString MemoBox::fitted(const QString& text, int room) {
 }
 
 int MemoBox::room() const {
-    return kLimit - storedLength(toPlainText()) + storedLength(textCursor().selectedText());
+    return kLimit - storedLength(document()->toRawText()) + storedLength(textCursor().selectedText());
 }
 
 void MemoBox::keyPressEvent(QKeyEvent* event) {
@@ -45,14 +53,23 @@ void MemoBox::keyPressEvent(QKeyEvent* event) {
     const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
     if (!shortcut && !isReadOnly()) {
         int cost = 0;
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        const bool lineBreak = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+        if (lineBreak) {
             cost = 2;
         } else {
             const QString text = event->text();
-            if (!text.isEmpty() && text.at(0).isPrint())
-                cost = int(text.size());
+            if (!text.isEmpty() && (text.at(0).isPrint() || text.at(0).isSurrogate()))
+                cost = storedLength(text);
         }
         if (cost > room()) {
+            event->accept();
+            return;
+        }
+        // Shift+Enter would make a line break inside the line, which the stored text (CR LF
+        // between lines) cannot hold: every break starts a new line.
+        if (lineBreak && (event->modifiers() & Qt::ShiftModifier)) {
+            textCursor().insertBlock();
+            ensureCursorVisible();
             event->accept();
             return;
         }

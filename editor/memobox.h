@@ -11,7 +11,7 @@ public:
 
     explicit MemoBox(QWidget* parent = nullptr);
 
-    // Length of a text as stored: a line break counts two.
+    // Length of a text as stored, in characters: a line break counts two, a surrogate pair one.
     static int storedLength(const QString& text);
     // The longest start of text whose stored length is at most room, never splitting a
     // surrogate pair.

@@ -3,6 +3,7 @@
 #include "desktop.h"
 #include "dm1.h"
 #include "formlook.h"
+#include "limitedlineedit.h"
 #include "memobox.h"
 #include "messages.h"
 #include "picturearea.h"
@@ -13,6 +14,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
 #include <QFrame>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
@@ -21,28 +23,17 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QStyledItemDelegate>
+#include <QTextDocument>
 
 Tmst_car* mst_car = nullptr;
 
 namespace {
 
 const QString kNoKey = QStringLiteral("---");
-
-// The picture list reports a selection made with the keyboard; programmatic selections (the
-// opening of a card) call ListBox1Click themselves and must not show the picture twice.
-class PictureList final : public QListWidget {
-public:
-    using QListWidget::QListWidget;
-    std::function<void()> onKeyboardSelect;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override {
-        const int before = currentRow();
-        QListWidget::keyPressEvent(event);
-        if (currentRow() != before && onKeyboardSelect)
-            onKeyboardSelect();
-    }
-};
+// Where the picture list keeps each entry's name as the file system holds it, and where the
+// file-name label keeps the name of the entry it shows.
+constexpr int kRawNameRole = Qt::UserRole + 1;
+constexpr const char* kRawNameProperty = "rawName";
 
 class FixedRowHeight final : public QStyledItemDelegate {
 public:
@@ -63,6 +54,19 @@ bool isDigitOrBackspace(QChar c) {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('\b');
 }
 
+bool movesOnOrTypesNothing(int key) {
+    switch (key) {
+        case Qt::Key_Tab:
+        case Qt::Key_Backtab:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape:
+            return true;
+        default:
+            return false;
+    }
+}
+
 QString digitsOnly(const QString& text) {
     QString out;
     for (QChar c : text) {
@@ -72,12 +76,11 @@ QString digitsOnly(const QString& text) {
     return out;
 }
 
-QLineEdit* editBox(QWidget* parent, const char* name, const QRect& geometry, int maxLength,
+QLineEdit* editBox(QWidget* parent, const char* name, const QRect& geometry, int limit,
                    const QString& accessibleName) {
-    auto* box = new QLineEdit(parent);
+    auto* box = new LimitedLineEdit(limit, parent);
     box->setObjectName(QLatin1String(name));
     box->setGeometry(geometry);
-    box->setMaxLength(maxLength);
     box->setAccessibleName(accessibleName);
     return box;
 }
@@ -143,14 +146,12 @@ void Tmst_car::buildControls() {
     captionPanel(this, "Panel6", {272, 68, 57, 24}, "Label5", {8, 5}, QStringLiteral("身　分"));
     Edit7 = editBox(this, "Edit7", {335, 68, 188, 21}, 100, QStringLiteral("身　分"));
 
-    auto* list = new PictureList(this);
-    list->setObjectName(QStringLiteral("ListBox1"));
-    list->setGeometry(529, 68, 187, 175);
-    list->setUniformItemSizes(true);
-    list->setItemDelegate(new FixedRowHeight(13, list));
-    list->setAccessibleName(QStringLiteral("画像一覧"));
-    list->onKeyboardSelect = [this] { messages::guarded(this, [this] { ListBox1Click(); }); };
-    ListBox1 = list;
+    ListBox1 = new QListWidget(this);
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setGeometry(529, 68, 187, 175);
+    ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new FixedRowHeight(13, ListBox1));
+    ListBox1->setAccessibleName(QStringLiteral("画像一覧"));
 
     captionPanel(this, "Panel5", {8, 96, 57, 24}, "Label4", {8, 5}, QStringLiteral("部署名"));
     Edit6 = editBox(this, "Edit6", {71, 96, 188, 21}, 150, QStringLiteral("部署名"));
@@ -210,6 +211,9 @@ void Tmst_car::buildControls() {
 
     for (QLineEdit* box : {Edit1, Edit2, Edit3, Edit4, Edit8})
         box->installEventFilter(this);
+    // The date boxes take digits only; an input method that honours it types plain digits.
+    for (QLineEdit* box : {Edit1, Edit2, Edit3})
+        platform::inputMethod().setDigitsOnly(box);
 }
 
 void Tmst_car::connectHandlers() {
@@ -224,18 +228,23 @@ void Tmst_car::connectHandlers() {
     onClick(SpeedButton5, &Tmst_car::SpeedButton5Click);
     onClick(SpeedButton6, &Tmst_car::SpeedButton6Click);
     onClick(Button1, &Tmst_car::Button1Click);
-    connect(ListBox1, &QListWidget::itemClicked, this,
-            [this] { messages::guarded(this, [this] { ListBox1Click(); }); });
+    // Every change of the chosen entry shows it: a click, the keyboard, dragging the mouse over
+    // the list. Emptying the list chooses nothing and shows nothing.
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!ListBox1->selectedItems().isEmpty())
+            messages::guarded(this, [this] { ListBox1Click(); });
+    });
 }
 
 bool Tmst_car::eventFilter(QObject* watched, QEvent* event) {
     if (isDateBox(*this, watched)) {
         if (event->type() == QEvent::KeyPress) {
-            // Keys without text (Delete, arrows) pass; any text but digits and backspace is
-            // dropped, the clipboard shortcuts' control characters included.
+            // Keys that move the focus or produce no character (Tab and Shift+Tab, which arrive
+            // with the text "\t", Enter, Delete, arrows) pass; any other text but digits and
+            // backspace is dropped, the clipboard shortcuts' control characters included.
             auto* key = static_cast<QKeyEvent*>(event);
             const QString text = key->text();
-            if (text.isEmpty())
+            if (text.isEmpty() || movesOnOrTypesNothing(key->key()))
                 return false;
             if (key->modifiers() & (Qt::ControlModifier | Qt::MetaModifier))
                 return true;
@@ -265,6 +274,16 @@ bool Tmst_car::eventFilter(QObject* watched, QEvent* event) {
     return false;
 }
 
+void Tmst_car::keyPressEvent(QKeyEvent* event) {
+    // Esc does not close the window: it would drop what was typed without a word. The window
+    // closes with 閉じる or its title bar.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void Tmst_car::resetFields(const QDate& today) {
     const NewCardDate date = cutDateText(newCardDateText(today));
     Edit1->setText(date.year);
@@ -275,7 +294,7 @@ void Tmst_car::resetFields(const QDate& today) {
     Memo1->clear();
     Label13->setText(kNoKey);
     Image1->clear();
-    ReadScan->setPicture({});
+    ReadScan->clearPicture();
     ListBox1->clear();
     SpeedButton1->setEnabled(false);
     SpeedButton5->setEnabled(false);
@@ -289,8 +308,10 @@ void Tmst_car::resetToNewCard() {
 }
 
 cards::CardTexts Tmst_car::cardTexts() const {
-    QString memo = Memo1->toPlainText();
-    memo.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    // The raw text keeps no-break spaces, which toPlainText turns into plain ones; paragraphs
+    // are the memo's lines.
+    QString memo = Memo1->document()->toRawText();
+    memo.replace(QChar::ParagraphSeparator, QLatin1String("\r\n"));
     return {Edit4->text(), Edit8->text(), Edit5->text(), Edit6->text(), Edit7->text(),
             memo,          Edit1->text(), Edit2->text(), Edit3->text()};
 }
@@ -357,27 +378,39 @@ void Tmst_car::SpeedButton6Click() {
 }
 
 bool Tmst_car::refreshPictureList() {
-    QStringList names;
+    QList<picturefolder::Entry> entries;
     const bool listed =
-        picturefolder::listEntries(picturefolder::baseFolder(QDir::currentPath(), Label13->text()), names);
+        picturefolder::listEntries(picturefolder::baseFolder(QDir::currentPath(), Label13->text()), entries);
     ListBox1->clear();
-    ListBox1->addItems(names);
+    for (const picturefolder::Entry& entry : std::as_const(entries)) {
+        auto* item = new QListWidgetItem(entry.name, ListBox1);
+        item->setData(kRawNameRole, entry.raw);
+    }
     ListBox1->setCurrentRow(-1);
     return listed;
 }
 
 void Tmst_car::ListBox1Click() {
-    const QListWidgetItem* item = ListBox1->currentItem();
-    if (item && item->isSelected())
+    // The chosen entry is the selected one: while the mouse drags over the list the selection
+    // moves before the current entry does.
+    const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+    if (const QListWidgetItem* item = selected.isEmpty() ? nullptr : selected.first()) {
         Label14->setText(item->text());
-    const QString path =
-        picturefolder::baseFolder(QDir::currentPath(), Label13->text()) + QLatin1Char('/') + Label14->text();
+        Label14->setProperty(kRawNameProperty, item->data(kRawNameRole));
+    }
+    // The file is opened by the bytes of its name, which a name shown decoded from Shift-JIS
+    // does not give back; a label set otherwise names the file by its text.
+    QByteArray raw = Label14->property(kRawNameProperty).toByteArray();
+    if (picturefolder::displayName(raw) != Label14->text())
+        raw = QFile::encodeName(Label14->text());
     // Entries without a displayable ending (Thumbs.db, subfolders) load nothing and keep the
     // picture shown before.
-    if (!picturefolder::hasDisplayableEnding(path))
+    if (!picturefolder::hasDisplayableEnding(Label14->text()))
         return;
-    Image1->setPicture(pictureloader::loadFitted(path, Image1->size()));
-    ReadScan->setPicture(path);
+    const QString folder = picturefolder::baseFolder(QDir::currentPath(), Label13->text());
+    const QByteArray path = picturefolder::nativePath(folder, raw);
+    Image1->setPicture(pictureloader::loadFitted(path, Label14->text(), Image1->size()));
+    ReadScan->setPicture(path, Label14->text());
 }
 
 void Tmst_car::Button1Click() {

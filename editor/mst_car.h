@@ -79,6 +79,7 @@ public:
 protected:
     // Digit filter of the date boxes and the input-method modes of the name and reading boxes.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void buildControls();

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringDecoder>
 
 #include <dirent.h>
 
@@ -26,8 +27,26 @@ QString baseFolder(const QString& root, const QString& keyText) {
     return root + QStringLiteral("/image/") + keyText + QStringLiteral("/base");
 }
 
-bool listEntries(const QString& folder, QStringList& names) {
-    names.clear();
+QString displayName(const QByteArray& raw) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString asUtf8 = utf8.decode(raw);
+    if (!utf8.hasError())
+        return asUtf8;
+    QStringDecoder shiftJis("CP932", QStringDecoder::Flag::Stateless);
+    if (shiftJis.isValid()) {
+        const QString asShiftJis = shiftJis.decode(raw);
+        if (!shiftJis.hasError())
+            return asShiftJis;
+    }
+    return asUtf8;
+}
+
+QByteArray nativePath(const QString& folder, const QByteArray& raw) {
+    return QFile::encodeName(folder) + '/' + raw;
+}
+
+bool listEntries(const QString& folder, QList<Entry>& entries) {
+    entries.clear();
     // readdir keeps the file system's own order, which a QDir listing would not promise.
     DIR* dir = ::opendir(QFile::encodeName(folder).constData());
     if (!dir)
@@ -36,10 +55,20 @@ bool listEntries(const QString& folder, QStringList& names) {
         const char* n = entry->d_name;
         if ((n[0] == '.' && n[1] == '\0') || (n[0] == '.' && n[1] == '.' && n[2] == '\0'))
             continue;
-        names << QFile::decodeName(n);
+        const QByteArray raw(n);
+        entries << Entry{displayName(raw), raw};
     }
     ::closedir(dir);
     return true;
+}
+
+bool listEntries(const QString& folder, QStringList& names) {
+    QList<Entry> entries;
+    const bool listed = listEntries(folder, entries);
+    names.clear();
+    for (const Entry& e : std::as_const(entries))
+        names << e.name;
+    return listed;
 }
 
 QString prepare(const QString& root, int key) {

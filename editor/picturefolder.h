@@ -2,16 +2,33 @@
 // The card's picture folder, image/<card key>/base/ below one root: the working directory,
 // where data/ also lives.
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
 namespace picturefolder {
+
+// One entry of a picture folder: the name as shown and the name's bytes as the file system
+// holds them, which is how the file is opened. Names from old archives are often Shift-JIS.
+struct Entry {
+    QString name;
+    QByteArray raw;
+};
+
+// A file name's bytes for display: UTF-8 when they are valid UTF-8, else Shift-JIS (CP932)
+// when they are valid as that, else UTF-8 with the invalid bytes replaced.
+QString displayName(const QByteArray& raw);
+// The path of an entry of folder, as bytes for the file system.
+QByteArray nativePath(const QString& folder, const QByteArray& raw);
 
 // root/image/<keyText>/base, the key text used as it stands.
 QString baseFolder(const QString& root, const QString& keyText);
 
 // Every entry of the folder in the order the file system returns them, hidden entries and
 // subfolders included, "." and ".." left out. False when the folder cannot be listed.
+bool listEntries(const QString& folder, QList<Entry>& entries);
+// The same, the names as shown.
 bool listEntries(const QString& folder, QStringList& names);
 
 // Creates the missing levels of the folder of card `key` below root, deciding by names alone

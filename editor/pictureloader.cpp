@@ -1,14 +1,21 @@
 #include "pictureloader.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace pictureloader {
 
 namespace {
 
-// Raises the reader's allocation limit for one read: pictures are capped by kMaxPixels
-// already, and a large PNG or bitmap has to be decoded whole before it is scaled.
+// Raises the reader's allocation limit for one read to the decode budget (Qt's default is
+// lower than a large scan decoded whole); what is read has been checked against the budget.
 class AllocationLimit final {
 public:
     explicit AllocationLimit(int megabytes) : m_saved(QImageReader::allocationLimit()) {
@@ -21,6 +28,53 @@ public:
 private:
     int m_saved;
 };
+
+// The JPEG decoder reports data that is cut short or corrupt only as a logged warning and
+// returns a picture that is mostly grey. While a picture is read, such warnings are caught here
+// and make the read fail. Extraneous bytes before a marker are common in camera files that
+// decode whole, and are not counted.
+class DamageWatch final {
+public:
+    DamageWatch() : m_previous(qInstallMessageHandler(&DamageWatch::handle)) { s_active = this; }
+    ~DamageWatch() {
+        qInstallMessageHandler(m_previous);
+        s_active = nullptr;
+    }
+    DamageWatch(const DamageWatch&) = delete;
+    DamageWatch& operator=(const DamageWatch&) = delete;
+
+    const QString& report() const { return m_report; }
+
+private:
+    static bool isDamage(const char* category, const QString& text) {
+        if (!category || std::strncmp(category, "qt.gui.imageio", 14) != 0)
+            return false;
+        if (text.contains(QLatin1String("extraneous bytes"), Qt::CaseInsensitive))
+            return false;
+        return text.contains(QLatin1String("Corrupt JPEG data"), Qt::CaseInsensitive) ||
+               text.contains(QLatin1String("Premature end"), Qt::CaseInsensitive);
+    }
+    static void handle(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+        DamageWatch* watch = s_active;
+        if (watch && isDamage(context.category, text)) {
+            if (watch->m_report.isEmpty())
+                watch->m_report = text;
+            return;
+        }
+        if (watch && watch->m_previous)
+            watch->m_previous(type, context, text);
+    }
+
+    static inline DamageWatch* s_active = nullptr;
+    QtMessageHandler m_previous;
+    QString m_report;
+};
+
+QString damagedMessage(const QString& name, const QString& detail) {
+    return QStringLiteral(
+               "画像「%1」を読み込めません。ファイルが壊れているか、途中までしかありません。（%2）")
+        .arg(name, detail);
+}
 
 }  // namespace
 
@@ -37,28 +91,63 @@ QByteArray formatForName(const QString& path) {
     return {};
 }
 
+qint64 decodeCost(const QByteArray& format, const QSize& declared, const QSize& area) {
+    qint64 w = declared.width(), h = declared.height();
+    if (format == "jpeg" && !area.isEmpty()) {
+        // libjpeg scales by 1/2, 1/4 or 1/8 as long as the result still covers the area.
+        for (int scale = 8; scale > 1; scale /= 2) {
+            if (w / scale >= area.width() && h / scale >= area.height()) {
+                w = (w + scale - 1) / scale;
+                h = (h + scale - 1) / scale;
+                break;
+            }
+        }
+    }
+    return w * h * 4;
+}
+
 QImage loadFitted(const QString& path, const QSize& area) {
-    const QFileInfo info(path);
-    const QString name = info.fileName();
+    return loadFitted(QFile::encodeName(path), QFileInfo(path).fileName(), area);
+}
+
+QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize& area) {
     // Only plain files are opened: a folder or a named pipe bearing a picture's name must not
     // reach the decoder (a pipe would block the window).
-    if (!info.exists())
+    struct stat st {};
+    if (::stat(nativePath.constData(), &st) != 0) {
+        if (errno == EACCES)
+            throw PictureLoadError(QStringLiteral("ファイル「%1」を開く権限がありません。").arg(name));
         throw PictureLoadError(QStringLiteral("ファイル「%1」が見つかりません。").arg(name));
-    if (info.isDir())
+    }
+    if (S_ISDIR(st.st_mode))
         throw PictureLoadError(QStringLiteral("「%1」はフォルダのため表示できません。").arg(name));
-    if (!info.isFile())
+    if (!S_ISREG(st.st_mode))
         throw PictureLoadError(
             QStringLiteral("「%1」は通常のファイルではないため表示できません。").arg(name));
-    if (info.size() == 0)
+    if (st.st_size == 0)
         throw PictureLoadError(QStringLiteral("ファイル「%1」は空です（0 バイト）。").arg(name));
 
-    const QByteArray format = formatForName(path);
+    const QByteArray format = formatForName(name);
     if (format.isEmpty())
         throw PictureLoadError(QStringLiteral("「%1」は表示できる画像の形式ではありません（表示できるのは "
                                               "jpg、jpeg、bmp、png、gif です）。")
                                    .arg(name));
 
-    QImageReader reader(path, format);
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        if (errno == EACCES || errno == EPERM)
+            throw PictureLoadError(QStringLiteral("ファイル「%1」を読む権限がありません。").arg(name));
+        throw PictureLoadError(QStringLiteral("ファイル「%1」を開けません。（%2）")
+                                   .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw PictureLoadError(
+            QStringLiteral("ファイル「%1」を開けません。（%2）").arg(name, file.errorString()));
+    }
+
+    QImageReader reader(&file, format);
     reader.setAutoDetectImageFormat(false);  // the extension decides the decoder
     reader.setAutoTransform(true);           // phone photos carry their orientation apart
 
@@ -67,18 +156,20 @@ QImage loadFitted(const QString& path, const QSize& area) {
         throw PictureLoadError(QStringLiteral("画像「%1」を読み込めません。ファイルが壊れているか、"
                                               "中身が拡張子と違う形式です。（%2）")
                                    .arg(name, reader.errorString()));
+
+    // The scaled size applies before the orientation is applied, so a quarter turn swaps the
+    // sides of the area it has to fit.
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize target = turned ? area.transposed() : area;
     if (declared.width() > kMaxSide || declared.height() > kMaxSide ||
-        qint64(declared.width()) * declared.height() > kMaxPixels)
+        qint64(declared.width()) * declared.height() > kMaxPixels ||
+        decodeCost(format, declared, target) > kDecodeBudgetBytes)
         throw PictureLoadError(
             QStringLiteral("画像「%1」は大きすぎるため表示できません（%2 × %3 ピクセル）。")
                 .arg(name)
                 .arg(declared.width())
                 .arg(declared.height()));
 
-    // The scaled size applies before the orientation is applied, so a quarter turn swaps the
-    // sides of the area it has to fit.
-    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    const QSize target = turned ? area.transposed() : area;
     if (!target.isEmpty()) {
         QSize fitted = declared.scaled(target, Qt::KeepAspectRatio);
         fitted = fitted.expandedTo(QSize(1, 1));
@@ -87,10 +178,16 @@ QImage loadFitted(const QString& path, const QSize& area) {
     }
 
     QImage picture;
+    QString damage;
     {
-        const AllocationLimit limit(512);
+        // The budget and the scaled copy made from a whole decode.
+        const AllocationLimit limit(int(kDecodeBudgetBytes / (1024 * 1024)) * 2);
+        const DamageWatch watch;
         picture = reader.read();
+        damage = watch.report();
     }
+    if (!damage.isEmpty())
+        throw PictureLoadError(damagedMessage(name, damage));
     if (picture.isNull())
         throw PictureLoadError(
             QStringLiteral("画像「%1」を読み込めません。（%2）").arg(name, reader.errorString()));

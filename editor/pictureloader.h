@@ -1,6 +1,7 @@
 #pragma once
 // Reading a card's picture for the image area: decoded straight to the size it is shown at,
-// so that large photos and scans load quickly and within memory limits.
+// so that large photos and scans load quickly and within memory limits. The card sheet uses
+// the same reading to decide which pictures it can take.
 
 #include <QByteArray>
 #include <QImage>
@@ -21,13 +22,24 @@ namespace pictureloader {
 // broken or made to exhaust the decoder, and would take seconds even when read scaled.
 inline constexpr qint64 kMaxPixels = 100'000'000;
 inline constexpr int kMaxSide = 30000;
+// Memory the decoder may take for one picture, at four bytes a pixel. JPEG is decoded at up to
+// an eighth of its sides when shown small; the other formats are decoded whole before scaling.
+inline constexpr qint64 kDecodeBudgetBytes = 128LL * 1024 * 1024;
 
 // The decoder for the file name's extension (after the last dot), letter case ignored:
 // "jpeg", "bmp", "png" or "gif"; empty when none takes it.
 QByteArray formatForName(const QString& path);
 
+// Bytes the decoder needs for a picture of this format and declared size read to fit `area`.
+qint64 decodeCost(const QByteArray& format, const QSize& declared, const QSize& area);
+
 // Reads the picture at path scaled to the largest size that fits `area` with its proportions
-// kept. Throws PictureLoadError with a message naming the file when it cannot be shown.
+// kept. Throws PictureLoadError with a message naming the file when it cannot be shown: missing,
+// not a plain file, unreadable, empty, of no known format, too large, or damaged (a decoder that
+// reports missing or corrupt data counts as a failure, even where it would return an image).
 QImage loadFitted(const QString& path, const QSize& area);
+// The same for a file named by its bytes as the file system holds them (names that are no
+// valid UTF-8); `name` is how messages name it.
+QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize& area);
 
 }  // namespace pictureloader

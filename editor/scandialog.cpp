@@ -5,7 +5,6 @@
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -28,14 +27,14 @@ QPushButton* button(QWidget* parent, const char* name, const QString& text) {
 
 }  // namespace
 
-ScanDialog::ScanDialog(const QString& picturePath, const scan::BoxTexts& current, QWidget* parent)
+ScanDialog::ScanDialog(const QByteArray& nativePath, const QString& name, const scan::BoxTexts& current,
+                       QWidget* parent)
     : QDialog(parent), m_progress(std::make_shared<scan::ScanProgress>()), m_result(current) {
     setObjectName(QStringLiteral("ScanDialog"));
     setWindowTitle(QStringLiteral("画像から読み取る"));
     resize(560, 420);
 
-    StatusLabel =
-        new QLabel(QStringLiteral("「%1」を読み取っています…").arg(QFileInfo(picturePath).fileName()), this);
+    StatusLabel = new QLabel(QStringLiteral("「%1」を読み取っています…").arg(name), this);
     StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     StatusLabel->setWordWrap(true);
     ProgressBar1 = new QProgressBar(this);
@@ -85,7 +84,7 @@ ScanDialog::ScanDialog(const QString& picturePath, const scan::BoxTexts& current
     QImage grey;
     QString loadError;
     try {
-        grey = scan::loadForRecognition(picturePath);
+        grey = scan::loadForRecognition(nativePath, name);
     } catch (const std::exception& e) {
         loadError = QString::fromUtf8(e.what());
     }
@@ -170,16 +169,17 @@ ReadScanAction::ReadScanAction(QWidget* imageArea) : QAction(kReadText, imageAre
     imageArea->addAction(this);
     imageArea->setContextMenuPolicy(Qt::ActionsContextMenu);
     connect(this, &QAction::triggered, this, [this] { messages::guarded(m_imageArea, [this] { open(); }); });
-    setPicture({});
+    clearPicture();
 }
 
-void ReadScanAction::setPicture(const QString& path) {
-    m_picture = path;
+void ReadScanAction::setPicture(const QByteArray& nativePath, const QString& name) {
+    m_picture = nativePath;
+    m_name = name;
     // Checked at each change of picture, so that data installed while the program runs is found.
     const QString missing = scan::missingPackages().join(QStringLiteral("、"));
     if (missing.isEmpty()) {
         setText(kReadText);
-        setEnabled(!path.isEmpty());
+        setEnabled(!nativePath.isEmpty());
     } else {
         setText(QStringLiteral("画像から読み取る（%1 のインストールが必要です）").arg(missing));
         setEnabled(false);
@@ -189,8 +189,8 @@ void ReadScanAction::setPicture(const QString& path) {
 void ReadScanAction::open() {
     if (m_picture.isEmpty() || !isEnabled())
         return;
-    auto* dialog =
-        new ScanDialog(m_picture, currentTexts ? currentTexts() : scan::BoxTexts{}, m_imageArea->window());
+    auto* dialog = new ScanDialog(m_picture, m_name, currentTexts ? currentTexts() : scan::BoxTexts{},
+                                  m_imageArea->window());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QDialog::accepted, this, [this, dialog] {
         if (applyTexts)

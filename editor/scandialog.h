@@ -33,8 +33,10 @@ struct ScanOutcome {
 class ScanDialog final : public QDialog {
     Q_OBJECT
 public:
-    // Starts reading the picture at once.
-    ScanDialog(const QString& picturePath, const scan::BoxTexts& current, QWidget* parent = nullptr);
+    // Starts reading the picture at once: the file named by its bytes on disk (nativePath), shown
+    // to the user as `name`.
+    ScanDialog(const QByteArray& nativePath, const QString& name, const scan::BoxTexts& current,
+               QWidget* parent = nullptr);
     // Stops a reading still running and waits for the worker.
     ~ScanDialog() override;
 
@@ -74,9 +76,11 @@ class ReadScanAction final : public QAction {
 public:
     explicit ReadScanAction(QWidget* imageArea);
 
-    // The file of the picture shown; empty when none is.
-    void setPicture(const QString& path);
-    const QString& picture() const { return m_picture; }
+    // The file of the picture shown, by its bytes on disk and by the name shown; empty when none
+    // is.
+    void setPicture(const QByteArray& nativePath, const QString& name);
+    void clearPicture() { setPicture({}, {}); }
+    const QByteArray& picture() const { return m_picture; }
 
     // How the action reads and fills the editor's boxes.
     std::function<scan::BoxTexts()> currentTexts;
@@ -87,5 +91,6 @@ public:
 
 private:
     QWidget* m_imageArea;
-    QString m_picture;
+    QByteArray m_picture;
+    QString m_name;
 };

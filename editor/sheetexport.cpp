@@ -63,7 +63,38 @@ struct Cell {
     QString text;
 };
 
+bool allowedInXml(char32_t c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+           (c >= 0x10000 && c <= 0x10FFFF);
+}
+
 }  // namespace
+
+QString cellText(const QString& text) {
+    // Spreadsheet programs read _xHHHH_ in a cell text as the character HHHH: text that looks
+    // like it keeps its underscore by escaping it, and characters XML cannot carry are written
+    // in that form.
+    static const QRegularExpression lookalike(QStringLiteral("_(?=x[0-9A-Fa-f]{4}_)"));
+    QString escaped = text;
+    escaped.replace(lookalike, QStringLiteral("_x005F_"));
+    QString out;
+    out.reserve(escaped.size());
+    for (const char32_t c : escaped.toUcs4()) {
+        if (allowedInXml(c))
+            out += QString::fromUcs4(&c, 1);
+        else
+            out +=
+                QStringLiteral("_x%1_").arg(QString::number(uint(c), 16).toUpper().rightJustified(4, u'0'));
+    }
+    return out;
+}
+
+QString attributeText(const QString& text) {
+    QString out;
+    for (const char32_t c : text.toUcs4())
+        out += allowedInXml(c) ? QString::fromUcs4(&c, 1) : QString(QChar::ReplacementCharacter);
+    return out;
+}
 
 QString pictureFolder(const QString& root, const QString& baseId) {
     return picturefolder::baseFolder(root, baseId);
@@ -115,7 +146,12 @@ double fittedColumnWidth(const QStringList& texts) {
 
 WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder, const QString& outputPath) {
     WrittenSheet result;
-    const QList<SheetPicture> pictures = collectPictures(folder, &result.skipped);
+    QList<RefusedPicture> refused;
+    const QList<SheetPicture> pictures = collectPictures(folder, &result.skipped, &refused);
+    for (const RefusedPicture& r : std::as_const(refused)) {
+        result.refused << r.entry;
+        result.refusedReasons << r.reason;
+    }
 
     QTemporaryDir work;
     if (!work.isValid())
@@ -160,7 +196,7 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
     bool written[kGridBottom + 1][kGridRight + 1] = {};
     QStringList columnTexts[kGridRight + 1];
     for (const Cell& cell : cells) {
-        const QByteArray utf8 = cell.text.toUtf8();
+        const QByteArray utf8 = cellText(cell.text).toUtf8();
         const bool inGrid = cell.row >= kGridTop;
         check(worksheet_write_string(ws, lxw_row_t(cell.row), lxw_col_t(cell.col), utf8.constData(),
                                      inGrid ? grid : plain));
@@ -173,7 +209,7 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
             if (!written[row][col])
                 check(worksheet_write_blank(ws, lxw_row_t(row), lxw_col_t(col), grid));
     // The merged memo cell is left out of the column fit, as spreadsheets do with merged cells.
-    const QByteArray memoText = texts.memo.toUtf8();
+    const QByteArray memoText = cellText(texts.memo).toUtf8();
     check(worksheet_merge_range(ws, kMemoRow, kMemoCol, kMemoRow, kGridRight, memoText.constData(), memo));
 
     // The column fit first, at the standard font; then 8 points everywhere, the empty cells
@@ -204,7 +240,7 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
         else
             source.data = picture.pngData;
         media << source;
-        descriptions << picture.entry.toUtf8();
+        descriptions << attributeText(picture.entry).toUtf8();
 
         lxw_image_options image{};
         image.x_offset = int32_t(std::lround(at.x() * kPixelsPerPoint));
@@ -240,6 +276,7 @@ void runSheetExport(Tmst_car& editor) {
     const QString root = QDir::currentPath();
     QString path;
     bool opened = false;
+    sheet::WrittenSheet written;
     {
         sheet::BusyCursor busy;
         const QString folder = sheet::sheetsFolder(root);
@@ -248,7 +285,7 @@ void runSheetExport(Tmst_car& editor) {
                             .arg(QDir::toNativeSeparators(folder)));
         path = sheet::reserveSheetFile(folder, baseId, QDateTime::currentDateTime());
         try {
-            sheet::writeCardSheet(texts, sheet::pictureFolder(root, baseId), path);
+            written = sheet::writeCardSheet(texts, sheet::pictureFolder(root, baseId), path);
         } catch (...) {
             QFile::remove(path);
             throw;
@@ -259,4 +296,7 @@ void runSheetExport(Tmst_car& editor) {
         messages::show(&editor, QStringLiteral("シートを開くプログラムが見つかりませんでした。\r\n"
                                                "シートは次の場所に保存してあります。\r\n%1")
                                     .arg(QDir::toNativeSeparators(path)));
+    if (!written.refused.isEmpty())
+        messages::show(&editor, QStringLiteral("次の画像はシートに載せられませんでした。\r\n%1")
+                                    .arg(written.refusedReasons.join(QStringLiteral("\r\n"))));
 }

@@ -13,7 +13,10 @@ namespace sheet {
 
 struct WrittenSheet {
     QStringList placed;   // picture entries on the sheet, in their order
-    QStringList skipped;  // entries of the picture folder that are no readable picture
+    QStringList skipped;  // entries of the picture folder that never look like pictures
+    // Entries named like pictures that cannot be shown: the user is told about these.
+    QStringList refused;
+    QStringList refusedReasons;
 };
 
 // The card's picture folder below root, as the editor's picture list reads it.
@@ -23,6 +26,12 @@ QString sheetsFolder(const QString& root);
 // Creates a new empty file in folder under a name no earlier sheet has and returns its path;
 // nothing is ever overwritten. Throws when the folder takes no new file.
 QString reserveSheetFile(const QString& folder, const QString& baseId, const QDateTime& now);
+// A text as a cell of the workbook holds it: characters that XML cannot carry, and text that
+// reads like such an escape, written as _xHHHH_, which spreadsheet programs read back.
+QString cellText(const QString& text);
+// A text for an attribute such as a picture's description, with characters that XML cannot
+// carry replaced by U+FFFD.
+QString attributeText(const QString& text);
 // Column width in character units that a spreadsheet's column fit gives these texts in the
 // workbook's standard font.
 double fittedColumnWidth(const QStringList& texts);

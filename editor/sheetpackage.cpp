@@ -10,6 +10,9 @@
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -191,10 +194,13 @@ void finishPackage(const QString& draft, const QString& output, const QList<Anch
                            [&](zipFile z) { return writeBytes(z, source.data); });
                 continue;
             }
-            QFile file(source.file);
-            if (!file.open(QIODevice::ReadOnly))
-                fail(QStringLiteral("画像を読めませんでした。\r\n%1\r\n%2")
-                         .arg(source.file, file.errorString()));
+            QFile file;
+            const int fd = ::open(source.file.constData(), O_RDONLY | O_CLOEXEC);
+            if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+                if (fd >= 0)
+                    ::close(fd);
+                fail(QStringLiteral("画像を読めませんでした。\r\n%1").arg(QFile::decodeName(source.file)));
+            }
             writeEntry(out.get(), name, true, file.size(), output, [&](zipFile z) {
                 QByteArray chunk;
                 while (!(chunk = file.read(1 << 20)).isEmpty())

@@ -24,7 +24,7 @@ struct AnchorBox {
 
 struct MediaSource {
     QByteArray placeholder;  // the bytes the draft holds for this picture
-    QString file;            // the real data: this file...
+    QByteArray file;         // the real data: this file, named as the file system names it...
     QByteArray data;         // ...or these bytes when file is empty
 };
 

@@ -1,65 +1,93 @@
 #include "sheetpictures.h"
 
 #include "picturefolder.h"
+#include "pictureloader.h"
 
 #include <QBuffer>
-#include <QDir>
-#include <QFileInfo>
+#include <QFile>
 #include <QImage>
 #include <QImageIOHandler>
 #include <QImageReader>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace sheet {
 
 namespace {
 
 constexpr double kPictureHeight = 70.0;
+// The size the picture is checked at: the editor's image area, so that the sheet takes exactly
+// what the editor shows.
+constexpr QSize kCheckArea(432, 241);
 
-// Reads the header only for JPEG and PNG, which the workbook takes as they are; anything else
-// Qt can decode is converted to PNG, so that the workbook holds only forms every spreadsheet
-// program reads.
-bool readPicture(const QString& path, SheetPicture& picture) {
-    QImageReader reader(path);
-    reader.setDecideFormatFromContent(true);
-    if (!reader.canRead())
-        return false;
-    const QSize size = reader.size();
-    const QByteArray format = reader.format();
+bool isHidden(const QString& name) {
+    return name.startsWith(QLatin1Char('.'));
+}
+
+bool isFolder(const QByteArray& path) {
+    struct stat st {};
+    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Reads the header only for JPEG and PNG, which the workbook takes as they are; bitmaps and GIF
+// are converted to PNG, so that the workbook holds only forms every spreadsheet program reads.
+void describePicture(SheetPicture& picture) {
+    const QByteArray format = pictureloader::formatForName(picture.entry);
+    QFile file;
+    const int fd = ::open(picture.path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw PictureLoadError(QStringLiteral("ファイル「%1」を開けません。").arg(picture.entry));
+    }
+    QImageReader reader(&file, format);
+    reader.setAutoDetectImageFormat(false);
     if (format == "jpeg" || format == "png") {
-        if (!size.isValid() || size.isEmpty())
-            return false;
         picture.format = format;
-        picture.pixels = size;
+        picture.pixels = reader.size();
         picture.transformation = int(reader.transformation());
-        return true;
+        return;
     }
     reader.setAutoTransform(true);
     QImage image;
     if (!reader.read(&image) || image.isNull())
-        return false;
+        throw PictureLoadError(
+            QStringLiteral("画像「%1」を読み込めません。（%2）").arg(picture.entry, reader.errorString()));
     QBuffer buffer(&picture.pngData);
     buffer.open(QIODevice::WriteOnly);
     if (!image.save(&buffer, "png"))
-        return false;
+        throw PictureLoadError(QStringLiteral("画像「%1」を変換できません。").arg(picture.entry));
     picture.format = "png";
     picture.pixels = image.size();
-    return true;
 }
 
 }  // namespace
 
-QList<SheetPicture> collectPictures(const QString& folder, QStringList* skipped) {
+QList<SheetPicture> collectPictures(const QString& folder, QStringList* skipped,
+                                    QList<RefusedPicture>* refused) {
     QList<SheetPicture> pictures;
-    QStringList names;
-    picturefolder::listEntries(folder, names);
-    for (const QString& name : std::as_const(names)) {
+    QList<picturefolder::Entry> entries;
+    picturefolder::listEntries(folder, entries);
+    for (const picturefolder::Entry& entry : std::as_const(entries)) {
         SheetPicture picture;
-        picture.entry = name;
-        picture.path = QDir(folder).filePath(name);
-        if (QFileInfo(picture.path).isFile() && readPicture(picture.path, picture))
+        picture.entry = entry.name;
+        picture.path = picturefolder::nativePath(folder, entry.raw);
+        if (isHidden(entry.name) || pictureloader::formatForName(entry.name).isEmpty() ||
+            isFolder(picture.path)) {
+            if (skipped)
+                *skipped << entry.name;
+            continue;
+        }
+        try {
+            pictureloader::loadFitted(picture.path, entry.name, kCheckArea);
+            describePicture(picture);
             pictures << picture;
-        else if (skipped)
-            *skipped << picture.entry;
+        } catch (const PictureLoadError& e) {
+            if (refused)
+                *refused << RefusedPicture{entry.name, QString::fromUtf8(e.what())};
+        }
     }
     return pictures;
 }

@@ -13,8 +13,8 @@
 namespace sheet {
 
 struct SheetPicture {
-    QString entry;       // the entry's bare name in the picture folder
-    QString path;        // the file itself
+    QString entry;       // the entry's bare name in the picture folder, as shown
+    QByteArray path;     // the file itself, as the file system names it
     QByteArray format;   // "jpeg" or "png": the form the workbook stores it in
     QSize pixels;        // the picture's own size, as stored
     QByteArray pngData;  // the picture converted to PNG when its file is neither JPEG nor PNG
@@ -26,10 +26,19 @@ struct SheetPicture {
     QSize uprightPixels() const;
 };
 
+// An entry whose name ends like a picture but which cannot be shown, with the reason.
+struct RefusedPicture {
+    QString entry;
+    QString reason;  // the picture reader's message, naming the entry
+};
+
 // Lists the folder as the editor's picture list does (the file system's order, every entry but
-// "." and "..") and keeps the entries that can be read as pictures. The others (subfolders,
-// thumbnail caches, text files...) go to skipped. A missing folder gives no pictures.
-QList<SheetPicture> collectPictures(const QString& folder, QStringList* skipped = nullptr);
+// "." and "..") and keeps the pictures the image area can show, checked by the same reader.
+// Entries whose names end like a picture (jpg, jpeg, png, bmp, gif, letter case ignored) but
+// that cannot be shown go to refused; the others (subfolders, hidden files, thumbnail caches,
+// text files...) go to skipped. A missing folder gives no pictures.
+QList<SheetPicture> collectPictures(const QString& folder, QStringList* skipped = nullptr,
+                                    QList<RefusedPicture>* refused = nullptr);
 
 // Pictures stand three to a row, in points from the sheet's top-left corner.
 QPointF picturePosition(int k);

@@ -9,12 +9,14 @@
 
 #include <QCursor>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QVarLengthArray>
 
@@ -226,18 +228,62 @@ void Tkihon_ichiran::openCardList() {
     // Rows past the 19th would be cut by the row count below, so they are not written at all.
     fillCardList(cards::SearchField::Name, QString(), cards::kDeleted, kFirstViewCards);
     SGrid1->setRowCount(kFirstViewRows);
+    // Each opening starts at the newest card and the date column, wherever the last one left off.
+    SGrid1->scrollToTop();
+    SGrid1->horizontalScrollBar()->setValue(SGrid1->horizontalScrollBar()->minimum());
     formlook::centreOnScreen(this);
     messages::showModal(this);
 }
 
+QString keywordProblem(cards::SearchField field, const QString& keyword) {
+    // Lengths of the searched columns in characters, as the card table declares them.
+    const auto [columnLength, caption] = [field]() -> std::pair<int, QString> {
+        switch (field) {
+            case cards::SearchField::Organisation:
+                return {150, QStringLiteral("組織名")};
+            case cards::SearchField::Memo:
+                return {5000, QStringLiteral("メモ")};
+            case cards::SearchField::Name:
+                break;
+        }
+        return {150, QStringLiteral("名前")};
+    }();
+    const int longest = columnLength - 2;
+    if (keyword.toUcs4().size() <= longest)
+        return {};
+    return QStringLiteral("キーワードが長すぎます。%1の検索では %2 文字まで入力できます。")
+        .arg(caption)
+        .arg(longest);
+}
+
+bool Tkihon_ichiran::keywordUsable() {
+    const QString problem = keywordProblem(selectedField(), Edit1->text());
+    if (!problem.isEmpty())
+        messages::show(this, problem);
+    return problem.isEmpty();
+}
+
 void Tkihon_ichiran::SpeedButton1Click() {
+    if (!keywordUsable())
+        return;
     fillCardList(selectedField(), Edit1->text(), cards::kDeleted);
     padShortList(SGrid1);
 }
 
 void Tkihon_ichiran::SpeedButton3Click() {
+    if (!keywordUsable())
+        return;
     fillCardList(selectedField(), Edit1->text(), cards::kLive);
     padShortList(SGrid1);
+}
+
+void Tkihon_ichiran::keyPressEvent(QKeyEvent* event) {
+    // Esc does not close the window; 閉じる and the title bar do.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void Tkihon_ichiran::SpeedButton2Click() {
@@ -296,5 +342,6 @@ void Tkihon_ichiran::SGrid1DblClick() {
             messages::error(this, QString::fromUtf8(e.what()));
         }
     }
+    formlook::centreOnScreen(&editor);
     messages::showModal(&editor);
 }

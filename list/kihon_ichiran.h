@@ -55,6 +55,18 @@ public:
 
     // The field of the selected radio button, examined in the order 名前, 組織名, メモ.
     cards::SearchField selectedField() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // False, after telling the user why, when the keyword cannot be looked up in the field.
+    bool keywordUsable();
 };
+
+// Why a keyword cannot be looked up in the field, or empty when it can: the searched column
+// holds the keyword with a wildcard on each side, so the keyword may be two characters shorter
+// than the column.
+QString keywordProblem(cards::SearchField field, const QString& keyword);
 
 extern Tkihon_ichiran* kihon_ichiran;

@@ -30,6 +30,9 @@ public:
     virtual void setModes(QWidget* box, int conversion, int sentence) = 0;
     // Opens the box's input method in full-width hiragana, other bits left as they were.
     virtual void setHiraganaMode(QWidget* box) = 0;
+    // Tells the input method that the box takes digits only, so that it types plain digits
+    // (where the input method honours it) instead of converting to kana or full width.
+    virtual void setDigitsOnly(QWidget* box) = 0;
 };
 
 DesktopShell& shell();

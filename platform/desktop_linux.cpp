@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUrl>
+#include <QWidget>
 
 namespace platform {
 
@@ -38,11 +39,15 @@ public:
     }
 };
 
-// Linux offers no portable way to set an input method's conversion mode: no effect.
+// Linux offers no portable way to set an input method's conversion mode: no effect. The
+// digits-only hint reaches the input method through the toolkit.
 class LinuxInputMethod final : public InputMethodControl {
 public:
     void setModes(QWidget*, int, int) override {}
     void setHiraganaMode(QWidget*) override {}
+    void setDigitsOnly(QWidget* box) override {
+        box->setInputMethodHints(box->inputMethodHints() | Qt::ImhDigitsOnly);
+    }
 };
 
 std::unique_ptr<DesktopShell>& shellSlot() {

@@ -4,6 +4,13 @@
 #include <QFileInfo>
 #include <QImageReader>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
@@ -134,11 +141,25 @@ QString missingDataMessage() {
 }
 
 QImage loadForRecognition(const QString& path) {
-    const QFileInfo info(path);
-    const QString name = info.fileName();
-    if (!info.isFile())
+    return loadForRecognition(QFile::encodeName(path), QFileInfo(path).fileName());
+}
+
+QImage loadForRecognition(const QByteArray& nativePath, const QString& name) {
+    // Only plain files are opened: a named pipe bearing a picture's name would block the reading.
+    struct stat st {};
+    if (::stat(nativePath.constData(), &st) != 0)
         throw ScanError(QStringLiteral("画像ファイル「%1」が見つかりません。").arg(name));
-    QImageReader reader(path);
+    if (!S_ISREG(st.st_mode))
+        throw ScanError(QStringLiteral("「%1」は通常のファイルではないため読み取れません。").arg(name));
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw ScanError(QStringLiteral("画像ファイル「%1」を開けません。（%2）")
+                            .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    QImageReader reader(&file);
     reader.setAutoTransform(true);  // phone photos carry their orientation apart
     const QSize declared = reader.size();
     if (!declared.isValid() || declared.isEmpty())
@@ -202,7 +223,6 @@ ScanResult recognise(const QImage& grey, ScanProgress& progress) {
 ScanResult readScan(const QString& path, ScanProgress& progress) {
     return recognise(loadForRecognition(path), progress);
 }
-
 
 int readScanCommand(const QString& path, const std::function<void(const QString&)>& out,
                     const std::function<void(const QString&)>& err) {

@@ -56,6 +56,9 @@ QString missingDataMessage();
 // Raises the image reader's process-wide memory limit while it decodes: call it on the thread
 // that shows pictures, not beside it.
 QImage loadForRecognition(const QString& path);
+// The same for a file named by its bytes as the file system holds them (names that are no valid
+// UTF-8); `name` is how messages name it.
+QImage loadForRecognition(const QByteArray& nativePath, const QString& name);
 
 // Reads the lines of a grey picture; any thread. Throws ScanError when the engine cannot start.
 ScanResult recognise(const QImage& grey, ScanProgress& progress);

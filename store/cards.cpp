@@ -36,7 +36,51 @@ void bindTexts(TIBQuery& q, const CardTexts& card, const QString& flag) {
     q.ParamByName("LDAY").setAsString(card.day);
 }
 
+// The current row of a search or fetch result as a card.
+Card readCard(const TIBQuery& q) {
+    Card c;
+    c.texts.name = q.FieldByName("SYASYU").AsString();
+    c.texts.reading = q.FieldByName("HURIGANA").AsString();
+    c.texts.organisation = q.FieldByName("KATABAN").AsString();
+    c.texts.department = q.FieldByName("KYORI").AsString();
+    c.texts.position = q.FieldByName("KINGAKU").AsString();
+    c.texts.memo = q.FieldByName("MEMO").AsString();
+    c.texts.year = q.FieldByName("LYEAR").AsString();
+    c.texts.month = q.FieldByName("LMONTH").AsString();
+    c.texts.day = q.FieldByName("LDAY").AsString();
+    c.flag = q.FieldByName("DEL_FLG1").AsString();
+    return c;
+}
+
+// The card's row, locked against other people's writes until this transaction ends.
+std::optional<Card> lockCard(TIBQuery& q, int key) {
+    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
+                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
+                 "WHERE", "  (KEY1    = :KEY1   )", "WITH LOCK;"});
+    q.ParamByName("KEY1").setAsInteger(key);
+    q.Open();
+    std::optional<Card> card;
+    if (q.RecordCount() > 0)
+        card = readCard(q);
+    q.Close();
+    return card;
+}
+
 }  // namespace
+
+bool operator==(const CardTexts& a, const CardTexts& b) {
+    return a.name == b.name && a.reading == b.reading && a.organisation == b.organisation &&
+           a.department == b.department && a.position == b.position && a.memo == b.memo && a.year == b.year &&
+           a.month == b.month && a.day == b.day;
+}
+
+CardChanged::CardChanged(Card current)
+    : DbError(QStringLiteral("ほかの人がこのカードを変更しました。")), current(std::move(current)) {}
+
+CardGone::CardGone(const QString& keyText)
+    : DbError(QStringLiteral("このカード（番号 %1）はカードファイルにもうありません。\r\n"
+                             "何も書き込んでいません。")
+                  .arg(keyText)) {}
 
 void setStepObserver(std::function<void(const char*)> observer) {
     stepObserver() = std::move(observer);
@@ -80,7 +124,8 @@ void prepareFetch(TIBQuery& q, const QString& keyText) {
     q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
 }
 
-void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag) {
+void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag,
+                bool returningKey) {
     setLines(q, {"INSERT INTO MST_CAR",
                  "(",
                  "  KEY1,",
@@ -107,8 +152,14 @@ void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, cons
                  "  :DEL_FLG1,",
                  "  :LYEAR,",
                  "  :LMONTH,",
-                 "  :LDAY",
-                 ");"});
+                 "  :LDAY"});
+    if (returningKey) {
+        // The key the trigger gave this very row, read from the insert itself.
+        q.SQL.Add(QStringLiteral(")"));
+        q.SQL.Add(QStringLiteral("RETURNING KEY1;"));
+    } else {
+        q.SQL.Add(QStringLiteral(");"));
+    }
     q.ParamByName("KEY1").setAsString(keyText);
     bindTexts(q, card, flag);
     q.Open();
@@ -175,24 +226,50 @@ bool ensureTriggerActive(TDM1& dm) {
     return true;
 }
 
-void newCardInsert(TDM1& dm, const CardTexts& card) {
+std::optional<Card> fetchCard(TDM1& dm, int key) {
+    TIBQuery& q = dm.IBQuery1;
+    prepareFetch(q, QString::number(key));
+    q.Open();
+    std::optional<Card> card;
+    if (q.RecordCount() > 0)
+        card = readCard(q);
+    q.Close();
+    return card;
+}
+
+std::optional<int> newCardInsert(TDM1& dm, const CardTexts& card) {
     ensureTriggerActive(dm);
+    std::optional<int> key;
     dm.allOrNothing([&] {
         step("insert");
-        insertCard(dm.IBQuery1, QStringLiteral("0"), card, kLive);
+        insertCard(dm.IBQuery1, QStringLiteral("0"), card, kLive, dm.teamMode());
+        if (dm.teamMode())
+            key = dm.IBQuery1.FieldByName("KEY1").AsInteger();
+        dm.IBQuery1.Close();
         step("commit");
     });
     step("committed");
+    return key;
 }
 
-void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag) {
+int newCardKey(TDM1& dm, std::optional<int> insertedKey) {
+    return insertedKey ? *insertedKey : newestKey(dm.IBQuery1);
+}
+
+void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag,
+                 const Card* loaded) {
     keyFromText(keyText);  // refuse a key that is no number before anything is written
     dm.allOrNothing([&] {
+        if (loaded && dm.teamMode()) {
+            const std::optional<Card> current = lockCard(dm.IBQuery1, keyFromText(keyText));
+            if (!current)
+                throw CardGone(keyText);
+            if (!(*current == *loaded))
+                throw CardChanged(*current);
+        }
         step("update");
         if (updateCard(dm.IBQuery1, keyText, card, flag) == 0)
-            throw DbError(QStringLiteral("このカード（番号 %1）はカードファイルにもうありません。\r\n"
-                                         "何も書き込んでいません。")
-                              .arg(keyText));
+            throw CardGone(keyText);
         step("commit");
     });
     step("committed");

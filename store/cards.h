@@ -4,9 +4,11 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
+
+#include "ibobjects.h"
 
 class TDM1;
-class TIBQuery;
 
 namespace cards {
 
@@ -23,8 +25,34 @@ struct CardTexts {
     QString day;           // LDAY
 };
 
+bool operator==(const CardTexts&, const CardTexts&);  // every text exactly
+
 inline const QString kLive = QStringLiteral("1");
 inline const QString kDeleted = QStringLiteral("-1");
+
+enum class CardState { Live, Deleted };
+
+// One stored card as read back: its texts and its deleted flag as stored.
+struct Card {
+    CardTexts texts;
+    QString flag;  // DEL_FLG1 exactly as stored; only "-1" marks a deleted card
+    CardState state() const { return flag == kDeleted ? CardState::Deleted : CardState::Live; }
+    bool operator==(const Card&) const = default;
+};
+
+// A card rewrite on a server refused because someone else changed the card since this editor
+// loaded it; current is the card as it is stored now.
+class CardChanged : public DbError {
+public:
+    explicit CardChanged(Card current);
+    Card current;
+};
+
+// A card that is no longer in the table (removed by another program or person).
+class CardGone : public DbError {
+public:
+    explicit CardGone(const QString& keyText);
+};
 
 enum class SearchField { Name, Organisation, Memo };
 
@@ -32,8 +60,10 @@ enum class SearchField { Name, Organisation, Memo };
 void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword);
 // Sets up the card fetch query for the key text (read as a decimal integer); the caller runs it.
 void prepareFetch(TIBQuery& q, const QString& keyText);
-// Runs the card insert with KEY1 bound as text (the database turns it into the integer).
-void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag);
+// Runs the card insert with KEY1 bound as text (the database turns it into the integer). With
+// returningKey the insert also gives back the row's key as the column KEY1 of its result.
+void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag,
+                bool returningKey = false);
 // Writes the texts and the flag over the card's row, found by its key; returns the number of
 // rows written (0 when the card is not in the table).
 int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, const QString& flag);
@@ -42,6 +72,9 @@ void triggerOff(TIBQuery& q);
 void triggerOn(TIBQuery& q);
 // The largest key in the table ("ANS"); 0 for an empty table.
 int newestKey(TIBQuery& q);
+
+// The card with this key, or nothing when no row has it.
+std::optional<Card> fetchCard(TDM1& dm, int key);
 
 // Whether the key trigger TRG_CAR is there and active.
 enum class TriggerState { Active, Inactive, Missing };
@@ -53,15 +86,23 @@ bool ensureTriggerActive(TDM1& dm);
 
 // New card: the insert with key 0, so that the trigger gives the key, committed at once so that
 // a card reported as saved survives whatever happens to the process afterwards. The trigger is
-// made active first if it was left off.
-void newCardInsert(TDM1& dm, const CardTexts& card);
+// made active first if it was left off. On a server, where other people insert cards at the
+// same time, the insert returns the key the trigger gave this very row; alone on the embedded
+// engine the key is read afterwards with the newest key query (newCardKey).
+std::optional<int> newCardInsert(TDM1& dm, const CardTexts& card);
+// The new card's key: the one the insert returned, else the newest key in the table.
+int newCardKey(TDM1& dm, std::optional<int> insertedKey);
 
 // Writes the card again under its key with the flag, as one update of its row in one
 // transaction. No row is ever removed and no key is ever supplied to an insert, so the card keeps
 // its key whatever the table's trigger does, and a crash at any moment (commit included) leaves
 // the old or the new version of the row, once. A card whose row is gone is refused with a
-// message, and nothing is written.
-void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag);
+// message (CardGone), and nothing is written.
+// On a server, given the card as the editor loaded it, the row is locked and compared first:
+// when someone else has changed it meanwhile, CardChanged is thrown and nothing is written
+// (pass no loaded card to overwrite their change).
+void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, const QString& flag,
+                 const Card* loaded = nullptr);
 
 // Reads a key text as the integer the statements bind; a text that is no integer is refused
 // with a message.

@@ -318,6 +318,15 @@ void TIBDatabase::Close() {
         throw *failure;
 }
 
+void TIBDatabase::forgetConnection() noexcept {
+    if (DefaultTransaction)
+        DefaultTransaction->forget();
+    if (m_att) {
+        m_att->att->release();
+        m_att.reset();
+    }
+}
+
 void TIBDatabase::reconnect() {
     Close();
     Open();
@@ -340,15 +349,23 @@ void TIBTransaction::StartTransaction() {
         return;
     if (!m_db.m_att)
         throw DbError(QStringLiteral("データベースに接続されていません。"));
-    ITransaction* tra = fbCall([&](ThrowStatusWrapper* st) {
-        Owned<IXpbBuilder> tpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::TPB, nullptr, 0)};
-        for (const QString& p : Params)
-            tpb.p->insertTag(st, tagFor(kTpbTags, p.trimmed()));
-        ITransaction* t =
-            m_db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
-        tpb.take()->dispose();
-        return t;
-    });
+    ITransaction* tra = nullptr;
+    try {
+        tra = fbCall([&](ThrowStatusWrapper* st) {
+            Owned<IXpbBuilder> tpb{
+                master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::TPB, nullptr, 0)};
+            for (const QString& p : Params)
+                tpb.p->insertTag(st, tagFor(kTpbTags, p.trimmed()));
+            ITransaction* t =
+                m_db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
+            tpb.take()->dispose();
+            return t;
+        });
+    } catch (const DbError& e) {
+        if (e.problem() == DbProblem::Network)
+            m_db.forgetConnection();
+        throw describe(e, m_db.DatabaseName);
+    }
     m_tra = std::make_unique<FbTransactionHandle>();
     m_tra->tra = tra;
 }
@@ -359,6 +376,8 @@ void TIBTransaction::Commit() {
     try {
         fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->commit(st); });
     } catch (const DbError& e) {
+        if (e.problem() == DbProblem::Network)
+            m_db.forgetConnection();
         throw describe(e, m_db.DatabaseName);
     }
     m_tra.reset();
@@ -678,7 +697,9 @@ void TIBQuery::run(bool keepRows) {
     try {
         m_result = runStatement(sql, parsed.markers, values, keepRows);
     } catch (const DbError& e) {
-        if (m_tr.CommitAfterEachStatement && !m_tr.inUnit())
+        if (e.problem() == DbProblem::Network)
+            m_db.forgetConnection();
+        else if (m_tr.CommitAfterEachStatement && !m_tr.inUnit())
             m_tr.Rollback();
         throw describe(e, m_db.DatabaseName);
     }
@@ -710,7 +731,8 @@ std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, cons
         std::vector<unsigned char> row(out.p->getMessageLength(st));
         std::vector<const char*> cells(count);
         std::vector<std::uint16_t> lengths(count);
-        result = std::make_unique<ResultBuffer>(names);
+        if (count > 0)
+            result = std::make_unique<ResultBuffer>(names);
         auto keepRow = [&] {
             for (unsigned i = 0; i < count; ++i) {
                 const bool null = *reinterpret_cast<const short*>(row.data() + nullOffsets[i]) != 0;

@@ -58,6 +58,9 @@ public:
     bool Connected() const;
     // Close (committing pending work), then attach again with the same path and parameters.
     void reconnect();
+    // Lets go of a connection that the server has lost, without talking to it; the next
+    // statement attaches again.
+    void forgetConnection() noexcept;
 
 private:
     friend class TIBTransaction;

@@ -43,3 +43,6 @@ BEGIN
 END^
 
 SET TERM ; ^
+
+/* On a server, people log in as their own users: the trigger may draw keys whoever inserts. */
+GRANT USAGE ON SEQUENCE GEN_MST_CAR TO TRIGGER TRG_CAR;

@@ -15,6 +15,8 @@ packages=(
     # tools and tests; the Debian package and the checks of its desktop entry and metadata; the
     # card pictures' drawing and the recognition command (the reading benchmark's baseline)
     firebird3.0-utils util-linux zip
+    # team use tests: a real Firebird server
+    firebird3.0-server
     dpkg-dev file desktop-file-utils appstream
     imagemagick tesseract-ocr
     ${TAVRONA_EXTRA_PACKAGES:-}

@@ -35,6 +35,8 @@ struct RecordingInputMethod final : platform::InputMethodControl {
         calls << Call{box, conversion, sentence};
     }
     void setHiraganaMode(QWidget* box) override { calls << Call{box, -1, -1}; }
+    QList<QWidget*> digitsOnly;  // boxes told to take digits only
+    void setDigitsOnly(QWidget* box) override { digitsOnly << box; }
 };
 
 // Answers message boxes from a queue (はい when empty) and records what was shown. Installs itself

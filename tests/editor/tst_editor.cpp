@@ -3,6 +3,7 @@
 // database read back after each write.
 
 #include "editorfixture.h"
+#include "limitedlineedit.h"
 #include "picturearea.h"
 
 #include <QApplication>
@@ -112,8 +113,11 @@ private slots:
         auto* control = w->findChild<QWidget*>(name);
         QVERIFY(control);
         QCOMPARE(control->geometry(), geometry);
-        if (auto* box = qobject_cast<QLineEdit*>(control))
-            QCOMPARE(box->maxLength(), limit);
+        if (qobject_cast<QLineEdit*>(control)) {
+            auto* box = qobject_cast<LimitedLineEdit*>(control);
+            QVERIFY(box);
+            QCOMPARE(box->limit(), limit);
+        }
         if (!accessible.isEmpty())
             QCOMPARE(control->accessibleName(), accessible);
     }
@@ -129,6 +133,34 @@ private slots:
         QCOMPARE(chain, (QStringList{"Edit4", "Edit8", "Edit6", "Edit5", "Edit7", "Memo1", "Edit1", "Edit2",
                                      "Edit3", "ListBox1", "Button1"}));
         QCOMPARE(w->Label1->text(), QStringLiteral("---"));
+    }
+
+    // Typing a card from the keyboard: Tab walks every box, the date boxes included, and
+    // Shift+Tab walks back; the date boxes keep their digits.
+    void tabAndShiftTabWalkTheWholeOrder() {
+        w->resetFields(QDate(2021, 3, 31));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        const QStringList order{"Edit4", "Edit8", "Edit6", "Edit5",    "Edit7",  "Memo1",
+                                "Edit1", "Edit2", "Edit3", "ListBox1", "Button1"};
+        w->Edit4->setFocus();
+        QStringList forward{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            forward << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(forward, order + QStringList{"Edit4"});
+        QStringList backward{QApplication::focusWidget()->objectName()};
+        for (int i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            backward << QApplication::focusWidget()->objectName();
+        }
+        QStringList reversed{"Edit4"};
+        for (auto it = order.crbegin(); it != order.crend(); ++it)
+            reversed << *it;
+        QCOMPARE(backward, reversed);
+        QCOMPARE((QStringList{w->Edit1->text(), w->Edit2->text(), w->Edit3->text()}),
+                 (QStringList{"2021", "03", "31"}));
     }
 
     void resetCutsTheDateAtFixedPositions_data() {
@@ -232,6 +264,39 @@ private slots:
         QCOMPARE((QList<int>{calls[2].conversion, calls[2].sentence}), (QList<int>{1, 8}));
     }
 
+    // The date boxes tell the input method they take digits only, through the platform.
+    void dateBoxesAskForDigitsOnly() {
+        QCOMPARE(f.inputMethod->digitsOnly, (QList<QWidget*>{w->Edit1, w->Edit2, w->Edit3}));
+        platform::setInputMethod(nullptr);  // the platform's own
+        Tmst_car plain;
+        for (QLineEdit* box : {plain.Edit1, plain.Edit2, plain.Edit3})
+            QVERIFY(box->inputMethodHints() & Qt::ImhDigitsOnly);
+        for (QLineEdit* box : {plain.Edit4, plain.Edit5, plain.Edit6, plain.Edit7, plain.Edit8})
+            QVERIFY(!(box->inputMethodHints() & Qt::ImhDigitsOnly));
+    }
+
+    // Esc leaves the window open and what was typed in place, from any box.
+    void escapeDoesNotClose_data() {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("name") << "Edit4";
+        QTest::newRow("year") << "Edit1";
+        QTest::newRow("memo") << "Memo1";
+        QTest::newRow("picture list") << "ListBox1";
+    }
+    void escapeDoesNotClose() {
+        QFETCH(QString, box);
+        w->resetFields(QDate(2021, 3, 31));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        typeText(w->Edit4, QStringLiteral("山田"));
+        auto* target = w->findChild<QWidget*>(box);
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Escape);
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->Edit4->text(), QStringLiteral("山田"));
+        QCOMPARE(w->result(), 0);
+    }
+
     void memoCountsLineBreaksAsTwoForTypingAndPasting() {
         auto* memo = w->Memo1;
         memo->setPlainText(QString(4997, QLatin1Char('x')));
@@ -257,6 +322,95 @@ private slots:
         // Text the program puts in is not cut.
         memo->setPlainText(QString(5100, QLatin1Char('z')));
         QCOMPARE(memo->toPlainText().size(), 5100);
+    }
+
+    // Limits count characters: emoji and rare kanji (two UTF-16 units each) fill a box to its
+    // limit, never past it, never half; pastes are cut at a whole character.
+    void typingLimitsCountCharacters_data() {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("ch");
+        QTest::newRow("name, emoji") << "Edit4" << 150 << QStringLiteral("😀");
+        QTest::newRow("name, rare kanji") << "Edit4" << 150 << QStringLiteral("𠮷");
+        QTest::newRow("reading, kana") << "Edit8" << 150 << QStringLiteral("あ");
+        QTest::newRow("position, emoji") << "Edit7" << 100 << QStringLiteral("😀");
+        QTest::newRow("department, rare kanji") << "Edit6" << 150 << QStringLiteral("𠮷");
+    }
+    void typingLimitsCountCharacters() {
+        QFETCH(QString, box);
+        QFETCH(int, limit);
+        QFETCH(QString, ch);
+        auto* edit = w->findChild<QLineEdit*>(box);
+        QVERIFY(edit);
+        edit->clear();
+        for (int i = 0; i < limit + 3; ++i)
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, ch, Qt::NoModifier);
+        QCOMPARE(edit->text(), ch.repeated(limit));
+        // An input method's commit and a paste are cut at the limit, at a whole character.
+        edit->setText(ch.repeated(limit - 2));
+        edit->end(false);
+        commitText(edit, ch.repeated(5));
+        QCOMPARE(edit->text(), ch.repeated(limit));
+        edit->clear();
+        QApplication::clipboard()->setText(QStringLiteral("x") + ch.repeated(limit + 10));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("x") + ch.repeated(limit - 1));
+    }
+
+    // Text the program puts into a box is kept whole; typing cannot lengthen it, deleting can
+    // shorten it.
+    void programTextIsNotCut() {
+        const QString stored = QStringLiteral("😀").repeated(150) + QStringLiteral("末");
+        w->Edit4->setText(stored);
+        QCOMPARE(w->Edit4->text(), stored);
+        w->Edit4->end(false);
+        typeText(w->Edit4, QStringLiteral("a"));
+        QCOMPARE(w->Edit4->text(), stored);
+        QTest::keyClick(w->Edit4, Qt::Key_Backspace);
+        QCOMPARE(w->Edit4->text(), stored.chopped(1));
+        w->Edit1->setText(QStringLiteral("20210"));  // a date box too
+        QCOMPARE(w->Edit1->text(), QStringLiteral("20210"));
+    }
+
+    void memoLimitCountsCharacters() {
+        auto* memo = w->Memo1;
+        const QString emoji = QStringLiteral("😀");
+        memo->setPlainText(emoji.repeated(4997));
+        memo->moveCursor(QTextCursor::End);
+        for (int i = 0; i < 5; ++i)
+            QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, emoji, Qt::NoModifier);
+        QCOMPARE(memo->toPlainText(), emoji.repeated(5000));
+        // A line break still counts two.
+        memo->setPlainText(emoji.repeated(4998));
+        memo->moveCursor(QTextCursor::End);
+        QTest::keyClick(memo, Qt::Key_Return);
+        QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, emoji, Qt::NoModifier);
+        QCOMPARE(w->cardTexts().memo, emoji.repeated(4998) + QStringLiteral("\r\n"));
+        // A paste of emoji is cut at a whole character.
+        memo->setPlainText(emoji.repeated(4990));
+        memo->moveCursor(QTextCursor::End);
+        QApplication::clipboard()->setText(emoji.repeated(20));
+        memo->paste();
+        QCOMPARE(memo->toPlainText(), emoji.repeated(5000));
+    }
+
+    // The memo is stored exactly as it stands: no-break spaces stay, and every line break,
+    // Shift+Enter too, is a CR LF.
+    void memoKeepsItsCharacters() {
+        const QString memo = QStringLiteral("株式会社\u00a0北星\r\n\u3000全角空白\r\n\r\n末尾\u00a0");
+        w->Memo1->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        QCOMPARE(w->cardTexts().memo, memo);
+        w->Memo1->moveCursor(QTextCursor::End);
+        QTest::keyClick(w->Memo1, Qt::Key_Return, Qt::ShiftModifier);
+        typeText(w->Memo1, QStringLiteral("x"));
+        QCOMPARE(w->cardTexts().memo, memo + QStringLiteral("\r\nx"));
+
+        fillNewCard();
+        w->Memo1->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        w->SpeedButton3->click();
+        const auto cardsNow = f.committedCards();
+        QCOMPARE(cardsNow.size(), 1);
+        QCOMPARE(cardsNow.first()["MEMO"], memo);
     }
 
     void memoTravelsWithCrLf() {

@@ -12,6 +12,7 @@
 #include "testdb.h"
 #include "xlsxreader.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
@@ -22,6 +23,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <cstdio>
 
 namespace {
 
@@ -50,6 +53,54 @@ void writePicture(const QString& path, QSize size, const char* format, QColor co
 QByteArray fileBytes(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytesTo(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+quint32 crc32(const QByteArray& data) {
+    quint32 crc = 0xffffffffu;
+    for (char ch : data) {
+        crc ^= quint8(ch);
+        for (int k = 0; k < 8; ++k)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+// A PNG that declares width x height and holds only a header.
+QByteArray pngDeclaring(quint32 width, quint32 height) {
+    auto be = [](quint32 v) {
+        QByteArray b(4, 0);
+        for (int i = 0; i < 4; ++i)
+            b[i] = char(v >> (24 - 8 * i));
+        return b;
+    };
+    const QByteArray ihdr = "IHDR" + be(width) + be(height) + QByteArray("\x08\x00\x00\x00\x00", 5);
+    const QByteArray idat = "IDAT" + QByteArray(16, 0);
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) + be(13) + ihdr + be(crc32(ihdr)) + be(16) + idat +
+           be(crc32(idat));
+}
+
+// A small real JPEG whose frame header is changed to declare width x height.
+QByteArray jpegDeclaring(quint16 width, quint16 height) {
+    QImage img(16, 16, QImage::Format_RGB32);
+    img.fill(Qt::gray);
+    QByteArray data;
+    QBuffer buffer(&data);
+    buffer.open(QIODevice::WriteOnly);
+    img.save(&buffer, "jpeg");
+    const qsizetype sof = data.indexOf(QByteArray("\xff\xc0", 2));
+    if (sof < 0)
+        return {};
+    data[sof + 5] = char(height >> 8);
+    data[sof + 6] = char(height & 0xff);
+    data[sof + 7] = char(width >> 8);
+    data[sof + 8] = char(width & 0xff);
+    return data;
 }
 
 }  // namespace
@@ -210,42 +261,88 @@ private slots:
         QCOMPARE(s.styleOf("G5").fontSize, 8.0);
     }
 
-    // Entries that are no pictures are passed over and the sheet is completed: k counts only
-    // the pictures placed, and each goes in in the form the workbook can hold.
+    // Whatever the boxes hold, every part of the workbook is well-formed XML and the texts
+    // come back as they were; picture names with control characters too.
+    void oddCharactersKeepTheWorkbookWellFormed_data() {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("control characters") << QStringLiteral("a\x01b\x08c\x1f\x7f");
+        QTest::newRow("non-characters") << QStringLiteral("x\uFFFEy\uFFFFz");
+        QTest::newRow("tab and line breaks") << QStringLiteral("a\tb\r\nc");
+        QTest::newRow("markup") << QStringLiteral("<b>&amp;\"'</b> ]]>");
+        QTest::newRow("escape lookalike") << QStringLiteral("_x0041_ and _x005F_");
+        QTest::newRow("emoji") << QStringLiteral("😀𠮷");
+    }
+    void oddCharactersKeepTheWorkbookWellFormed() {
+        QFETCH(QString, text);
+        cards::CardTexts t = fullCard();
+        t.name = text;
+        t.organisation = text + QStringLiteral("商事");
+        t.memo = QStringLiteral("一行目\r\n") + text;
+        const QString folder = newFolder();
+        QString pictureName = QStringLiteral("scan") + text + QStringLiteral(".jpg");
+        pictureName.remove(QLatin1Char('/'));
+        writePicture(QDir(folder).filePath(QStringLiteral("plain.jpg")), {40, 20}, "jpeg");
+        QVERIFY(QFile::rename(QDir(folder).filePath(QStringLiteral("plain.jpg")),
+                              QDir(folder).filePath(pictureName)));
+        sheet::WrittenSheet written;
+        const XlsxSheet s = write(t, folder, &written);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QCOMPARE(written.placed, QStringList{pictureName});
+        QCOMPARE(s.anchors.size(), 1);
+        QCOMPARE(s.texts.value("C2"), t.name);
+        QCOMPARE(s.texts.value("F2"), t.organisation);
+        QCOMPARE(s.texts.value("C5"), t.memo);
+    }
+
+    // The sheet takes what the editor's image area shows, checked the same way: entries that
+    // never look like pictures are passed over silently, entries named like pictures that
+    // cannot be shown (damaged, cut short, too large, of another format) are refused and
+    // reported; k counts only the pictures placed, each in a form the workbook can hold.
     void entriesThatAreNoPictures() {
         const QString folder = newFolder();
         QDir dir(folder);
         writePicture(dir.filePath("a.jpg"), {200, 100}, "jpeg");
         QVERIFY(dir.mkdir("old"));
         QVERIFY(dir.mkdir("old.jpg"));
-        QFile thumbs(dir.filePath(".thumbs.db"));
-        QVERIFY(thumbs.open(QIODevice::WriteOnly));
-        thumbs.write("not a picture");
-        thumbs.close();
-        QFile broken(dir.filePath("broken.jpg"));
-        QVERIFY(broken.open(QIODevice::WriteOnly));
-        broken.write("\xff\xd8\xff garbage");
-        broken.close();
-        QFile::copy(dir.filePath("a.jpg"), dir.filePath("empty.png"));
-        QFile(dir.filePath("empty.png")).resize(0);
+        writeBytesTo(dir.filePath(".thumbs.db"), "not a picture");
+        writeBytesTo(dir.filePath("Thumbs.db"), "not a picture");
+        writeBytesTo(dir.filePath("notes.txt"), "a note");
+        writeBytesTo(dir.filePath("broken.jpg"), "\xff\xd8\xff garbage");
+        writeBytesTo(dir.filePath("empty.png"), {});
         writePicture(dir.filePath("scan.jpg"), {100, 200}, "png");  // a PNG under a JPEG name
         writePicture(dir.filePath("c.bmp"), {120, 120}, "bmp");
         writePicture(dir.filePath("d.png"), {300, 100}, "png");
+        writePicture(dir.filePath("half.png"), {300, 200}, "png");
+        QFile(dir.filePath("half.png")).resize(QFileInfo(dir.filePath("half.png")).size() * 2 / 3);
+        writePicture(dir.filePath("half.jpg"), {300, 200}, "jpeg");
+        QFile(dir.filePath("half.jpg")).resize(QFileInfo(dir.filePath("half.jpg")).size() * 2 / 3);
+        writeBytesTo(dir.filePath("huge.png"), pngDeclaring(30000, 30000));
+        writeBytesTo(dir.filePath("huge.jpg"), jpegDeclaring(65000, 65000));
 
         QStringList listing;
         QVERIFY(picturefolder::listEntries(folder, listing));
-        const QStringList pictures{"a.jpg", "scan.jpg", "c.bmp", "d.png"};
-        QStringList expectedPlaced, expectedSkipped;
+        const QStringList pictures{"a.jpg", "c.bmp", "d.png"};
+        const QStringList refused{"broken.jpg", "empty.png", "scan.jpg", "half.png",
+                                  "half.jpg",   "huge.png",  "huge.jpg"};
+        QStringList expectedPlaced, expectedSkipped, expectedRefused;
         for (const QString& name : listing)
-            (pictures.contains(name) ? expectedPlaced : expectedSkipped) << name;
+            (pictures.contains(name)  ? expectedPlaced
+             : refused.contains(name) ? expectedRefused
+                                      : expectedSkipped)
+                << name;
 
         sheet::WrittenSheet written;
         const XlsxSheet s = write(fullCard(), folder, &written);
         QVERIFY2(s.ok, qPrintable(s.error));
         QCOMPARE(written.placed, expectedPlaced);
         QCOMPARE(written.skipped, expectedSkipped);
-        QCOMPARE(s.anchors.size(), 4);
-        for (int k = 0; k < 4; ++k) {
+        QCOMPARE(written.refused, expectedRefused);
+        QCOMPARE(written.refusedReasons.size(), expectedRefused.size());
+        for (int i = 0; i < expectedRefused.size(); ++i)
+            QVERIFY2(written.refusedReasons[i].contains(expectedRefused[i]),
+                     qPrintable(written.refusedReasons[i]));
+        QCOMPARE(s.anchors.size(), 3);
+        for (int k = 0; k < 3; ++k) {
             QCOMPARE(s.anchors[k].x, (10 + 150 * (k % 3)) * kEmuPerPoint);
             QCOMPARE(s.anchors[k].y, (250 + 100 * (k / 3)) * kEmuPerPoint);
             const QString name = written.placed[k];
@@ -257,11 +354,26 @@ private slots:
             } else {
                 QCOMPARE(stored, fileBytes(dir.filePath(name)));
             }
-            if (name == "scan.jpg")
-                QVERIFY(s.anchors[k].media.endsWith(".png"));
         }
         QCOMPARE(s.styleOf("A1").fontSize, 8.0);  // the sheet was completed
         QCOMPARE(s.rowHeight.value(5), 100.0);
+    }
+
+    // Names from old archives in Shift-JIS go into the sheet by their real bytes, named readably.
+    void picturesNamedInShiftJis() {
+        const QString folder = newFolder();
+        writePicture(QDir(folder).filePath("probe.jpg"), {80, 40}, "jpeg");
+        const QByteArray sjis("\x96\xbc\x8e\x68.jpg", 8);  // 名刺.jpg
+        QCOMPARE(::rename(QFile::encodeName(QDir(folder).filePath("probe.jpg")).constData(),
+                          (QFile::encodeName(folder) + "/" + sjis).constData()),
+                 0);
+        sheet::WrittenSheet written;
+        const XlsxSheet s = write(fullCard(), folder, &written);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QCOMPARE(written.placed, QStringList{QStringLiteral("名刺.jpg")});
+        QCOMPARE(s.anchors.size(), 1);
+        QCOMPARE(s.anchors[0].description, QStringLiteral("名刺.jpg"));
+        QCOMPARE(QImage::fromData(s.entries[s.anchors[0].media].data).size(), QSize(80, 40));
     }
 
     // Phone photos keep their pixels as the sensor read them and say apart how to turn them.
@@ -378,6 +490,7 @@ private slots:
         editor->Label13->setText(QStringLiteral("12"));
         QDir().mkpath(QStringLiteral("image/12/base"));
         writePicture(QStringLiteral("image/12/base/card.jpg"), {300, 200}, "jpeg");
+        writeBytesTo(QStringLiteral("image/12/base/Thumbs.db"), "cache");
         // A card with pictures in a "---" folder must not pick them up when it has no key.
         QDir().mkpath(QStringLiteral("image/---/base"));
 
@@ -395,8 +508,26 @@ private slots:
             QCOMPARE(s.texts.value("C5"), QStringLiteral("一行目\r\n二行目"));
             QCOMPARE(s.anchors.size(), 1);
         }
-        QCOMPARE(recorder.shown.size(), 0);
+        QCOMPARE(recorder.shown.size(), 0);  // Thumbs.db is passed over without a word
         QCOMPARE(editor->Edit4->text(), QStringLiteral("佐藤 花子"));
+
+        // A picture that cannot be shown: one message naming it, after the workbook is handed on.
+        writeBytesTo(QStringLiteral("image/12/base/cut.jpg"), fileBytes("image/12/base/card.jpg").left(300));
+        qsizetype handedOnWhenTold = -1;
+        recorder.onMessage = [&](const MessageRecorder::Shown&) {
+            handedOnWhenTold = shell->documents.size();
+        };
+        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        recorder.onMessage = nullptr;
+        QCOMPARE(recorder.texts("error"), QStringList());
+        QCOMPARE(recorder.texts("show").size(), 1);
+        QVERIFY2(recorder.texts("show")[0].contains(QStringLiteral("cut.jpg")),
+                 qPrintable(recorder.texts("show")[0]));
+        QVERIFY(!recorder.texts("show")[0].contains(QStringLiteral("Thumbs.db")));
+        QCOMPARE(handedOnWhenTold, 3);
+        QCOMPARE(readXlsx(shell->documents.last()).anchors.size(), 1);
+        QFile::remove(QStringLiteral("image/12/base/cut.jpg"));
+        recorder.clear();
         QCOMPARE(editor->Label13->text(), QStringLiteral("12"));
 
         // No program for spreadsheets: the user learns where the file is.
@@ -404,7 +535,7 @@ private slots:
         QTest::mouseClick(editor->Button1, Qt::LeftButton);
         QCOMPARE(recorder.texts("show").size(), 1);
         QVERIFY(recorder.texts("show")[0].contains(QDir::toNativeSeparators(shell->documents.last())));
-        QCOMPARE(QDir(QStringLiteral("sheets")).entryList(QDir::Files).size(), 3);
+        QCOMPARE(QDir(QStringLiteral("sheets")).entryList(QDir::Files).size(), 4);
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 
         // Sheets cannot be written: the default error box, no document handed on.
@@ -415,7 +546,7 @@ private slots:
         recorder.clear();
         QTest::mouseClick(editor->Button1, Qt::LeftButton);
         QCOMPARE(recorder.texts("error").size(), 1);
-        QCOMPARE(shell->documents.size(), 3);
+        QCOMPARE(shell->documents.size(), 4);
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 
         // Without a key the pictures are looked for in image/---/base, which holds none here.

@@ -213,6 +213,22 @@ XlsxSheet readXlsx(const QString& path) {
     sheet.entries = readArchive(path, sheet.error);
     if (!sheet.error.isEmpty())
         return sheet;
+    // Every part must be well-formed XML: a spreadsheet program rejects the whole workbook
+    // otherwise.
+    for (auto it = sheet.entries.cbegin(); it != sheet.entries.cend(); ++it) {
+        if (!it.key().endsWith(QStringLiteral(".xml")) && !it.key().endsWith(QStringLiteral(".rels")))
+            continue;
+        QXmlStreamReader part(it.value().data);
+        while (!part.atEnd())
+            part.readNext();
+        if (part.hasError()) {
+            sheet.error = QStringLiteral("%1 is no well-formed XML: %2 (line %3, column %4)")
+                              .arg(it.key(), part.errorString())
+                              .arg(part.lineNumber())
+                              .arg(part.columnNumber());
+            return sheet;
+        }
+    }
     const QString sheetPart = QStringLiteral("xl/worksheets/sheet1.xml");
     if (!sheet.entries.contains(sheetPart)) {
         sheet.error = QStringLiteral("no sheet1.xml");

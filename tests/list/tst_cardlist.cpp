@@ -5,6 +5,7 @@
 
 #include "dm1.h"
 #include "fakes.h"
+#include "formlook.h"
 #include "kihon_ichiran.h"
 #include "mst_car.h"
 #include "picturearea.h"
@@ -25,6 +26,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -245,6 +247,38 @@ private slots:
         QVERIFY(messages->texts("error").isEmpty());
     }
 
+    // Each opening starts at the top left, at the newest card and the date column.
+    void opensScrolledToTheTopLeft() {
+        for (int k = 1; k <= 30; ++k)
+            addCard(k, QStringLiteral("名前%1").arg(k));
+        w->openCardList();
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);  // all 30: more than the grid shows
+        StringGrid* g = w->SGrid1;
+        QVERIFY(g->verticalScrollBar()->maximum() > 0);
+        QVERIFY(g->horizontalScrollBar()->maximum() > 0);
+        g->verticalScrollBar()->setValue(g->verticalScrollBar()->maximum());
+        g->horizontalScrollBar()->setValue(g->horizontalScrollBar()->maximum());
+        w->close();
+        w->openCardList();
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        QCOMPARE(g->verticalScrollBar()->value(), g->verticalScrollBar()->minimum());
+        QCOMPARE(g->horizontalScrollBar()->value(), g->horizontalScrollBar()->minimum());
+        QCOMPARE(g->rowAt(0), 0);
+        QCOMPARE(g->columnAt(2), 2);  // the date column, after the two hidden ones
+    }
+
+    // Esc does not close the list, whichever control has the focus.
+    void escapeDoesNotClose() {
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        for (QWidget* target : std::initializer_list<QWidget*>{w->SGrid1, w->Edit1, w->RadioButton1}) {
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Escape);
+            QVERIFY(w->isVisible());
+        }
+    }
+
     // The row count after a search: 20 for up to 16 cards, N + 2 from 17 on.
     void searchRowCounts_data() {
         QTest::addColumn<int>("matching");
@@ -393,6 +427,47 @@ private slots:
         QCOMPARE(gridKeys(), padded(keys, 20));
     }
 
+    // A keyword longer than the searched column can hold (with the two wildcards around it) is
+    // refused with a message before anything is run; the grid keeps what it showed.
+    void keywordLongerThanTheColumn_data() {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("name, 148") << "name" << QString(148, QLatin1Char('a')) << false;
+        QTest::newRow("name, 149") << "name" << QString(149, QLatin1Char('a')) << true;
+        QTest::newRow("name, 148 emoji") << "name" << QStringLiteral("😀").repeated(148) << false;
+        QTest::newRow("name, 149 emoji") << "name" << QStringLiteral("😀").repeated(149) << true;
+        QTest::newRow("organisation, 149") << "organisation" << QString(149, QLatin1Char('a')) << true;
+        QTest::newRow("memo, 4998") << "memo" << QString(4998, QLatin1Char('a')) << false;
+        QTest::newRow("memo, 4999") << "memo" << QString(4999, QLatin1Char('a')) << true;
+        QTest::newRow("deleted view, 149") << "deleted" << QString(149, QLatin1Char('a')) << true;
+    }
+    void keywordLongerThanTheColumn() {
+        QFETCH(QString, field);
+        QFETCH(QString, keyword);
+        QFETCH(bool, refused);
+        addCard(1, "山田");
+        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        messages->clear();
+        QRadioButton* radio = field == "memo"           ? w->RadioButton2
+                              : field == "organisation" ? w->RadioButton3
+                                                        : w->RadioButton1;
+        radio->setChecked(true);
+        w->Edit1->setText(keyword);
+        QTest::mouseClick(field == "deleted" ? w->SpeedButton3 : w->SpeedButton1, Qt::LeftButton);
+        QCOMPARE(messages->texts("error"), QStringList());
+        if (refused) {
+            QCOMPARE(messages->texts("show").size(), 1);
+            QVERIFY2(messages->texts("show")[0].contains(QStringLiteral("長すぎ")),
+                     qPrintable(messages->texts("show")[0]));
+            QCOMPARE(gridKeys(), padded({"1"}, 20));  // the list as it was
+        } else {
+            QVERIFY(messages->shown.isEmpty());
+            QCOMPARE(gridKeys(), padded({}, 20));
+        }
+        QCOMPARE(w->Edit1->text(), keyword);
+    }
+
     // A failing statement: the error box, the grid emptied down to the header, and from the main
     // menu no window.
     void failingStatement() {
@@ -481,8 +556,14 @@ private slots:
         QTest::mouseClick(deleteEnabled ? w->SpeedButton1 : w->SpeedButton3, Qt::LeftButton);
         const QStringList gridBefore = gridKeys();
 
+        mst_car->move(0, 0);
         doubleClickCell(5, 1);
         QCOMPARE(messages->modals, QList<QDialog*>{mst_car});
+        // Centred on the screen, as 名刺登録 shows it.
+        const QPoint placed = mst_car->pos();
+        QVERIFY(placed != QPoint(0, 0));
+        formlook::centreOnScreen(mst_car);
+        QCOMPARE(mst_car->pos(), placed);
         QVERIFY(messages->texts("error").isEmpty());
         QCOMPARE(mst_car->Label13->text(), QStringLiteral("42"));
         QCOMPARE(mst_car->Edit1->text(), QStringLiteral("2021"));
@@ -505,6 +586,42 @@ private slots:
         QCOMPARE(gridKeys(), gridBefore);
     }
 
+    // Stored texts longer than a box holds in UTF-16 units open whole and are written back
+    // unchanged by a save, a deletion and a restoration.
+    void longTextsSurviveOpeningAndSaving() {
+        const QString emoji = QStringLiteral("😀");
+        const cards::CardTexts t{emoji.repeated(150),
+                                 QStringLiteral("𠮷").repeated(150),
+                                 emoji.repeated(149) + QStringLiteral("末"),
+                                 QStringLiteral("𠮷").repeated(150),
+                                 emoji.repeated(100),
+                                 QStringLiteral("\u00a0").repeated(3) + emoji.repeated(4990),
+                                 "2021",
+                                 "3",
+                                 "5"};
+        cards::insertCard(DM1->IBQuery1, "42", t, cards::kLive);
+        commit();
+        for (QPushButton* action : {mst_car->SpeedButton3, mst_car->SpeedButton5, mst_car->SpeedButton6}) {
+            messages->onShowModal = [&](QDialog* d) {
+                if (d == mst_car)
+                    QTest::mouseClick(action, Qt::LeftButton);
+            };
+            w->openCardList();
+            QTest::mouseClick(action == mst_car->SpeedButton6 ? w->SpeedButton3 : w->SpeedButton1,
+                              Qt::LeftButton);
+            doubleClickCell(3, 1);
+            QCOMPARE(messages->texts("error"), QStringList());
+            const Row stored = committedCards()[42];
+            QCOMPARE(stored["SYASYU"], t.name);
+            QCOMPARE(stored["HURIGANA"], t.reading);
+            QCOMPARE(stored["KATABAN"], t.organisation);
+            QCOMPARE(stored["KYORI"], t.department);
+            QCOMPARE(stored["KINGAKU"], t.position);
+            QCOMPARE(stored["MEMO"], t.memo);
+        }
+        QCOMPARE(committedCards()[42]["DEL_FLG1"], cards::kLive);
+    }
+
     // The first entry of the picture folder is selected and shown; a damaged picture does not
     // keep the card from opening, its error comes before the editor.
     void openCardPictures_data() {
@@ -525,6 +642,9 @@ private slots:
         QTest::newRow("damaged scan1.jpg")
             << "scan1.jpg" << QByteArray("not a picture at all") << false << true;
         QTest::newRow("empty folder") << "" << QByteArray() << false << false;
+        // Half a scan, as a copy broken off leaves it.
+        QTest::newRow("scan1.jpg cut short")
+            << "scan1.jpg" << jpeg.left(jpeg.size() * 2 / 3) << false << true;
     }
     void openCardPictures() {
         QFETCH(QString, entry);

@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <thread>
 
 using scan::Box;
@@ -103,6 +106,7 @@ private slots:
         QTest::addColumn<QByteArray>("content");
         QTest::addColumn<QString>("says");
         QTest::newRow("missing") << "missing.png" << QByteArray() << "見つかりません";
+        QTest::newRow("named pipe") << "pipe.png" << QByteArray() << "通常のファイルではない";
         QTest::newRow("not a picture") << "memo.png" << QByteArray("just some text\n") << "読み込めません";
         // A PNG header declaring 40000 x 40000 pixels: refused before any decoding.
         QTest::newRow("declared huge") << "huge.png"
@@ -120,8 +124,22 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(content);
         }
+        if (name == QLatin1String("pipe.png"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path(name)).constData(), 0600), 0);
         const QString message = errorOf([&] { scan::loadForRecognition(path(name)); });
         QVERIFY2(message.contains(says) && message.contains(name), qPrintable(message));
+    }
+
+    // A file whose name is no valid UTF-8 (a Shift-JIS name from an old archive) is opened by
+    // its bytes.
+    void nameInShiftJis() {
+        const QByteArray raw = QFile::encodeName(dir.path()) + "/\x96\xbc\x8e\x68.png";
+        QImage picture(100, 60, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        QFile source(path(QStringLiteral("plain.png")));
+        QVERIFY(picture.save(&source, "png"));
+        QCOMPARE(::rename(QFile::encodeName(source.fileName()).constData(), raw.constData()), 0);
+        QCOMPARE(scan::loadForRecognition(raw, QStringLiteral("名刺.png")).size(), QSize(2000, 1200));
     }
 
     // Without the Japanese models the reading says which packages to install, and nothing runs.

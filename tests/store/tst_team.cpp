@@ -1,0 +1,168 @@
+// Several people on one card file through a real Firebird server: every new card gets the key
+// its own insert was given, a change made by someone else is never silently overwritten, a
+// deletion is seen by the others, a wrong password and a lost server are told plainly.
+
+#include "cards.h"
+#include "dm1.h"
+#include "testserver.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <thread>
+
+using cards::CardTexts;
+
+namespace {
+
+CardTexts texts(const QString& name) {
+    CardTexts c;
+    c.name = name;
+    c.organisation = QStringLiteral("北星商事");
+    c.year = QStringLiteral("2026");
+    c.month = QStringLiteral("12");
+    c.day = QStringLiteral("09");
+    return c;
+}
+
+}  // namespace
+
+class TestTeam final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TestServer> m_server;
+    QString m_database;
+    QTemporaryDir m_folder;
+
+    // One person's desk: their own connection with their own database user.
+    std::unique_ptr<TDM1> desk(const QString& user, const QString& password = {}) {
+        auto dm = std::make_unique<TDM1>(CardFolder::resolve(m_folder.path(), m_database));
+        dm->setCredentials(user, password.isNull() ? TestServer::password(user) : password);
+        dm->DataModuleCreate();
+        return dm;
+    }
+
+private slots:
+    void init() {
+        m_server = std::make_unique<TestServer>();
+        m_database = m_server->makeCardFile();
+        m_server->start();
+    }
+    void cleanup() { m_server.reset(); }
+
+    void newCardsOfTwoPeopleGetTheirOwnKeys() {
+        constexpr int kEach = 40;
+        QList<int> keys[2];
+        QString failures[2];
+        auto work = [&](int who) {
+            try {
+                auto dm = desk(who ? "BOB" : "ALICE");
+                for (int i = 0; i < kEach; ++i) {
+                    const auto key =
+                        cards::newCardInsert(*dm, texts(QStringLiteral("%1-%2").arg(who).arg(i)));
+                    keys[who] << cards::newCardKey(*dm, key);
+                }
+            } catch (const std::exception& e) {
+                failures[who] = QString::fromUtf8(e.what());
+            }
+        };
+        std::thread bob(work, 1);
+        work(0);
+        bob.join();
+        QVERIFY2(failures[0].isEmpty() && failures[1].isEmpty(), qPrintable(failures[0] + failures[1]));
+        auto dm = desk("ALICE");
+        QSet<int> all;
+        for (int who : {0, 1}) {
+            for (int i = 0; i < kEach; ++i) {
+                const int key = keys[who][i];
+                QVERIFY(!all.contains(key));
+                all.insert(key);
+                // The key names the card this person wrote, never the other's.
+                QCOMPARE(cards::fetchCard(*dm, key)->texts.name, QStringLiteral("%1-%2").arg(who).arg(i));
+            }
+        }
+        QVERIFY(!dm->IBTransaction1.InTransaction());  // nothing stays open between actions
+    }
+
+    void changeBySomeoneElseIsNeverOverwrittenSilently() {
+        auto alice = desk("ALICE");
+        auto bob = desk("BOB");
+        const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("first")));
+        const auto aliceLoaded = cards::fetchCard(*alice, key);
+        const auto bobLoaded = cards::fetchCard(*bob, key);
+        QVERIFY(aliceLoaded && bobLoaded);
+
+        cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::kLive, &*aliceLoaded);
+        try {
+            cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::kLive, &*bobLoaded);
+            QFAIL("Bob's change overwrote Alice's without a word");
+        } catch (const cards::CardChanged& e) {
+            QCOMPARE(e.current.texts.name, QStringLiteral("alice"));
+        }
+        QCOMPARE(cards::fetchCard(*bob, key)->texts.name, QStringLiteral("alice"));
+        // A change of letter case alone is a change too, whatever the column's collation.
+        const auto reloaded = cards::fetchCard(*bob, key);
+        cards::cardRewrite(*alice, QString::number(key), texts("ALICE"), cards::kLive, &*reloaded);
+        QVERIFY_THROWS_EXCEPTION(
+            cards::CardChanged,
+            cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::kLive, &*reloaded));
+        cards::cardRewrite(*bob, QString::number(key), texts("bob"), cards::kLive);  // overwrite, chosen
+        QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("bob"));
+    }
+
+    void deletionIsSeenByTheOthers() {
+        auto alice = desk("ALICE");
+        auto bob = desk("BOB");
+        const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("card")));
+        const auto loaded = cards::fetchCard(*bob, key);
+        QCOMPARE(loaded->state(), cards::CardState::Live);
+        cards::cardRewrite(*alice, QString::number(key), loaded->texts, cards::kDeleted, &*loaded);
+        QCOMPARE(cards::fetchCard(*bob, key)->state(), cards::CardState::Deleted);
+        cards::prepareSearch(bob->IBQuery1, cards::SearchField::Name, "");
+        bob->IBQuery1.Open();
+        QCOMPARE(bob->IBQuery1.RecordCount(), 1);
+        QVERIFY(!bob->IBTransaction1.InTransaction());
+    }
+
+    void wrongPasswordIsRefusedPlainly() {
+        try {
+            desk("ALICE", "wrong");
+            QFAIL("logged in with a wrong password");
+        } catch (const DbError& e) {
+            QCOMPARE(e.problem(), DbProblem::Login);
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("パスワードが違います")), e.what());
+        }
+        qputenv("ISC_USER", "BOB");  // the client library's own way to log in
+        qputenv("ISC_PASSWORD", TestServer::password("BOB").toUtf8());
+        auto dm = std::make_unique<TDM1>(CardFolder::resolve(m_folder.path(), m_database));
+        dm->DataModuleCreate();
+        qunsetenv("ISC_USER");
+        qunsetenv("ISC_PASSWORD");
+        QVERIFY(cards::newCardInsert(*dm, texts("env")));
+    }
+
+    void lostServerLosesNothing() {
+        auto alice = desk("ALICE");
+        const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("kept")));
+        const auto loaded = cards::fetchCard(*alice, key);
+        m_server->kill();
+        m_server->start();
+        try {
+            cards::cardRewrite(*alice, QString::number(key), texts("during the outage"), cards::kLive,
+                               &*loaded);
+        } catch (const DbError& e) {
+            QCOMPARE(e.problem(), DbProblem::Network);
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("サーバー")), e.what());
+        }
+        // The next action attaches again and finds the card as last committed.
+        const auto after = cards::fetchCard(*alice, key);
+        QVERIFY(after);
+        QVERIFY(after->texts.name == QStringLiteral("kept") ||
+                after->texts.name == QStringLiteral("during the outage"));
+        cards::cardRewrite(*alice, QString::number(key), texts("after"), cards::kLive, &*after);
+        QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("after"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTeam)
+#include "tst_team.moc"

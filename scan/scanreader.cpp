@@ -71,6 +71,10 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     if (api.Init(folder.constData(), pass.languages, tesseract::OEM_LSTM_ONLY) != 0)
         throw ScanError(QStringLiteral("文字認識の準備ができませんでした（%1）。%2")
                             .arg(QString::fromLatin1(pass.languages), missingDataMessage()));
+    // Short lines of a few letters (課長) next to larger ones would otherwise be dropped as noise
+    // on photos.
+    api.SetVariable("textord_noise_rejwords", "0");
+    api.SetVariable("textord_noise_rejrows", "0");
     api.SetPageSegMode(pass.layout);
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
 

@@ -178,7 +178,7 @@ private slots:
         QTest::newRow("columns") << "jp-v-1.png" << true
                                  << QStringList{"組織名\t有限会社山本製作所", "身分\t代表取締役"};
         QTest::newRow("photo") << "photo-jp-h-1.jpg" << false
-                               << QStringList{"組織名\t株式会社青葉商事", "名前\t佐藤 健一",
+                               << QStringList{"組織名\t株式会社青葉商事", "身分\t課長", "名前\t佐藤 健一",
                                               "その他\tsato@aoba-shoji.example.jp"};
     }
     void readsCards() {

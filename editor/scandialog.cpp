@@ -97,6 +97,8 @@ ScanDialog::ScanDialog(const QByteArray& nativePath, const QString& name, const 
             outcome.result = std::make_shared<scan::ScanResult>(scan::recognise(grey, *progress));
         } catch (const std::exception& e) {
             outcome.error = QString::fromUtf8(e.what());
+        } catch (...) {
+            outcome.error = QStringLiteral("文字認識中に予期しないエラーが発生しました。");
         }
         return outcome;
     }));

@@ -180,7 +180,7 @@ void Tmst_car::buildControls() {
         Edit5->setText(t.organisation);
         Edit6->setText(t.department);
         Edit7->setText(t.position);
-        Memo1->setPlainText(t.other);
+        Memo1->setPlainText(MemoBox::fitted(t.other, MemoBox::kLimit));
     };
 
     SpeedButton3 = formlook::flatButton(this, "SpeedButton3", QStringLiteral("登録"), {6, 514, 87, 46});

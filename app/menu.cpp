@@ -1,12 +1,18 @@
 #include "menu.h"
 
+#include "backup.h"
 #include "desktop.h"
+#include "dm1.h"
+#include "exporter.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
 #include "messages.h"
 #include "mst_car.h"
+#include "transferwindows.h"
 #include "varsion.h"
 
+#include <QDate>
+#include <QDir>
 #include <QFrame>
 #include <QMenuBar>
 #include <QMouseEvent>
@@ -25,11 +31,23 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 namespace {
-template <class W>
-void onClick(QPushButton* button, W* window, void (W::*handler)()) {
-    QObject::connect(button, &QPushButton::clicked, window,
-                     [window, handler] { messages::guarded(window, [&] { (window->*handler)(); }); });
+
+// The card folder is the one the database module was made for.
+QString cardFolder() {
+    return DM1->cardFolder().folder;
 }
+
+// Connects the database module again after a restore swapped the card file, whatever happened.
+struct ReconnectAfterwards {
+    ~ReconnectAfterwards() {
+        try {
+            DM1->IBDatabase1.Open();
+        } catch (const std::exception&) {
+            // The next statement tries again and shows the failure.
+        }
+    }
+};
+
 }  // namespace
 
 Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
@@ -45,6 +63,15 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     bar->setObjectName(QStringLiteral("MainMenu1"));
     QMenu* n1 = bar->addMenu(QStringLiteral("ファイル"));
     n1->setObjectName(QStringLiteral("N1"));
+    BackupAction = n1->addAction(QStringLiteral("バックアップ…"));
+    BackupAction->setObjectName(QStringLiteral("BackupAction"));
+    RestoreAction = n1->addAction(QStringLiteral("復元…"));
+    RestoreAction->setObjectName(QStringLiteral("RestoreAction"));
+    ExportAction = n1->addAction(QStringLiteral("書き出し…"));
+    ExportAction->setObjectName(QStringLiteral("ExportAction"));
+    ImportAction = n1->addAction(QStringLiteral("読み込み…"));
+    ImportAction->setObjectName(QStringLiteral("ImportAction"));
+    n1->addSeparator();
     N2 = n1->addAction(QStringLiteral("終了"));
     N2->setObjectName(QStringLiteral("N2"));
     QMenu* n3 = bar->addMenu(QStringLiteral("オプション"));
@@ -73,14 +100,17 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
     Label4->move(8, 5);
     Label4->adjustSize();
 
-    onClick(SpeedButton3, this, &Tmenu::SpeedButton3Click);
-    onClick(SpeedButton1, this, &Tmenu::SpeedButton1Click);
-    onClick(SpeedButton8, this, &Tmenu::SpeedButton8Click);
-    onClick(SpeedButton6, this, &Tmenu::SpeedButton6Click);
-    connect(Label4, &LinkLabel::clicked, this,
-            [this] { messages::guarded(this, [this] { Label4Click(); }); });
-    connect(N2, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N2Click(); }); });
-    connect(N4, &QAction::triggered, this, [this] { messages::guarded(this, [this] { N4Click(); }); });
+    messages::connectGuarded(SpeedButton3, &QPushButton::clicked, this, &Tmenu::SpeedButton3Click);
+    messages::connectGuarded(SpeedButton1, &QPushButton::clicked, this, &Tmenu::SpeedButton1Click);
+    messages::connectGuarded(SpeedButton8, &QPushButton::clicked, this, &Tmenu::SpeedButton8Click);
+    messages::connectGuarded(SpeedButton6, &QPushButton::clicked, this, &Tmenu::SpeedButton6Click);
+    messages::connectGuarded(Label4, &LinkLabel::clicked, this, &Tmenu::Label4Click);
+    messages::connectGuarded(BackupAction, &QAction::triggered, this, &Tmenu::BackupActionClick);
+    messages::connectGuarded(RestoreAction, &QAction::triggered, this, &Tmenu::RestoreActionClick);
+    messages::connectGuarded(ExportAction, &QAction::triggered, this, &Tmenu::ExportActionClick);
+    messages::connectGuarded(ImportAction, &QAction::triggered, this, &Tmenu::ImportActionClick);
+    messages::connectGuarded(N2, &QAction::triggered, this, &Tmenu::N2Click);
+    messages::connectGuarded(N4, &QAction::triggered, this, &Tmenu::N4Click);
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(384, 291 + bar->sizeHint().height());
@@ -104,6 +134,79 @@ void Tmenu::SpeedButton6Click() {
 
 void Tmenu::Label4Click() {
     platform::shell().openUrl(kHomePage, this);
+}
+
+void Tmenu::BackupActionClick() {
+    const QString file = transferwindows::fileChooser().saveFile(
+        this, QStringLiteral("バックアップ"),
+        QStringLiteral("名刺管理-%1.fbk").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))),
+        QStringLiteral("バックアップ (*.fbk)"));
+    if (file.isEmpty())
+        return;
+    const bool pictures = messages::ask(this, QStringLiteral("画像フォルダもまとめてバックアップしますか？"));
+    DM1->IBTransaction1.Commit();  // the backup holds what the user has seen saved
+    transferwindows::ProgressWindow progress(this, QStringLiteral("バックアップ"));
+    const transfer::BackupResult r =
+        transfer::backupCardFolder(cardFolder(), file, pictures, progress.reporter());
+    messages::show(
+        this,
+        QStringLiteral("名刺 %1 件をバックアップしました。\r\n%2%3")
+            .arg(r.cards)
+            .arg(file, pictures
+                           ? QStringLiteral("\r\n画像 %1 件: %2").arg(r.pictureFiles).arg(r.picturesArchive)
+                           : QString()));
+}
+
+void Tmenu::RestoreActionClick() {
+    const QString file = transferwindows::fileChooser().openFile(
+        this, QStringLiteral("復元"), QStringLiteral("バックアップ (*.fbk);;すべてのファイル (*)"));
+    if (file.isEmpty())
+        return;
+    if (!messages::ask(this,
+                       QStringLiteral("「%1」から名刺を復元します。\r\n今のカードファイルは"
+                                      "「DATA.FDB.before-restore-日時」として残します。よろしいですか？")
+                           .arg(file)))
+        return;
+    DM1->IBTransaction1.Commit();
+    ReconnectAfterwards reconnect;
+    transferwindows::ProgressWindow progress(this, QStringLiteral("復元"));
+    const transfer::RestoreResult r = transfer::restoreCardFolder(cardFolder(), file, progress.reporter(),
+                                                                  [] { DM1->IBDatabase1.Close(); });
+    messages::show(this, QStringLiteral("名刺 %1 件を復元しました。").arg(r.cards) +
+                             (r.previousFile.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral("\r\n前のカードファイル: %1").arg(r.previousFile)));
+}
+
+void Tmenu::ExportActionClick() {
+    const QString file =
+        transferwindows::fileChooser().saveFile(this, QStringLiteral("書き出し"), QStringLiteral("名刺.csv"),
+                                                QStringLiteral("CSV (*.csv);;vCard (*.vcf)"));
+    if (file.isEmpty())
+        return;
+    const bool vcard = file.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive) ||
+                       file.endsWith(QLatin1String(".vcard"), Qt::CaseInsensitive);
+    // A vCard has no mark for a deleted card: only the CSV carries them.
+    const bool withDeleted = !vcard && messages::ask(this, QStringLiteral("削除した名刺も書き出しますか？"));
+    const int n = transfer::exportCards(
+        *DM1, file, vcard ? transfer::FileFormat::VCard : transfer::FileFormat::Csv, withDeleted);
+    messages::show(this, QStringLiteral("名刺 %1 件を書き出しました。\r\n%2").arg(n).arg(file));
+}
+
+void Tmenu::ImportActionClick() {
+    const QString file = transferwindows::fileChooser().openFile(
+        this, QStringLiteral("読み込み"),
+        QStringLiteral("名刺のファイル (*.csv *.vcf *.vcard *.txt);;すべてのファイル (*)"));
+    if (file.isEmpty())
+        return;
+    const transfer::ImportPlan plan = transfer::planImport(*DM1, file);
+    transferwindows::ImportWindow window(plan, file, this);
+    messages::showModal(&window);
+    if (window.result() != QDialog::Accepted)
+        return;
+    transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
+    const int n = transfer::runImport(*DM1, plan, window.takenDuplicates(), progress.reporter());
+    messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
 }
 
 void Tmenu::N2Click() {

@@ -32,16 +32,24 @@ public:
     QPushButton* SpeedButton8 = nullptr;  // ヘルプ
     QPushButton* SpeedButton6 = nullptr;  // 閉じる
     LinkLabel* Label4 = nullptr;          // the maker's home page
+    QAction* BackupAction = nullptr;      // ファイル > バックアップ…
+    QAction* RestoreAction = nullptr;     // ファイル > 復元…
+    QAction* ExportAction = nullptr;      // ファイル > 書き出し…
+    QAction* ImportAction = nullptr;      // ファイル > 読み込み…
     QAction* N2 = nullptr;                // ファイル > 終了
     QAction* N4 = nullptr;                // オプション > バージョン
 
-    void SpeedButton3Click();  // register a card
-    void SpeedButton1Click();  // card list
-    void SpeedButton8Click();  // online manual
-    void SpeedButton6Click();  // end the program
-    void Label4Click();        // maker's home page
-    void N2Click();            // end the program
-    void N4Click();            // version window
+    void SpeedButton3Click();   // register a card
+    void SpeedButton1Click();   // card list
+    void SpeedButton8Click();   // online manual
+    void SpeedButton6Click();   // end the program
+    void Label4Click();         // maker's home page
+    void BackupActionClick();   // back up the card file (and the pictures)
+    void RestoreActionClick();  // restore the card file from a backup
+    void ExportActionClick();   // write the cards to CSV or vCard
+    void ImportActionClick();   // register the cards of a CSV or vCard file
+    void N2Click();             // end the program
+    void N4Click();             // version window
 };
 
 extern Tmenu* menu;

@@ -66,18 +66,22 @@ void endOnTerminationSignals() {
 
 }  // namespace
 
-void startProgram() {
-    if (!applyVisualStyle(kStyleName))
-        messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
+void composeProgram(const CardFolder& folder) {
     menu = new Tmenu;
-    DM1 = new TDM1(QDir::currentPath());
+    DM1 = new TDM1(folder);
     messages::guarded(nullptr, [] {
         DM1->DataModuleCreate();
         cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
     });
     varsion = new Tvarsion(menu);
-    mst_car = new Tmst_car(menu);
+    mst_car = new Tmst_car(folder, menu);
     kihon_ichiran = new Tkihon_ichiran(menu);
+}
+
+void startProgram(const CardFolder& folder) {
+    if (!applyVisualStyle(kStyleName))
+        messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
+    composeProgram(folder);
     formlook::centreOnScreen(menu);
     menu->show();
 }
@@ -101,7 +105,9 @@ int runTavrona(int argc, char** argv) {
 
     // The database engine opens the card file exclusively; a second copy of the program in the
     // same card folder is told so plainly instead of failing on the database.
-    const cardfolder::Claim folder = cardfolder::claim(QDir::currentPath());
+    // The card folder is the working directory at start-up, read once here and handed on.
+    const CardFolder cards = CardFolder::local(QDir::currentPath());
+    const cardfolder::Claim folder = cardfolder::claim(cards.folder);
     if (!folder.lock) {
         if (folder.heldByRunningCopy)
             messages::show(nullptr, folder.refusal);
@@ -109,7 +115,7 @@ int runTavrona(int argc, char** argv) {
             messages::error(nullptr, folder.refusal);
         return 1;
     }
-    startProgram();
+    startProgram(cards);
     endOnTerminationSignals();
     const int rc = app.exec();
     if (g_terminated) {

@@ -5,8 +5,13 @@
 // The whole program: start-up, the main menu's event loop, and the orderly end.
 int runTavrona(int argc, char** argv);
 
-// Creates the main menu, the database module (which connects, reporting a failure in the error
-// box) and the other windows, in that order, and shows the main menu.
-void startProgram();
+struct CardFolder;
+
+// The program's objects over one card folder, in this order: the main menu, the database module
+// (which connects, reporting a failure in the error box), the version window, the card editor
+// and the card list. Shows nothing: tests and benchmarks build the program this way too.
+void composeProgram(const CardFolder& folder);
+// Composes the program with its visual style and shows the main menu.
+void startProgram(const CardFolder& folder);
 // Destroys the windows, then the database module, which commits pending work.
 void endProgram();

@@ -8,6 +8,7 @@
 #include "kihon_ichiran.h"
 #include "messages.h"
 #include "mst_car.h"
+#include "startup.h"
 #include "stringgrid.h"
 
 #include <QApplication>
@@ -54,12 +55,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const int cards = 100000;
     const QString path = bench::makeCardDatabase(dir.path(), cards);
-    QDir::setCurrent(dir.path());
-
-    DM1 = new TDM1(dir.path());
-    DM1->DataModuleCreate();
-    mst_car = new Tmst_car;
-    kihon_ichiran = new Tkihon_ichiran;
+    composeProgram(CardFolder::local(dir.path()));
     kihon_ichiran->show();
     QApplication::processEvents();
 
@@ -115,9 +111,7 @@ int main(int argc, char** argv) {
     bench::report("first_view", firstMs / bareMs, 1.2,
                   QStringLiteral("first_view=%1ms bare=%2ms").arg(firstMs, 0, 'f', 0).arg(bareMs, 0, 'f', 0));
 
-    delete kihon_ichiran;
-    delete mst_car;
-    delete DM1;
+    endProgram();
     messages::setHandler(nullptr);
     return 0;
 }

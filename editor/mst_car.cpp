@@ -12,7 +12,10 @@
 #include "scandialog.h"
 #include "sheetexport.h"
 
+#include <QGuiApplication>
+
 #include <QDate>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFrame>
@@ -22,6 +25,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStyledItemDelegate>
 #include <QTextDocument>
 
@@ -85,6 +89,13 @@ QLineEdit* editBox(QWidget* parent, const char* name, const QRect& geometry, int
     return box;
 }
 
+// The memo is stored with CR LF between lines; the memo box wants plain line breaks.
+QString memoForEditor(const QString& stored) {
+    QString text = stored;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    return text;
+}
+
 // A label that names changing text fills the rest of its panel, so that longer texts show.
 void widenToPanel(QLabel* label) {
     const QWidget* panel = label->parentWidget();
@@ -106,7 +117,7 @@ QString Tmst_car::savedMessage() {
     return QStringLiteral("\r\n") + gap + QStringLiteral("登録しました。") + gap + QStringLiteral("\r\n");
 }
 
-Tmst_car::Tmst_car(QWidget* parent) : QDialog(parent) {
+Tmst_car::Tmst_car(CardFolder folder, QWidget* parent) : QDialog(parent), m_folder(std::move(folder)) {
     setObjectName(QStringLiteral("mst_car"));
     setWindowTitle(QStringLiteral("名刺登録"));
     formlook::fixClientSize(this, 724, 561);
@@ -218,8 +229,7 @@ void Tmst_car::buildControls() {
 
 void Tmst_car::connectHandlers() {
     const auto onClick = [this](QPushButton* button, void (Tmst_car::*handler)()) {
-        connect(button, &QPushButton::clicked, this,
-                [this, handler] { messages::guarded(this, [this, handler] { (this->*handler)(); }); });
+        messages::connectGuarded(button, &QPushButton::clicked, this, handler);
     };
     onClick(SpeedButton1, &Tmst_car::SpeedButton1Click);
     onClick(SpeedButton2, &Tmst_car::SpeedButton2Click);
@@ -292,7 +302,7 @@ void Tmst_car::resetFields(const QDate& today) {
     for (QLineEdit* box : {Edit4, Edit5, Edit6, Edit7, Edit8})
         box->clear();
     Memo1->clear();
-    Label13->setText(kNoKey);
+    setCardKey(std::nullopt);
     Image1->clear();
     ReadScan->clearPicture();
     ListBox1->clear();
@@ -316,10 +326,61 @@ cards::CardTexts Tmst_car::cardTexts() const {
             memo,          Edit1->text(), Edit2->text(), Edit3->text()};
 }
 
-void Tmst_car::SpeedButton1Click() {
-    if (Label13->text() == kNoKey)
+void Tmst_car::setCardKey(std::optional<int> key) {
+    m_key = key;
+    Label13->setText(baseId());
+}
+
+QString Tmst_car::baseId() const {
+    return m_key ? QString::number(*m_key) : kNoKey;
+}
+
+void Tmst_car::showCard(int key, const cards::Card& card) {
+    const cards::CardTexts& t = card.texts;
+    setCardKey(key);
+    Edit1->setText(t.year);
+    Edit2->setText(t.month);
+    Edit3->setText(t.day);
+    Edit4->setText(t.name);
+    Edit5->setText(t.organisation);
+    Edit8->setText(t.reading);
+    Edit6->setText(t.department);
+    Edit7->setText(t.position);
+    Memo1->setPlainText(memoForEditor(t.memo));
+    const bool deleted = card.state() == cards::CardState::Deleted;
+    SpeedButton5->setEnabled(!deleted);
+    SpeedButton6->setEnabled(deleted);
+    SpeedButton1->setEnabled(true);
+    showFirstPicture();
+}
+
+void Tmst_car::showFirstPicture() {
+    const bool listed = refreshPictureList();
+    Label14->setText(kNoKey);
+    Image1->clear();
+    if (ListBox1->count() > 0) {
+        // Selecting here must not run the list's own selection action; the picture is shown below.
+        const QSignalBlocker blockList(ListBox1);
+        ListBox1->setCurrentRow(0);
+    }
+    if (!listed)
         return;
-    const QString folder = picturefolder::prepare(QDir::currentPath(), cards::keyFromText(Label13->text()));
+    // A first picture that cannot be loaded must not keep the card from opening: its entry is
+    // named, the image area stays empty, and the loader's message comes before the editor.
+    try {
+        ListBox1Click();
+    } catch (const std::exception& e) {
+        if (const QListWidgetItem* first = ListBox1->currentItem())
+            Label14->setText(first->text());
+        Image1->clear();
+        messages::error(this, QString::fromUtf8(e.what()));
+    }
+}
+
+void Tmst_car::SpeedButton1Click() {
+    if (!m_key)
+        return;
+    const QString folder = picturefolder::prepare(m_folder.picturesRoot, *m_key);
     platform::shell().openFolder(folder, this);
 }
 
@@ -337,15 +398,15 @@ void Tmst_car::SpeedButton3Click() {
     } else if (Edit4->text().isEmpty() && Edit8->text().isEmpty()) {
         messages::show(this, QStringLiteral("名前かふりがなが入力されていません。"));
     } else if (messages::ask(this, QStringLiteral("登録しますか？"))) {
-        if (Label13->text() == kNoKey) {
-            cards::newCardInsert(*DM1, cardTexts());
+        if (!m_key) {
+            const std::optional<int> inserted = cards::newCardInsert(*DM1, cardTexts());
             messages::show(this, savedMessage());
             // The key is read only after the message, so a failing read leaves "---" and the
             // next save inserts again rather than rewriting a wrong card.
-            Label13->setText(QString::number(cards::newestKey(DM1->IBQuery1)));
+            setCardKey(cards::newCardKey(*DM1, inserted));
             SpeedButton1->setEnabled(true);
         } else {
-            cards::cardRewrite(*DM1, Label13->text(), cardTexts(), cards::kLive);
+            cards::cardRewrite(*DM1, baseId(), cardTexts(), cards::kLive);
             messages::show(this, savedMessage());
         }
     }
@@ -357,11 +418,11 @@ void Tmst_car::SpeedButton4Click() {
 }
 
 void Tmst_car::rewriteWithFlag(const QString& question, const QString& flag, const QString& done) {
-    if (Label13->text() == kNoKey || !messages::ask(this, question)) {
+    if (!m_key || !messages::ask(this, question)) {
         close();
         return;
     }
-    cards::cardRewrite(*DM1, Label13->text(), cardTexts(), flag);
+    cards::cardRewrite(*DM1, baseId(), cardTexts(), flag);
     for (QLineEdit* box : {Edit4, Edit5, Edit6, Edit7, Edit8})
         box->clear();
     Memo1->clear();
@@ -380,7 +441,7 @@ void Tmst_car::SpeedButton6Click() {
 bool Tmst_car::refreshPictureList() {
     QList<picturefolder::Entry> entries;
     const bool listed =
-        picturefolder::listEntries(picturefolder::baseFolder(QDir::currentPath(), Label13->text()), entries);
+        picturefolder::listEntries(picturefolder::baseFolder(m_folder.picturesRoot, baseId()), entries);
     ListBox1->clear();
     for (const picturefolder::Entry& entry : std::as_const(entries)) {
         auto* item = new QListWidgetItem(entry.name, ListBox1);
@@ -407,12 +468,26 @@ void Tmst_car::ListBox1Click() {
     // picture shown before.
     if (!picturefolder::hasDisplayableEnding(Label14->text()))
         return;
-    const QString folder = picturefolder::baseFolder(QDir::currentPath(), Label13->text());
+    const QString folder = picturefolder::baseFolder(m_folder.picturesRoot, baseId());
     const QByteArray path = picturefolder::nativePath(folder, raw);
     Image1->setPicture(pictureloader::loadFitted(path, Label14->text(), Image1->size()));
     ReadScan->setPicture(path, Label14->text());
 }
 
 void Tmst_car::Button1Click() {
-    runSheetExport(*this);
+    sheet::ExportedSheet sheet;
+    bool opened = false;
+    {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);  // phone photos take a moment
+        const auto restoreCursor = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+        sheet = sheet::exportCard(m_folder, baseId(), cardTexts(), QDateTime::currentDateTime());
+        opened = platform::shell().openDocument(sheet.path, this);
+    }
+    if (!opened)
+        messages::show(this, QStringLiteral("シートを開くプログラムが見つかりませんでした。\r\n"
+                                            "シートは次の場所に保存してあります。\r\n%1")
+                                 .arg(QDir::toNativeSeparators(sheet.path)));
+    if (!sheet.written.refused.isEmpty())
+        messages::show(this, QStringLiteral("次の画像はシートに載せられませんでした。\r\n%1")
+                                 .arg(sheet.written.refusedReasons.join(QStringLiteral("\r\n"))));
 }

@@ -1,9 +1,12 @@
 #pragma once
 // The card editor window: one card's fields, its key (base-ID), its picture list and picture.
 
+#include "cardfolder.h"
 #include "cards.h"
 
 #include <QDialog>
+
+#include <optional>
 
 class QDate;
 class QLabel;
@@ -25,7 +28,8 @@ NewCardDate cutDateText(const QString& text);
 class Tmst_car final : public QDialog {
     Q_OBJECT
 public:
-    explicit Tmst_car(QWidget* parent = nullptr);
+    // The editor of the cards of one card folder: its pictures and sheets live there.
+    explicit Tmst_car(CardFolder folder, QWidget* parent = nullptr);
 
     // Controls, named as the window's design names them.
     QLineEdit* Edit1 = nullptr;           // year
@@ -38,7 +42,7 @@ public:
     QLineEdit* Edit8 = nullptr;           // reading (ふりがな)
     QPlainTextEdit* Memo1 = nullptr;      // memo
     QLabel* Label1 = nullptr;             // always "---"
-    QLabel* Label13 = nullptr;            // base-ID: the card key, or "---" for a card without one
+    QLabel* Label13 = nullptr;            // base-ID: shows the card key, or "---" for a card without one
     QLabel* Label14 = nullptr;            // file-name label: the picture entry last chosen
     QListWidget* ListBox1 = nullptr;      // picture list
     PictureArea* Image1 = nullptr;        // image area
@@ -53,6 +57,16 @@ public:
 
     // Reset to a new card dated today, then show the window modally (the main menu's 名刺登録).
     void resetToNewCard();
+    // Shows a stored card for changing, deleting or restoring: its texts whole in the boxes, its
+    // key as the base-ID, the buttons for its state, its picture list and first picture. A first
+    // picture that cannot be shown is named and reported, and the card still shows.
+    void showCard(int key, const cards::Card& card);
+    // The card's key; none while the card has not been saved.
+    std::optional<int> cardKey() const { return m_key; }
+    void setCardKey(std::optional<int> key);
+    // The base-ID as the picture folder and the sheet name use it: the key, or "---".
+    QString baseId() const;
+    const CardFolder& cardFolder() const { return m_folder; }
     // The reset without the showing, for the given day.
     void resetFields(const QDate& today);
 
@@ -86,6 +100,10 @@ private:
     void connectHandlers();
     // Delete and restore: one procedure with its question, flag and closing message.
     void rewriteWithFlag(const QString& question, const QString& flag, const QString& done);
+    void showFirstPicture();
+
+    CardFolder m_folder;
+    std::optional<int> m_key;
 };
 
 extern Tmst_car* mst_car;

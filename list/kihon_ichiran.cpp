@@ -49,12 +49,6 @@ const std::array<QString, kColumns> kHeader = {
 };
 constexpr std::array<int, kColumns> kWidths = {1, 1, 100, 100, 100, 100, 100, 100, 246};
 
-template <class W>
-void onClick(QPushButton* button, W* window, void (W::*handler)()) {
-    QObject::connect(button, &QPushButton::clicked, window,
-                     [window, handler] { messages::guarded(window, [&] { (window->*handler)(); }); });
-}
-
 void writeHeader(StringGridModel& grid) {
     grid.setRowCells(0, kHeader);
 }
@@ -63,13 +57,6 @@ void writeHeader(StringGridModel& grid) {
 void padShortList(StringGrid* grid) {
     if (grid->rowCount() <= kShortListLimit)
         grid->setRowCount(kShortListRows);
-}
-
-// The memo is stored with CR LF between lines; the memo box wants plain line breaks.
-QString memoForEditor(const QString& stored) {
-    QString text = stored;
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    return text;
 }
 
 }  // namespace
@@ -125,13 +112,13 @@ Tkihon_ichiran::Tkihon_ichiran(QWidget* parent) : QDialog(parent) {
     setTabOrder(RadioButton1, RadioButton2);
     setTabOrder(RadioButton2, RadioButton3);
 
-    onClick(SpeedButton1, this, &Tkihon_ichiran::SpeedButton1Click);
-    onClick(SpeedButton2, this, &Tkihon_ichiran::SpeedButton2Click);
+    messages::connectGuarded(SpeedButton1, &QPushButton::clicked, this, &Tkihon_ichiran::SpeedButton1Click);
+    messages::connectGuarded(SpeedButton2, &QPushButton::clicked, this, &Tkihon_ichiran::SpeedButton2Click);
     for (QPushButton* deletedView :
          {SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8})
-        onClick(deletedView, this, &Tkihon_ichiran::SpeedButton3Click);
-    connect(SGrid1, &StringGrid::gridDoubleClicked, this,
-            [this] { messages::guarded(this, [this] { SGrid1DblClick(); }); });
+        messages::connectGuarded(deletedView, &QPushButton::clicked, this,
+                                 &Tkihon_ichiran::SpeedButton3Click);
+    messages::connectGuarded(SGrid1, &StringGrid::gridDoubleClicked, this, &Tkihon_ichiran::SGrid1DblClick);
 
     FormCreate();
 }
@@ -299,49 +286,9 @@ void Tkihon_ichiran::SGrid1DblClick() {
     if (keyText.isEmpty())
         return;  // one of the empty rows below the cards
 
-    TIBQuery& q = DM1->IBQuery1;
-    Tmst_car& editor = *mst_car;
-    cards::prepareFetch(q, keyText);
-    editor.Label13->setText(keyText);
-    q.Open();
-    editor.Edit1->setText(q.FieldByName("LYEAR").AsString());
-    editor.Edit2->setText(q.FieldByName("LMONTH").AsString());
-    editor.Edit3->setText(q.FieldByName("LDAY").AsString());
-    editor.Edit4->setText(q.FieldByName("SYASYU").AsString());
-    editor.Edit5->setText(q.FieldByName("KATABAN").AsString());
-    editor.Edit8->setText(q.FieldByName("HURIGANA").AsString());
-    editor.Edit6->setText(q.FieldByName("KYORI").AsString());
-    editor.Edit7->setText(q.FieldByName("KINGAKU").AsString());
-    editor.Memo1->setPlainText(memoForEditor(q.FieldByName("MEMO").AsString()));
-    const QString flag = q.FieldByName("DEL_FLG1").AsString();
-    q.Close();
-
-    const bool listed = editor.refreshPictureList();
-    const bool deleted = flag == cards::kDeleted;
-    editor.SpeedButton5->setEnabled(!deleted);
-    editor.SpeedButton6->setEnabled(deleted);
-    editor.SpeedButton1->setEnabled(true);
-
-    editor.Label14->setText(QStringLiteral("---"));
-    editor.Image1->clear();
-    if (editor.ListBox1->count() > 0) {
-        // Selecting here must not run the list's own selection action; the picture is shown below.
-        const QSignalBlocker blockList(editor.ListBox1);
-        editor.ListBox1->setCurrentRow(0);
-    }
-
-    if (listed) {
-        // A first picture that cannot be loaded must not keep the card from opening: its entry is
-        // named, the image area stays empty, and the loader's message comes before the editor.
-        try {
-            editor.ListBox1Click();
-        } catch (const std::exception& e) {
-            if (const QListWidgetItem* first = editor.ListBox1->currentItem())
-                editor.Label14->setText(first->text());
-            editor.Image1->clear();
-            messages::error(this, QString::fromUtf8(e.what()));
-        }
-    }
-    formlook::centreOnScreen(&editor);
-    messages::showModal(&editor);
+    // A key without a row opens as an empty card under that key, as the fetch reads it.
+    const int key = cards::keyFromText(keyText);
+    mst_car->showCard(key, cards::fetchCard(*DM1, key).value_or(cards::Card{}));
+    formlook::centreOnScreen(mst_car);
+    messages::showModal(mst_car);
 }

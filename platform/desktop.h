@@ -4,8 +4,6 @@
 
 #include <QString>
 
-#include <memory>
-
 class QWidget;
 
 namespace platform {
@@ -37,8 +35,9 @@ public:
 
 DesktopShell& shell();
 InputMethodControl& inputMethod();
-// Replace the services (tests); null restores the platform's own.
-void setShell(std::unique_ptr<DesktopShell> replacement);
-void setInputMethod(std::unique_ptr<InputMethodControl> replacement);
+// Replace the services (tests), as the message boxes are replaced: the caller keeps ownership;
+// null restores the platform's own.
+void setShell(DesktopShell* replacement);
+void setInputMethod(InputMethodControl* replacement);
 
 }  // namespace platform

@@ -50,31 +50,26 @@ public:
     }
 };
 
-std::unique_ptr<DesktopShell>& shellSlot() {
-    static std::unique_ptr<DesktopShell> s = std::make_unique<LinuxShell>();
-    return s;
-}
-
-std::unique_ptr<InputMethodControl>& imeSlot() {
-    static std::unique_ptr<InputMethodControl> s = std::make_unique<LinuxInputMethod>();
-    return s;
-}
+LinuxShell g_linuxShell;
+LinuxInputMethod g_linuxInputMethod;
+DesktopShell* g_shell = &g_linuxShell;
+InputMethodControl* g_inputMethod = &g_linuxInputMethod;
 
 }  // namespace
 
 DesktopShell& shell() {
-    return *shellSlot();
+    return *g_shell;
 }
 InputMethodControl& inputMethod() {
-    return *imeSlot();
+    return *g_inputMethod;
 }
 
-void setShell(std::unique_ptr<DesktopShell> replacement) {
-    shellSlot() = replacement ? std::move(replacement) : std::make_unique<LinuxShell>();
+void setShell(DesktopShell* replacement) {
+    g_shell = replacement ? replacement : &g_linuxShell;
 }
 
-void setInputMethod(std::unique_ptr<InputMethodControl> replacement) {
-    imeSlot() = replacement ? std::move(replacement) : std::make_unique<LinuxInputMethod>();
+void setInputMethod(InputMethodControl* replacement) {
+    g_inputMethod = replacement ? replacement : &g_linuxInputMethod;
 }
 
 }  // namespace platform

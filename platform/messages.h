@@ -2,6 +2,7 @@
 // The program's message boxes and modal showing, behind one seam so that tests answer them
 // without nested event loops.
 
+#include <QObject>
 #include <QString>
 
 #include <exception>
@@ -43,6 +44,14 @@ void guarded(QWidget* parent, F&& action) noexcept {
     } catch (...) {
         error(parent, QStringLiteral("予期しないエラーが発生しました。"));
     }
+}
+
+// Connects a control's signal to a window's handler, run inside guarded: the handler's failure
+// ends in the error box, never in the event loop.
+template <class Sender, class Signal, class Window>
+void connectGuarded(Sender* sender, Signal signal, Window* window, void (Window::*handler)()) {
+    QObject::connect(sender, signal, window,
+                     [window, handler] { guarded(window, [&] { (window->*handler)(); }); });
 }
 
 }  // namespace messages

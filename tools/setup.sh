@@ -6,6 +6,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages=(
     # build
     cmake g++ ninja-build pkg-config qt6-base-dev firebird-dev libxlsxwriter-dev libminizip-dev
+    libcsv-dev libicu-dev libarchive-dev
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
     libfbclient2 firebird3.0-server-core libxlsxwriter4 fonts-noto-cjk fonts-dejavu-core
     qt6-translations-l10n qt6-image-formats-plugins xdg-utils
@@ -14,7 +15,7 @@ packages=(
     libtesseract-dev tesseract-ocr-jpn tesseract-ocr-jpn-vert tesseract-ocr-eng
     # tools and tests; the Debian package and the checks of its desktop entry and metadata; the
     # card pictures' drawing and the recognition command (the reading benchmark's baseline)
-    firebird3.0-utils util-linux zip
+    firebird3.0-utils util-linux zip python3-vobject
     # team use tests: a real Firebird server
     firebird3.0-server
     dpkg-dev file desktop-file-utils appstream

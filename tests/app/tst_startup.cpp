@@ -21,6 +21,7 @@ class TestStartup final : public QObject {
 
     QTemporaryDir m_dir;
     QString m_startDir;
+    std::unique_ptr<RecordingShell> m_shellFake;
     RecordingShell* m_shell = nullptr;
 
 private slots:
@@ -31,9 +32,9 @@ private slots:
 
     void init() {
         QVERIFY(QDir::setCurrent(m_dir.path()));
-        auto shell = std::make_unique<RecordingShell>();
-        m_shell = shell.get();
-        platform::setShell(std::move(shell));
+        m_shellFake = std::make_unique<RecordingShell>();
+        m_shell = m_shellFake.get();
+        platform::setShell(m_shell);
     }
 
     void cleanup() {
@@ -45,7 +46,7 @@ private slots:
 
     void missingDatabaseShowsOneErrorAndTheMenuStillOpens() {
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains("DATA.FDB"), qPrintable(boxes.texts("error")[0]));
         QVERIFY(menu->isVisible());
@@ -65,7 +66,7 @@ private slots:
     void databasePathIsFixedAtStartUp() {
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QVERIFY(boxes.shown.isEmpty());
         QDir::setCurrent(m_startDir);
         DM1->IBDatabase1.reconnect();  // still the card folder's file
@@ -74,7 +75,7 @@ private slots:
 
     void mainMenuLooksAsDesigned() {
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QCOMPARE(menu->windowTitle(), QStringLiteral("メインメニュー"));
         QCOMPARE(menu->centralWidget()->size(), QSize(384, 291));
         QCOMPARE(menu->minimumSize(), menu->maximumSize());
@@ -100,7 +101,7 @@ private slots:
 
     void webLinksGoToTheShell() {
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         QTest::mouseClick(menu->Label4, Qt::LeftButton);
         menu->SpeedButton8->click();
         QCOMPARE(m_shell->urls, (QStringList{Tmenu::kHomePage, Tmenu::kManualPage}));
@@ -118,7 +119,7 @@ private slots:
         QFETCH(int, how);
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram();
+        startProgram(CardFolder::local(QDir::currentPath()));
         if (how == 0)
             menu->SpeedButton6->click();
         else if (how == 1)

@@ -1,11 +1,12 @@
 #pragma once
-// A card folder in a temporary directory (database and working directory), the editor window
-// over it, and recording stand-ins for the message boxes and the desktop.
+// A card folder in a temporary directory, the program composed over it as at start-up, and
+// recording stand-ins for the message boxes and the desktop.
 
 #include "desktop.h"
 #include "dm1.h"
 #include "fakes.h"
 #include "mst_car.h"
+#include "startup.h"
 #include "testdb.h"
 
 #include <QDir>
@@ -17,39 +18,31 @@
 struct EditorFixture {
     // A fresh card folder per test function.
     std::unique_ptr<QTemporaryDir> folder;
-    QString previousDir = QDir::currentPath();
     std::unique_ptr<MessageRecorder> messages;
-    RecordingShell* shell = nullptr;
-    RecordingInputMethod* inputMethod = nullptr;
+    std::unique_ptr<RecordingShell> shell;
+    std::unique_ptr<RecordingInputMethod> inputMethod;
 
     bool setUp() {
         folder = std::make_unique<QTemporaryDir>();
         if (!folder->isValid())
             return false;
         testdb::create(folder->path());
-        QDir::setCurrent(folder->path());
         messages = std::make_unique<MessageRecorder>();
-        auto s = std::make_unique<RecordingShell>();
-        shell = s.get();
-        platform::setShell(std::move(s));
-        auto im = std::make_unique<RecordingInputMethod>();
-        inputMethod = im.get();
-        platform::setInputMethod(std::move(im));
-        DM1 = new TDM1(folder->path());
-        DM1->DataModuleCreate();
-        mst_car = new Tmst_car;
+        shell = std::make_unique<RecordingShell>();
+        platform::setShell(shell.get());
+        inputMethod = std::make_unique<RecordingInputMethod>();
+        platform::setInputMethod(inputMethod.get());
+        composeProgram(CardFolder::local(folder->path()));
         return true;
     }
 
     void tearDown() {
-        delete mst_car;
-        mst_car = nullptr;
-        delete DM1;
-        DM1 = nullptr;
+        endProgram();
         messages.reset();
         platform::setShell(nullptr);
         platform::setInputMethod(nullptr);
-        QDir::setCurrent(previousDir);
+        shell.reset();
+        inputMethod.reset();
         folder.reset();
     }
 

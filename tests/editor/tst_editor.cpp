@@ -47,7 +47,7 @@ class TestEditor final : public QObject {
         const QString key = QString::number(cards::newestKey(DM1->IBQuery1));
         if (flag != cards::kLive)
             cards::cardRewrite(*DM1, key, t, flag);
-        w->Label13->setText(key);
+        w->setCardKey(key.toInt());
         w->Edit1->setText(t.year);
         w->Edit2->setText(t.month);
         w->Edit3->setText(t.day);
@@ -268,7 +268,7 @@ private slots:
     void dateBoxesAskForDigitsOnly() {
         QCOMPARE(f.inputMethod->digitsOnly, (QList<QWidget*>{w->Edit1, w->Edit2, w->Edit3}));
         platform::setInputMethod(nullptr);  // the platform's own
-        Tmst_car plain;
+        Tmst_car plain(CardFolder::local(f.folder->path()));
         for (QLineEdit* box : {plain.Edit1, plain.Edit2, plain.Edit3})
             QVERIFY(box->inputMethodHints() & Qt::ImhDigitsOnly);
         for (QLineEdit* box : {plain.Edit4, plain.Edit5, plain.Edit6, plain.Edit7, plain.Edit8})
@@ -585,7 +585,7 @@ private slots:
         QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], cards::kLive);
 
         w->show();
-        w->Label13->setText(QStringLiteral("---"));
+        w->setCardKey(std::nullopt);
         f.messages->clear();
         w->SpeedButton6Click();
         QVERIFY(!w->isVisible());
@@ -595,7 +595,7 @@ private slots:
     void failedRewriteKeepsTheBoxesAndTheWindow() {
         loadCard(QStringLiteral("元の名前"));
         w->show();
-        w->Label13->setText(QStringLiteral("12a"));  // no card key: the store refuses it
+        w->setCardKey(9999);  // a card whose row has gone: the store refuses to write it
         w->SpeedButton5->click();
         QCOMPARE(f.messages->texts("error").size(), 1);
         QVERIFY(f.messages->texts("show").isEmpty());

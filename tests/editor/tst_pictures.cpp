@@ -153,7 +153,7 @@ private slots:
     void init() {
         QVERIFY(f.setUp());
         w = mst_car;
-        w->Label13->setText(QStringLiteral("12"));
+        w->setCardKey(12);
     }
     void cleanup() { f.tearDown(); }
 
@@ -189,7 +189,7 @@ private slots:
     }
 
     void openFolderWithoutKeyDoesNothing() {
-        w->Label13->setText(QStringLiteral("---"));
+        w->setCardKey(std::nullopt);
         w->SpeedButton1->setEnabled(true);
         w->SpeedButton1->click();
         QVERIFY(f.shell->folders.isEmpty());
@@ -199,8 +199,8 @@ private slots:
 
     // The program's own folder (where the test binary lives) is not the card folder: pictures
     // must be created, listed and shown below the one working directory.
-    void allPictureOperationsShareTheWorkingDirectory() {
-        QVERIFY(QDir(QCoreApplication::applicationDirPath()) != QDir::current());
+    void allPictureOperationsShareTheCardFolder() {
+        QVERIFY(QDir(f.folder->path()) != QDir::current());  // the card folder is not the working directory
         w->SpeedButton1Click();
         QVERIFY(QFileInfo(base()).isDir());
         QVERIFY(!QFileInfo::exists(QCoreApplication::applicationDirPath() + "/image/12"));
@@ -239,7 +239,7 @@ private slots:
         w->ListBox1->addItem(QStringLiteral("stale"));
         QVERIFY(!w->refreshPictureList());
         QCOMPARE(w->ListBox1->count(), 0);
-        w->Label13->setText(QStringLiteral("---"));
+        w->setCardKey(std::nullopt);
         w->SpeedButton4->click();
         QCOMPARE(w->ListBox1->count(), 0);
         QVERIFY(f.messages->shown.isEmpty());

@@ -9,6 +9,7 @@
 #include "mst_car.h"
 #include "picturefolder.h"
 #include "sheetexport.h"
+#include "startup.h"
 #include "testdb.h"
 #include "xlsxreader.h"
 
@@ -462,24 +463,16 @@ private slots:
     // where nothing opens it the user is told where it is. The editor is left as it was.
     void pressingTheButton() {
         QTemporaryDir cardFolder;
-        const QString previous = QDir::currentPath();
         testdb::create(cardFolder.path());
-        QDir::setCurrent(cardFolder.path());
         MessageRecorder recorder;
-        auto shellOwner = std::make_unique<RecordingShell>();
-        RecordingShell* shell = shellOwner.get();
-        platform::setShell(std::move(shellOwner));
-        DM1 = new TDM1(cardFolder.path());
-        DM1->DataModuleCreate();
-        auto* editor = new Tmst_car;
-        mst_car = editor;
+        RecordingShell shellFake;
+        RecordingShell* shell = &shellFake;
+        platform::setShell(shell);
+        composeProgram(CardFolder::local(cardFolder.path()));
+        Tmst_car* editor = mst_car;
         auto cleanup = qScopeGuard([&] {
-            delete editor;
-            mst_car = nullptr;
-            delete DM1;
-            DM1 = nullptr;
+            endProgram();
             platform::setShell(nullptr);
-            QDir::setCurrent(previous);
         });
         if (!editor->Edit4)
             QSKIP("the editor window has no controls in this build");
@@ -487,12 +480,13 @@ private slots:
         editor->Edit4->setText(QStringLiteral("佐藤 花子"));
         editor->Edit5->setText(QStringLiteral("オルヴェ工業"));
         editor->Memo1->setPlainText(QStringLiteral("一行目\n二行目"));
-        editor->Label13->setText(QStringLiteral("12"));
-        QDir().mkpath(QStringLiteral("image/12/base"));
-        writePicture(QStringLiteral("image/12/base/card.jpg"), {300, 200}, "jpeg");
-        writeBytesTo(QStringLiteral("image/12/base/Thumbs.db"), "cache");
+        editor->setCardKey(12);
+        const QDir folder(cardFolder.path());
+        QDir().mkpath(folder.filePath("image/12/base"));
+        writePicture(folder.filePath("image/12/base/card.jpg"), {300, 200}, "jpeg");
+        writeBytesTo(folder.filePath("image/12/base/Thumbs.db"), "cache");
         // A card with pictures in a "---" folder must not pick them up when it has no key.
-        QDir().mkpath(QStringLiteral("image/---/base"));
+        QDir().mkpath(folder.filePath("image/---/base"));
 
         QTest::mouseClick(editor->Button1, Qt::LeftButton);
         QTest::mouseClick(editor->Button1, Qt::LeftButton);
@@ -512,7 +506,8 @@ private slots:
         QCOMPARE(editor->Edit4->text(), QStringLiteral("佐藤 花子"));
 
         // A picture that cannot be shown: one message naming it, after the workbook is handed on.
-        writeBytesTo(QStringLiteral("image/12/base/cut.jpg"), fileBytes("image/12/base/card.jpg").left(300));
+        writeBytesTo(folder.filePath("image/12/base/cut.jpg"),
+                     fileBytes(folder.filePath("image/12/base/card.jpg")).left(300));
         qsizetype handedOnWhenTold = -1;
         recorder.onMessage = [&](const MessageRecorder::Shown&) {
             handedOnWhenTold = shell->documents.size();
@@ -526,7 +521,7 @@ private slots:
         QVERIFY(!recorder.texts("show")[0].contains(QStringLiteral("Thumbs.db")));
         QCOMPARE(handedOnWhenTold, 3);
         QCOMPARE(readXlsx(shell->documents.last()).anchors.size(), 1);
-        QFile::remove(QStringLiteral("image/12/base/cut.jpg"));
+        QFile::remove(folder.filePath("image/12/base/cut.jpg"));
         recorder.clear();
         QCOMPARE(editor->Label13->text(), QStringLiteral("12"));
 
@@ -535,12 +530,12 @@ private slots:
         QTest::mouseClick(editor->Button1, Qt::LeftButton);
         QCOMPARE(recorder.texts("show").size(), 1);
         QVERIFY(recorder.texts("show")[0].contains(QDir::toNativeSeparators(shell->documents.last())));
-        QCOMPARE(QDir(QStringLiteral("sheets")).entryList(QDir::Files).size(), 4);
+        QCOMPARE(QDir(folder.filePath("sheets")).entryList(QDir::Files).size(), 4);
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 
         // Sheets cannot be written: the default error box, no document handed on.
-        QDir(QStringLiteral("sheets")).removeRecursively();
-        QFile blocker(QStringLiteral("sheets"));
+        QDir(folder.filePath("sheets")).removeRecursively();
+        QFile blocker(folder.filePath("sheets"));
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         recorder.clear();
@@ -550,8 +545,8 @@ private slots:
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
 
         // Without a key the pictures are looked for in image/---/base, which holds none here.
-        QFile::remove(QStringLiteral("sheets"));
-        editor->Label13->setText(QStringLiteral("---"));
+        QFile::remove(folder.filePath("sheets"));
+        editor->setCardKey(std::nullopt);
         recorder.clear();
         shell->documentOpens = true;
         QTest::mouseClick(editor->Button1, Qt::LeftButton);

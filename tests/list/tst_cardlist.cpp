@@ -9,6 +9,7 @@
 #include "kihon_ichiran.h"
 #include "mst_car.h"
 #include "picturearea.h"
+#include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
 
@@ -148,25 +149,17 @@ private slots:
         dir = std::make_unique<QTemporaryDir>();
         QVERIFY(dir->isValid());
         testdb::create(dir->path());
-        QDir::setCurrent(dir->path());
         messages = std::make_unique<MessageRecorder>();
-        DM1 = new TDM1(dir->path());
-        DM1->DataModuleCreate();
-        mst_car = new Tmst_car;
-        kihon_ichiran = w = new Tkihon_ichiran;
+        composeProgram(CardFolder::local(dir->path()));
+        w = kihon_ichiran;
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
     }
 
     void cleanup() {
-        delete w;
-        kihon_ichiran = w = nullptr;
-        delete mst_car;
-        mst_car = nullptr;
-        delete DM1;
-        DM1 = nullptr;
+        endProgram();
+        w = nullptr;
         messages.reset();
-        QDir::setCurrent(previousDir);
         dir.reset();
     }
 

@@ -55,13 +55,13 @@ int check(TDM1& dm, int n) {
     q.SQL.Add(QStringLiteral("SELECT KEY1 FROM MST_CAR"));
     q.Open();
     QSet<int> keys;
-    QStringList faults;
+    QStringList faults, newCardsTwice;
     for (q.Last(); !q.Bof(); q.Prior()) {
         const int key = q.Fields(0).AsInteger();
         if (key == 0)
             faults << QStringLiteral("a card has the key 0");
         if (keys.contains(key))
-            faults << QStringLiteral("key %1 twice").arg(key);
+            (key <= n ? faults : newCardsTwice) << QStringLiteral("key %1 twice").arg(key);
         keys.insert(key);
     }
     const int rows = q.RecordCount();
@@ -71,8 +71,10 @@ int check(TDM1& dm, int n) {
     }
     if (cards::triggerState(q) != cards::TriggerState::Active)
         faults << QStringLiteral("TRG_CAR is not active");
+    faults += newCardsTwice;
     std::printf("%d rows%s%s\n", rows, faults.isEmpty() ? "" : ": ", qPrintable(faults.join("; ")));
-    return faults.isEmpty() ? 0 : 3;
+    // 4: only a new card's key twice, which a sweep can cause on its own (see killsweep.sh).
+    return faults.isEmpty() ? 0 : faults.size() == newCardsTwice.size() ? 4 : 3;
 }
 
 }  // namespace

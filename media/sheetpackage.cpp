@@ -1,5 +1,7 @@
 #include "sheetpackage.h"
 
+#include "sheeterror.h"
+
 #include <QBuffer>
 #include <QDateTime>
 #include <QFile>
@@ -20,10 +22,6 @@
 namespace sheet {
 
 namespace {
-
-[[noreturn]] void fail(const QString& text) {
-    throw std::runtime_error(text.toStdString());
-}
 
 QString writeFailure(const QString& path) {
     return QStringLiteral("シートのファイルを書き込めませんでした。\r\n%1").arg(path);

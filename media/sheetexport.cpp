@@ -1,9 +1,7 @@
 #include "sheetexport.h"
 
-#include "desktop.h"
-#include "messages.h"
-#include "mst_car.h"
 #include "picturefolder.h"
+#include "sheeterror.h"
 #include "sheetpackage.h"
 #include "sheetpictures.h"
 
@@ -11,8 +9,6 @@
 #include <QFile>
 #include <QFont>
 #include <QFontMetricsF>
-#include <QGuiApplication>
-#include <QLabel>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
@@ -36,10 +32,6 @@ constexpr double kStandardFontPixels = 11 * kPixelsPerPoint;
 constexpr double kDigitPixels = 7;
 constexpr double kCellPaddingPixels = 7;
 
-[[noreturn]] void fail(const QString& text) {
-    throw std::runtime_error(text.toStdString());
-}
-
 void check(lxw_error rc) {
     if (rc != LXW_NO_ERROR)
         fail(QStringLiteral("シートを作成できませんでした。\r\n%1").arg(QString::fromUtf8(lxw_strerror(rc))));
@@ -47,15 +39,6 @@ void check(lxw_error rc) {
 
 struct WorkbookFree {
     void operator()(lxw_workbook* wb) const { lxw_workbook_free(wb); }
-};
-
-// Busy cursor while the workbook is written: phone photos take a moment.
-class BusyCursor final {
-public:
-    BusyCursor() { QGuiApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~BusyCursor() { QGuiApplication::restoreOverrideCursor(); }
-    BusyCursor(const BusyCursor&) = delete;
-    BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
 struct Cell {
@@ -144,35 +127,17 @@ double fittedColumnWidth(const QStringList& texts) {
     return std::ceil((pixels - 5) / kDigitPixels * 256) / 256;
 }
 
-WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder, const QString& outputPath) {
-    WrittenSheet result;
-    QList<RefusedPicture> refused;
-    const QList<SheetPicture> pictures = collectPictures(folder, &result.skipped, &refused);
-    for (const RefusedPicture& r : std::as_const(refused)) {
-        result.refused << r.entry;
-        result.refusedReasons << r.reason;
-    }
+namespace {
 
-    QTemporaryDir work;
-    if (!work.isValid())
-        fail(QStringLiteral("作業用の一時フォルダを作成できませんでした。\r\n%1").arg(work.errorString()));
-    const QByteArray draft = QFile::encodeName(work.filePath(QStringLiteral("draft.xlsx")));
-    QByteArray tmpdir = QFile::encodeName(work.path());
-    lxw_workbook_options options{};
-    options.tmpdir = tmpdir.data();
-    std::unique_ptr<lxw_workbook, WorkbookFree> workbook(workbook_new_opt(draft.constData(), &options));
-    if (!workbook)
-        fail(QStringLiteral("シートを作成できませんでした。"));
-    lxw_worksheet* ws = workbook_add_worksheet(workbook.get(), nullptr);
-    if (!ws)
-        fail(QStringLiteral("シートを作成できませんでした。"));
-
-    lxw_format* plain = workbook_add_format(workbook.get());
+// The card's texts in the framed cells B2:G5 under the title in A1, the memo merged across its
+// row, columns fitted to their texts, 8-point type everywhere, printed one page wide.
+void layOutCells(lxw_workbook* wb, lxw_worksheet* ws, const cards::CardTexts& texts) {
+    lxw_format* plain = workbook_add_format(wb);
     format_set_font_size(plain, kFontSize);
-    lxw_format* grid = workbook_add_format(workbook.get());
+    lxw_format* grid = workbook_add_format(wb);
     format_set_font_size(grid, kFontSize);
     format_set_border(grid, LXW_BORDER_THIN);
-    lxw_format* memo = workbook_add_format(workbook.get());
+    lxw_format* memo = workbook_add_format(wb);
     format_set_font_size(memo, kFontSize);
     format_set_border(memo, LXW_BORDER_THIN);
     format_set_text_wrap(memo);
@@ -224,10 +189,13 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
 
     // Printed one page wide, however wide the fitted columns came out.
     worksheet_fit_to_pages(ws, 1, 0);
+}
 
-    QList<AnchorBox> boxes;
-    QList<MediaSource> media;
-    QList<QByteArray> descriptions;  // the writer keeps pointers until the workbook is closed
+// Each picture placed by absolute position, three to a row, 70 points high with its proportions
+// kept; the drawing turns phone photos upright. Returns the entries placed, in their order.
+QStringList placePictures(lxw_worksheet* ws, const QList<SheetPicture>& pictures, QList<AnchorBox>& boxes,
+                          QList<MediaSource>& media, QList<QByteArray>& descriptions) {
+    QStringList placed;
     for (const SheetPicture& picture : pictures) {
         const int k = int(boxes.size());
         const QPointF at = picturePosition(k);
@@ -259,8 +227,43 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
                            turn.degrees,
                            turn.flipH,
                            turn.flipV};
-        result.placed << picture.entry;
+        placed << picture.entry;
     }
+
+    return placed;
+}
+
+}  // namespace
+
+WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder, const QString& outputPath) {
+    WrittenSheet result;
+    QList<RefusedPicture> refused;
+    const QList<SheetPicture> pictures = collectPictures(folder, &result.skipped, &refused);
+    for (const RefusedPicture& r : std::as_const(refused)) {
+        result.refused << r.entry;
+        result.refusedReasons << r.reason;
+    }
+
+    QTemporaryDir work;
+    if (!work.isValid())
+        fail(QStringLiteral("作業用の一時フォルダを作成できませんでした。\r\n%1").arg(work.errorString()));
+    const QByteArray draft = QFile::encodeName(work.filePath(QStringLiteral("draft.xlsx")));
+    QByteArray tmpdir = QFile::encodeName(work.path());
+    lxw_workbook_options options{};
+    options.tmpdir = tmpdir.data();
+    std::unique_ptr<lxw_workbook, WorkbookFree> workbook(workbook_new_opt(draft.constData(), &options));
+    if (!workbook)
+        fail(QStringLiteral("シートを作成できませんでした。"));
+    lxw_worksheet* ws = workbook_add_worksheet(workbook.get(), nullptr);
+    if (!ws)
+        fail(QStringLiteral("シートを作成できませんでした。"));
+
+    layOutCells(workbook.get(), ws, texts);
+    // The writer keeps pointers to the descriptions until the workbook is closed.
+    QList<AnchorBox> boxes;
+    QList<MediaSource> media;
+    QList<QByteArray> descriptions;
+    result.placed = placePictures(ws, pictures, boxes, media, descriptions);
 
     const lxw_error closed = workbook_close(workbook.release());
     check(closed);
@@ -268,35 +271,21 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
     return result;
 }
 
-}  // namespace sheet
-
-void runSheetExport(Tmst_car& editor) {
-    const cards::CardTexts texts = editor.cardTexts();
-    const QString baseId = editor.Label13 ? editor.Label13->text() : QStringLiteral("---");
-    const QString root = QDir::currentPath();
-    QString path;
-    bool opened = false;
-    sheet::WrittenSheet written;
-    {
-        sheet::BusyCursor busy;
-        const QString folder = sheet::sheetsFolder(root);
-        if (!QDir().mkpath(folder))
-            sheet::fail(QStringLiteral("シートを保存するフォルダを作成できませんでした。\r\n%1")
-                            .arg(QDir::toNativeSeparators(folder)));
-        path = sheet::reserveSheetFile(folder, baseId, QDateTime::currentDateTime());
-        try {
-            written = sheet::writeCardSheet(texts, sheet::pictureFolder(root, baseId), path);
-        } catch (...) {
-            QFile::remove(path);
-            throw;
-        }
-        opened = platform::shell().openDocument(path, &editor);
+ExportedSheet exportCard(const CardFolder& cardFolder, const QString& baseId, const cards::CardTexts& texts,
+                         const QDateTime& now) {
+    const QString folder = cardFolder.sheetsFolder();
+    if (!QDir().mkpath(folder))
+        fail(QStringLiteral("シートを保存するフォルダを作成できませんでした。\r\n%1")
+                 .arg(QDir::toNativeSeparators(folder)));
+    ExportedSheet sheet;
+    sheet.path = reserveSheetFile(folder, baseId, now);
+    try {
+        sheet.written = writeCardSheet(texts, pictureFolder(cardFolder.picturesRoot, baseId), sheet.path);
+    } catch (...) {
+        QFile::remove(sheet.path);  // no half-written workbook is left behind
+        throw;
     }
-    if (!opened)
-        messages::show(&editor, QStringLiteral("シートを開くプログラムが見つかりませんでした。\r\n"
-                                               "シートは次の場所に保存してあります。\r\n%1")
-                                    .arg(QDir::toNativeSeparators(path)));
-    if (!written.refused.isEmpty())
-        messages::show(&editor, QStringLiteral("次の画像はシートに載せられませんでした。\r\n%1")
-                                    .arg(written.refusedReasons.join(QStringLiteral("\r\n"))));
+    return sheet;
 }
+
+}  // namespace sheet

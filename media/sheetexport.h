@@ -1,13 +1,12 @@
 #pragma once
 // The card sheet: one card with its pictures laid out on a new spreadsheet workbook.
 
+#include "cardfolder.h"
 #include "cards.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
-
-class Tmst_car;
 
 namespace sheet {
 
@@ -41,8 +40,15 @@ double fittedColumnWidth(const QStringList& texts);
 WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& pictureFolder,
                             const QString& outputPath);
 
-}  // namespace sheet
+struct ExportedSheet {
+    QString path;  // the new workbook
+    WrittenSheet written;
+};
 
-// Writes a new workbook for the card the editor shows and hands it to the desktop's
-// spreadsheet program. Throws on a failure to write; the editor is only read.
-void runSheetExport(Tmst_car& editor);
+// Writes a new workbook for the card with this base-ID and texts into the card folder's sheets
+// folder, with the pictures of its picture folder. Throws SheetError; a half-written file is
+// removed.
+ExportedSheet exportCard(const CardFolder& cardFolder, const QString& baseId, const cards::CardTexts& texts,
+                         const QDateTime& now);
+
+}  // namespace sheet

@@ -1,0 +1,77 @@
+#include "commandline.h"
+
+#include "commands.h"
+#include "dm1.h"
+#include "folderlock.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+const QCommandLineOption kCardFolder(QStringLiteral("card-folder"),
+                                     QStringLiteral("カードフォルダ（既定は現在のフォルダ）"),
+                                     QStringLiteral("DIR"));
+}
+
+Invocation::Invocation(const char* command, const QStringList& positional)
+    : m_command(QString::fromUtf8(command)), m_positional(positional) {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.addOption(kCardFolder);
+    for (const QString& name : positional)
+        parser.addPositionalArgument(name, name);
+}
+
+bool Invocation::parse(const QStringList& arguments) {
+    if (!parser.parse(QStringList{QStringLiteral("tavrona-cards %1").arg(m_command)} + arguments)) {
+        complain(parser.errorText());
+        return false;
+    }
+    if (parser.positionalArguments().size() != m_positional.size()) {
+        complain(QStringLiteral("%1 には %2 を指定してください。")
+                     .arg(m_command, m_positional.join(QLatin1Char(' '))));
+        return false;
+    }
+    return true;
+}
+
+QString Invocation::cardFolder() const {
+    return QDir(parser.isSet(kCardFolder) ? parser.value(kCardFolder) : QDir::currentPath()).absolutePath();
+}
+
+int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
+                   CardFile cardFile) {
+    try {
+        if (!QFileInfo(folder).isDir()) {
+            complain(QStringLiteral("カードフォルダ「%1」がありません。").arg(folder));
+            return kFailed;
+        }
+        if (cardFile == CardFile::Required && !QFileInfo::exists(transfer::cardFilePath(folder))) {
+            complain(QStringLiteral("カードフォルダ「%1」に data/DATA.FDB がありません。").arg(folder));
+            return kFailed;
+        }
+        const cardfolder::Claim claim = cardfolder::claim(folder);
+        if (!claim.lock) {
+            QString text = claim.refusal;
+            text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            complain(text + (claim.heldByRunningCopy ? QStringLiteral("\n") + busyHint : QString()));
+            return kFailed;
+        }
+        work();
+        return kDone;
+    } catch (const std::exception& e) {
+        complain(QString::fromUtf8(e.what()));
+        return kFailed;
+    }
+}
+
+void withCardFile(const QString& folder, const std::function<void(TDM1&)>& work) {
+    TDM1 dm(folder);
+    dm.DataModuleCreate();
+    work(dm);
+}
+
+}  // namespace cli

@@ -1,0 +1,43 @@
+#pragma once
+// What every subcommand shares: option parsing with the card folder option, the card folder's
+// checks and lock, and turning failures into a message and an exit status.
+
+#include "cardfolder.h"
+
+#include <QCommandLineParser>
+
+#include <functional>
+
+class TDM1;
+
+namespace cli {
+
+constexpr int kDone = 0, kFailed = 1, kWrongUse = 2;
+
+class Invocation final {
+public:
+    // positional: the names of the required arguments, for the help text and the count check.
+    Invocation(const char* command, const QStringList& positional);
+    QCommandLineParser parser;
+
+    // Parses; on wrong use prints why and returns false.
+    bool parse(const QStringList& arguments);
+    QString positional(int i) const { return parser.positionalArguments().value(i); }
+    QString cardFolder() const;
+
+private:
+    QString m_command;
+    QStringList m_positional;
+};
+
+// Checks that the card folder holds a card file and takes its lock, then runs the work with the
+// lock held. Failures become a message on standard error and exit status 1.
+// Restore may make the card file: it asks for the folder only.
+enum class CardFile { Required, MayBeMissing };
+int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
+                   CardFile cardFile = CardFile::Required);
+
+// Runs work with a connection to the card folder's card file (inside withCardFolder).
+void withCardFile(const QString& folder, const std::function<void(TDM1&)>& work);
+
+}  // namespace cli

@@ -1,0 +1,173 @@
+#include "commands.h"
+
+#include "backup.h"
+#include "commandline.h"
+#include "dm1.h"
+#include "exporter.h"
+#include "importer.h"
+
+#include <cstdio>
+
+namespace cli {
+
+namespace {
+
+const QString kCloseProgramFirst = QStringLiteral("名刺管理を終了してからやり直してください。");
+
+int exportCommand(const QStringList& arguments) {
+    Invocation call("export", {QStringLiteral("FILE")});
+    const QCommandLineOption format(QStringLiteral("format"), QStringLiteral("csv または vcard"),
+                                    QStringLiteral("FORMAT"));
+    const QCommandLineOption deleted(QStringLiteral("deleted"), QStringLiteral("削除した名刺も書き出す"));
+    call.parser.addOptions({format, deleted});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString name = call.parser.value(format).toLower();
+    if (name != QLatin1String("csv") && name != QLatin1String("vcard")) {
+        complain(QStringLiteral("--format には csv か vcard を指定してください。"));
+        return kWrongUse;
+    }
+    const transfer::FileFormat fileFormat =
+        name == QLatin1String("csv") ? transfer::FileFormat::Csv : transfer::FileFormat::VCard;
+    const QString file = call.positional(0);
+    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
+        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            const int n = transfer::exportCards(dm, file, fileFormat, call.parser.isSet(deleted));
+            say(QStringLiteral("%1 件の名刺を「%2」に書き出しました。").arg(n).arg(file));
+        });
+    });
+}
+
+int importCommand(const QStringList& arguments) {
+    Invocation call("import", {QStringLiteral("FILE")});
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"), QStringLiteral("読むだけで登録しない"));
+    const QCommandLineOption allow(QStringLiteral("allow-duplicates"),
+                                   QStringLiteral("登録済みと思われる名刺も登録する"));
+    call.parser.addOptions({dryRun, allow});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString file = call.positional(0);
+    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
+        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            const transfer::ImportPlan plan = transfer::planImport(dm, file);
+            say(QStringLiteral("「%1」: %2（%3）、名刺 %4 件")
+                    .arg(file,
+                         plan.format == transfer::FileFormat::Csv ? QStringLiteral("CSV")
+                                                                  : QStringLiteral("vCard"),
+                         plan.encoding)
+                    .arg(plan.cards.size()));
+            const bool takeAll = call.parser.isSet(allow);
+            for (int i : plan.duplicates) {
+                const transfer::Card& c = plan.cards[i];
+                say(QStringLiteral("登録済みと思われる名刺: %1 %2 / %3%4")
+                        .arg(transfer::originText(plan, c), c.texts.name, c.texts.organisation,
+                             takeAll ? QString() : QStringLiteral("（読み込みません）")));
+            }
+            const QSet<int> taken =
+                takeAll ? QSet<int>(plan.duplicates.begin(), plan.duplicates.end()) : QSet<int>();
+            const int count = int(plan.cards.size() - plan.duplicates.size() + taken.size());
+            if (call.parser.isSet(dryRun)) {
+                say(QStringLiteral("確認のみ: %1 件を登録できます。何も書き込んでいません。").arg(count));
+                return;
+            }
+            const int written = transfer::runImport(dm, plan, taken);
+            say(QStringLiteral("%1 件の名刺を登録しました。").arg(written));
+        });
+    });
+}
+
+// Each step of a long action on its own line; the percentages are for the window's progress bar.
+void sayProgress(const QString& line, int) {
+    say(line);
+}
+
+int backupCommand(const QStringList& arguments) {
+    Invocation call("backup", {QStringLiteral("FILE.fbk")});
+    const QCommandLineOption pictures(QStringLiteral("with-pictures"),
+                                      QStringLiteral("画像フォルダも FILE.pictures.tar にまとめる"));
+    call.parser.addOption(pictures);
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString file = call.positional(0);
+    // The engine opens the card file for one process only: while the program runs, its own menu
+    // makes the backup.
+    return withCardFolder(
+        call.cardFolder(),
+        QStringLiteral(
+            "名刺管理の起動中は、メニュー「ファイル」の「バックアップ…」でバックアップしてください。"),
+        [&] {
+            const transfer::BackupResult r =
+                transfer::backupCardFolder(call.cardFolder(), file, call.parser.isSet(pictures), sayProgress);
+            say(QStringLiteral("バックアップしました（名刺 %1 件）。").arg(r.cards));
+        });
+}
+
+int restoreCommand(const QStringList& arguments) {
+    Invocation call("restore", {QStringLiteral("FILE.fbk")});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString file = call.positional(0);
+    return withCardFolder(
+        call.cardFolder(), kCloseProgramFirst,
+        [&] { transfer::restoreCardFolder(call.cardFolder(), file, sayProgress); }, CardFile::MayBeMissing);
+}
+
+}  // namespace
+
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {"backup", "FILE.fbk [--with-pictures]", "カードファイルをバックアップする（画像フォルダも選べる）",
+         backupCommand},
+        {"restore", "FILE.fbk", "バックアップから戻す（前のカードファイルは残す）", restoreCommand},
+        {"export", "--format csv|vcard FILE [--deleted]", "名刺を CSV か vCard に書き出す（新しい順）",
+         exportCommand},
+        {"import", "FILE [--dry-run] [--allow-duplicates]", "CSV か vCard の名刺を登録する", importCommand},
+    };
+    return table;
+}
+
+void say(const QString& line) {
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+void complain(const QString& line) {
+    std::fputs((QStringLiteral("tavrona-cards: ") + line + QLatin1Char('\n')).toUtf8().constData(), stderr);
+}
+
+int main(const QStringList& arguments) {
+    auto usage = [] {
+        QString text = QStringLiteral("使い方: tavrona-cards COMMAND ... [--card-folder DIR]\n");
+        for (const Command& c : commands())
+            text += QStringLiteral("  %1 %2\n      %3\n")
+                        .arg(QLatin1String(c.name), QLatin1String(c.usage), QString::fromUtf8(c.summary));
+        return text;
+    };
+    // The command is the first word that is neither an option nor the card folder option's value,
+    // so that "--card-folder DIR" may also come first.
+    QStringList rest = arguments.mid(1);
+    QString name;
+    for (qsizetype i = 0; i < rest.size(); ++i) {
+        if (rest[i] == QLatin1String("--help") || rest[i] == QLatin1String("-h") ||
+            rest[i] == QLatin1String("help")) {
+            std::fputs(usage().toUtf8().constData(), stdout);
+            return kDone;
+        }
+        if (rest[i] == QLatin1String("--card-folder")) {
+            ++i;
+        } else if (!rest[i].startsWith(QLatin1Char('-'))) {
+            name = rest.takeAt(i);
+            break;
+        }
+    }
+    for (const Command& c : commands()) {
+        if (name == QLatin1String(c.name))
+            return c.run(rest);
+    }
+    complain(name.isEmpty() ? QStringLiteral("コマンドを指定してください。")
+                            : QStringLiteral("「%1」というコマンドはありません。").arg(name));
+    std::fputs(usage().toUtf8().constData(), stderr);
+    return kWrongUse;
+}
+
+}  // namespace cli

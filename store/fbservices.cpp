@@ -1,0 +1,215 @@
+// The engine's backup and restore services through the client's service manager. In embedded
+// mode the service runs inside this process's engine, so it shares the engine (and its open
+// files) with the program's own connection.
+
+#include "fbservices.h"
+
+#include "ibobjects.h"
+
+#include <firebird/Interface.h>
+#include <ibase.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+using namespace Firebird;
+
+namespace fbservices {
+
+namespace {
+
+// The account the database module connects with; the services need the same one.
+const char* const kUser = "SYSDBA";
+const char* const kPassword = "quintlake";
+
+IMaster* master() {
+    static IMaster* m = fb_get_master_interface();
+    return m;
+}
+
+QString formatStatus(const IStatus* status) {
+    char buf[2048];
+    master()->getUtilInterface()->formatStatus(buf, sizeof buf, const_cast<IStatus*>(status));
+    return QString::fromUtf8(buf).trimmed();
+}
+
+// Attaches to the service manager, starts the action the builder describes and hands on every
+// report line until the service ends. A failure of the service comes back from the query that
+// reads past its last line.
+void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& describe,
+                const LineHandler& onLine) {
+    ThrowStatusWrapper st(master()->getStatus());
+    IService* svc = nullptr;
+    IXpbBuilder* spb = nullptr;
+    try {
+        IUtil* util = master()->getUtilInterface();
+        spb = util->getXpbBuilder(&st, IXpbBuilder::SPB_ATTACH, nullptr, 0);
+        spb->insertString(&st, isc_spb_user_name, kUser);
+        spb->insertString(&st, isc_spb_password, kPassword);
+        svc = master()->getDispatcher()->attachServiceManager(&st, "service_mgr", spb->getBufferLength(&st),
+                                                              spb->getBuffer(&st));
+        spb->dispose();
+        spb = util->getXpbBuilder(&st, IXpbBuilder::SPB_START, nullptr, 0);
+        describe(&st, spb);
+        svc->start(&st, spb->getBufferLength(&st), spb->getBuffer(&st));
+        spb->dispose();
+        spb = nullptr;
+
+        const unsigned char items[] = {isc_info_svc_line};
+        unsigned char out[8192];
+        for (bool more = true; more;) {
+            svc->query(&st, 0, nullptr, sizeof items, items, sizeof out, out);
+            more = false;
+            for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
+                const unsigned char tag = *p++;
+                if (tag == isc_info_svc_line) {
+                    const unsigned length = unsigned(p[0]) | (unsigned(p[1]) << 8);
+                    p += 2;
+                    if (length > 0) {
+                        more = true;
+                        if (onLine)
+                            onLine(QString::fromUtf8(reinterpret_cast<const char*>(p), int(length)));
+                    }
+                    p += length;
+                } else if (tag == isc_info_truncated || tag == isc_info_data_not_ready) {
+                    more = true;
+                    break;
+                } else {
+                    break;
+                }
+            }
+        }
+        svc->detach(&st);
+        svc = nullptr;
+    } catch (const FbException& e) {
+        const QString text = formatStatus(e.getStatus());
+        if (spb)
+            spb->dispose();
+        if (svc)
+            svc->release();
+        st.dispose();
+        throw DbError(text);
+    }
+    st.dispose();
+}
+
+// Points standard input at the null device for its lifetime.
+class StdinFromNull final {
+public:
+    StdinFromNull() : m_saved(::dup(STDIN_FILENO)) {
+        const int null = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::close(null);
+        }
+    }
+    ~StdinFromNull() {
+        if (m_saved >= 0) {
+            ::dup2(m_saved, STDIN_FILENO);
+            ::close(m_saved);
+        }
+    }
+    StdinFromNull(const StdinFromNull&) = delete;
+    StdinFromNull& operator=(const StdinFromNull&) = delete;
+
+private:
+    int m_saved;
+};
+
+}  // namespace
+
+void backup(const QString& databasePath, const QString& backupPath, const LineHandler& onLine) {
+    const QByteArray db = databasePath.toUtf8();
+    const QByteArray file = backupPath.toUtf8();
+    runService(
+        [&](ThrowStatusWrapper* st, IXpbBuilder* spb) {
+            spb->insertTag(st, isc_action_svc_backup);
+            spb->insertString(st, isc_spb_dbname, db.constData());
+            spb->insertString(st, isc_spb_bkp_file, file.constData());
+            spb->insertInt(st, isc_spb_verbint, kRecordsPerLine);
+        },
+        onLine);
+}
+
+void restore(const QString& backupPath, const QString& databasePath, const LineHandler& onLine) {
+    const QByteArray db = databasePath.toUtf8();
+    const QByteArray file = backupPath.toUtf8();
+    // A backup file that ends early is taken for the first of several volumes: the embedded
+    // service then asks for the next one on the process's own console and, given no answer,
+    // stops without reporting a failure. Its standard input is the null device meanwhile, so it
+    // never waits for a person, and only a restore that reports its last step counts as done.
+    StdinFromNull quiet;
+    bool finished = false;
+    runService(
+        [&](ThrowStatusWrapper* st, IXpbBuilder* spb) {
+            spb->insertTag(st, isc_action_svc_restore);
+            spb->insertString(st, isc_spb_bkp_file, file.constData());
+            spb->insertString(st, isc_spb_dbname, db.constData());
+            spb->insertInt(st, isc_spb_options, isc_spb_res_create);
+            spb->insertInt(st, isc_spb_verbint, kRecordsPerLine);
+        },
+        [&](const QString& line) {
+            if (line.contains(QLatin1String("finishing, closing, and going home")))
+                finished = true;
+            if (onLine)
+                onLine(line);
+        });
+    if (!finished)
+        throw DbError(QStringLiteral(
+            "復元が最後まで進みませんでした。バックアップファイルが途中で切れているようです。"));
+}
+
+namespace {
+
+// A read-only connection of the database module's account to another card file.
+struct Connection {
+    TIBDatabase db;
+    TIBTransaction tr{db};
+    TIBQuery q{db, tr};
+    explicit Connection(const QString& path) {
+        db.DatabaseName = path;
+        db.DefaultTransaction = &tr;
+        db.Params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
+                     QStringLiteral("password=%1").arg(QLatin1String(kPassword)),
+                     QStringLiteral("lc_ctype=UTF8")};
+        tr.Params = {QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("wait")};
+        db.Open();
+    }
+    int number(const char* sql) {
+        q.SQL.Clear();
+        q.SQL.Add(QString::fromUtf8(sql));
+        q.Open();
+        const int n = q.Fields(0).AsInteger();
+        q.Close();
+        return n;
+    }
+    void close() {
+        tr.Commit();
+        db.Close();
+    }
+};
+
+}  // namespace
+
+int largestCardKey(const QString& databasePath) {
+    Connection c(databasePath);
+    const int key = c.number("SELECT COALESCE(MAX(KEY1), 0) FROM MST_CAR");
+    c.close();
+    return key;
+}
+
+CardFileFacts inspectCardFile(const QString& databasePath) {
+    Connection c(databasePath);
+    CardFileFacts facts;
+    facts.hasCardTable =
+        c.number("SELECT COUNT(*) FROM RDB$RELATIONS WHERE RDB$RELATION_NAME = 'MST_CAR'") == 1;
+    facts.hasKeyTrigger = c.number(
+                              "SELECT COUNT(*) FROM RDB$TRIGGERS WHERE RDB$TRIGGER_NAME = 'TRG_CAR' "
+                              "AND RDB$RELATION_NAME = 'MST_CAR'") == 1;
+    if (facts.hasCardTable)
+        facts.cards = c.number("SELECT COUNT(*) FROM MST_CAR");
+    c.close();
+    return facts;
+}
+
+}  // namespace fbservices

@@ -1,0 +1,203 @@
+// The tavrona-cards command run as a separate process: wrong use, a card folder it cannot use,
+// and export and import through it.
+
+#include "folderlock.h"
+
+#include <QDir>
+#include "transferfixture.h"
+
+class TestCardsCommand final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+
+    struct Run {
+        int code = -1;
+        QString out, err;
+    };
+
+    static Run run(const QStringList& args, const QString& workingDirectory = {}) {
+        QProcess p;
+        if (!workingDirectory.isEmpty())
+            p.setWorkingDirectory(workingDirectory);
+        p.start(QStringLiteral(CARDS_TOOL_PATH), args);
+        Run r;
+        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+            return r;
+        r.code = p.exitCode();
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+    QString folder() const { return m_dir->path(); }
+
+    QStringList stored(const QString& dir) {
+        TDM1 dm(dir);
+        dm.DataModuleCreate();
+        return fixture::storedCards(dm);
+    }
+
+private slots:
+    void init() {
+        m_dir = std::make_unique<QTemporaryDir>();
+        testdb::create(folder());
+        TDM1 dm(folder());
+        dm.DataModuleCreate();
+        fixture::store(dm, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事"),
+                                           QStringLiteral("一行目\r\n二行目")),
+                            fixture::texts(QStringLiteral("佐藤"), QStringLiteral("みなと物産"))});
+    }
+    void cleanup() { m_dir.reset(); }
+
+    void wrongUseIsExplained_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no command") << QStringList{} << "コマンドを指定してください";
+        QTest::newRow("unknown command") << QStringList{"frob"} << "「frob」というコマンドはありません";
+        QTest::newRow("no format") << QStringList{"export", "x.csv"} << "--format には csv か vcard";
+        QTest::newRow("unknown format") << QStringList{"export", "--format", "pdf", "x"} << "--format には";
+        QTest::newRow("no file") << QStringList{"import"} << "import には FILE を指定してください";
+        QTest::newRow("two files") << QStringList{"import", "a", "b"} << "import には FILE";
+        QTest::newRow("unknown option") << QStringList{"import", "--bogus", "a"} << "bogus";
+    }
+    void wrongUseIsExplained() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        const Run r = run(args << "--card-folder" << folder());
+        QCOMPARE(r.code, 2);
+        QVERIFY2(r.err.contains(message), qPrintable(r.err));
+    }
+
+    void unusableCardFolderIsRefused() {
+        QTemporaryDir empty;
+        Run r = run({"export", "--format", "csv", "x.csv", "--card-folder", empty.filePath("nothing")});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("カードフォルダ「")), qPrintable(r.err));
+        r = run({"import", "x.csv", "--card-folder", empty.path()});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("data/DATA.FDB がありません")), qPrintable(r.err));
+
+        // While the program holds the card folder, the tool leaves it alone.
+        const cardfolder::Claim claim = cardfolder::claim(folder());
+        QVERIFY(claim.lock);
+        r = run({"export", "--format", "csv", empty.filePath("x.csv"), "--card-folder", folder()});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("すでに起動しています")), qPrintable(r.err));
+        QVERIFY2(r.err.contains(QStringLiteral("終了してから")), qPrintable(r.err));
+        QVERIFY(!QFile::exists(empty.filePath("x.csv")));
+    }
+
+    void backupAndRestoreThroughTheCommand() {
+        const QString file = m_dir->filePath("cards.fbk");
+        const QStringList before = stored(folder());
+        {
+            // While the program runs, its menu makes the backup.
+            const cardfolder::Claim claim = cardfolder::claim(folder());
+            const Run r = run({"backup", file, "--card-folder", folder()});
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.err.contains(QStringLiteral("「バックアップ…」")), qPrintable(r.err));
+        }
+        Run r = run({"--card-folder", folder(), "backup", file, "--with-pictures"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("2 records written")), qPrintable(r.out));
+        QVERIFY2(r.out.contains(QStringLiteral("画像 0 件")), qPrintable(r.out));
+        QVERIFY(QFile::exists(m_dir->filePath("cards.pictures.tar")));
+
+        // Into a card folder without a card file: the restore makes it.
+        QTemporaryDir other;
+        r = run({"restore", file, "--card-folder", other.path()});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("復元しました（名刺 2 件）")), qPrintable(r.out));
+        QCOMPARE(stored(other.path()), before);
+        r = run({"restore", m_dir->filePath("none.fbk"), "--card-folder", other.path()});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("がありません")), qPrintable(r.err));
+    }
+
+    void killedImportLeavesNoCard() {
+        QByteArray csv = "名前,組織名\r\n";
+        for (int i = 0; i < 30000; ++i)
+            csv += "大量 " + QByteArray::number(i) + ",会社\r\n";
+        fixture::writeFile(m_dir->filePath("many.csv"), csv);
+        QProcess p;
+        p.start(QStringLiteral(CARDS_TOOL_PATH),
+                {"import", m_dir->filePath("many.csv"), "--card-folder", folder()});
+        // The first line comes once the file is read and checked; the cards are written after it.
+        QVERIFY(p.waitForReadyRead(60000));
+        QTest::qWait(300);
+        QCOMPARE(p.state(), QProcess::Running);
+        p.kill();
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(stored(folder()).size(), 2);  // only the cards that were there before
+    }
+
+    void killedRestoreLeavesACardFile() {
+        {
+            TDM1 dm(folder());
+            dm.DataModuleCreate();
+            QList<cards::CardTexts> many;
+            for (int i = 0; i < 20000; ++i)
+                many << fixture::texts(QStringLiteral("名刺 %1").arg(i));
+            fixture::store(dm, many);
+        }
+        QCOMPARE(run({"backup", m_dir->filePath("many.fbk"), "--card-folder", folder()}).code, 0);
+        QTemporaryDir target;
+        testdb::create(target.path());
+        for (int delay : {50, 200, 500, 1000, 2000}) {
+            QProcess p;
+            p.start(QStringLiteral(CARDS_TOOL_PATH),
+                    {"restore", m_dir->filePath("many.fbk"), "--card-folder", target.path()});
+            QVERIFY(p.waitForStarted());
+            if (!p.waitForFinished(delay)) {
+                p.kill();
+                QVERIFY(p.waitForFinished(10000));
+            }
+            // Whenever it was killed, the card file is the old one or the restored one.
+            const qsizetype n = stored(target.path()).size();
+            QVERIFY2(n == 0 || n == 20002, qPrintable(QString::number(n)));
+        }
+        // The next restore clears what the killed ones left.
+        QCOMPARE(run({"restore", m_dir->filePath("many.fbk"), "--card-folder", target.path()}).code, 0);
+        QCOMPARE(QDir(target.path() + "/data").entryList({"*.restoring-*"}), QStringList());
+    }
+
+    void exportAndImportThroughTheCommand() {
+        const QString file = m_dir->filePath("cards.vcf");
+        // The card folder defaults to the working directory.
+        Run r = run({"export", "--format", "vcard", file}, folder());
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("2 件の名刺")), qPrintable(r.out));
+
+        QTemporaryDir other;
+        testdb::create(other.path());
+        r = run({"import", file, "--dry-run", "--card-folder", other.path()});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("vCard（UTF-8）、名刺 2 件")), qPrintable(r.out));
+        QVERIFY(stored(other.path()).isEmpty());
+
+        r = run({"import", file, "--card-folder", other.path()});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("2 件の名刺を登録しました")), qPrintable(r.out));
+        QCOMPARE(stored(other.path()), stored(folder()));
+
+        // The same file again: both cards are listed as likely duplicates and skipped.
+        r = run({"import", file, "--card-folder", other.path()});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.count(QStringLiteral("（読み込みません）")), 2);
+        QVERIFY2(r.out.contains(QStringLiteral("0 件の名刺を登録しました")), qPrintable(r.out));
+        r = run({"import", file, "--allow-duplicates", "--card-folder", other.path()});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(stored(other.path()).size(), 4);
+
+        // A bad file: the message names the card, and nothing is written.
+        fixture::writeFile(file, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:x\r\n");
+        r = run({"import", file, "--card-folder", other.path()});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("1 件目のカード: END:VCARD がありません")), qPrintable(r.err));
+        QCOMPARE(stored(other.path()).size(), 4);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCardsCommand)
+#include "tst_cardscommand.moc"

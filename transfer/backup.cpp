@@ -1,0 +1,194 @@
+#include "backup.h"
+
+#include "cardfolder.h"
+#include "fbservices.h"
+#include "ibobjects.h"
+#include "picturearchive.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+namespace transfer {
+
+namespace {
+
+QString timeStamp() {
+    return QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+// The service reports "N records written" (or restored) every so many rows and at the end of a
+// table; -1 for any other line.
+int recordsIn(const QString& line) {
+    static const QRegularExpression records(QStringLiteral("^(?:gbak:)?\\s*(\\d+) records"));
+    const QRegularExpressionMatch m = records.match(line);
+    return m.hasMatch() ? m.captured(1).toInt() : -1;
+}
+
+void report(const Progress& progress, const QString& line, int percent) {
+    if (progress)
+        progress(line, percent);
+}
+
+// The service reports every object it writes; the steps are the lines that are not indented.
+void reportStep(const Progress& progress, QString line, int percent) {
+    if (line.startsWith(QLatin1String("gbak:")))
+        line.remove(0, 5);
+    if (line.isEmpty() || line[0].isSpace())
+        return;
+    report(progress, line.trimmed(), percent);
+}
+
+}  // namespace
+
+QString picturesArchivePath(const QString& backupPath) {
+    const QFileInfo info(backupPath);
+    QString base = info.fileName();
+    if (base.endsWith(QLatin1String(".fbk"), Qt::CaseInsensitive))
+        base.chop(4);
+    return info.dir().filePath(base + QStringLiteral(".pictures.tar"));
+}
+
+BackupResult backupCardFolder(const QString& folder, const QString& backupPath, bool withPictures,
+                              const Progress& progress) {
+    const QString cardFile = cardFilePath(folder);
+    if (!QFileInfo::exists(cardFile))
+        throw TransferError(QStringLiteral("カードファイル「%1」がありません。").arg(cardFile));
+    const QFileInfo target(backupPath);
+    if (target.isDir())
+        throw TransferError(
+            QStringLiteral("「%1」はフォルダです。バックアップのファイル名を指定してください。")
+                .arg(backupPath));
+    if (!target.dir().exists())
+        throw TransferError(QStringLiteral("フォルダ「%1」がありません。").arg(target.dir().path()));
+    if (target.absoluteFilePath() == QFileInfo(cardFile).absoluteFilePath() || sameFile(backupPath, cardFile))
+        throw TransferError(QStringLiteral("カードファイルそのものにはバックアップを書けません。"));
+
+    BackupResult result;
+    // The share done is measured against the largest key, which costs no pass over the rows; the
+    // number of cards saved is the one the service reports.
+    const int estimate = fbservices::largestCardKey(cardFile);
+    report(progress, QStringLiteral("カードファイルをバックアップしています…"), 0);
+    // The engine writes a new file beside the target; an earlier backup there stays whole until
+    // the new one is complete.
+    const QString partial = target.absoluteFilePath() + QStringLiteral(".part");
+    QFile::remove(partial);
+    bool cardTable = false;
+    try {
+        fbservices::backup(cardFile, partial, [&](const QString& line) {
+            if (line.contains(QLatin1String("writing data for table")))
+                cardTable = line.trimmed().endsWith(QLatin1String(" MST_CAR"));
+            const int records = recordsIn(line);
+            if (cardTable && records >= 0)
+                result.cards = records;
+            reportStep(progress, line,
+                       estimate > 0 && records >= 0 ? std::min(99, int(records * 100ll / estimate)) : -1);
+        });
+    } catch (const DbError& e) {
+        QFile::remove(partial);
+        throw TransferError(
+            QStringLiteral("バックアップできませんでした。\n%1").arg(QString::fromUtf8(e.what())));
+    }
+    QFile::remove(target.absoluteFilePath());
+    if (!QFile::rename(partial, target.absoluteFilePath())) {
+        QFile::remove(partial);
+        throw TransferError(QStringLiteral("バックアップを「%1」に置けませんでした。").arg(backupPath));
+    }
+    report(progress, QStringLiteral("カードファイルのバックアップ: %1").arg(target.absoluteFilePath()),
+           withPictures ? 90 : 100);
+
+    if (withPictures) {
+        result.picturesArchive = picturesArchivePath(target.absoluteFilePath());
+        report(progress, QStringLiteral("画像フォルダをまとめています…"), 90);
+        result.pictureFiles = writePicturesArchive(folder, result.picturesArchive);
+        report(progress,
+               QStringLiteral("画像 %1 件: %2").arg(result.pictureFiles).arg(result.picturesArchive), 100);
+    }
+    return result;
+}
+
+RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath, const Progress& progress,
+                                const std::function<void()>& releaseCardFile) {
+    const QFileInfo source(backupPath);
+    if (!source.exists())
+        throw TransferError(QStringLiteral("バックアップ「%1」がありません。").arg(backupPath));
+    if (!source.isFile() || !source.isReadable())
+        throw TransferError(QStringLiteral("バックアップ「%1」を読めません。").arg(backupPath));
+    const QString cardFile = cardFilePath(folder);
+    QDir().mkpath(QFileInfo(cardFile).absolutePath());
+
+    // A restore cut short (a killed process) leaves its new file; with the folder's lock held no
+    // other restore is running, so any such file is left over.
+    const QDir dataDir = QFileInfo(cardFile).dir();
+    for (const QString& leftover :
+         dataDir.entryList({QFileInfo(cardFile).fileName() + QStringLiteral(".restoring-*")}, QDir::Files))
+        QFile::remove(dataDir.filePath(leftover));
+    const QString stamp = timeStamp();
+    const QString restored = cardFile + QStringLiteral(".restoring-") + stamp;
+    report(progress, QStringLiteral("バックアップから新しいファイルに復元しています…"), 0);
+    RestoreResult result;
+    try {
+        fbservices::restore(source.absoluteFilePath(), restored,
+                            [&](const QString& line) { reportStep(progress, line, -1); });
+        const fbservices::CardFileFacts facts = fbservices::inspectCardFile(restored);
+        if (!facts.hasCardTable || !facts.hasKeyTrigger)
+            throw TransferError(
+                QStringLiteral("復元したファイルに%1 がありません。名刺管理のバックアップではないようです。")
+                    .arg(facts.hasCardTable ? QStringLiteral("トリガー TRG_CAR")
+                                            : QStringLiteral("名刺の表 MST_CAR")));
+        result.cards = facts.cards;
+    } catch (const DbError& e) {
+        QFile::remove(restored);
+        throw TransferError(QStringLiteral("復元できませんでした。カードファイルはそのままです。\n%1")
+                                .arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+        QFile::remove(restored);
+        throw;
+    }
+    report(progress, QStringLiteral("復元したファイルを確かめました（名刺 %1 件）。").arg(result.cards), 90);
+
+    if (releaseCardFile)
+        releaseCardFile();
+    // The old file gets its second name first and the restored one then takes the card file's
+    // name in one step, so that at every moment, a crash included, DATA.FDB is the old or the new
+    // card file, never missing.
+    if (QFileInfo::exists(cardFile)) {
+        result.previousFile = cardFile + QStringLiteral(".before-restore-") + stamp;
+        if (::link(QFile::encodeName(cardFile).constData(),
+                   QFile::encodeName(result.previousFile).constData()) != 0) {
+            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+            QFile::remove(restored);
+            throw TransferError(
+                QStringLiteral(
+                    "カードファイルを「%1」として残せませんでした（%2）。カードファイルはそのままです。")
+                    .arg(result.previousFile, reason));
+        }
+    }
+    if (::rename(QFile::encodeName(restored).constData(), QFile::encodeName(cardFile).constData()) != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        if (!result.previousFile.isEmpty())
+            QFile::remove(result.previousFile);
+        QFile::remove(restored);
+        throw TransferError(QStringLiteral("復元したファイルをカードファイルの場所に置けませんでした（%"
+                                           "1）。カードファイルはそのままです。")
+                                .arg(reason));
+    }
+    report(progress,
+           result.previousFile.isEmpty()
+               ? QStringLiteral("復元しました（名刺 %1 件）。").arg(result.cards)
+               : QStringLiteral("復元しました（名刺 %1 件）。前のカードファイルは「%2」に残しました。")
+                     .arg(result.cards)
+                     .arg(result.previousFile),
+           100);
+    return result;
+}
+
+}  // namespace transfer

@@ -1,0 +1,89 @@
+#include "picturearchive.h"
+
+#include "transfercard.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <memory>
+
+namespace transfer {
+
+namespace {
+
+using Archive = std::unique_ptr<archive, decltype(&archive_write_free)>;
+using Entry = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
+
+[[noreturn]] void fail(archive* a, const QString& what) {
+    throw TransferError(
+        QStringLiteral("画像のアーカイブを書けません（%1）: %2")
+            .arg(what, QString::fromUtf8(archive_error_string(a) ? archive_error_string(a) : "")));
+}
+
+}  // namespace
+
+int writePicturesArchive(const QString& folder, const QString& archivePath) {
+    const QDir root(folder);
+    const QString partial = archivePath + QStringLiteral(".part");
+    Archive a(archive_write_new(), archive_write_free);
+    // pax keeps UTF-8 names and large files exactly.
+    if (archive_write_set_format_pax_restricted(a.get()) != ARCHIVE_OK)
+        fail(a.get(), QStringLiteral("形式"));
+    if (archive_write_open_filename(a.get(), QFile::encodeName(partial).constData()) != ARCHIVE_OK)
+        fail(a.get(), partial);
+
+    int files = 0;
+    const QString imageDir = root.filePath(QStringLiteral("image"));
+    QDirIterator it(imageDir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    try {
+        while (it.hasNext()) {
+            const QFileInfo info(it.next());
+            if (info.isSymLink() || !info.isFile())
+                continue;
+            QFile file(info.filePath());
+            if (!file.open(QIODevice::ReadOnly))
+                throw TransferError(
+                    QStringLiteral("画像「%1」を読めません: %2").arg(info.filePath(), file.errorString()));
+            Entry entry(archive_entry_new(), archive_entry_free);
+            archive_entry_set_pathname_utf8(entry.get(),
+                                            root.relativeFilePath(info.filePath()).toUtf8().constData());
+            archive_entry_set_size(entry.get(), info.size());
+            archive_entry_set_filetype(entry.get(), AE_IFREG);
+            archive_entry_set_perm(entry.get(), 0644);
+            archive_entry_set_mtime(entry.get(), info.lastModified().toSecsSinceEpoch(), 0);
+            if (archive_write_header(a.get(), entry.get()) != ARCHIVE_OK)
+                fail(a.get(), info.filePath());
+            qint64 got;
+            while ((got = file.read(buffer.data(), buffer.size())) > 0) {
+                if (archive_write_data(a.get(), buffer.constData(), size_t(got)) != got)
+                    fail(a.get(), info.filePath());
+            }
+            if (got < 0)
+                throw TransferError(
+                    QStringLiteral("画像「%1」を読めません: %2").arg(info.filePath(), file.errorString()));
+            ++files;
+        }
+        if (archive_write_close(a.get()) != ARCHIVE_OK)
+            fail(a.get(), partial);
+    } catch (...) {
+        a.reset();
+        QFile::remove(partial);
+        throw;
+    }
+    a.reset();
+    QFile::remove(archivePath);
+    if (!QFile::rename(partial, archivePath)) {
+        QFile::remove(partial);
+        throw TransferError(QStringLiteral("画像のアーカイブを「%1」に置けませんでした。").arg(archivePath));
+    }
+    return files;
+}
+
+}  // namespace transfer

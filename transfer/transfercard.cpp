@@ -1,0 +1,53 @@
+#include "transfercard.h"
+
+#include "dm1.h"
+
+#include <QFileInfo>
+
+namespace transfer {
+
+void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(const Card&)>& visit) {
+    if (!dm.IBDatabase1.Connected())
+        dm.IBDatabase1.Open();
+    TIBQuery& q = dm.IBQuery1;
+    // The name search with an empty keyword matches every card; rows come ascending by key.
+    cards::prepareSearch(q, cards::SearchField::Name, QString());
+    q.Open();
+    const int key = q.FieldIndex("KEY1"), name = q.FieldIndex("SYASYU"), reading = q.FieldIndex("HURIGANA"),
+              org = q.FieldIndex("KATABAN"), dept = q.FieldIndex("KYORI"), pos = q.FieldIndex("KINGAKU"),
+              memo = q.FieldIndex("MEMO"), year = q.FieldIndex("LYEAR"), month = q.FieldIndex("LMONTH"),
+              day = q.FieldIndex("LDAY"), flag = q.FieldIndex("DEL_FLG1");
+    Card card;
+    q.Last();
+    while (!q.Bof()) {
+        card.deleted = q.Fields(flag).AsString() == cards::kDeleted;
+        if (withDeleted || !card.deleted) {
+            card.key = q.Fields(key).AsString();
+            card.texts.name = q.Fields(name).AsString();
+            card.texts.reading = q.Fields(reading).AsString();
+            card.texts.organisation = q.Fields(org).AsString();
+            card.texts.department = q.Fields(dept).AsString();
+            card.texts.position = q.Fields(pos).AsString();
+            card.texts.memo = q.Fields(memo).AsString();
+            card.texts.year = q.Fields(year).AsString();
+            card.texts.month = q.Fields(month).AsString();
+            card.texts.day = q.Fields(day).AsString();
+            visit(card);
+        }
+        q.Prior();
+    }
+    q.Close();
+}
+
+bool sameFile(const QString& a, const QString& b) {
+    const QString first = QFileInfo(a).canonicalFilePath();
+    return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();
+}
+
+QString joinDate(const cards::CardTexts& t) {
+    if (t.year.isEmpty() && t.month.isEmpty() && t.day.isEmpty())
+        return QString();
+    return t.year + QLatin1Char('/') + t.month + QLatin1Char('/') + t.day;
+}
+
+}  // namespace transfer

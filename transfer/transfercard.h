@@ -1,0 +1,50 @@
+#pragma once
+// What every transfer action works with: one card as it travels between the card file and the
+// files outside it, and the failure that ends an action with a message for the user.
+
+#include "cards.h"
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <stdexcept>
+
+class TDM1;
+
+namespace transfer {
+
+// A transfer action refused or failed; the text is the Japanese message for the user. Nothing in
+// the card file has changed when it is thrown.
+class TransferError : public std::runtime_error {
+public:
+    explicit TransferError(const QString& text) : std::runtime_error(text.toStdString()) {}
+    QString text() const { return QString::fromUtf8(what()); }
+};
+
+struct Card {
+    QString key;  // the stored key; empty for a card read from a file
+    cards::CardTexts texts;
+    bool deleted = false;
+    int origin = 0;  // where a card read from a file starts: its line (CSV) or its number (vCard)
+};
+
+// Progress of a long action: a line of report, and how far along it is (0..100, or -1 unknown).
+using Progress = std::function<void(const QString& line, int percent)>;
+
+// Walks the stored cards from the newest (highest key) down; deleted cards only when asked.
+void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(const Card&)>& visit);
+
+// The longest text each column takes, in characters, and the date parts' digit counts.
+struct ColumnLimits {
+    static constexpr int name = 150, reading = 150, organisation = 150, department = 150, position = 100,
+                         memo = 5000, year = 4, month = 2, day = 2;
+};
+
+// True when both paths lead to one existing file (links and relative paths resolved).
+bool sameFile(const QString& a, const QString& b);
+
+// Date parts as one text: "2026/1/31" keeps each part exactly as stored; empty when all are.
+QString joinDate(const cards::CardTexts& t);
+
+}  // namespace transfer

@@ -5,6 +5,7 @@
 #include "folderlock.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
+#include "login.h"
 #include "menu.h"
 #include "messages.h"
 #include "mst_car.h"
@@ -12,9 +13,13 @@
 #include "visualstyle.h"
 
 #include <QApplication>
+#include <QCommandLineParser>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QLibraryInfo>
+#include <QSettings>
 #include <QSocketNotifier>
+#include <QStandardPaths>
 #include <QTranslator>
 
 #include <sys/socket.h>
@@ -64,13 +69,73 @@ void endOnTerminationSignals() {
         ::sigaction(sig, &action, nullptr);
 }
 
+// Team use: the person's own database user. ISC_USER and ISC_PASSWORD, when set, are the client
+// library's own way and are left to it; otherwise the password kept in the keyring, then the
+// login dialog, asked again after a wrong password until the user cancels.
+void logInToServer(TDM1& dm) {
+    if (qEnvironmentVariableIsSet("ISC_USER")) {
+        dm.DataModuleCreate();
+        return;
+    }
+    const QString database = dm.cardFolder().database;
+    QSettings settings;
+    QString user = settings.value(QStringLiteral("team/user")).toString();
+    std::optional<QString> kept = user.isEmpty() ? std::nullopt : login::keptPassword(database, user);
+    for (;;) {
+        Login who;
+        if (kept) {
+            who = {user, *kept, false};
+        } else {
+            const std::optional<Login> asked = login::ask(database, user);
+            if (!asked)
+                throw DbError(QStringLiteral("カードファイル「%1」への接続をやめました。").arg(database));
+            who = *asked;
+        }
+        dm.setCredentials(who.user, who.password);
+        try {
+            dm.DataModuleCreate();
+        } catch (const DbError& e) {
+            if (e.problem() != DbProblem::Login)
+                throw;
+            if (kept)
+                login::forgetPassword(database, user);
+            messages::error(nullptr, QString::fromUtf8(e.what()));
+            kept.reset();
+            user = who.user;
+            continue;
+        }
+        settings.setValue(QStringLiteral("team/user"), who.user);
+        if (who.remember)
+            login::keepPassword(database, who.user, who.password);
+        return;
+    }
+}
+
+// The lock that keeps a second copy of the program away: the card folder's own for a file on
+// this desk; for a file on a server, where several people work at once, one per person and
+// database on this desk.
+cardfolder::Claim claimForThisDesk(const CardFolder& cards) {
+    if (!cards.onServer)
+        return cardfolder::claim(cards.folder);
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString hash = QString::fromLatin1(
+        QCryptographicHash::hash(cards.database.toUtf8(), QCryptographicHash::Sha1).toHex().left(16));
+    const QString folder =
+        (runtime.isEmpty() ? QDir::tempPath() : runtime) + QStringLiteral("/tavrona-") + hash;
+    QDir().mkpath(folder);
+    return cardfolder::claim(folder);
+}
+
 }  // namespace
 
 void composeProgram(const CardFolder& folder) {
     menu = new Tmenu;
     DM1 = new TDM1(folder);
     messages::guarded(nullptr, [] {
-        DM1->DataModuleCreate();
+        if (DM1->teamMode())
+            logInToServer(*DM1);
+        else
+            DM1->DataModuleCreate();
         cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
     });
     varsion = new Tvarsion(menu);
@@ -103,11 +168,23 @@ int runTavrona(int argc, char** argv) {
     loadQtTranslations(app);
     formlook::setupApplicationFont();
 
+    // The card folder is the working directory at start-up, read once here and handed on; its
+    // settings file or the options may point at a database on a server and shared pictures.
+    QCommandLineParser options;
+    const QCommandLineOption database(QStringLiteral("database"),
+                                      QStringLiteral("HOST[/PORT]:/path/DATA.FDB on a Firebird server"),
+                                      QStringLiteral("database"));
+    const QCommandLineOption pictures(QStringLiteral("pictures"), QStringLiteral("the pictures' shared root"),
+                                      QStringLiteral("folder"));
+    options.addOptions({database, pictures});
+    options.addHelpOption();
+    options.process(app);
+    const CardFolder cards =
+        CardFolder::resolve(QDir::currentPath(), options.value(database), options.value(pictures));
+
     // The database engine opens the card file exclusively; a second copy of the program in the
     // same card folder is told so plainly instead of failing on the database.
-    // The card folder is the working directory at start-up, read once here and handed on.
-    const CardFolder cards = CardFolder::local(QDir::currentPath());
-    const cardfolder::Claim folder = cardfolder::claim(cards.folder);
+    const cardfolder::Claim folder = claimForThisDesk(cards);
     if (!folder.lock) {
         if (folder.heldByRunningCopy)
             messages::show(nullptr, folder.refusal);

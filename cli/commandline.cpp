@@ -15,12 +15,23 @@ namespace {
 const QCommandLineOption kCardFolder(QStringLiteral("card-folder"),
                                      QStringLiteral("カードフォルダ（既定は現在のフォルダ）"),
                                      QStringLiteral("DIR"));
+const QCommandLineOption kDatabase(
+    QStringLiteral("database"),
+    QStringLiteral("Firebird サーバーのカードファイル HOST[/PORT]:/path/DATA.FDB"
+                   "（ユーザーは ISC_USER と ISC_PASSWORD）"),
+    QStringLiteral("DATABASE"));
+QString g_database;  // the --database option of this run, if given
+
+CardFolder resolved(const QString& folder) {
+    return CardFolder::resolve(folder, g_database);
 }
+}  // namespace
 
 Invocation::Invocation(const char* command, const QStringList& positional)
     : m_command(QString::fromUtf8(command)), m_positional(positional) {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.addOption(kCardFolder);
+    parser.addOption(kDatabase);
     for (const QString& name : positional)
         parser.addPositionalArgument(name, name);
 }
@@ -35,6 +46,7 @@ bool Invocation::parse(const QStringList& arguments) {
                      .arg(m_command, m_positional.join(QLatin1Char(' '))));
         return false;
     }
+    g_database = parser.value(kDatabase);
     return true;
 }
 
@@ -48,6 +60,11 @@ int withCardFolder(const QString& folder, const QString& busyHint, const std::fu
         if (!QFileInfo(folder).isDir()) {
             complain(QStringLiteral("カードフォルダ「%1」がありません。").arg(folder));
             return kFailed;
+        }
+        if (resolved(folder).onServer) {
+            // A card file on a server is shared by several people: no folder lock, no file here.
+            work();
+            return kDone;
         }
         if (cardFile == CardFile::Required && !QFileInfo::exists(transfer::cardFilePath(folder))) {
             complain(QStringLiteral("カードフォルダ「%1」に data/DATA.FDB がありません。").arg(folder));
@@ -69,7 +86,7 @@ int withCardFolder(const QString& folder, const QString& busyHint, const std::fu
 }
 
 void withCardFile(const QString& folder, const std::function<void(TDM1&)>& work) {
-    TDM1 dm(folder);
+    TDM1 dm(resolved(folder));
     dm.DataModuleCreate();
     work(dm);
 }

@@ -303,6 +303,7 @@ void Tmst_car::resetFields(const QDate& today) {
         box->clear();
     Memo1->clear();
     setCardKey(std::nullopt);
+    m_loaded.reset();
     Image1->clear();
     ReadScan->clearPicture();
     ListBox1->clear();
@@ -338,6 +339,7 @@ QString Tmst_car::baseId() const {
 void Tmst_car::showCard(int key, const cards::Card& card) {
     const cards::CardTexts& t = card.texts;
     setCardKey(key);
+    m_loaded = card;
     Edit1->setText(t.year);
     Edit2->setText(t.month);
     Edit3->setText(t.day);
@@ -399,14 +401,17 @@ void Tmst_car::SpeedButton3Click() {
         messages::show(this, QStringLiteral("名前かふりがなが入力されていません。"));
     } else if (messages::ask(this, QStringLiteral("登録しますか？"))) {
         if (!m_key) {
-            const std::optional<int> inserted = cards::newCardInsert(*DM1, cardTexts());
+            const cards::CardTexts texts = cardTexts();
+            const std::optional<int> inserted = cards::newCardInsert(*DM1, texts);
+            m_loaded = cards::Card{texts, cards::kLive};
             messages::show(this, savedMessage());
             // The key is read only after the message, so a failing read leaves "---" and the
             // next save inserts again rather than rewriting a wrong card.
             setCardKey(cards::newCardKey(*DM1, inserted));
             SpeedButton1->setEnabled(true);
         } else {
-            cards::cardRewrite(*DM1, baseId(), cardTexts(), cards::kLive);
+            if (!writeBack(cards::kLive))
+                return;
             messages::show(this, savedMessage());
         }
     }
@@ -422,12 +427,30 @@ void Tmst_car::rewriteWithFlag(const QString& question, const QString& flag, con
         close();
         return;
     }
-    cards::cardRewrite(*DM1, baseId(), cardTexts(), flag);
+    if (!writeBack(flag))
+        return;
     for (QLineEdit* box : {Edit4, Edit5, Edit6, Edit7, Edit8})
         box->clear();
     Memo1->clear();
     messages::show(this, done);
     close();
+}
+
+bool Tmst_car::writeBack(const QString& flag) {
+    const cards::CardTexts texts = cardTexts();
+    try {
+        cards::cardRewrite(*DM1, baseId(), texts, flag, m_loaded ? &*m_loaded : nullptr);
+    } catch (const cards::CardChanged& changed) {
+        if (!messages::ask(this, QStringLiteral("ほかの人がこのカードを変更しました。\r\n"
+                                                "この内容で上書きしますか？\r\n"
+                                                "「いいえ」を選ぶと、ほかの人の変更を読み込みます。"))) {
+            showCard(*m_key, changed.current);
+            return false;
+        }
+        cards::cardRewrite(*DM1, baseId(), texts, flag);
+    }
+    m_loaded = cards::Card{texts, flag};
+    return true;
 }
 
 void Tmst_car::SpeedButton5Click() {

@@ -101,9 +101,14 @@ private:
     // Delete and restore: one procedure with its question, flag and closing message.
     void rewriteWithFlag(const QString& question, const QString& flag, const QString& done);
     void showFirstPicture();
+    // Writes the boxes back to the card with the flag; on a server, when someone else changed
+    // the card since it was loaded, asks whether to overwrite or to load their change instead
+    // (then false: nothing was written).
+    bool writeBack(const QString& flag);
 
     CardFolder m_folder;
     std::optional<int> m_key;
+    std::optional<cards::Card> m_loaded;  // the card as loaded or last written here
 };
 
 extern Tmst_car* mst_car;

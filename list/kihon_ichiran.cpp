@@ -144,6 +144,7 @@ cards::SearchField Tkihon_ichiran::selectedField() const {
 
 void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keyword,
                                   const QString& leftOutFlag, int maxCards) {
+    m_leftOutFlag = leftOutFlag;
     StringGridModel& grid = SGrid1->grid();
     TIBQuery& q = DM1->IBQuery1;
 
@@ -286,9 +287,17 @@ void Tkihon_ichiran::SGrid1DblClick() {
     if (keyText.isEmpty())
         return;  // one of the empty rows below the cards
 
-    // A key without a row opens as an empty card under that key, as the fetch reads it.
+    // A key without a row opens as an empty card under that key, as the fetch reads it. On a
+    // server the card may have been deleted by someone else since the list was filled.
     const int key = cards::keyFromText(keyText);
-    mst_car->showCard(key, cards::fetchCard(*DM1, key).value_or(cards::Card{}));
+    const std::optional<cards::Card> card = cards::fetchCard(*DM1, key);
+    if (DM1->teamMode() &&
+        (!card || (card->state() == cards::CardState::Deleted && m_leftOutFlag == cards::kDeleted))) {
+        messages::show(this, QStringLiteral("このカードはほかの人が削除しました。"));
+        if (!card)
+            return;
+    }
+    mst_car->showCard(key, card.value_or(cards::Card{}));
     formlook::centreOnScreen(mst_car);
     messages::showModal(mst_car);
 }

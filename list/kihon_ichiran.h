@@ -62,6 +62,8 @@ protected:
 private:
     // False, after telling the user why, when the keyword cannot be looked up in the field.
     bool keywordUsable();
+
+    QString m_leftOutFlag;  // the flag of the cards the grid leaves out: it shows the others
 };
 
 // Why a keyword cannot be looked up in the field, or empty when it can: the searched column

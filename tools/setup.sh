@@ -5,7 +5,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 packages=(
     # build
-    cmake g++ ninja-build pkg-config qt6-base-dev firebird-dev libxlsxwriter-dev libminizip-dev
+    cmake g++ ninja-build pkg-config qt6-base-dev firebird-dev libxlsxwriter-dev libminizip-dev qtkeychain-qt6-dev
     libcsv-dev libicu-dev libarchive-dev
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
     libfbclient2 firebird3.0-server-core libxlsxwriter4 fonts-noto-cjk fonts-dejavu-core

@@ -4,8 +4,15 @@
 
 #include "cards.h"
 #include "dm1.h"
+#include "fakes.h"
+#include "mst_car.h"
+#include "startup.h"
 #include "testserver.h"
 
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -141,6 +148,45 @@ private slots:
         QVERIFY(cards::newCardInsert(*dm, texts("env")));
     }
 
+    // The editor on a second desk: Bob's save of a card Alice changed meanwhile asks him; "いいえ"
+    // loads Alice's change and writes nothing, "はい" overwrites it.
+    void editorAsksBeforeOverwritingAChange() {
+        auto alice = desk("ALICE");
+        const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("first")));
+        qputenv("ISC_USER", "BOB");
+        qputenv("ISC_PASSWORD", TestServer::password("BOB").toUtf8());
+        MessageRecorder boxes;
+        composeProgram(CardFolder::resolve(m_folder.path(), m_database));
+        auto end = qScopeGuard([] {
+            endProgram();
+            qunsetenv("ISC_USER");
+            qunsetenv("ISC_PASSWORD");
+        });
+        QVERIFY(boxes.texts("error").isEmpty());
+        mst_car->showCard(key, *cards::fetchCard(*DM1, key));
+        const auto aliceLoaded = cards::fetchCard(*alice, key);
+        cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::kLive, &*aliceLoaded);
+
+        mst_car->Edit4->setText("bob");
+        boxes.answers << true << false;  // 登録しますか？ yes; overwrite? no
+        mst_car->SpeedButton3->click();
+        QCOMPARE(boxes.texts("ask").size(), 2);
+        QVERIFY(boxes.texts("ask")[1].contains(QStringLiteral("ほかの人がこのカードを変更しました")));
+        QCOMPARE(mst_car->Edit4->text(), QStringLiteral("alice"));  // Alice's change, loaded
+        QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("alice"));
+        QVERIFY(!boxes.texts("show").contains(mst_car->savedMessage()));
+
+        mst_car->Edit4->setText("bob");
+        const auto again = cards::fetchCard(*alice, key);
+        cards::cardRewrite(*alice, QString::number(key), texts("alice again"), cards::kLive, &*again);
+        boxes.clear();
+        boxes.answers << true << true;  // overwrite, chosen
+        mst_car->SpeedButton3->click();
+        QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("bob"));
+        QVERIFY(boxes.texts("show").contains(mst_car->savedMessage()));
+        QVERIFY(!DM1->IBTransaction1.InTransaction());
+    }
+
     void lostServerLosesNothing() {
         auto alice = desk("ALICE");
         const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("kept")));
@@ -164,5 +210,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTeam)
+QTEST_MAIN(TestTeam)
 #include "tst_team.moc"

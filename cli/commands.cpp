@@ -5,6 +5,7 @@
 #include "dm1.h"
 #include "exporter.h"
 #include "importer.h"
+#include "scanreader.h"
 
 #include <cstdio>
 
@@ -112,6 +113,14 @@ int restoreCommand(const QStringList& arguments) {
         [&] { transfer::restoreCardFolder(call.cardFolder(), file, sayProgress); }, CardFile::MayBeMissing);
 }
 
+// Reads a card's picture; it touches no card file, so it needs no card folder.
+int readScanCommand(const QStringList& arguments) {
+    Invocation call("read-scan", {QStringLiteral("PICTURE")});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    return scan::readScanCommand(call.positional(0), say, complain) == 0 ? kDone : kFailed;
+}
+
 }  // namespace
 
 const std::vector<Command>& commands() {
@@ -122,6 +131,8 @@ const std::vector<Command>& commands() {
         {"export", "--format csv|vcard FILE [--deleted]", "名刺を CSV か vCard に書き出す（新しい順）",
          exportCommand},
         {"import", "FILE [--dry-run] [--allow-duplicates]", "CSV か vCard の名刺を登録する", importCommand},
+        {"read-scan", "PICTURE", "名刺の画像を読み取り、1 行ごとに入れる欄の候補・タブ・文字を表示する",
+         readScanCommand},
     };
     return table;
 }

@@ -31,7 +31,7 @@ class TestScanDialog final : public QObject {
     void showCard(const QString& file) {
         QDir().mkpath(f.cardFolder("12"));
         QVERIFY(QFile::copy(drawn.filePath(file), f.cardFolder("12") + '/' + file));
-        w->Label13->setText(QStringLiteral("12"));
+        w->setCardKey(12);
         w->refreshPictureList();
         w->ListBox1->setCurrentRow(0);
         w->ListBox1Click();

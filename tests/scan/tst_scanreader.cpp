@@ -220,6 +220,31 @@ private slots:
         QVERIFY(err[0].contains(QStringLiteral("none.jpg")));
     }
 
+    // The same through tavrona-cards read-scan, a process of its own.
+    void commandLineTool_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("out");  // a line of standard output, or of standard error
+        QTest::newRow("card") << QStringList{"jp-h-1.png"} << 0 << "名前\t佐藤 健一";
+        QTest::newRow("missing") << QStringList{"none.png"} << 1 << "「none.png」が見つかりません";
+        QTest::newRow("no picture named") << QStringList{} << 2 << "PICTURE";
+    }
+    void commandLineTool() {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, out);
+        QProcess p;
+        p.setWorkingDirectory(cards);
+        p.start(QStringLiteral(CARDS_TOOL_PATH), QStringList{QStringLiteral("read-scan")} + args);
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), code);
+        const QString text =
+            QString::fromUtf8(code == 0 ? p.readAllStandardOutput() : p.readAllStandardError());
+        QVERIFY2(text.contains(out), qPrintable(text));
+        if (code == 0)
+            QCOMPARE(text.count(QLatin1Char('\n')), 6);
+    }
+
     void cancelBeforeStart() {
         scan::ScanProgress progress;
         progress.cancel = true;

@@ -21,11 +21,13 @@
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTranslator>
+#include <QWindow>
 
 #include <sys/socket.h>
 
 #include <unistd.h>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 
 namespace {
@@ -126,6 +128,21 @@ cardfolder::Claim claimForThisDesk(const CardFolder& cards) {
     return cardfolder::claim(folder);
 }
 
+// For scripts and the start-up benchmark: a line on the error output once the main menu is on
+// the screen (and the termination signals are taken).
+class ReadyLine final : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Expose && static_cast<QWindow*>(watched)->isExposed()) {
+            std::fputs("tavrona: ready\n", stderr);
+            std::fflush(stderr);
+            watched->removeEventFilter(this);
+        }
+        return false;
+    }
+};
+
 }  // namespace
 
 void composeProgram(const CardFolder& folder) {
@@ -194,6 +211,8 @@ int runTavrona(int argc, char** argv) {
     }
     startProgram(cards);
     endOnTerminationSignals();
+    if (qEnvironmentVariableIsSet("TAVRONA_READY_LINE"))
+        menu->windowHandle()->installEventFilter(new ReadyLine(menu));
     const int rc = app.exec();
     if (g_terminated) {
         // After a termination signal the engine hangs when detaching. Every save is committed

@@ -115,6 +115,17 @@ QString makeCardDatabase(const QString& dir, int count) {
     return path;
 }
 
+void bareAttach(const QString& databasePath) {
+    ThrowStatusWrapper st(master()->getStatus());
+    try {
+        IAttachment* att = attach(&st, databasePath);
+        att->detach(&st);
+    } catch (const FbException& e) {
+        throwClientError(e);
+    }
+    st.dispose();
+}
+
 std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>& cells) {
     static const char* const sql =
         "SELECT\n  KEY1,\n  SYASYU,\n  KATABAN,\n  KINGAKU,\n  KYORI,\n  MEMO,\n  LYEAR,\n  LMONTH,\n  "

@@ -19,6 +19,9 @@ QString makeCardDatabase(const QString& dir, int count);
 // cell, all rows kept. Returns the UTF-8 bytes of the rows' text.
 std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>& cells);
 
+// Attaches to the database with the bare client as the program does, then detaches.
+void bareAttach(const QString& databasePath);
+
 // Median wall time of `runs` calls, in milliseconds.
 double medianMs(int runs, const std::function<void()>& work);
 

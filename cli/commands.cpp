@@ -7,6 +7,7 @@
 #include "dm1.h"
 #include "exporter.h"
 #include "importer.h"
+#include "scanreader.h"
 
 #include <cstdio>
 
@@ -157,6 +158,14 @@ int findCommand(const QStringList& arguments) {
     });
 }
 
+// Reads a card's picture; it touches no card file, so it needs no card folder.
+int readScanCommand(const QStringList& arguments) {
+    Invocation call("read-scan", {QStringLiteral("PICTURE")});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    return scan::readScanCommand(call.positional(0), say, complain) == 0 ? kDone : kFailed;
+}
+
 }  // namespace
 
 const std::vector<Command>& commands() {
@@ -169,6 +178,8 @@ const std::vector<Command>& commands() {
         {"import", "FILE [--dry-run] [--allow-duplicates]", "CSV か vCard の名刺を登録する", importCommand},
         {"find", "[--fold] [--field name|organisation|memo] [--deleted] KEYWORD",
          "名刺を探して、キーと名前を一覧の順に一行ずつ書く", findCommand},
+        {"read-scan", "PICTURE", "名刺の画像を読み取り、1 行ごとに入れる欄の候補・タブ・文字を表示する",
+         readScanCommand},
     };
     return table;
 }

@@ -9,6 +9,7 @@
 #include "picturearea.h"
 #include "picturefolder.h"
 #include "pictureloader.h"
+#include "scandialog.h"
 #include "sheetexport.h"
 
 #include <QGuiApplication>
@@ -179,6 +180,19 @@ void Tmst_car::buildControls() {
     Image1 = new PictureArea(panel2);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(9, 8, 432, 241);
+    ReadScan = new ReadScanAction(Image1);
+    ReadScan->currentTexts = [this] {
+        return scan::BoxTexts{Edit4->text(), Edit8->text(), Edit5->text(),
+                              Edit6->text(), Edit7->text(), Memo1->toPlainText()};
+    };
+    ReadScan->applyTexts = [this](const scan::BoxTexts& t) {
+        Edit4->setText(t.name);
+        Edit8->setText(t.reading);
+        Edit5->setText(t.organisation);
+        Edit6->setText(t.department);
+        Edit7->setText(t.position);
+        Memo1->setPlainText(MemoBox::fitted(t.other, MemoBox::kLimit));
+    };
 
     SpeedButton3 = formlook::flatButton(this, "SpeedButton3", QStringLiteral("登録"), {6, 514, 87, 46});
     SpeedButton4 = formlook::flatButton(this, "SpeedButton4", QStringLiteral("更新"), {109, 514, 87, 46});
@@ -291,6 +305,7 @@ void Tmst_car::resetFields(const QDate& today) {
     setCardKey(std::nullopt);
     m_loaded.reset();
     Image1->clear();
+    ReadScan->clearPicture();
     ListBox1->clear();
     SpeedButton1->setEnabled(false);
     SpeedButton5->setEnabled(false);
@@ -486,8 +501,9 @@ void Tmst_car::ListBox1Click() {
     if (!picturefolder::hasDisplayableEnding(Label14->text()))
         return;
     const QString folder = picturefolder::baseFolder(m_folder.picturesRoot, baseId());
-    Image1->setPicture(
-        pictureloader::loadFitted(picturefolder::nativePath(folder, raw), Label14->text(), Image1->size()));
+    const QByteArray path = picturefolder::nativePath(folder, raw);
+    Image1->setPicture(pictureloader::loadFitted(path, Label14->text(), Image1->size()));
+    ReadScan->setPicture(path, Label14->text());
 }
 
 void Tmst_car::Button1Click() {

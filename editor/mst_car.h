@@ -15,6 +15,7 @@ class QListWidget;
 class QPlainTextEdit;
 class QPushButton;
 class PictureArea;
+class ReadScanAction;
 
 // The date of a new card, cut at fixed positions from "yyyy/MM/dd": characters 1-4, 6-7 and
 // 9-10, fewer where the text is shorter.
@@ -52,6 +53,7 @@ public:
     QPushButton* SpeedButton5 = nullptr;  // データ削除
     QPushButton* SpeedButton6 = nullptr;  // データ復元
     QPushButton* Button1 = nullptr;       // エクセル表示
+    ReadScanAction* ReadScan = nullptr;   // 画像から読み取る…: image area menu and Ctrl+R
 
     // Reset to a new card dated today, then show the window modally (the main menu's 名刺登録).
     void resetToNewCard();

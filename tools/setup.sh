@@ -10,13 +10,18 @@ packages=(
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
     libfbclient2 firebird3.0-server-core libxlsxwriter4 fonts-noto-cjk fonts-dejavu-core
     qt6-translations-l10n qt6-image-formats-plugins xdg-utils
-    # tools and tests; the Debian package and the checks of its desktop entry and metadata
+    # reading card pictures: the recognition engine with its Japanese (horizontal and vertical)
+    # and Latin models
+    libtesseract-dev tesseract-ocr-jpn tesseract-ocr-jpn-vert tesseract-ocr-eng
+    # tools and tests; the Debian package and the checks of its desktop entry and metadata; the
+    # card pictures' drawing and the recognition command (the reading benchmark's baseline)
     firebird3.0-utils util-linux zip python3-vobject
     # team use tests: a real Firebird server
     firebird3.0-server
     dpkg-dev file desktop-file-utils appstream
     # the second test run, built with clang's address and undefined-behaviour checks
     clang libclang-rt-14-dev
+    imagemagick tesseract-ocr
     ${TAVRONA_EXTRA_PACKAGES:-}
 )
 missing=()

@@ -1,0 +1,53 @@
+#pragma once
+// Which editor box a recognised line of a card probably belongs to. Only suggestions: the user
+// confirms or changes every choice before anything is filled in.
+
+#include <QString>
+
+#include <vector>
+
+namespace scan {
+
+// The editor boxes a line can go to. The reading is never suggested: it cannot be told from
+// kanji, but the user may still choose it.
+enum class Box { None, Name, Reading, Organisation, Department, Position, Other };
+
+inline constexpr Box kAllBoxes[] = {Box::Name,     Box::Reading, Box::Organisation, Box::Department,
+                                    Box::Position, Box::Other,   Box::None};
+
+// The caption the editor shows for the box ("名前", ..., "なし" for none).
+QString boxLabel(Box box);
+
+struct RecognisedLine {
+    QString text;
+    int size = 0;  // height of the letters across the writing direction, in picture pixels
+};
+
+// The suggested box of each line, in the lines' order. A line is matched by the first rule that
+// fits: a telephone number, an e-mail or a web address goes to その他; a company form
+// (株式会社, Inc., Co., Ltd. ...) to 組織名; a line ending in 部, 課, 室 or グループ to 部署名
+// (so 社長室 is a department); a title (部長, 代表取締役, Manager ...) to 身分. Of the lines left, the
+// largest one of two to four kanji (spaces aside) is the name. Everything else is none.
+std::vector<Box> suggestBoxes(const std::vector<RecognisedLine>& lines);
+
+// Removes the spaces the recogniser puts between Japanese characters ("有限 会 社" ->
+// "有限会社"), trims, and folds runs of spaces; spaces between Latin words stay.
+QString tidyLine(const QString& text);
+
+// The six boxes a scan can fill, as the editor holds them.
+struct BoxTexts {
+    QString name, reading, organisation, department, position, other;
+    bool operator==(const BoxTexts&) const = default;
+};
+
+struct Choice {
+    Box box = Box::None;
+    QString text;
+};
+
+// The boxes after applying the choices to `current`: lines chosen for the same box are joined
+// (with a space, or one a line for その他) in their order. A box that already holds text keeps
+// it unless `overwrite` is set; a box no line was chosen for is never touched.
+BoxTexts applyChoices(const BoxTexts& current, const std::vector<Choice>& choices, bool overwrite);
+
+}  // namespace scan

@@ -1,0 +1,245 @@
+#include "scanreader.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
+#include <tesseract/resultiterator.h>
+
+#include <memory>
+
+namespace scan {
+
+namespace {
+
+struct Model {
+    const char* file;
+    const char* package;
+};
+constexpr Model kModels[] = {{"jpn.traineddata", "tesseract-ocr-jpn"},
+                             {"jpn_vert.traineddata", "tesseract-ocr-jpn-vert"},
+                             {"eng.traineddata", "tesseract-ocr-eng"}};
+
+// Raises the reader's allocation limit for one read: pictures are capped by kMaxPixels already.
+class AllocationLimit final {
+public:
+    explicit AllocationLimit(int megabytes) : m_saved(QImageReader::allocationLimit()) {
+        QImageReader::setAllocationLimit(megabytes);
+    }
+    ~AllocationLimit() { QImageReader::setAllocationLimit(m_saved); }
+    AllocationLimit(const AllocationLimit&) = delete;
+    AllocationLimit& operator=(const AllocationLimit&) = delete;
+
+private:
+    int m_saved;
+};
+
+// Called by the engine between words: passes its progress on and asks whether to stop.
+struct Watch {
+    ScanProgress* progress;
+    tesseract::ETEXT_DESC* monitor;
+    int from, span;  // the share of the whole reading this pass covers
+};
+
+bool cancelRequested(void* data, int) {
+    auto* w = static_cast<Watch*>(data);
+    w->progress->percent = w->from + w->span * w->monitor->progress / 100;
+    return w->progress->cancel;
+}
+
+struct Pass {
+    const char* languages;
+    tesseract::PageSegMode layout;
+    bool vertical;
+};
+
+// Runs one pass of the engine over the picture; false when it was cancelled.
+bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int from, int span,
+             std::vector<RecognisedLine>& lines) {
+    tesseract::TessBaseAPI api;
+    api.SetVariable("debug_file", "/dev/null");  // keeps the engine's chatter off stderr
+    const QByteArray folder = QFile::encodeName(dataFolder());
+    if (api.Init(folder.constData(), pass.languages, tesseract::OEM_LSTM_ONLY) != 0)
+        throw ScanError(QStringLiteral("文字認識の準備ができませんでした（%1）。%2")
+                            .arg(QString::fromLatin1(pass.languages), missingDataMessage()));
+    // Short lines of a few letters (課長) next to larger ones would otherwise be dropped as noise
+    // on photos.
+    api.SetVariable("textord_noise_rejwords", "0");
+    api.SetVariable("textord_noise_rejrows", "0");
+    api.SetPageSegMode(pass.layout);
+    api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
+
+    tesseract::ETEXT_DESC monitor;
+    Watch watch{&progress, &monitor, from, span};
+    monitor.cancel = &cancelRequested;
+    monitor.cancel_this = &watch;
+    if (progress.cancel)
+        return false;
+    const int status = api.Recognize(&monitor);
+    if (progress.cancel)
+        return false;
+    if (status != 0)
+        throw ScanError(QStringLiteral("文字認識に失敗しました。"));
+
+    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+    if (!it)
+        return true;
+    do {
+        const std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
+        if (!utf8)
+            continue;
+        QString text = QString::fromUtf8(utf8.get()).trimmed();
+        // Columns come back with a space between almost every letter.
+        text = pass.vertical ? tidyLine(text) : text.simplified();
+        if (text.isEmpty())
+            continue;
+        int left = 0, top = 0, right = 0, bottom = 0;
+        it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
+        lines.push_back({text, pass.vertical ? right - left : bottom - top});
+    } while (it->Next(tesseract::RIL_TEXTLINE));
+    return true;
+}
+
+// A card written in columns comes out of the horizontal pass as a heap of single letters.
+bool looksVertical(const std::vector<RecognisedLine>& lines) {
+    const auto single = std::count_if(lines.begin(), lines.end(), [](const RecognisedLine& l) {
+        return QString(l.text).remove(QLatin1Char(' ')).toUcs4().size() == 1;
+    });
+    return single >= 3 && single * 2 >= qsizetype(lines.size());
+}
+
+}  // namespace
+
+QString dataFolder() {
+    const QString fromEnvironment = qEnvironmentVariable("TESSDATA_PREFIX");
+    return fromEnvironment.isEmpty() ? QStringLiteral("/usr/share/tesseract-ocr/5/tessdata")
+                                     : fromEnvironment;
+}
+
+QStringList missingPackages() {
+    const QDir folder(dataFolder());
+    QStringList missing;
+    for (const Model& m : kModels) {
+        if (!QFileInfo(folder.filePath(QString::fromLatin1(m.file))).isFile())
+            missing << QString::fromLatin1(m.package);
+    }
+    return missing;
+}
+
+QString missingDataMessage() {
+    const QStringList missing = missingPackages();
+    if (missing.isEmpty())
+        return {};
+    return QStringLiteral(
+               "文字認識のデータがありません。%1 をインストールしてください（sudo apt install %2）。")
+        .arg(missing.join(QStringLiteral("、")), missing.join(QLatin1Char(' ')));
+}
+
+QImage loadForRecognition(const QString& path) {
+    return loadForRecognition(QFile::encodeName(path), QFileInfo(path).fileName());
+}
+
+QImage loadForRecognition(const QByteArray& nativePath, const QString& name) {
+    // Only plain files are opened: a named pipe bearing a picture's name would block the reading.
+    struct stat st {};
+    if (::stat(nativePath.constData(), &st) != 0)
+        throw ScanError(QStringLiteral("画像ファイル「%1」が見つかりません。").arg(name));
+    if (!S_ISREG(st.st_mode))
+        throw ScanError(QStringLiteral("「%1」は通常のファイルではないため読み取れません。").arg(name));
+    const int fd = ::open(nativePath.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        throw ScanError(QStringLiteral("画像ファイル「%1」を開けません。（%2）")
+                            .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    QImageReader reader(&file);
+    reader.setAutoTransform(true);  // phone photos carry their orientation apart
+    const QSize declared = reader.size();
+    if (!declared.isValid() || declared.isEmpty())
+        throw ScanError(
+            QStringLiteral("画像「%1」を読み込めません。ファイルが壊れているか、画像ではありません。（%2）")
+                .arg(name, reader.errorString()));
+    if (declared.width() > kMaxSide || declared.height() > kMaxSide ||
+        qint64(declared.width()) * declared.height() > kMaxPixels)
+        throw ScanError(QStringLiteral("画像「%1」は大きすぎるため読み取れません（%2 × %3 ピクセル）。")
+                            .arg(name)
+                            .arg(declared.width())
+                            .arg(declared.height()));
+    // Large pictures are decoded straight to the working size (the JPEG decoder scales while
+    // decoding); small ones are enlarged after, so that small print has enough pixels.
+    const QSize working = declared.scaled(kWorkingSide, kWorkingSide, Qt::KeepAspectRatio).expandedTo({1, 1});
+    if (working.width() < declared.width())
+        reader.setScaledSize(working);
+    QImage picture;
+    {
+        const AllocationLimit limit(512);
+        picture = reader.read();
+    }
+    if (picture.isNull())
+        throw ScanError(QStringLiteral("画像「%1」を読み込めません。（%2）").arg(name, reader.errorString()));
+    QImage grey = picture.convertToFormat(QImage::Format_Grayscale8);
+    if (std::max(grey.width(), grey.height()) < kWorkingSide)
+        grey = grey.scaled(grey.size().scaled(kWorkingSide, kWorkingSide, Qt::KeepAspectRatio),
+                           Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return grey;
+}
+
+ScanResult recognise(const QImage& grey, ScanProgress& progress) {
+    if (grey.format() != QImage::Format_Grayscale8)
+        return recognise(grey.convertToFormat(QImage::Format_Grayscale8), progress);
+    if (const QString missing = missingDataMessage(); !missing.isEmpty())
+        throw ScanError(missing);
+    ScanResult result;
+    progress.percent = 0;
+    // Sparse-text layout: a card is a few separate lines, which the page layout would often
+    // take for a picture and drop.
+    if (!runPass(grey, {"jpn+eng", tesseract::PSM_SPARSE_TEXT, false}, progress, 0, 60, result.lines)) {
+        result.cancelled = true;
+        return result;
+    }
+    if (looksVertical(result.lines)) {
+        std::vector<RecognisedLine> columns;
+        if (!runPass(grey, {"jpn_vert", tesseract::PSM_SINGLE_BLOCK_VERT_TEXT, true}, progress, 60, 40,
+                     columns)) {
+            result.lines.clear();
+            result.cancelled = true;
+            return result;
+        }
+        result.lines = std::move(columns);
+        result.vertical = true;
+    }
+    progress.percent = 100;
+    result.boxes = suggestBoxes(result.lines);
+    return result;
+}
+
+ScanResult readScan(const QString& path, ScanProgress& progress) {
+    return recognise(loadForRecognition(path), progress);
+}
+
+int readScanCommand(const QString& path, const std::function<void(const QString&)>& out,
+                    const std::function<void(const QString&)>& err) {
+    try {
+        ScanProgress progress;
+        const ScanResult r = readScan(path, progress);
+        for (size_t i = 0; i < r.lines.size(); ++i)
+            out(boxLabel(r.boxes[i]) + QLatin1Char('\t') + r.lines[i].text);
+        return 0;
+    } catch (const std::exception& e) {
+        err(QString::fromUtf8(e.what()));
+        return 1;
+    }
+}
+
+}  // namespace scan

@@ -1,0 +1,188 @@
+// Reading a card's picture into the editor: the image area's menu item and Ctrl+R follow the
+// shown picture, the dialog reads on a worker thread and fills only the boxes the user chose,
+// and nothing reaches the database.
+
+#include "editorfixture.h"
+#include "picturearea.h"
+#include "scandialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProcess>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+class TestScanDialog final : public QObject {
+    Q_OBJECT
+
+    EditorFixture f;
+    Tmst_car* w = nullptr;
+    QTemporaryDir drawn;  // cards drawn once by the card script
+
+    // Puts a drawn card in the picture folder of card 12 and shows it as a click does.
+    void showCard(const QString& file) {
+        QDir().mkpath(f.cardFolder("12"));
+        QVERIFY(QFile::copy(drawn.filePath(file), f.cardFolder("12") + '/' + file));
+        w->setCardKey(12);
+        w->refreshPictureList();
+        w->ListBox1->setCurrentRow(0);
+        w->ListBox1Click();
+        QVERIFY(!w->Image1->picture().isNull());
+    }
+
+    // Presses Ctrl+R in the editor and waits for the reading to end.
+    ScanDialog* readWithShortcut() {
+        QTest::keyClick(w->Edit4, Qt::Key_R, Qt::ControlModifier);
+        auto* dialog = w->findChild<ScanDialog*>();
+        if (dialog && !QTest::qWaitFor([dialog] { return !dialog->reading(); }, 60000))
+            return nullptr;
+        return dialog;
+    }
+
+    QComboBox* choiceFor(ScanDialog* d, const QString& text) {
+        for (int row = 0; row < d->LineTable->rowCount(); ++row) {
+            if (d->LineTable->item(row, 0)->text() == text)
+                return static_cast<QComboBox*>(d->LineTable->cellWidget(row, 1));
+        }
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase() {
+        QProcess script;
+        script.start("bash", {MAKE_CARDS_SCRIPT, drawn.path(), "quick"});
+        QVERIFY(script.waitForFinished(120000));
+        QCOMPARE(script.exitCode(), 0);
+    }
+    void init() {
+        QVERIFY(f.setUp());
+        w = mst_car;
+        w->resetFields(QDate(2024, 5, 1));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        w->activateWindow();
+        w->Edit4->setFocus();
+    }
+    void cleanup() {
+        qunsetenv("TESSDATA_PREFIX");
+        f.tearDown();
+    }
+
+    void offeredOnlyWithPicture() {
+        QVERIFY(w->Image1->actions().contains(w->ReadScan));
+        QCOMPARE(w->Image1->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QCOMPARE(w->ReadScan->text(), QStringLiteral("画像から読み取る…"));
+        QVERIFY(!w->ReadScan->isEnabled());
+        QTest::keyClick(w->Edit4, Qt::Key_R, Qt::ControlModifier);
+        QVERIFY(!w->findChild<ScanDialog*>());
+
+        showCard("jp-h-1.png");
+        QVERIFY(w->ReadScan->isEnabled());
+        w->resetFields(QDate(2024, 5, 2));
+        QVERIFY(!w->ReadScan->isEnabled());
+    }
+
+    void namesWhatToInstall() {
+        QTemporaryDir empty;
+        qputenv("TESSDATA_PREFIX", empty.path().toLocal8Bit());
+        showCard("jp-h-1.png");
+        QVERIFY(!w->ReadScan->isEnabled());
+        QVERIFY2(w->ReadScan->text().contains("tesseract-ocr-jpn、tesseract-ocr-jpn-vert、tesseract-ocr-eng"),
+                 qPrintable(w->ReadScan->text()));
+    }
+
+    void fillsChosenBoxes_data() {
+        QTest::addColumn<bool>("overwrite");
+        QTest::addColumn<QString>("organisation");
+        QTest::newRow("empty boxes only") << false << "旧組織";
+        QTest::newRow("overwrite") << true << "株式会社青葉商事";
+    }
+    void fillsChosenBoxes() {
+        QFETCH(bool, overwrite);
+        QFETCH(QString, organisation);
+        showCard("jp-h-1.png");
+        w->Edit5->setText("旧組織");
+        w->Edit6->setText("");
+        const auto before = f.committedCards();
+
+        ScanDialog* d = readWithShortcut();
+        QVERIFY(d);
+        QVERIFY2(d->ApplyButton->isEnabled(), qPrintable(d->StatusLabel->text()));
+        QComboBox* department = choiceFor(d, "営業部");
+        QVERIFY(department);
+        QCOMPARE(department->currentText(), QStringLiteral("部署名"));
+        department->setCurrentIndex(department->findText("なし"));  // the user drops one line
+        QCOMPARE(choiceFor(d, "佐藤 健一")->currentText(), QStringLiteral("名前"));
+        d->OverwriteBox->setChecked(overwrite);
+        QTest::mouseClick(d->ApplyButton, Qt::LeftButton);
+
+        QCOMPARE(w->Edit4->text(), QStringLiteral("佐藤 健一"));
+        QCOMPARE(w->Edit5->text(), organisation);
+        QCOMPARE(w->Edit6->text(), QString());
+        QCOMPARE(w->Edit7->text(), QStringLiteral("課長"));
+        QCOMPARE(w->Edit8->text(), QString());  // the reading is never filled from kanji
+        QCOMPARE(w->Memo1->toPlainText(), QStringLiteral("TEL 03-3123-4567\nsato@aoba-shoji.example.jp"));
+        QCOMPARE(f.committedCards(), before);
+        QVERIFY(f.messages->shown.isEmpty());
+    }
+
+    void cancelChangesNothing() {
+        showCard("jp-v-1.png");
+        w->Edit4->setText("山田 太郎");
+        ScanDialog* d = readWithShortcut();
+        QVERIFY(d);
+        QVERIFY(d->LineTable->rowCount() > 0);
+        QTest::mouseClick(d->CancelButton, Qt::LeftButton);
+        QCOMPARE(w->Edit4->text(), QStringLiteral("山田 太郎"));
+        for (QLineEdit* box : {w->Edit5, w->Edit6, w->Edit7, w->Edit8})
+            QVERIFY(box->text().isEmpty());
+        QVERIFY(w->Memo1->toPlainText().isEmpty());
+    }
+
+    // A picture replaced by something unreadable after it was shown: the dialog says why.
+    void unreadablePictureSaysWhy() {
+        showCard("jp-h-1.png");
+        QFile broken(f.cardFolder("12") + "/jp-h-1.png");
+        QVERIFY(broken.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        broken.write("not a picture");
+        broken.close();
+        ScanDialog* d = readWithShortcut();
+        QVERIFY(d);
+        QVERIFY2(d->StatusLabel->text().contains("jp-h-1.png"), qPrintable(d->StatusLabel->text()));
+        QVERIFY(!d->ApplyButton->isEnabled());
+        QCOMPARE(d->LineTable->rowCount(), 0);
+    }
+
+    // 中止 stops the worker; closing the dialog while it reads waits for it to end.
+    void stopAndCloseWhileReading() {
+        showCard("photo-jp-h-1.jpg");
+        w->ReadScan->trigger();
+        auto* d = w->findChild<ScanDialog*>();
+        QVERIFY(d);
+        QVERIFY(d->reading());
+        QTest::mouseClick(d->StopButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!d->reading(), 60000);
+        QCOMPARE(d->StatusLabel->text(), QStringLiteral("読み取りを中止しました。"));
+        QVERIFY(!d->ApplyButton->isEnabled());
+        const QPointer<ScanDialog> closed(d);
+        d->reject();
+        QTRY_VERIFY(closed.isNull());
+
+        w->ReadScan->trigger();
+        d = w->findChild<ScanDialog*>();
+        QVERIFY(d && d->reading());
+        delete d;
+        QVERIFY(w->Edit4->text().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestScanDialog)
+#include "tst_scandialog.moc"

@@ -102,7 +102,6 @@ int main(int argc, char** argv) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("TAVRONA_READY_LINE", "1");
-    env.insert("FIREBIRD_LOCK", qEnvironmentVariable("FIREBIRD_LOCK"));
     const QString self = QCoreApplication::applicationFilePath();
     QList<double> program, window, attach;
     for (int i = 0; i < kRuns; ++i) {

@@ -105,7 +105,10 @@ void TestServer::runIsql(const QString& database, const QString& script) {
 
 QString TestServer::makeCardFile(const QString& name) {
     const QString folder = m_root.filePath("cards-" + name);
-    const QString path = testdb::create(folder);
+    return serve(testdb::create(folder));
+}
+
+QString TestServer::serve(const QString& path) {
     runIsql(path, "GRANT SELECT, INSERT, UPDATE, DELETE ON MST_CAR TO PUBLIC;\nCOMMIT;\n");
     return QStringLiteral("127.0.0.1/%1:%2").arg(m_port).arg(path);
 }

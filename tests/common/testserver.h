@@ -17,6 +17,9 @@ public:
     // Makes an empty card file with the creation tool, with the rights the users need, and
     // returns it as a server connection string "127.0.0.1/PORT:/path". Call while stopped.
     QString makeCardFile(const QString& name = QStringLiteral("DATA.FDB"));
+    // An existing card file given the users' rights, as a server connection string. Call while
+    // stopped.
+    QString serve(const QString& path);
     void start();
     void stop();  // TERM, then KILL if it does not end
     void kill();  // as a crash or a pulled cable would

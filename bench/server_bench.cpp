@@ -1,0 +1,83 @@
+// The card list's fill of 100,000 cards through a local Firebird server (wire encryption on, as
+// the server has it by default) against a bare fetch of the same rows through the same server,
+// in the same run; the embedded fill is printed beside it.
+
+#include "benchcommon.h"
+#include "cardfolder.h"
+#include "fakes.h"
+#include "kihon_ichiran.h"
+#include "startup.h"
+#include "stringgrid.h"
+#include "testserver.h"
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+// The list's search button with an empty keyword, timed against the bare fetch, interleaved.
+std::pair<double, double> fillAgainstBare(const QString& database) {
+    const auto bare = [&] {
+        std::vector<std::string> cells;
+        bench::bareNameSearch(database, cells);
+    };
+    const auto fill = [&] {
+        kihon_ichiran->SpeedButton1->click();
+        QApplication::processEvents();
+    };
+    bare();
+    fill();
+    std::vector<double> bareTimes, fillTimes;
+    for (int i = 0; i < 5; ++i) {
+        bareTimes.push_back(bench::medianMs(1, bare));
+        fillTimes.push_back(bench::medianMs(1, fill));
+    }
+    return {median(fillTimes), median(bareTimes)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    configureEmbeddedEngine();
+    QApplication app(argc, argv);
+    MessageRecorder boxes;
+    QTemporaryDir dir;
+    const QString path = bench::makeCardDatabase(dir.path(), 100000);
+
+    composeProgram(CardFolder::local(dir.path()));
+    const auto [embeddedFill, embeddedBare] = fillAgainstBare(path);
+    endProgram();
+
+    TestServer server{QStringList{}};
+    const QString database = server.serve(path);
+    server.start();
+    qputenv("ISC_USER", "SYSDBA");  // the client library's own login, for both sides
+    qputenv("ISC_PASSWORD", "masterkey");
+    composeProgram(CardFolder::resolve(dir.path(), database));
+    if (!boxes.texts("error").isEmpty()) {
+        std::fprintf(stderr, "bench_server: %s\n", qPrintable(boxes.texts("error").join('\n')));
+        return 1;
+    }
+    const auto [serverFill, serverBare] = fillAgainstBare(database);
+    const int rows = kihon_ichiran->SGrid1->rowCount() - 2;
+    endProgram();
+
+    bench::report("server_fill", serverFill / serverBare, 1.2,
+                  QStringLiteral("fill through the server=%1ms bare fetch through it=%2ms rows=%3; embedded "
+                                 "fill=%4ms bare=%5ms")
+                      .arg(serverFill, 0, 'f', 0)
+                      .arg(serverBare, 0, 'f', 0)
+                      .arg(rows)
+                      .arg(embeddedFill, 0, 'f', 0)
+                      .arg(embeddedBare, 0, 'f', 0));
+    return 0;
+}

@@ -14,20 +14,6 @@ namespace pictureloader {
 
 namespace {
 
-// Raises the reader's allocation limit for one read to the decode budget (Qt's default is
-// lower than a large scan decoded whole); what is read has been checked against the budget.
-class AllocationLimit final {
-public:
-    explicit AllocationLimit(int megabytes) : m_saved(QImageReader::allocationLimit()) {
-        QImageReader::setAllocationLimit(megabytes);
-    }
-    ~AllocationLimit() { QImageReader::setAllocationLimit(m_saved); }
-    AllocationLimit(const AllocationLimit&) = delete;
-    AllocationLimit& operator=(const AllocationLimit&) = delete;
-
-private:
-    int m_saved;
-};
 
 // The JPEG decoder reports data that is cut short or corrupt only as a logged warning and
 // returns a picture that is mostly grey. While a picture is read, such warnings are caught here
@@ -181,7 +167,7 @@ QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize
     QString damage;
     {
         // The budget and the scaled copy made from a whole decode.
-        const AllocationLimit limit(int(kDecodeBudgetBytes / (1024 * 1024)) * 2);
+        const ReaderAllocationLimit limit(int(kDecodeBudgetBytes / (1024 * 1024)) * 2);
         const DamageWatch watch;
         picture = reader.read();
         damage = watch.report();

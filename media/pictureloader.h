@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QImageReader>
 #include <QSize>
 #include <QString>
 
@@ -17,6 +18,21 @@ public:
 };
 
 namespace pictureloader {
+
+// Raises the image reader's allocation limit (process-wide, Qt's default is lower than a large
+// scan decoded whole) for one read, to a budget the caller has checked the picture against.
+class ReaderAllocationLimit final {
+public:
+    explicit ReaderAllocationLimit(int megabytes) : m_saved(QImageReader::allocationLimit()) {
+        QImageReader::setAllocationLimit(megabytes);
+    }
+    ~ReaderAllocationLimit() { QImageReader::setAllocationLimit(m_saved); }
+    ReaderAllocationLimit(const ReaderAllocationLimit&) = delete;
+    ReaderAllocationLimit& operator=(const ReaderAllocationLimit&) = delete;
+
+private:
+    int m_saved;
+};
 
 // Pictures declaring more than this are refused before decoding: such files are nearly always
 // broken or made to exhaust the decoder, and would take seconds even when read scaled.

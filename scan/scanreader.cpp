@@ -1,5 +1,7 @@
 #include "scanreader.h"
 
+#include "pictureloader.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
@@ -29,19 +31,6 @@ constexpr Model kModels[] = {{"jpn.traineddata", "tesseract-ocr-jpn"},
                              {"jpn_vert.traineddata", "tesseract-ocr-jpn-vert"},
                              {"eng.traineddata", "tesseract-ocr-eng"}};
 
-// Raises the reader's allocation limit for one read: pictures are capped by kMaxPixels already.
-class AllocationLimit final {
-public:
-    explicit AllocationLimit(int megabytes) : m_saved(QImageReader::allocationLimit()) {
-        QImageReader::setAllocationLimit(megabytes);
-    }
-    ~AllocationLimit() { QImageReader::setAllocationLimit(m_saved); }
-    AllocationLimit(const AllocationLimit&) = delete;
-    AllocationLimit& operator=(const AllocationLimit&) = delete;
-
-private:
-    int m_saved;
-};
 
 // Called by the engine between words: passes its progress on and asks whether to stop.
 struct Watch {
@@ -183,7 +172,7 @@ QImage loadForRecognition(const QByteArray& nativePath, const QString& name) {
         reader.setScaledSize(working);
     QImage picture;
     {
-        const AllocationLimit limit(512);
+        const pictureloader::ReaderAllocationLimit limit(512);
         picture = reader.read();
     }
     if (picture.isNull())

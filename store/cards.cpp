@@ -62,18 +62,23 @@ Card readCard(const TIBQuery& q) {
     };
 }
 
-// The card's row, locked against other people's writes until this transaction ends.
-std::optional<Card> lockCard(TIBQuery& q, int key) {
-    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
-                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
-                 "WHERE", "  (KEY1    = :KEY1   )", "WITH LOCK;"});
-    q.ParamByName("KEY1").setAsInteger(key);
+// Runs a statement that finds one card by its key and reads it; nothing when no row has it.
+std::optional<Card> openOneCard(TIBQuery& q) {
     q.Open();
     std::optional<Card> card;
     if (q.RecordCount() > 0)
         card = readCard(q);
     q.Close();
     return card;
+}
+
+// The card's row, locked against other people's writes until this transaction ends.
+std::optional<Card> lockCard(TIBQuery& q, int key) {
+    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
+                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
+                 "WHERE", "  (KEY1    = :KEY1   )", "WITH LOCK;"});
+    q.ParamByName("KEY1").setAsInteger(key);
+    return openOneCard(q);
 }
 
 }  // namespace
@@ -247,12 +252,7 @@ bool ensureTriggerActive(TDM1& dm) {
 std::optional<Card> fetchCard(TDM1& dm, int key) {
     TIBQuery& q = dm.IBQuery1;
     prepareFetch(q, QString::number(key));
-    q.Open();
-    std::optional<Card> card;
-    if (q.RecordCount() > 0)
-        card = readCard(q);
-    q.Close();
-    return card;
+    return openOneCard(q);
 }
 
 std::optional<int> newCardInsert(TDM1& dm, const CardTexts& card) {

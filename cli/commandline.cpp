@@ -66,7 +66,7 @@ int withCardFolder(const QString& folder, const QString& busyHint, const std::fu
             work();
             return kDone;
         }
-        if (cardFile == CardFile::Required && !QFileInfo::exists(transfer::cardFilePath(folder))) {
+        if (cardFile == CardFile::Required && !QFileInfo::exists(CardFolder::local(folder).database)) {
             complain(QStringLiteral("カードフォルダ「%1」に data/DATA.FDB がありません。").arg(folder));
             return kFailed;
         }

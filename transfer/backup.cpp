@@ -59,7 +59,7 @@ QString picturesArchivePath(const QString& backupPath) {
 
 BackupResult backupCardFolder(const QString& folder, const QString& backupPath, bool withPictures,
                               const Progress& progress) {
-    const QString cardFile = cardFilePath(folder);
+    const QString cardFile = CardFolder::local(folder).database;
     if (!QFileInfo::exists(cardFile))
         throw TransferError(QStringLiteral("カードファイル「%1」がありません。").arg(cardFile));
     const QFileInfo target(backupPath);
@@ -122,7 +122,7 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
         throw TransferError(QStringLiteral("バックアップ「%1」がありません。").arg(backupPath));
     if (!source.isFile() || !source.isReadable())
         throw TransferError(QStringLiteral("バックアップ「%1」を読めません。").arg(backupPath));
-    const QString cardFile = cardFilePath(folder);
+    const QString cardFile = CardFolder::local(folder).database;
     QDir().mkpath(QFileInfo(cardFile).absolutePath());
 
     // A restore cut short (a killed process) leaves its new file; with the folder's lock held no

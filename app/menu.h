@@ -27,6 +27,8 @@ public:
 
     explicit Tmenu(QWidget* parent = nullptr);
 
+    // Controls, named as the window's design names them; tests find them by that name.
+private:
     QPushButton* SpeedButton3 = nullptr;  // 名刺登録
     QPushButton* SpeedButton1 = nullptr;  // 名刺一覧
     QPushButton* SpeedButton8 = nullptr;  // ヘルプ
@@ -40,6 +42,7 @@ public:
     QAction* N5 = nullptr;  // オプション > かな・全角半角を区別せずに検索 (checkable)
     QAction* N4 = nullptr;  // オプション > バージョン
 
+public:
     void SpeedButton3Click();   // register a card
     void SpeedButton1Click();   // card list
     void SpeedButton8Click();   // online manual

@@ -14,7 +14,8 @@ class Tvarsion final : public QDialog {
 public:
     explicit Tvarsion(QWidget* parent = nullptr);
 
-    // Controls, named as the window's design names them.
+    // Controls, named as the window's design names them; tests find them by that name.
+private:
     QLabel* Image1 = nullptr;  // the knight picture, at its own size from the top-left corner
     QFrame* Panel1 = nullptr;
     QFrame* Panel2 = nullptr;
@@ -26,6 +27,7 @@ public:
     QPlainTextEdit* Memo1 = nullptr;  // notice on rights and liability; editable, never saved
     QPushButton* Button1 = nullptr;   // 閉じる
 
+public:
     void Button1Click();  // closes the window
 
     // The notice the memo starts with.

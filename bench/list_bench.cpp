@@ -3,6 +3,7 @@
 // bare client into strings; and the heap the filled grid takes against the text of its rows.
 
 #include "benchcommon.h"
+#include "controls.h"
 #include "dm1.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
         bench::bareNameSearch(path, cells);
     };
     const auto search = [&] {
-        kihon_ichiran->SpeedButton1->click();
+        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
         QApplication::processEvents();  // the view takes in the new rows and paints them
     };
     const auto firstView = [&] {
@@ -77,12 +78,12 @@ int main(int argc, char** argv) {
     const std::size_t before = bench::heapInUse();
     search();
     const std::size_t growth = bench::heapInUse() - before;
-    const int rows = kihon_ichiran->SGrid1->rowCount() - 2;
+    const int rows = ctl<StringGrid>(kihon_ichiran, "SGrid1")->rowCount() - 2;
     if (rows != cards) {
         std::fprintf(stderr, "bench_list: the grid holds %d cards, not %d\n", rows, cards);
         return 1;
     }
-    const std::size_t text = gridTextBytes(*kihon_ichiran->SGrid1);
+    const std::size_t text = gridTextBytes(*ctl<StringGrid>(kihon_ichiran, "SGrid1"));
 
     // Interleaved, so that a busy moment of the machine weighs on all three alike.
     std::vector<double> bareTimes, fillTimes, firstTimes;

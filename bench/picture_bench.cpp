@@ -3,6 +3,7 @@
 // with Qt's reader, in one run.
 
 #include "benchcommon.h"
+#include "controls.h"
 #include "mst_car.h"
 #include "picturearea.h"
 
@@ -79,11 +80,11 @@ Timing measure(const QString& cardFolder, const QString& path) {
     Timing t;
     t.bytes = QFileInfo(path).size();
     t.showMs = bench::medianMs(kRuns, [&] {
-        editor.Image1->clear();
-        editor.ListBox1->setCurrentRow(0);
+        ctl<PictureArea>(&editor, "Image1")->clear();
+        ctl<QListWidget>(&editor, "ListBox1")->setCurrentRow(0);
         editor.ListBox1Click();
-        editor.Image1->grab();
-        t.shown = editor.Image1->picture().size();
+        ctl<PictureArea>(&editor, "Image1")->grab();
+        t.shown = ctl<PictureArea>(&editor, "Image1")->picture().size();
     });
     QSize full;
     t.fullMs = bench::medianMs(kRuns, [&] {

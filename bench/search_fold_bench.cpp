@@ -6,6 +6,7 @@
 #include "benchcommon.h"
 #include "cardfolder.h"
 #include "cardmatch.h"
+#include "controls.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
 #include "messages.h"
@@ -62,10 +63,10 @@ int main(int argc, char** argv) {
     const QString keyword = QStringLiteral("田中");
     const auto fill = [&](bool folded, const QString& text) {
         search::setFoldedSearchOn(folded);
-        kihon_ichiran->Edit1->setText(text);
-        kihon_ichiran->SpeedButton1->click();
+        ctl<QLineEdit>(kihon_ichiran, "Edit1")->setText(text);
+        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
         QApplication::processEvents();  // the view takes in the new rows and paints them
-        return kihon_ichiran->SGrid1->rowCount() - 2;
+        return ctl<StringGrid>(kihon_ichiran, "SGrid1")->rowCount() - 2;
     };
     const auto plain = [&] { fill(false, keyword); };
     const auto folded = [&] { fill(true, keyword); };

@@ -4,6 +4,7 @@
 
 #include "benchcommon.h"
 #include "cardfolder.h"
+#include "controls.h"
 #include "fakes.h"
 #include "kihon_ichiran.h"
 #include "startup.h"
@@ -31,7 +32,7 @@ std::pair<double, double> fillAgainstBare(const QString& database) {
         bench::bareNameSearch(database, cells);
     };
     const auto fill = [&] {
-        kihon_ichiran->SpeedButton1->click();
+        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
         QApplication::processEvents();
     };
     bare();
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const auto [serverFill, serverBare] = fillAgainstBare(database);
-    const int rows = kihon_ichiran->SGrid1->rowCount() - 2;
+    const int rows = ctl<StringGrid>(kihon_ichiran, "SGrid1")->rowCount() - 2;
     endProgram();
 
     bench::report("server_fill", serverFill / serverBare, 1.2,

@@ -50,10 +50,6 @@ private:
     int m_height;
 };
 
-bool isDateBox(const Tmst_car& w, const QObject* o) {
-    return o == w.Edit1 || o == w.Edit2 || o == w.Edit3;
-}
-
 bool isDigitOrBackspace(QChar c) {
     return (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('\b');
 }
@@ -247,7 +243,7 @@ void Tmst_car::connectHandlers() {
 }
 
 bool Tmst_car::eventFilter(QObject* watched, QEvent* event) {
-    if (isDateBox(*this, watched)) {
+    if (watched == Edit1 || watched == Edit2 || watched == Edit3) {
         if (event->type() == QEvent::KeyPress) {
             // Keys that move the focus or produce no character (Tab and Shift+Tab, which arrive
             // with the text "\t", Enter, Delete, arrows) pass; any other text but digits and

@@ -31,7 +31,8 @@ public:
     // The editor of the cards of one card folder: its pictures and sheets live there.
     explicit Tmst_car(CardFolder folder, QWidget* parent = nullptr);
 
-    // Controls, named as the window's design names them.
+    // Controls, named as the window's design names them; tests find them by that name.
+private:
     QLineEdit* Edit1 = nullptr;           // year
     QLineEdit* Edit2 = nullptr;           // month
     QLineEdit* Edit3 = nullptr;           // day
@@ -53,7 +54,9 @@ public:
     QPushButton* SpeedButton5 = nullptr;  // データ削除
     QPushButton* SpeedButton6 = nullptr;  // データ復元
     QPushButton* Button1 = nullptr;       // エクセル表示
-    ReadScanAction* ReadScan = nullptr;   // 画像から読み取る…: image area menu and Ctrl+R
+
+public:
+    ReadScanAction* ReadScan = nullptr;  // 画像から読み取る…: image area menu and Ctrl+R
 
     // Reset to a new card dated today, then show the window modally (the main menu's 名刺登録).
     void resetToNewCard();

@@ -18,7 +18,8 @@ class Tkihon_ichiran final : public QDialog {
 public:
     explicit Tkihon_ichiran(QWidget* parent = nullptr);
 
-    // Controls, named as the window's design names them.
+    // Controls, named as the window's design names them; tests find them by that name.
+private:
     QFrame* Panel8 = nullptr;              // banner "データを選択してください。"
     QFrame* Panel1 = nullptr;              // caption of the keyword box
     QLineEdit* Edit1 = nullptr;            // keyword
@@ -36,6 +37,7 @@ public:
     QPushButton* SpeedButton1 = nullptr;  // 表示: keyword search
     QPushButton* SpeedButton2 = nullptr;  // 閉じる
 
+public:
     // The main menu's 名刺一覧: reset keyword and field choice, fill the first view, show modally.
     // A failing fill throws before the window is shown.
     void openCardList();

@@ -2,6 +2,7 @@
 // end of the program, and a second copy in the same card folder.
 
 #include "cards.h"
+#include "controls.h"
 #include "dm1.h"
 #include "fakes.h"
 #include "kihon_ichiran.h"
@@ -99,16 +100,16 @@ private slots:
             QCOMPARE(button->geometry(), b.geometry);
             QCOMPARE(button->focusPolicy(), Qt::NoFocus);
         }
-        QCOMPARE(menu->N2->text(), QStringLiteral("終了"));
-        QCOMPARE(menu->N4->text(), QStringLiteral("バージョン"));
-        QVERIFY(menu->Label4->text().startsWith("olvemark :  http://"));
+        QCOMPARE(ctl<QAction>(menu, "N2")->text(), QStringLiteral("終了"));
+        QCOMPARE(ctl<QAction>(menu, "N4")->text(), QStringLiteral("バージョン"));
+        QVERIFY(ctl<LinkLabel>(menu, "Label4")->text().startsWith("olvemark :  http://"));
     }
 
     void webLinksGoToTheShell() {
         MessageRecorder boxes;
         startProgram(CardFolder::local(QDir::currentPath()));
-        QTest::mouseClick(menu->Label4, Qt::LeftButton);
-        menu->SpeedButton8->click();
+        QTest::mouseClick(ctl<LinkLabel>(menu, "Label4"), Qt::LeftButton);
+        ctl<QPushButton>(menu, "SpeedButton8")->click();
         QCOMPARE(m_shell->urls, (QStringList{Tmenu::kHomePage, Tmenu::kManualPage}));
         QVERIFY(Tmenu::kManualPage.endsWith("/olvemark/soft/Manual/Business_card001.html"));
         QVERIFY(menu->isVisible());
@@ -126,9 +127,9 @@ private slots:
         MessageRecorder boxes;
         startProgram(CardFolder::local(QDir::currentPath()));
         if (how == 0)
-            menu->SpeedButton6->click();
+            ctl<QPushButton>(menu, "SpeedButton6")->click();
         else if (how == 1)
-            menu->N2->trigger();
+            ctl<QAction>(menu, "N2")->trigger();
         else
             menu->close();
         QVERIFY(!menu->isVisible());
@@ -144,24 +145,24 @@ private slots:
         startProgram(CardFolder::local(QDir::currentPath()));
         const cards::CardTexts card{"田中 太郎", "たなか たろう", "", "", "", "", "2024", "1", "1"};
         cards::insertCard(DM1->IBQuery1, "1", card, cards::CardState::Live);
-        QCOMPARE(menu->N5->text(), QStringLiteral("かな・全角半角を区別せずに検索"));
-        QVERIFY(menu->N5->isCheckable());
-        QVERIFY(!menu->N5->isChecked());
+        QCOMPARE(ctl<QAction>(menu, "N5")->text(), QStringLiteral("かな・全角半角を区別せずに検索"));
+        QVERIFY(ctl<QAction>(menu, "N5")->isCheckable());
+        QVERIFY(!ctl<QAction>(menu, "N5")->isChecked());
 
-        kihon_ichiran->Edit1->setText(QStringLiteral("タナカ"));
-        kihon_ichiran->SpeedButton1->click();
-        QCOMPARE(kihon_ichiran->SGrid1->cell(0, 1), QString());
-        menu->N5->trigger();
-        kihon_ichiran->SpeedButton1->click();
-        QCOMPARE(kihon_ichiran->SGrid1->cell(0, 1), QStringLiteral("1"));
+        ctl<QLineEdit>(kihon_ichiran, "Edit1")->setText(QStringLiteral("タナカ"));
+        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
+        QCOMPARE(ctl<StringGrid>(kihon_ichiran, "SGrid1")->cell(0, 1), QString());
+        ctl<QAction>(menu, "N5")->trigger();
+        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
+        QCOMPARE(ctl<StringGrid>(kihon_ichiran, "SGrid1")->cell(0, 1), QStringLiteral("1"));
 
         endProgram();
         startProgram(CardFolder::local(QDir::currentPath()));
-        QVERIFY(menu->N5->isChecked());
-        menu->N5->trigger();
+        QVERIFY(ctl<QAction>(menu, "N5")->isChecked());
+        ctl<QAction>(menu, "N5")->trigger();
         endProgram();
         startProgram(CardFolder::local(QDir::currentPath()));
-        QVERIFY(!menu->N5->isChecked());
+        QVERIFY(!ctl<QAction>(menu, "N5")->isChecked());
         QVERIFY(boxes.texts("error").isEmpty());
     }
 

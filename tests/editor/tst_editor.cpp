@@ -2,6 +2,7 @@
 // digit filter, input-method modes, the memo's limit, saving, deleting and restoring, with the
 // database read back after each write.
 
+#include "controls.h"
 #include "editorfixture.h"
 #include "limitedlineedit.h"
 #include "picturearea.h"
@@ -58,30 +59,30 @@ class TestEditor final : public QObject {
         if (state != cards::CardState::Live)
             cards::cardRewrite(*DM1, key, t, state);
         w->setCardKey(key.toInt());
-        w->Edit1->setText(t.year);
-        w->Edit2->setText(t.month);
-        w->Edit3->setText(t.day);
-        w->Edit4->setText(t.name);
-        w->Edit8->setText(t.reading);
-        w->Edit5->setText(t.organisation);
-        w->Edit6->setText(t.department);
-        w->Edit7->setText(t.position);
-        w->Memo1->setPlainText(t.memo);
-        w->SpeedButton1->setEnabled(true);
-        w->SpeedButton5->setEnabled(state != cards::CardState::Deleted);
-        w->SpeedButton6->setEnabled(state == cards::CardState::Deleted);
+        ctl<QLineEdit>(w, "Edit1")->setText(t.year);
+        ctl<QLineEdit>(w, "Edit2")->setText(t.month);
+        ctl<QLineEdit>(w, "Edit3")->setText(t.day);
+        ctl<QLineEdit>(w, "Edit4")->setText(t.name);
+        ctl<QLineEdit>(w, "Edit8")->setText(t.reading);
+        ctl<QLineEdit>(w, "Edit5")->setText(t.organisation);
+        ctl<QLineEdit>(w, "Edit6")->setText(t.department);
+        ctl<QLineEdit>(w, "Edit7")->setText(t.position);
+        ctl<QPlainTextEdit>(w, "Memo1")->setPlainText(t.memo);
+        ctl<QPushButton>(w, "SpeedButton1")->setEnabled(true);
+        ctl<QPushButton>(w, "SpeedButton5")->setEnabled(state != cards::CardState::Deleted);
+        ctl<QPushButton>(w, "SpeedButton6")->setEnabled(state == cards::CardState::Deleted);
         f.messages->clear();
         return key;
     }
 
     void fillNewCard() {
         w->resetFields(QDate(2021, 3, 31));
-        w->Edit4->setText(QStringLiteral("山田 太郎"));
-        w->Edit8->setText(QStringLiteral("やまだ たろう"));
-        w->Edit5->setText(QStringLiteral("山田商事"));
-        w->Edit6->setText(QStringLiteral("営業部"));
-        w->Edit7->setText(QStringLiteral("課長"));
-        w->Memo1->setPlainText(QStringLiteral("一行目\n二行目"));
+        ctl<QLineEdit>(w, "Edit4")->setText(QStringLiteral("山田 太郎"));
+        ctl<QLineEdit>(w, "Edit8")->setText(QStringLiteral("やまだ たろう"));
+        ctl<QLineEdit>(w, "Edit5")->setText(QStringLiteral("山田商事"));
+        ctl<QLineEdit>(w, "Edit6")->setText(QStringLiteral("営業部"));
+        ctl<QLineEdit>(w, "Edit7")->setText(QStringLiteral("課長"));
+        ctl<QPlainTextEdit>(w, "Memo1")->setPlainText(QStringLiteral("一行目\n二行目"));
     }
 
 private slots:
@@ -134,15 +135,15 @@ private slots:
 
     void focusGoesRoundInTheDesignedOrderAndSkipsFlatButtons() {
         QStringList chain;
-        QWidget* x = w->Edit4;
+        QWidget* x = ctl<QLineEdit>(w, "Edit4");
         do {
             if (x->focusPolicy() & Qt::TabFocus)
                 chain << x->objectName();
             x = x->nextInFocusChain();
-        } while (x != w->Edit4);
+        } while (x != ctl<QLineEdit>(w, "Edit4"));
         QCOMPARE(chain, (QStringList{"Edit4", "Edit8", "Edit6", "Edit5", "Edit7", "Memo1", "Edit1", "Edit2",
                                      "Edit3", "ListBox1", "Button1"}));
-        QCOMPARE(w->Label1->text(), QStringLiteral("---"));
+        QCOMPARE(ctl<QLabel>(w, "Label1")->text(), QStringLiteral("---"));
     }
 
     // Typing a card from the keyboard: Tab walks every box, the date boxes included, and
@@ -153,7 +154,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(w));
         const QStringList order{"Edit4", "Edit8", "Edit6", "Edit5",    "Edit7",  "Memo1",
                                 "Edit1", "Edit2", "Edit3", "ListBox1", "Button1"};
-        w->Edit4->setFocus();
+        ctl<QLineEdit>(w, "Edit4")->setFocus();
         QStringList forward{QApplication::focusWidget()->objectName()};
         for (int i = 0; i < order.size(); ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -169,7 +170,8 @@ private slots:
         for (auto it = order.crbegin(); it != order.crend(); ++it)
             reversed << *it;
         QCOMPARE(backward, reversed);
-        QCOMPARE((QStringList{w->Edit1->text(), w->Edit2->text(), w->Edit3->text()}),
+        QCOMPARE((QStringList{ctl<QLineEdit>(w, "Edit1")->text(), ctl<QLineEdit>(w, "Edit2")->text(),
+                              ctl<QLineEdit>(w, "Edit3")->text()}),
                  (QStringList{"2021", "03", "31"}));
     }
 
@@ -191,28 +193,32 @@ private slots:
 
     void resetEmptiesTheCardButKeepsTheFileName() {
         loadCard(QStringLiteral("前の名刺"));
-        w->ListBox1->addItem(QStringLiteral("a.jpg"));
-        w->Label14->setText(QStringLiteral("a.jpg"));
-        w->Image1->setPicture(QImage(10, 10, QImage::Format_RGB32));
+        ctl<QListWidget>(w, "ListBox1")->addItem(QStringLiteral("a.jpg"));
+        ctl<QLabel>(w, "Label14")->setText(QStringLiteral("a.jpg"));
+        ctl<PictureArea>(w, "Image1")->setPicture(QImage(10, 10, QImage::Format_RGB32));
         int shownModally = 0;
         f.messages->onShowModal = [&](QDialog* d) { shownModally += d == w; };
         w->resetToNewCard();
         QCOMPARE(shownModally, 1);
         const QDate today = QDate::currentDate();
-        QCOMPARE(w->Edit1->text(), today.toString("yyyy"));
-        QCOMPARE(w->Edit2->text(), today.toString("MM"));
-        QCOMPARE(w->Edit3->text(), today.toString("dd"));
-        for (QLineEdit* box : {w->Edit4, w->Edit5, w->Edit6, w->Edit7, w->Edit8})
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->text(), today.toString("yyyy"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit2")->text(), today.toString("MM"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit3")->text(), today.toString("dd"));
+        for (QLineEdit* box :
+             {ctl<QLineEdit>(w, "Edit4"), ctl<QLineEdit>(w, "Edit5"), ctl<QLineEdit>(w, "Edit6"),
+              ctl<QLineEdit>(w, "Edit7"), ctl<QLineEdit>(w, "Edit8")})
             QVERIFY(box->text().isEmpty());
-        QVERIFY(w->Memo1->toPlainText().isEmpty());
-        QCOMPARE(w->Label13->text(), QStringLiteral("---"));
-        QCOMPARE(w->ListBox1->count(), 0);
-        QVERIFY(w->Image1->picture().isNull());
-        QCOMPARE(w->Label14->text(), QStringLiteral("a.jpg"));
-        QVERIFY(!w->SpeedButton1->isEnabled());
-        QVERIFY(!w->SpeedButton5->isEnabled());
-        QVERIFY(!w->SpeedButton6->isEnabled());
-        QVERIFY(w->SpeedButton3->isEnabled() && w->SpeedButton4->isEnabled() && w->Button1->isEnabled());
+        QVERIFY(ctl<QPlainTextEdit>(w, "Memo1")->toPlainText().isEmpty());
+        QCOMPARE(ctl<QLabel>(w, "Label13")->text(), QStringLiteral("---"));
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->count(), 0);
+        QVERIFY(ctl<PictureArea>(w, "Image1")->picture().isNull());
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), QStringLiteral("a.jpg"));
+        QVERIFY(!ctl<QPushButton>(w, "SpeedButton1")->isEnabled());
+        QVERIFY(!ctl<QPushButton>(w, "SpeedButton5")->isEnabled());
+        QVERIFY(!ctl<QPushButton>(w, "SpeedButton6")->isEnabled());
+        QVERIFY(ctl<QPushButton>(w, "SpeedButton3")->isEnabled() &&
+                ctl<QPushButton>(w, "SpeedButton4")->isEnabled() &&
+                ctl<QPushButton>(w, "Button1")->isEnabled());
     }
 
     void dateBoxesTakeOnlyAsciiDigits_data() {
@@ -232,56 +238,62 @@ private slots:
     void dateBoxesTakeOnlyAsciiDigits() {
         QFETCH(QString, typed);
         QFETCH(QString, expected);
-        w->Edit1->clear();
-        typeText(w->Edit1, typed);
-        QCOMPARE(w->Edit1->text(), expected);
+        ctl<QLineEdit>(w, "Edit1")->clear();
+        typeText(ctl<QLineEdit>(w, "Edit1"), typed);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->text(), expected);
         // The same rule for text committed by an input method.
-        w->Edit2->clear();
-        commitText(w->Edit2, typed);
-        QCOMPARE(w->Edit2->text(), expected.left(2));
+        ctl<QLineEdit>(w, "Edit2")->clear();
+        commitText(ctl<QLineEdit>(w, "Edit2"), typed);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit2")->text(), expected.left(2));
     }
 
     void dateBoxesKeepBackspaceAndRefusePasteShortcut() {
-        w->Edit3->setText(QStringLiteral("31"));
-        w->Edit3->end(false);
-        QTest::keyClick(w->Edit3, Qt::Key_Backspace);
-        QCOMPARE(w->Edit3->text(), QStringLiteral("3"));
+        ctl<QLineEdit>(w, "Edit3")->setText(QStringLiteral("31"));
+        ctl<QLineEdit>(w, "Edit3")->end(false);
+        QTest::keyClick(ctl<QLineEdit>(w, "Edit3"), Qt::Key_Backspace);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit3")->text(), QStringLiteral("3"));
         QApplication::clipboard()->setText(QStringLiteral("9"));
-        QTest::keyClick(w->Edit3, Qt::Key_V, Qt::ControlModifier);
-        QTest::sendKeyEvent(QTest::Click, w->Edit3, Qt::Key_V, QString(QChar(0x16)), Qt::ControlModifier);
-        QCOMPARE(w->Edit3->text(), QStringLiteral("3"));
+        QTest::keyClick(ctl<QLineEdit>(w, "Edit3"), Qt::Key_V, Qt::ControlModifier);
+        QTest::sendKeyEvent(QTest::Click, ctl<QLineEdit>(w, "Edit3"), Qt::Key_V, QString(QChar(0x16)),
+                            Qt::ControlModifier);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit3")->text(), QStringLiteral("3"));
         // Keys without text still work: Delete after moving left.
-        QTest::keyClick(w->Edit3, Qt::Key_Home);
-        QTest::keyClick(w->Edit3, Qt::Key_Delete);
-        QCOMPARE(w->Edit3->text(), QString());
+        QTest::keyClick(ctl<QLineEdit>(w, "Edit3"), Qt::Key_Home);
+        QTest::keyClick(ctl<QLineEdit>(w, "Edit3"), Qt::Key_Delete);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit3")->text(), QString());
     }
 
     void readingAndNameBoxesAskForTheirInputModes() {
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        w->Edit5->setFocus();
+        ctl<QLineEdit>(w, "Edit5")->setFocus();
         f.inputMethod->calls.clear();
-        w->Edit4->setFocus();
-        w->Edit8->setFocus();
-        w->Edit1->setFocus();  // a box without an input mode
+        ctl<QLineEdit>(w, "Edit4")->setFocus();
+        ctl<QLineEdit>(w, "Edit8")->setFocus();
+        ctl<QLineEdit>(w, "Edit1")->setFocus();  // a box without an input mode
         const auto& calls = f.inputMethod->calls;
         QCOMPARE(calls.size(), 3);
-        QCOMPARE(calls[0].box, w->Edit4);
+        QCOMPARE(calls[0].box, ctl<QLineEdit>(w, "Edit4"));
         QCOMPARE(calls[0].conversion, -1);  // hiragana mode
-        QCOMPARE(calls[1].box, w->Edit8);
+        QCOMPARE(calls[1].box, ctl<QLineEdit>(w, "Edit8"));
         QCOMPARE((QList<int>{calls[1].conversion, calls[1].sentence}), (QList<int>{11, 0}));
-        QCOMPARE(calls[2].box, w->Edit8);
+        QCOMPARE(calls[2].box, ctl<QLineEdit>(w, "Edit8"));
         QCOMPARE((QList<int>{calls[2].conversion, calls[2].sentence}), (QList<int>{1, 8}));
     }
 
     // The date boxes tell the input method they take digits only, through the platform.
     void dateBoxesAskForDigitsOnly() {
-        QCOMPARE(f.inputMethod->digitsOnly, (QList<QWidget*>{w->Edit1, w->Edit2, w->Edit3}));
+        QCOMPARE(f.inputMethod->digitsOnly,
+                 (QList<QWidget*>{ctl<QLineEdit>(w, "Edit1"), ctl<QLineEdit>(w, "Edit2"),
+                                  ctl<QLineEdit>(w, "Edit3")}));
         platform::setInputMethod(nullptr);  // the platform's own
         Tmst_car plain(CardFolder::local(f.folder->path()));
-        for (QLineEdit* box : {plain.Edit1, plain.Edit2, plain.Edit3})
+        for (QLineEdit* box : {ctl<QLineEdit>(&plain, "Edit1"), ctl<QLineEdit>(&plain, "Edit2"),
+                               ctl<QLineEdit>(&plain, "Edit3")})
             QVERIFY(box->inputMethodHints() & Qt::ImhDigitsOnly);
-        for (QLineEdit* box : {plain.Edit4, plain.Edit5, plain.Edit6, plain.Edit7, plain.Edit8})
+        for (QLineEdit* box : {ctl<QLineEdit>(&plain, "Edit4"), ctl<QLineEdit>(&plain, "Edit5"),
+                               ctl<QLineEdit>(&plain, "Edit6"), ctl<QLineEdit>(&plain, "Edit7"),
+                               ctl<QLineEdit>(&plain, "Edit8")})
             QVERIFY(!(box->inputMethodHints() & Qt::ImhDigitsOnly));
     }
 
@@ -298,17 +310,17 @@ private slots:
         w->resetFields(QDate(2021, 3, 31));
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        typeText(w->Edit4, QStringLiteral("山田"));
+        typeText(ctl<QLineEdit>(w, "Edit4"), QStringLiteral("山田"));
         auto* target = w->findChild<QWidget*>(box);
         target->setFocus();
         QTest::keyClick(target, Qt::Key_Escape);
         QVERIFY(w->isVisible());
-        QCOMPARE(w->Edit4->text(), QStringLiteral("山田"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), QStringLiteral("山田"));
         QCOMPARE(w->result(), 0);
     }
 
     void memoCountsLineBreaksAsTwoForTypingAndPasting() {
-        auto* memo = w->Memo1;
+        auto* memo = ctl<QPlainTextEdit>(w, "Memo1");
         memo->setPlainText(QString(4997, QLatin1Char('x')));
         memo->moveCursor(QTextCursor::End);
         QTest::keyClick(memo, Qt::Key_Return);  // 4999: fits
@@ -371,19 +383,19 @@ private slots:
     // shorten it.
     void programTextIsNotCut() {
         const QString stored = QStringLiteral("😀").repeated(150) + QStringLiteral("末");
-        w->Edit4->setText(stored);
-        QCOMPARE(w->Edit4->text(), stored);
-        w->Edit4->end(false);
-        typeText(w->Edit4, QStringLiteral("a"));
-        QCOMPARE(w->Edit4->text(), stored);
-        QTest::keyClick(w->Edit4, Qt::Key_Backspace);
-        QCOMPARE(w->Edit4->text(), stored.chopped(1));
-        w->Edit1->setText(QStringLiteral("20210"));  // a date box too
-        QCOMPARE(w->Edit1->text(), QStringLiteral("20210"));
+        ctl<QLineEdit>(w, "Edit4")->setText(stored);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), stored);
+        ctl<QLineEdit>(w, "Edit4")->end(false);
+        typeText(ctl<QLineEdit>(w, "Edit4"), QStringLiteral("a"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), stored);
+        QTest::keyClick(ctl<QLineEdit>(w, "Edit4"), Qt::Key_Backspace);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), stored.chopped(1));
+        ctl<QLineEdit>(w, "Edit1")->setText(QStringLiteral("20210"));  // a date box too
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->text(), QStringLiteral("20210"));
     }
 
     void memoLimitCountsCharacters() {
-        auto* memo = w->Memo1;
+        auto* memo = ctl<QPlainTextEdit>(w, "Memo1");
         const QString emoji = QStringLiteral("😀");
         memo->setPlainText(emoji.repeated(4997));
         memo->moveCursor(QTextCursor::End);
@@ -408,30 +420,32 @@ private slots:
     // Shift+Enter too, is a CR LF.
     void memoKeepsItsCharacters() {
         const QString memo = QStringLiteral("株式会社\u00a0北星\r\n\u3000全角空白\r\n\r\n末尾\u00a0");
-        w->Memo1->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        ctl<QPlainTextEdit>(w, "Memo1")
+            ->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         QCOMPARE(w->cardTexts().memo, memo);
-        w->Memo1->moveCursor(QTextCursor::End);
-        QTest::keyClick(w->Memo1, Qt::Key_Return, Qt::ShiftModifier);
-        typeText(w->Memo1, QStringLiteral("x"));
+        ctl<QPlainTextEdit>(w, "Memo1")->moveCursor(QTextCursor::End);
+        QTest::keyClick(ctl<QPlainTextEdit>(w, "Memo1"), Qt::Key_Return, Qt::ShiftModifier);
+        typeText(ctl<QPlainTextEdit>(w, "Memo1"), QStringLiteral("x"));
         QCOMPARE(w->cardTexts().memo, memo + QStringLiteral("\r\nx"));
 
         fillNewCard();
-        w->Memo1->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        ctl<QPlainTextEdit>(w, "Memo1")
+            ->setPlainText(QString(memo).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         f.messages->expectQuestion(QStringLiteral("登録しますか？"));
-        w->SpeedButton3->click();
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         const auto cardsNow = f.committedCards();
         QCOMPARE(cardsNow.size(), 1);
         QCOMPARE(cardsNow.first()["MEMO"], memo);
     }
 
     void memoTravelsWithCrLf() {
-        w->Memo1->setPlainText(QStringLiteral("一\r\n二\r\n\r\n三"));
-        QCOMPARE(w->Memo1->document()->blockCount(), 4);
+        ctl<QPlainTextEdit>(w, "Memo1")->setPlainText(QStringLiteral("一\r\n二\r\n\r\n三"));
+        QCOMPARE(ctl<QPlainTextEdit>(w, "Memo1")->document()->blockCount(), 4);
         QCOMPARE(w->cardTexts().memo, QStringLiteral("一\r\n二\r\n\r\n三"));
-        w->Memo1->clear();
-        typeText(w->Memo1, QStringLiteral("a"));
-        QTest::keyClick(w->Memo1, Qt::Key_Return);
-        typeText(w->Memo1, QStringLiteral("b"));
+        ctl<QPlainTextEdit>(w, "Memo1")->clear();
+        typeText(ctl<QPlainTextEdit>(w, "Memo1"), QStringLiteral("a"));
+        QTest::keyClick(ctl<QPlainTextEdit>(w, "Memo1"), Qt::Key_Return);
+        typeText(ctl<QPlainTextEdit>(w, "Memo1"), QStringLiteral("b"));
         QCOMPARE(w->cardTexts().memo, QStringLiteral("a\r\nb"));
     }
 
@@ -448,29 +462,31 @@ private slots:
         QFETCH(QStringList, boxes);
         QFETCH(QString, message);
         w->resetFields(QDate(2021, 3, 31));
-        QLineEdit* order[] = {w->Edit1, w->Edit2, w->Edit3, w->Edit4, w->Edit8};
+        QLineEdit* order[] = {ctl<QLineEdit>(w, "Edit1"), ctl<QLineEdit>(w, "Edit2"),
+                              ctl<QLineEdit>(w, "Edit3"), ctl<QLineEdit>(w, "Edit4"),
+                              ctl<QLineEdit>(w, "Edit8")};
         for (int i = 0; i < 5; ++i)
             order[i]->setText(boxes[i]);
-        w->ListBox1->addItem(QStringLiteral("stale"));
-        w->SpeedButton3->click();
+        ctl<QListWidget>(w, "ListBox1")->addItem(QStringLiteral("stale"));
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         QCOMPARE(f.messages->texts("show"), QStringList{message});
         QVERIFY(f.messages->texts("ask").isEmpty());
-        QCOMPARE(w->ListBox1->count(), 0);  // refreshed for "---"
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->count(), 0);  // refreshed for "---"
         QVERIFY(f.committedCards().isEmpty());
     }
 
     void declinedSaveWritesNothingButRefreshesTheList() {
         const QString key = loadCard(QStringLiteral("元の名前"));
-        w->Edit4->setText(QStringLiteral("変えた名前"));
+        ctl<QLineEdit>(w, "Edit4")->setText(QStringLiteral("変えた名前"));
         QDir().mkpath(f.cardFolder(key));
         QFile(f.cardFolder(key) + "/new.jpg").open(QIODevice::WriteOnly);
         f.messages->expectQuestion(QStringLiteral("登録しますか？"), false);
-        w->SpeedButton3->click();
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         QCOMPARE(f.messages->texts("ask"), QStringList{"登録しますか？"});
         QVERIFY(f.messages->texts("show").isEmpty());
         QCOMPARE(f.committedCards()[key.toInt()]["SYASYU"], QStringLiteral("元の名前"));
-        QCOMPARE(w->ListBox1->count(), 1);
-        QCOMPARE(w->ListBox1->item(0)->text(), QStringLiteral("new.jpg"));
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->count(), 1);
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->item(0)->text(), QStringLiteral("new.jpg"));
     }
 
     void newCardGetsItsKeyAfterTheMessageAndStaysOneCard() {
@@ -479,12 +495,12 @@ private slots:
         QString baseIdWhileShown;
         f.messages->onMessage = [&](const MessageRecorder::Shown& s) {
             if (s.kind == "show") {
-                baseIdWhileShown = w->Label13->text();
+                baseIdWhileShown = ctl<QLabel>(w, "Label13")->text();
                 committedWhileShown = int(f.committedCards().size());
             }
         };
         f.messages->expectQuestion(QStringLiteral("登録しますか？"));
-        w->SpeedButton3->click();
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         QCOMPARE(f.messages->texts("show"), QStringList{Tmst_car::savedMessage()});
         QCOMPARE(Tmst_car::savedMessage(), QStringLiteral("\r\n　　　　　　登録しました。　　　　　　\r\n"));
         QCOMPARE(baseIdWhileShown, QStringLiteral("---"));
@@ -493,9 +509,10 @@ private slots:
         auto cardsNow = f.committedCards();
         QCOMPARE(cardsNow.size(), 1);
         const int key = cardsNow.firstKey();
-        QCOMPARE(w->Label13->text(), QString::number(key));
-        QVERIFY(w->SpeedButton1->isEnabled());
-        QVERIFY(!w->SpeedButton5->isEnabled() && !w->SpeedButton6->isEnabled());
+        QCOMPARE(ctl<QLabel>(w, "Label13")->text(), QString::number(key));
+        QVERIFY(ctl<QPushButton>(w, "SpeedButton1")->isEnabled());
+        QVERIFY(!ctl<QPushButton>(w, "SpeedButton5")->isEnabled() &&
+                !ctl<QPushButton>(w, "SpeedButton6")->isEnabled());
         const auto row = cardsNow[key];
         QCOMPARE(row["SYASYU"], QStringLiteral("山田 太郎"));
         QCOMPARE(row["HURIGANA"], QStringLiteral("やまだ たろう"));
@@ -507,13 +524,13 @@ private slots:
         QCOMPARE(row["DEL_FLG1"], QStringLiteral("1"));
 
         // Saved again: the same card rewritten under its key.
-        w->Edit4->setText(QStringLiteral("山田 次郎"));
+        ctl<QLineEdit>(w, "Edit4")->setText(QStringLiteral("山田 次郎"));
         f.messages->expectQuestion(QStringLiteral("登録しますか？"));
-        w->SpeedButton3->click();
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         cardsNow = f.committedCards();
         QCOMPARE(cardsNow.size(), 1);
         QCOMPARE(cardsNow[key]["SYASYU"], QStringLiteral("山田 次郎"));
-        QCOMPARE(w->Label13->text(), QString::number(key));
+        QCOMPARE(ctl<QLabel>(w, "Label13")->text(), QString::number(key));
     }
 
     void savesWhatTheBoxesHold_data() {
@@ -526,11 +543,13 @@ private slots:
     void savesWhatTheBoxesHold() {
         QFETCH(QStringList, boxes);
         w->resetFields(QDate(2021, 3, 31));
-        QLineEdit* order[] = {w->Edit1, w->Edit2, w->Edit3, w->Edit4, w->Edit8};
+        QLineEdit* order[] = {ctl<QLineEdit>(w, "Edit1"), ctl<QLineEdit>(w, "Edit2"),
+                              ctl<QLineEdit>(w, "Edit3"), ctl<QLineEdit>(w, "Edit4"),
+                              ctl<QLineEdit>(w, "Edit8")};
         for (int i = 0; i < 5; ++i)
             order[i]->setText(boxes[i]);
         f.messages->expectQuestion(QStringLiteral("登録しますか？"));
-        w->SpeedButton3->click();
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         QVERIFY(f.messages->texts("error").isEmpty());
         const auto cardsNow = f.committedCards();
         QCOMPARE(cardsNow.size(), 1);
@@ -542,9 +561,9 @@ private slots:
     void savingADeletedCardMakesItLive() {
         const QString key = loadCard(QStringLiteral("削除済み"), cards::CardState::Deleted);
         f.messages->expectQuestion(QStringLiteral("登録しますか？"));
-        w->SpeedButton3->click();
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], QStringLiteral("1"));
-        QVERIFY(w->SpeedButton6->isEnabled());  // enabled states are left alone
+        QVERIFY(ctl<QPushButton>(w, "SpeedButton6")->isEnabled());  // enabled states are left alone
     }
 
     void deleteAndRestoreRewriteTheCardWithTheFlag_data() {
@@ -568,17 +587,19 @@ private slots:
         QFETCH(QString, endFlag);
         const QString key = loadCard(QStringLiteral("元の名前"), start);
         w->show();
-        w->Edit4->setText(QStringLiteral("未保存の名前"));
-        w->Edit1->clear();
+        ctl<QLineEdit>(w, "Edit4")->setText(QStringLiteral("未保存の名前"));
+        ctl<QLineEdit>(w, "Edit1")->clear();
         QStringList boxesWhileShown;
         f.messages->onMessage = [&](const MessageRecorder::Shown& s) {
             if (s.kind == "show")
-                boxesWhileShown = QStringList{w->Edit4->text(), w->Edit5->text(),  w->Edit6->text(),
-                                              w->Edit7->text(), w->Edit8->text(),  w->Memo1->toPlainText(),
-                                              w->Edit2->text(), w->Label13->text()};
+                boxesWhileShown = QStringList{
+                    ctl<QLineEdit>(w, "Edit4")->text(), ctl<QLineEdit>(w, "Edit5")->text(),
+                    ctl<QLineEdit>(w, "Edit6")->text(), ctl<QLineEdit>(w, "Edit7")->text(),
+                    ctl<QLineEdit>(w, "Edit8")->text(), ctl<QPlainTextEdit>(w, "Memo1")->toPlainText(),
+                    ctl<QLineEdit>(w, "Edit2")->text(), ctl<QLabel>(w, "Label13")->text()};
         };
         f.messages->expectQuestion(question);
-        (del ? w->SpeedButton5 : w->SpeedButton6)->click();
+        (del ? ctl<QPushButton>(w, "SpeedButton5") : ctl<QPushButton>(w, "SpeedButton6"))->click();
         QCOMPARE(f.messages->texts("ask"), QStringList{question});
         QCOMPARE(f.messages->texts("show"), QStringList{done});
         QCOMPARE(boxesWhileShown, (QStringList{"", "", "", "", "", "", "01", key}));
@@ -595,11 +616,11 @@ private slots:
     void declinedOrKeylessDeleteClosesAndWritesNothing() {
         const QString key = loadCard(QStringLiteral("元の名前"));
         w->show();
-        w->Edit4->setText(QStringLiteral("変えた名前"));
+        ctl<QLineEdit>(w, "Edit4")->setText(QStringLiteral("変えた名前"));
         f.messages->expectQuestion(QStringLiteral("削除しますか？"), false);
-        w->SpeedButton5->click();
+        ctl<QPushButton>(w, "SpeedButton5")->click();
         QVERIFY(!w->isVisible());
-        QCOMPARE(w->Edit4->text(), QStringLiteral("変えた名前"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), QStringLiteral("変えた名前"));
         QCOMPARE(f.committedCards()[key.toInt()]["DEL_FLG1"], QStringLiteral("1"));
 
         w->show();
@@ -615,19 +636,19 @@ private slots:
         w->show();
         w->setCardKey(9999);  // a card whose row has gone: the store refuses to write it
         f.messages->expectQuestion(QStringLiteral("削除しますか？"));
-        w->SpeedButton5->click();
+        ctl<QPushButton>(w, "SpeedButton5")->click();
         QCOMPARE(f.messages->texts("error").size(), 1);
         QVERIFY(f.messages->texts("show").isEmpty());
         QVERIFY(w->isVisible());
-        QCOMPARE(w->Edit4->text(), QStringLiteral("元の名前"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), QStringLiteral("元の名前"));
 
         f.messages->clear();
-        w->ListBox1->addItem(QStringLiteral("stale"));
+        ctl<QListWidget>(w, "ListBox1")->addItem(QStringLiteral("stale"));
         f.messages->expectQuestion(QStringLiteral("登録しますか？"));
-        w->SpeedButton3->click();
+        ctl<QPushButton>(w, "SpeedButton3")->click();
         QCOMPARE(f.messages->texts("error").size(), 1);
         QVERIFY(f.messages->texts("show").isEmpty());
-        QCOMPARE(w->ListBox1->count(), 1);  // a failed save does not refresh
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->count(), 1);  // a failed save does not refresh
     }
 };
 

@@ -2,6 +2,7 @@
 // file system's order, and showing its pictures in the image area, including the files people
 // actually leave there (huge, empty, broken, misnamed).
 
+#include "controls.h"
 #include "editorfixture.h"
 #include "picturearea.h"
 #include "picturefolder.h"
@@ -142,10 +143,10 @@ class TestPictures final : public QObject {
 
     // Selects an entry as a user would; the change of the current entry shows it.
     void choose(const QString& name) {
-        const auto items = w->ListBox1->findItems(name, Qt::MatchExactly);
+        const auto items = ctl<QListWidget>(w, "ListBox1")->findItems(name, Qt::MatchExactly);
         QCOMPARE(items.size(), 1);
-        QVERIFY(w->ListBox1->currentItem() != items.first());
-        w->ListBox1->setCurrentItem(items.first());
+        QVERIFY(ctl<QListWidget>(w, "ListBox1")->currentItem() != items.first());
+        ctl<QListWidget>(w, "ListBox1")->setCurrentItem(items.first());
     }
 
 private slots:
@@ -189,8 +190,8 @@ private slots:
 
     void openFolderWithoutKeyDoesNothing() {
         w->setCardKey(std::nullopt);
-        w->SpeedButton1->setEnabled(true);
-        w->SpeedButton1->click();
+        ctl<QPushButton>(w, "SpeedButton1")->setEnabled(true);
+        ctl<QPushButton>(w, "SpeedButton1")->click();
         QVERIFY(f.shell->folders.isEmpty());
         QVERIFY(!QFileInfo::exists(f.folder->filePath("image")));
         QVERIFY(f.messages->shown.isEmpty());
@@ -207,7 +208,7 @@ private slots:
         QVERIFY(w->refreshPictureList());
         choose("scan.png");
         QVERIFY(f.messages->texts("error").isEmpty());
-        QVERIFY(!w->Image1->picture().isNull());
+        QVERIFY(!ctl<PictureArea>(w, "Image1")->picture().isNull());
     }
 
     void refreshListsEveryEntryInTheFileSystemsOrder() {
@@ -223,24 +224,24 @@ private slots:
         expected.removeAll(".");
         expected.removeAll("..");
 
-        w->ListBox1->addItem(QStringLiteral("stale"));
+        ctl<QListWidget>(w, "ListBox1")->addItem(QStringLiteral("stale"));
         QVERIFY(w->refreshPictureList());
         QStringList listed;
-        for (int i = 0; i < w->ListBox1->count(); ++i)
-            listed << w->ListBox1->item(i)->text();
+        for (int i = 0; i < ctl<QListWidget>(w, "ListBox1")->count(); ++i)
+            listed << ctl<QListWidget>(w, "ListBox1")->item(i)->text();
         QCOMPARE(listed, expected);
         QCOMPARE(listed.size(), 47);
-        QVERIFY(w->ListBox1->selectedItems().isEmpty());
-        QCOMPARE(w->ListBox1->currentRow(), -1);
+        QVERIFY(ctl<QListWidget>(w, "ListBox1")->selectedItems().isEmpty());
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->currentRow(), -1);
     }
 
     void refreshOfAMissingFolderGivesAnEmptyList() {
-        w->ListBox1->addItem(QStringLiteral("stale"));
+        ctl<QListWidget>(w, "ListBox1")->addItem(QStringLiteral("stale"));
         QVERIFY(!w->refreshPictureList());
-        QCOMPARE(w->ListBox1->count(), 0);
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->count(), 0);
         w->setCardKey(std::nullopt);
-        w->SpeedButton4->click();
-        QCOMPARE(w->ListBox1->count(), 0);
+        ctl<QPushButton>(w, "SpeedButton4")->click();
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->count(), 0);
         QVERIFY(f.messages->shown.isEmpty());
     }
 
@@ -306,17 +307,17 @@ private slots:
         writeImage(base() + "/before.png", {10, 10}, "png", Qt::red);
         w->refreshPictureList();
         choose("before.png");
-        const QImage before = w->Image1->picture();
+        const QImage before = ctl<PictureArea>(w, "Image1")->picture();
         QVERIFY(!before.isNull());
 
         choose(entry);
-        QCOMPARE(w->Label14->text(), entry);
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), entry);
         const QStringList errors = f.messages->texts("error");
         if (outcome == "shown") {
             QVERIFY2(errors.isEmpty(), qPrintable(errors.join('\n')));
-            QVERIFY(w->Image1->picture().cacheKey() != before.cacheKey());
+            QVERIFY(ctl<PictureArea>(w, "Image1")->picture().cacheKey() != before.cacheKey());
         } else {
-            QCOMPARE(w->Image1->picture().cacheKey(), before.cacheKey());
+            QCOMPARE(ctl<PictureArea>(w, "Image1")->picture().cacheKey(), before.cacheKey());
             QCOMPARE(errors.size(), outcome == "error" ? 1 : 0);
             if (outcome == "error")
                 QVERIFY2(errors.first().contains(entry), qPrintable(errors.first()));
@@ -324,11 +325,11 @@ private slots:
     }
 
     void showWithoutSelectionLoadsNothing() {
-        w->Label14->setText(QStringLiteral("---"));
-        w->ListBox1->clear();
+        ctl<QLabel>(w, "Label14")->setText(QStringLiteral("---"));
+        ctl<QListWidget>(w, "ListBox1")->clear();
         w->ListBox1Click();
-        QCOMPARE(w->Label14->text(), QStringLiteral("---"));
-        QVERIFY(w->Image1->picture().isNull());
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), QStringLiteral("---"));
+        QVERIFY(ctl<PictureArea>(w, "Image1")->picture().isNull());
     }
 
     void keyboardAndMouseChoicesShowThePicture() {
@@ -338,16 +339,17 @@ private slots:
         w->refreshPictureList();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        w->ListBox1->setFocus();
-        w->ListBox1->setCurrentRow(1);  // any change of the current entry shows it
-        QCOMPARE(w->Label14->text(), w->ListBox1->item(1)->text());
-        QTest::keyClick(w->ListBox1, Qt::Key_Up);
-        QCOMPARE(w->Label14->text(), w->ListBox1->item(0)->text());
-        const QRect second = w->ListBox1->visualItemRect(w->ListBox1->item(1));
+        ctl<QListWidget>(w, "ListBox1")->setFocus();
+        ctl<QListWidget>(w, "ListBox1")->setCurrentRow(1);  // any change of the current entry shows it
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), ctl<QListWidget>(w, "ListBox1")->item(1)->text());
+        QTest::keyClick(ctl<QListWidget>(w, "ListBox1"), Qt::Key_Up);
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), ctl<QListWidget>(w, "ListBox1")->item(0)->text());
+        const QRect second =
+            ctl<QListWidget>(w, "ListBox1")->visualItemRect(ctl<QListWidget>(w, "ListBox1")->item(1));
         QCOMPARE(second.height(), 13);
-        QTest::mouseClick(w->ListBox1->viewport(), Qt::LeftButton, {}, second.center());
-        QCOMPARE(w->Label14->text(), w->ListBox1->item(1)->text());
-        QVERIFY(!w->Image1->picture().isNull());
+        QTest::mouseClick(ctl<QListWidget>(w, "ListBox1")->viewport(), Qt::LeftButton, {}, second.center());
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), ctl<QListWidget>(w, "ListBox1")->item(1)->text());
+        QVERIFY(!ctl<PictureArea>(w, "Image1")->picture().isNull());
         QVERIFY(f.messages->texts("error").isEmpty());
     }
 
@@ -359,19 +361,24 @@ private slots:
         w->refreshPictureList();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
-        QWidget* viewport = w->ListBox1->viewport();
-        const QPoint first = w->ListBox1->visualItemRect(w->ListBox1->item(0)).center();
-        const QPoint second = w->ListBox1->visualItemRect(w->ListBox1->item(1)).center();
+        QWidget* viewport = ctl<QListWidget>(w, "ListBox1")->viewport();
+        const QPoint first = ctl<QListWidget>(w, "ListBox1")
+                                 ->visualItemRect(ctl<QListWidget>(w, "ListBox1")->item(0))
+                                 .center();
+        const QPoint second = ctl<QListWidget>(w, "ListBox1")
+                                  ->visualItemRect(ctl<QListWidget>(w, "ListBox1")->item(1))
+                                  .center();
         QTest::mousePress(viewport, Qt::LeftButton, {}, first);
-        QCOMPARE(w->Label14->text(), w->ListBox1->item(0)->text());
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), ctl<QListWidget>(w, "ListBox1")->item(0)->text());
         QMouseEvent move(QEvent::MouseMove, second, viewport->mapToGlobal(second), Qt::NoButton,
                          Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(viewport, &move);
-        QCOMPARE(w->ListBox1->currentRow(), 1);
-        QCOMPARE(w->Label14->text(), w->ListBox1->item(1)->text());
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->currentRow(), 1);
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), ctl<QListWidget>(w, "ListBox1")->item(1)->text());
         QTest::mouseRelease(viewport, Qt::LeftButton, {}, second);
-        const QString shown = w->ListBox1->item(1)->text();
-        QCOMPARE(w->Image1->picture().height() > w->Image1->picture().width(),
+        const QString shown = ctl<QListWidget>(w, "ListBox1")->item(1)->text();
+        QCOMPARE(ctl<PictureArea>(w, "Image1")->picture().height() >
+                     ctl<PictureArea>(w, "Image1")->picture().width(),
                  shown == QStringLiteral("b.png"));
         QVERIFY(f.messages->texts("error").isEmpty());
     }
@@ -392,8 +399,8 @@ private slots:
         w->refreshPictureList();
         choose("photo.jpg");
         QVERIFY2(f.messages->texts("error").isEmpty(), qPrintable(f.messages->texts("error").join('\n')));
-        QCOMPARE(w->Image1->picture().size(), QSize(321, 241));
-        QCOMPARE(w->Image1->pictureRect(), QRect(55, 0, 321, 241));
+        QCOMPARE(ctl<PictureArea>(w, "Image1")->picture().size(), QSize(321, 241));
+        QCOMPARE(ctl<PictureArea>(w, "Image1")->pictureRect(), QRect(55, 0, 321, 241));
     }
 
     // Phone photos store their orientation apart from the pixels: a portrait photo must fit the
@@ -408,7 +415,7 @@ private slots:
         w->refreshPictureList();
         choose("portrait.jpg");
         QVERIFY(f.messages->texts("error").isEmpty());
-        QCOMPARE(w->Image1->picture().size(), QSize(160, 241));
+        QCOMPARE(ctl<PictureArea>(w, "Image1")->picture().size(), QSize(160, 241));
     }
 
     void absurdDeclaredSizesAreRefusedBeforeDecoding_data() {
@@ -432,7 +439,7 @@ private slots:
         const QStringList errors = f.messages->texts("error");
         QCOMPARE(errors.size(), 1);
         QVERIFY2(errors.first().contains(QStringLiteral("大きすぎる")), qPrintable(errors.first()));
-        QVERIFY(w->Image1->picture().isNull());
+        QVERIFY(ctl<PictureArea>(w, "Image1")->picture().isNull());
     }
 
     // Damaged data is refused with the file's name, the picture shown before stays; a file the
@@ -467,7 +474,7 @@ private slots:
         writeImage(base() + "/before.png", {10, 10}, "png", Qt::red);
         w->refreshPictureList();
         choose("before.png");
-        const qint64 before = w->Image1->picture().cacheKey();
+        const qint64 before = ctl<PictureArea>(w, "Image1")->picture().cacheKey();
         {
             const WithoutFileOverride asOrdinaryUser;
             if (kind == "locked") {
@@ -484,8 +491,8 @@ private slots:
         QVERIFY2(errors.first().contains(entry) && errors.first().contains(says), qPrintable(errors.first()));
         if (kind == "locked")
             QVERIFY2(!errors.first().contains(QStringLiteral("壊れ")), qPrintable(errors.first()));
-        QCOMPARE(w->Label14->text(), entry);
-        QCOMPARE(w->Image1->picture().cacheKey(), before);
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), entry);
+        QCOMPARE(ctl<PictureArea>(w, "Image1")->picture().cacheKey(), before);
     }
 
     // Names from old archives in Shift-JIS: listed readably, shown by their real bytes.
@@ -496,12 +503,12 @@ private slots:
         QVERIFY(::rename(QFile::encodeName(base() + "/probe.jpg").constData(),
                          (QFile::encodeName(base()) + "/" + sjis).constData()) == 0);
         w->refreshPictureList();
-        QCOMPARE(w->ListBox1->count(), 1);
-        QCOMPARE(w->ListBox1->item(0)->text(), QStringLiteral("名刺.jpg"));
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->count(), 1);
+        QCOMPARE(ctl<QListWidget>(w, "ListBox1")->item(0)->text(), QStringLiteral("名刺.jpg"));
         choose(QStringLiteral("名刺.jpg"));
         QVERIFY2(f.messages->texts("error").isEmpty(), qPrintable(f.messages->texts("error").join('\n')));
-        QCOMPARE(w->Label14->text(), QStringLiteral("名刺.jpg"));
-        QVERIFY(!w->Image1->picture().isNull());
+        QCOMPARE(ctl<QLabel>(w, "Label14")->text(), QStringLiteral("名刺.jpg"));
+        QVERIFY(!ctl<PictureArea>(w, "Image1")->picture().isNull());
     }
 
     void pictureIsFittedWholeAndCentred_data() {
@@ -516,8 +523,8 @@ private slots:
         QFETCH(QRect, drawn);
         QImage img(picture, QImage::Format_RGB32);
         img.fill(Qt::blue);
-        w->Image1->setPicture(img);
-        QCOMPARE(w->Image1->pictureRect(), drawn);
+        ctl<PictureArea>(w, "Image1")->setPicture(img);
+        QCOMPARE(ctl<PictureArea>(w, "Image1")->pictureRect(), drawn);
     }
 };
 

@@ -2,6 +2,7 @@
 // shown picture, the dialog reads on a worker thread and fills only the boxes the user chose,
 // and nothing reaches the database.
 
+#include "controls.h"
 #include "editorfixture.h"
 #include "picturearea.h"
 #include "scandialog.h"
@@ -33,14 +34,14 @@ class TestScanDialog final : public QObject {
         QVERIFY(QFile::copy(drawn.filePath(file), f.cardFolder("12") + '/' + file));
         w->setCardKey(12);
         w->refreshPictureList();
-        w->ListBox1->setCurrentRow(0);
+        ctl<QListWidget>(w, "ListBox1")->setCurrentRow(0);
         w->ListBox1Click();
-        QVERIFY(!w->Image1->picture().isNull());
+        QVERIFY(!ctl<PictureArea>(w, "Image1")->picture().isNull());
     }
 
     // Presses Ctrl+R in the editor and waits for the reading to end.
     ScanDialog* readWithShortcut() {
-        QTest::keyClick(w->Edit4, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(ctl<QLineEdit>(w, "Edit4"), Qt::Key_R, Qt::ControlModifier);
         auto* dialog = w->findChild<ScanDialog*>();
         if (dialog && !QTest::qWaitFor([dialog] { return !dialog->reading(); }, 60000))
             return nullptr;
@@ -69,7 +70,7 @@ private slots:
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
         w->activateWindow();
-        w->Edit4->setFocus();
+        ctl<QLineEdit>(w, "Edit4")->setFocus();
     }
     void cleanup() {
         qunsetenv("TESSDATA_PREFIX");
@@ -77,11 +78,11 @@ private slots:
     }
 
     void offeredOnlyWithPicture() {
-        QVERIFY(w->Image1->actions().contains(w->ReadScan));
-        QCOMPARE(w->Image1->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QVERIFY(ctl<PictureArea>(w, "Image1")->actions().contains(w->ReadScan));
+        QCOMPARE(ctl<PictureArea>(w, "Image1")->contextMenuPolicy(), Qt::ActionsContextMenu);
         QCOMPARE(w->ReadScan->text(), QStringLiteral("画像から読み取る…"));
         QVERIFY(!w->ReadScan->isEnabled());
-        QTest::keyClick(w->Edit4, Qt::Key_R, Qt::ControlModifier);
+        QTest::keyClick(ctl<QLineEdit>(w, "Edit4"), Qt::Key_R, Qt::ControlModifier);
         QVERIFY(!w->findChild<ScanDialog*>());
 
         showCard("jp-h-1.png");
@@ -109,8 +110,8 @@ private slots:
         QFETCH(bool, overwrite);
         QFETCH(QString, organisation);
         showCard("jp-h-1.png");
-        w->Edit5->setText("旧組織");
-        w->Edit6->setText("");
+        ctl<QLineEdit>(w, "Edit5")->setText("旧組織");
+        ctl<QLineEdit>(w, "Edit6")->setText("");
         const auto before = f.committedCards();
 
         ScanDialog* d = readWithShortcut();
@@ -124,27 +125,29 @@ private slots:
         d->OverwriteBox->setChecked(overwrite);
         QTest::mouseClick(d->ApplyButton, Qt::LeftButton);
 
-        QCOMPARE(w->Edit4->text(), QStringLiteral("佐藤 健一"));
-        QCOMPARE(w->Edit5->text(), organisation);
-        QCOMPARE(w->Edit6->text(), QString());
-        QCOMPARE(w->Edit7->text(), QStringLiteral("課長"));
-        QCOMPARE(w->Edit8->text(), QString());  // the reading is never filled from kanji
-        QCOMPARE(w->Memo1->toPlainText(), QStringLiteral("TEL 03-3123-4567\nsato@aoba-shoji.example.jp"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), QStringLiteral("佐藤 健一"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit5")->text(), organisation);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit6")->text(), QString());
+        QCOMPARE(ctl<QLineEdit>(w, "Edit7")->text(), QStringLiteral("課長"));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit8")->text(), QString());  // the reading is never filled from kanji
+        QCOMPARE(ctl<QPlainTextEdit>(w, "Memo1")->toPlainText(),
+                 QStringLiteral("TEL 03-3123-4567\nsato@aoba-shoji.example.jp"));
         QCOMPARE(f.committedCards(), before);
         QVERIFY(f.messages->shown.isEmpty());
     }
 
     void cancelChangesNothing() {
         showCard("jp-v-1.png");
-        w->Edit4->setText("山田 太郎");
+        ctl<QLineEdit>(w, "Edit4")->setText("山田 太郎");
         ScanDialog* d = readWithShortcut();
         QVERIFY(d);
         QVERIFY(d->LineTable->rowCount() > 0);
         QTest::mouseClick(d->CancelButton, Qt::LeftButton);
-        QCOMPARE(w->Edit4->text(), QStringLiteral("山田 太郎"));
-        for (QLineEdit* box : {w->Edit5, w->Edit6, w->Edit7, w->Edit8})
+        QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), QStringLiteral("山田 太郎"));
+        for (QLineEdit* box : {ctl<QLineEdit>(w, "Edit5"), ctl<QLineEdit>(w, "Edit6"),
+                               ctl<QLineEdit>(w, "Edit7"), ctl<QLineEdit>(w, "Edit8")})
             QVERIFY(box->text().isEmpty());
-        QVERIFY(w->Memo1->toPlainText().isEmpty());
+        QVERIFY(ctl<QPlainTextEdit>(w, "Memo1")->toPlainText().isEmpty());
     }
 
     // A picture replaced by something unreadable after it was shown: the dialog says why.
@@ -180,7 +183,7 @@ private slots:
         d = w->findChild<ScanDialog*>();
         QVERIFY(d && d->reading());
         delete d;
-        QVERIFY(w->Edit4->text().isEmpty());
+        QVERIFY(ctl<QLineEdit>(w, "Edit4")->text().isEmpty());
     }
 };
 

@@ -2,6 +2,7 @@
 // height, font size everywhere, the pictures' places and sizes, entries that are no pictures,
 // one new file per press, and what a spreadsheet program makes of it.
 
+#include "controls.h"
 #include "desktop.h"
 #include "dm1.h"
 #include "fakes.h"
@@ -472,12 +473,12 @@ private slots:
             endProgram();
             platform::setShell(nullptr);
         });
-        if (!editor->Edit4)
+        if (!ctl<QLineEdit>(editor, "Edit4"))
             QSKIP("the editor window has no controls in this build");
 
-        editor->Edit4->setText(QStringLiteral("佐藤 花子"));
-        editor->Edit5->setText(QStringLiteral("オルヴェ工業"));
-        editor->Memo1->setPlainText(QStringLiteral("一行目\n二行目"));
+        ctl<QLineEdit>(editor, "Edit4")->setText(QStringLiteral("佐藤 花子"));
+        ctl<QLineEdit>(editor, "Edit5")->setText(QStringLiteral("オルヴェ工業"));
+        ctl<QPlainTextEdit>(editor, "Memo1")->setPlainText(QStringLiteral("一行目\n二行目"));
         editor->setCardKey(12);
         const QDir folder(cardFolder.path());
         QDir().mkpath(folder.filePath("image/12/base"));
@@ -486,8 +487,8 @@ private slots:
         // A card with pictures in a "---" folder must not pick them up when it has no key.
         QDir().mkpath(folder.filePath("image/---/base"));
 
-        QTest::mouseClick(editor->Button1, Qt::LeftButton);
-        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(editor, "Button1"), Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(editor, "Button1"), Qt::LeftButton);
         QCOMPARE(recorder.texts("error"), QStringList());
         QCOMPARE(shell->documents.size(), 2);
         QVERIFY(shell->documents[0] != shell->documents[1]);
@@ -501,7 +502,7 @@ private slots:
             QCOMPARE(s.anchors.size(), 1);
         }
         QCOMPARE(recorder.shown.size(), 0);  // Thumbs.db is passed over without a word
-        QCOMPARE(editor->Edit4->text(), QStringLiteral("佐藤 花子"));
+        QCOMPARE(ctl<QLineEdit>(editor, "Edit4")->text(), QStringLiteral("佐藤 花子"));
 
         // A picture that cannot be shown: one message naming it, after the workbook is handed on.
         writeBytesTo(folder.filePath("image/12/base/cut.jpg"),
@@ -510,7 +511,7 @@ private slots:
         recorder.onMessage = [&](const MessageRecorder::Shown&) {
             handedOnWhenTold = shell->documents.size();
         };
-        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(editor, "Button1"), Qt::LeftButton);
         recorder.onMessage = nullptr;
         QCOMPARE(recorder.texts("error"), QStringList());
         QCOMPARE(recorder.texts("show").size(), 1);
@@ -521,11 +522,11 @@ private slots:
         QCOMPARE(readXlsx(shell->documents.last()).anchors.size(), 1);
         QFile::remove(folder.filePath("image/12/base/cut.jpg"));
         recorder.clear();
-        QCOMPARE(editor->Label13->text(), QStringLiteral("12"));
+        QCOMPARE(ctl<QLabel>(editor, "Label13")->text(), QStringLiteral("12"));
 
         // No program for spreadsheets: the user learns where the file is.
         shell->documentOpens = false;
-        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(editor, "Button1"), Qt::LeftButton);
         QCOMPARE(recorder.texts("show").size(), 1);
         QVERIFY(recorder.texts("show")[0].contains(QDir::toNativeSeparators(shell->documents.last())));
         QCOMPARE(QDir(folder.filePath("sheets")).entryList(QDir::Files).size(), 4);
@@ -537,7 +538,7 @@ private slots:
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
         recorder.clear();
-        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(editor, "Button1"), Qt::LeftButton);
         QCOMPARE(recorder.texts("error").size(), 1);
         QCOMPARE(shell->documents.size(), 4);
         QVERIFY(QGuiApplication::overrideCursor() == nullptr);
@@ -547,7 +548,7 @@ private slots:
         editor->setCardKey(std::nullopt);
         recorder.clear();
         shell->documentOpens = true;
-        QTest::mouseClick(editor->Button1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(editor, "Button1"), Qt::LeftButton);
         QCOMPARE(recorder.texts("error"), QStringList());
         QVERIFY(QFileInfo(shell->documents.last()).fileName().startsWith(QStringLiteral("card-new-")));
         QCOMPARE(readXlsx(shell->documents.last()).anchors.size(), 0);

@@ -4,6 +4,7 @@
 // database read back after each write.
 
 #include "cardmatch.h"
+#include "controls.h"
 #include "dm1.h"
 #include "fakes.h"
 #include "formlook.h"
@@ -112,15 +113,15 @@ class TestCardList final : public QObject {
 
     QStringList gridKeys() const {
         QStringList keys;
-        for (int r = 1; r < w->SGrid1->rowCount(); ++r)
-            keys << w->SGrid1->cell(0, r);
+        for (int r = 1; r < ctl<StringGrid>(w, "SGrid1")->rowCount(); ++r)
+            keys << ctl<StringGrid>(w, "SGrid1")->cell(0, r);
         return keys;
     }
 
     void search(QRadioButton* field, const QString& keyword) {
         field->setChecked(true);
-        w->Edit1->setText(keyword);
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        ctl<QLineEdit>(w, "Edit1")->setText(keyword);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
     }
 
     // A double click with the mouse pointer really over the point, as the handler reads it.
@@ -130,7 +131,7 @@ class TestCardList final : public QObject {
     }
 
     void doubleClickCell(int col, int row) {
-        StringGrid* g = w->SGrid1;
+        StringGrid* g = ctl<StringGrid>(w, "SGrid1");
         const QModelIndex index = g->model()->index(row - 1, col);
         g->scrollTo(index);
         const QRect r = g->visualRect(index);
@@ -175,14 +176,17 @@ private slots:
         QCOMPARE(w->size(), QSize(804, 451));
         QCOMPARE(w->minimumSize(), w->maximumSize());
         QCOMPARE(w->windowTitle(), QStringLiteral("名刺一覧"));
-        QCOMPARE(w->SGrid1->geometry(), QRect(8, 39, 777, 355));
-        QCOMPARE(w->Edit1->geometry(), QRect(264, 10, 135, 21));
-        QCOMPARE(w->Edit1->maxLength(), 32767);  // the toolkit default: no limit of our own
-        QCOMPARE(w->RadioButton3->geometry(), QRect(72, 4, 58, 17));
-        QCOMPARE(w->RadioButton3->parentWidget(), w->Panel2);
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->geometry(), QRect(8, 39, 777, 355));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->geometry(), QRect(264, 10, 135, 21));
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->maxLength(), 32767);  // the toolkit default: no limit of our own
+        QCOMPARE(ctl<QRadioButton>(w, "RadioButton3")->geometry(), QRect(72, 4, 58, 17));
+        QCOMPARE(ctl<QRadioButton>(w, "RadioButton3")->parentWidget(), ctl<QFrame>(w, "Panel2"));
         QCOMPARE(w->findChild<QLabel*>("Label7")->text(), QStringLiteral("データを選択してください。"));
-        const QList<QPushButton*> bottom{w->SpeedButton3, w->SpeedButton4, w->SpeedButton5, w->SpeedButton6,
-                                         w->SpeedButton7, w->SpeedButton8, w->SpeedButton1, w->SpeedButton2};
+        const QList<QPushButton*> bottom{
+            ctl<QPushButton>(w, "SpeedButton3"), ctl<QPushButton>(w, "SpeedButton4"),
+            ctl<QPushButton>(w, "SpeedButton5"), ctl<QPushButton>(w, "SpeedButton6"),
+            ctl<QPushButton>(w, "SpeedButton7"), ctl<QPushButton>(w, "SpeedButton8"),
+            ctl<QPushButton>(w, "SpeedButton1"), ctl<QPushButton>(w, "SpeedButton2")};
         const QList<int> lefts{8, 106, 204, 302, 400, 498, 596, 694};
         for (int i = 0; i < bottom.size(); ++i) {
             QCOMPARE(bottom[i]->geometry().topLeft(), QPoint(lefts[i], 400));
@@ -194,13 +198,13 @@ private slots:
         // Tab order: grid, keyword, field choice.
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        w->SGrid1->setFocus();
+        ctl<StringGrid>(w, "SGrid1")->setFocus();
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->Edit1));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ctl<QLineEdit>(w, "Edit1")));
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(w->RadioButton1));
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ctl<QRadioButton>(w, "RadioButton1")));
 
-        StringGrid* g = w->SGrid1;
+        StringGrid* g = ctl<StringGrid>(w, "SGrid1");
         QCOMPARE(g->colCount(), 9);
         QCOMPARE(g->rowCount(), 16);
         QCOMPARE(g->grid().fixedRows(), 1);
@@ -229,21 +233,21 @@ private slots:
         for (int k = 1; k <= cards; ++k)
             addCard(k, QStringLiteral("名前%1").arg(k));
         // Left from an earlier use of the window: the opening resets keyword and field.
-        w->Edit1->setText(QStringLiteral("名前1"));
-        w->RadioButton2->setChecked(true);
+        ctl<QLineEdit>(w, "Edit1")->setText(QStringLiteral("名前1"));
+        ctl<QRadioButton>(w, "RadioButton2")->setChecked(true);
 
         w->openCardList();
         QCOMPARE(messages->modals, QList<QDialog*>{w});
-        QCOMPARE(w->Edit1->text(), QString());
-        QVERIFY(w->RadioButton1->isChecked());
-        QCOMPARE(w->SGrid1->rowCount(), 20);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->text(), QString());
+        QVERIFY(ctl<QRadioButton>(w, "RadioButton1")->isChecked());
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), 20);
         QCOMPARE(gridKeys(), padded(shown, 20));
-        QCOMPARE(w->SGrid1->cell(3, 0), QStringLiteral("名前"));
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(3, 0), QStringLiteral("名前"));
         if (cards > 0)
-            QCOMPARE(w->SGrid1->cell(3, 1), QStringLiteral("名前%1").arg(cards));
+            QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(3, 1), QStringLiteral("名前%1").arg(cards));
 
         // 表示 with the empty keyword then lists every card.
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         QCOMPARE(gridKeys(), padded(descendingKeys(cards, 1), std::max(20, cards + 2)));
         QVERIFY(messages->texts("error").isEmpty());
     }
@@ -253,8 +257,9 @@ private slots:
         for (int k = 1; k <= 30; ++k)
             addCard(k, QStringLiteral("名前%1").arg(k));
         w->openCardList();
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);  // all 30: more than the grid shows
-        StringGrid* g = w->SGrid1;
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"),
+                          Qt::LeftButton);  // all 30: more than the grid shows
+        StringGrid* g = ctl<StringGrid>(w, "SGrid1");
         QVERIFY(g->verticalScrollBar()->maximum() > 0);
         QVERIFY(g->horizontalScrollBar()->maximum() > 0);
         g->verticalScrollBar()->setValue(g->verticalScrollBar()->maximum());
@@ -273,7 +278,9 @@ private slots:
     void escapeDoesNotClose() {
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        for (QWidget* target : std::initializer_list<QWidget*>{w->SGrid1, w->Edit1, w->RadioButton1}) {
+        for (QWidget* target :
+             std::initializer_list<QWidget*>{ctl<StringGrid>(w, "SGrid1"), ctl<QLineEdit>(w, "Edit1"),
+                                             ctl<QRadioButton>(w, "RadioButton1")}) {
             target->setFocus();
             QTest::keyClick(target, Qt::Key_Escape);
             QVERIFY(w->isVisible());
@@ -304,14 +311,14 @@ private slots:
             addCard(k, match ? QStringLiteral("該当 %1").arg(k) : QStringLiteral("別人 %1").arg(k));
         }
         w->openCardList();  // 60 cards: a full first view whose rows must not survive
-        search(w->RadioButton1, QStringLiteral("該当"));
-        QCOMPARE(w->SGrid1->rowCount(), rows);
+        search(ctl<QRadioButton>(w, "RadioButton1"), QStringLiteral("該当"));
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), rows);
         QCOMPARE(gridKeys(), padded(expected, rows));
         for (int r = 1; r < rows; ++r)
-            QCOMPARE(w->SGrid1->cell(3, r).isEmpty(), r > matching);
+            QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(3, r).isEmpty(), r > matching);
         // The keyword and the field choice stay as the user left them.
-        QCOMPARE(w->Edit1->text(), QStringLiteral("該当"));
-        QVERIFY(w->RadioButton1->isChecked());
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->text(), QStringLiteral("該当"));
+        QVERIFY(ctl<QRadioButton>(w, "RadioButton1")->isChecked());
     }
 
     // What a card row holds, column by column, and that stored text is shown unchanged.
@@ -327,14 +334,14 @@ private slots:
                                  .day = "05"};
         cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
         exec("INSERT INTO MST_CAR (KEY1, SYASYU, DEL_FLG1) VALUES (7, '日付なし', '1')");
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         const QStringList row42{
             "42",           "",           "2021年3月05日", "山田 太郎",       "やまだ たろう",
             "東和精機工業", "第二営業課", "部長",          "一行目\r\n二行目"};
         const QStringList row7{"7", "", "年月日", "日付なし", "", "", "", "", ""};
         for (int c = 0; c < 9; ++c) {
-            QCOMPARE(w->SGrid1->cell(c, 1), row42[c]);
-            QCOMPARE(w->SGrid1->cell(c, 2), row7[c]);
+            QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(c, 1), row42[c]);
+            QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(c, 2), row7[c]);
         }
     }
 
@@ -359,15 +366,17 @@ private slots:
 
         w->openCardList();
         QCOMPARE(gridKeys(), padded(live ? only5 : QStringList(), 20));
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         QCOMPARE(gridKeys(), padded(live ? only5 : QStringList(), 20));
 
         // The captioned button and the five blank ones give the same grid.
-        for (QPushButton* b : {w->SpeedButton3, w->SpeedButton4, w->SpeedButton5, w->SpeedButton6,
-                               w->SpeedButton7, w->SpeedButton8}) {
-            QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);  // back to the live list in between
+        for (QPushButton* b : {ctl<QPushButton>(w, "SpeedButton3"), ctl<QPushButton>(w, "SpeedButton4"),
+                               ctl<QPushButton>(w, "SpeedButton5"), ctl<QPushButton>(w, "SpeedButton6"),
+                               ctl<QPushButton>(w, "SpeedButton7"), ctl<QPushButton>(w, "SpeedButton8")}) {
+            QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"),
+                              Qt::LeftButton);  // back to the live list in between
             QTest::mouseClick(b, Qt::LeftButton);
-            QCOMPARE(w->SGrid1->rowCount(), 20);
+            QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), 20);
             QCOMPARE(gridKeys(), padded(deletedView ? only5 : QStringList(), 20));
         }
     }
@@ -378,12 +387,12 @@ private slots:
                     k % 4 == 0 ? cards::CardState::Deleted : cards::CardState::Live);
         addCard(21, QString(), cards::CardState::Deleted);
         exec("INSERT INTO MST_CAR (KEY1, KATABAN, DEL_FLG1) VALUES (22, '名なし', '-1')");
-        QTest::mouseClick(w->SpeedButton3, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton3"), Qt::LeftButton);
         // Card 22 has no name at all and is not matched; card 21's empty name is.
         QCOMPARE(gridKeys(), padded({"21", "20", "16", "12", "8", "4"}, 20));
-        search(w->RadioButton3, QStringLiteral("名なし"));
+        search(ctl<QRadioButton>(w, "RadioButton3"), QStringLiteral("名なし"));
         QCOMPARE(gridKeys(), padded({}, 20));
-        QTest::mouseClick(w->SpeedButton4, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton4"), Qt::LeftButton);
         QCOMPARE(gridKeys(), padded({"22"}, 20));
     }
 
@@ -429,9 +438,9 @@ private slots:
         addCard(12, "a%c");
         addCard(13, "x_y");
         exec("INSERT INTO MST_CAR (KEY1, KATABAN, DEL_FLG1) VALUES (20, '無名商会', '1')");
-        QRadioButton* radio = field == "name"           ? w->RadioButton1
-                              : field == "organisation" ? w->RadioButton3
-                                                        : w->RadioButton2;
+        QRadioButton* radio = field == "name"           ? ctl<QRadioButton>(w, "RadioButton1")
+                              : field == "organisation" ? ctl<QRadioButton>(w, "RadioButton3")
+                                                        : ctl<QRadioButton>(w, "RadioButton2");
         search(radio, keyword);
         QCOMPARE(gridKeys(), padded(keys, 20));
     }
@@ -488,9 +497,9 @@ private slots:
         exec(
             "INSERT INTO MST_CAR (KEY1, HURIGANA, KATABAN, MEMO, DEL_FLG1) "
             "VALUES (5, 'たなか', '無名', '名前なし', '1')");
-        QRadioButton* radio = field == "name"           ? w->RadioButton1
-                              : field == "organisation" ? w->RadioButton3
-                                                        : w->RadioButton2;
+        QRadioButton* radio = field == "name"           ? ctl<QRadioButton>(w, "RadioButton1")
+                              : field == "organisation" ? ctl<QRadioButton>(w, "RadioButton3")
+                                                        : ctl<QRadioButton>(w, "RadioButton2");
         search::setFoldedSearchOn(true);
         search(radio, keyword);
         QCOMPARE(gridKeys(), padded(folded, 20));
@@ -523,15 +532,16 @@ private slots:
             }
             const cards::CardTexts t{
                 match ? "田中" : "佐藤", match ? "たなか" : "さとう", "", "", "", "", "", "", ""};
-            cards::insertCard(DM1->IBQuery1, QString::number(k), t, gone ? cards::CardState::Deleted : cards::CardState::Live);
+            cards::insertCard(DM1->IBQuery1, QString::number(k), t,
+                              gone ? cards::CardState::Deleted : cards::CardState::Live);
         }
         w->openCardList();
         search::setFoldedSearchOn(true);
-        search(w->RadioButton1, QStringLiteral("ﾀﾅｶ"));
-        QCOMPARE(w->SGrid1->rowCount(), rows);
+        search(ctl<QRadioButton>(w, "RadioButton1"), QStringLiteral("ﾀﾅｶ"));
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), rows);
         QCOMPARE(gridKeys(), padded(expected, rows));
-        QCOMPARE(w->SGrid1->cell(4, 1), QStringLiteral("たなか"));
-        QTest::mouseClick(w->SpeedButton3, Qt::LeftButton);
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(4, 1), QStringLiteral("たなか"));
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton3"), Qt::LeftButton);
         QCOMPARE(gridKeys(), padded({"43", "42", "41"}, 20));
         search::setFoldedSearchOn(false);
     }
@@ -556,14 +566,16 @@ private slots:
         QFETCH(QString, keyword);
         QFETCH(bool, refused);
         addCard(1, "山田");
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         messages->clear();
-        QRadioButton* radio = field == "memo"           ? w->RadioButton2
-                              : field == "organisation" ? w->RadioButton3
-                                                        : w->RadioButton1;
+        QRadioButton* radio = field == "memo"           ? ctl<QRadioButton>(w, "RadioButton2")
+                              : field == "organisation" ? ctl<QRadioButton>(w, "RadioButton3")
+                                                        : ctl<QRadioButton>(w, "RadioButton1");
         radio->setChecked(true);
-        w->Edit1->setText(keyword);
-        QTest::mouseClick(field == "deleted" ? w->SpeedButton3 : w->SpeedButton1, Qt::LeftButton);
+        ctl<QLineEdit>(w, "Edit1")->setText(keyword);
+        QTest::mouseClick(
+            field == "deleted" ? ctl<QPushButton>(w, "SpeedButton3") : ctl<QPushButton>(w, "SpeedButton1"),
+            Qt::LeftButton);
         QCOMPARE(messages->texts("error"), QStringList());
         if (refused) {
             QCOMPARE(messages->texts("show").size(), 1);
@@ -574,31 +586,31 @@ private slots:
             QVERIFY(messages->shown.isEmpty());
             QCOMPARE(gridKeys(), padded({}, 20));
         }
-        QCOMPARE(w->Edit1->text(), keyword);
+        QCOMPARE(ctl<QLineEdit>(w, "Edit1")->text(), keyword);
     }
 
     // A failing statement: the error box, the grid emptied down to the header, and from the main
     // menu no window.
     void failingStatement() {
         addCard(1, "山田");
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         QCOMPARE(gridKeys().first(), QStringLiteral("1"));
         const QString path = DM1->IBDatabase1.DatabaseName;
         DM1->IBDatabase1.Close();
         DM1->IBDatabase1.DatabaseName = dir->filePath("missing/DATA.FDB");
 
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         QCOMPARE(messages->texts("error").size(), 1);
         QVERIFY(messages->texts("error")[0].contains("missing"));
-        QCOMPARE(w->SGrid1->rowCount(), 2);
-        QCOMPARE(w->SGrid1->cell(2, 0), QStringLiteral("日付"));
-        QCOMPARE(w->SGrid1->cell(0, 1), QString());
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), 2);
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(2, 0), QStringLiteral("日付"));
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(0, 1), QString());
 
         messages->clear();
         messages::guarded(nullptr, [this] { w->openCardList(); });
         QCOMPARE(messages->texts("error").size(), 1);
         QVERIFY(messages->modals.isEmpty());
-        QCOMPARE(w->SGrid1->rowCount(), 2);
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), 2);
 
         DM1->IBDatabase1.DatabaseName = path;
         messages->clear();
@@ -620,7 +632,7 @@ private slots:
         addCard(3, "山田");
         w->openCardList();
         messages->clear();
-        StringGrid* g = w->SGrid1;
+        StringGrid* g = ctl<StringGrid>(w, "SGrid1");
         if (where == "header") {
             doubleClickAt(g->horizontalHeader()->viewport(), QPoint(150, 5));
         } else if (where == "col0") {
@@ -635,13 +647,13 @@ private slots:
         }
         QVERIFY(messages->shown.isEmpty());
         QVERIFY(messages->modals.isEmpty());
-        QCOMPARE(mst_car->Label13->text(), QStringLiteral("---"));
+        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("---"));
 
         // The same grid opens the card from its row.
         g->setRowCount(20);
         doubleClickCell(3, 1);
         QCOMPARE(messages->modals, QList<QDialog*>{mst_car});
-        QCOMPARE(mst_car->Label13->text(), QStringLiteral("3"));
+        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("3"));
     }
 
     // Opening a card fills the editor from the stored row, with the button that suits its flag.
@@ -668,9 +680,11 @@ private slots:
         if (flag != QStringLiteral("1"))
             exec(QStringLiteral("UPDATE MST_CAR SET DEL_FLG1 = '%1' WHERE KEY1 = 42").arg(flag));
         addCard(41, "他の人");
-        mst_car->SpeedButton1->setEnabled(false);
-        mst_car->Label14->setText("old.jpg");
-        QTest::mouseClick(deleteEnabled ? w->SpeedButton1 : w->SpeedButton3, Qt::LeftButton);
+        ctl<QPushButton>(mst_car, "SpeedButton1")->setEnabled(false);
+        ctl<QLabel>(mst_car, "Label14")->setText("old.jpg");
+        QTest::mouseClick(
+            deleteEnabled ? ctl<QPushButton>(w, "SpeedButton1") : ctl<QPushButton>(w, "SpeedButton3"),
+            Qt::LeftButton);
         const QStringList gridBefore = gridKeys();
 
         mst_car->move(0, 0);
@@ -682,24 +696,24 @@ private slots:
         formlook::centreOnScreen(mst_car);
         QCOMPARE(mst_car->pos(), placed);
         QVERIFY(messages->texts("error").isEmpty());
-        QCOMPARE(mst_car->Label13->text(), QStringLiteral("42"));
-        QCOMPARE(mst_car->Edit1->text(), QStringLiteral("2021"));
-        QCOMPARE(mst_car->Edit2->text(), QStringLiteral("3"));  // no leading zero added
-        QCOMPARE(mst_car->Edit3->text(), QStringLiteral("5"));
-        QCOMPARE(mst_car->Edit4->text(), t.name);
-        QCOMPARE(mst_car->Edit5->text(), t.organisation);
-        QCOMPARE(mst_car->Edit6->text(), t.department);
-        QCOMPARE(mst_car->Edit7->text(), t.position);
-        QCOMPARE(mst_car->Edit8->text(), t.reading);
-        QCOMPARE(mst_car->Memo1->toPlainText(), QStringLiteral("一行目\n二行目"));
+        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("42"));
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit1")->text(), QStringLiteral("2021"));
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit2")->text(), QStringLiteral("3"));  // no leading zero added
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit3")->text(), QStringLiteral("5"));
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit4")->text(), t.name);
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit5")->text(), t.organisation);
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit6")->text(), t.department);
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit7")->text(), t.position);
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit8")->text(), t.reading);
+        QCOMPARE(ctl<QPlainTextEdit>(mst_car, "Memo1")->toPlainText(), QStringLiteral("一行目\n二行目"));
         QCOMPARE(mst_car->cardTexts().memo, t.memo);
-        QCOMPARE(mst_car->SpeedButton5->isEnabled(), deleteEnabled);
-        QCOMPARE(mst_car->SpeedButton6->isEnabled(), !deleteEnabled);
-        QVERIFY(mst_car->SpeedButton1->isEnabled());
+        QCOMPARE(ctl<QPushButton>(mst_car, "SpeedButton5")->isEnabled(), deleteEnabled);
+        QCOMPARE(ctl<QPushButton>(mst_car, "SpeedButton6")->isEnabled(), !deleteEnabled);
+        QVERIFY(ctl<QPushButton>(mst_car, "SpeedButton1")->isEnabled());
         // No picture folder: empty list, "---", no picture.
-        QCOMPARE(mst_car->ListBox1->count(), 0);
-        QCOMPARE(mst_car->Label14->text(), QStringLiteral("---"));
-        QVERIFY(mst_car->Image1->picture().isNull());
+        QCOMPARE(ctl<QListWidget>(mst_car, "ListBox1")->count(), 0);
+        QCOMPARE(ctl<QLabel>(mst_car, "Label14")->text(), QStringLiteral("---"));
+        QVERIFY(ctl<PictureArea>(mst_car, "Image1")->picture().isNull());
         QCOMPARE(gridKeys(), gridBefore);
     }
 
@@ -718,17 +732,22 @@ private slots:
                                  "5"};
         cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
         commit();
-        const QMap<QPushButton*, QString> question{{mst_car->SpeedButton3, QStringLiteral("登録しますか？")},
-                                                   {mst_car->SpeedButton5, QStringLiteral("削除しますか？")},
-                                                   {mst_car->SpeedButton6, QStringLiteral("復活しますか？")}};
-        for (QPushButton* action : {mst_car->SpeedButton3, mst_car->SpeedButton5, mst_car->SpeedButton6}) {
+        const QMap<QPushButton*, QString> question{
+            {ctl<QPushButton>(mst_car, "SpeedButton3"), QStringLiteral("登録しますか？")},
+            {ctl<QPushButton>(mst_car, "SpeedButton5"), QStringLiteral("削除しますか？")},
+            {ctl<QPushButton>(mst_car, "SpeedButton6"), QStringLiteral("復活しますか？")}};
+        for (QPushButton* action :
+             {ctl<QPushButton>(mst_car, "SpeedButton3"), ctl<QPushButton>(mst_car, "SpeedButton5"),
+              ctl<QPushButton>(mst_car, "SpeedButton6")}) {
             messages->expectQuestion(question[action]);
             messages->onShowModal = [&](QDialog* d) {
                 if (d == mst_car)
                     QTest::mouseClick(action, Qt::LeftButton);
             };
             w->openCardList();
-            QTest::mouseClick(action == mst_car->SpeedButton6 ? w->SpeedButton3 : w->SpeedButton1,
+            QTest::mouseClick(action == ctl<QPushButton>(mst_car, "SpeedButton6")
+                                  ? ctl<QPushButton>(w, "SpeedButton3")
+                                  : ctl<QPushButton>(w, "SpeedButton1"),
                               Qt::LeftButton);
             doubleClickCell(3, 1);
             QCOMPARE(messages->texts("error"), QStringList());
@@ -787,12 +806,12 @@ private slots:
         if (fails)
             expected.prepend("error");
         QCOMPARE(events, expected);
-        QCOMPARE(mst_car->Label13->text(), QStringLiteral("8"));
-        QCOMPARE(mst_car->Edit4->text(), QStringLiteral("山田"));
-        QCOMPARE(mst_car->ListBox1->count(), entry.isEmpty() ? 0 : 1);
-        QCOMPARE(mst_car->ListBox1->currentRow(), entry.isEmpty() ? -1 : 0);
-        QCOMPARE(mst_car->Label14->text(), entry.isEmpty() ? QStringLiteral("---") : entry);
-        QCOMPARE(!mst_car->Image1->picture().isNull(), shown);
+        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("8"));
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit4")->text(), QStringLiteral("山田"));
+        QCOMPARE(ctl<QListWidget>(mst_car, "ListBox1")->count(), entry.isEmpty() ? 0 : 1);
+        QCOMPARE(ctl<QListWidget>(mst_car, "ListBox1")->currentRow(), entry.isEmpty() ? -1 : 0);
+        QCOMPARE(ctl<QLabel>(mst_car, "Label14")->text(), entry.isEmpty() ? QStringLiteral("---") : entry);
+        QCOMPARE(!ctl<PictureArea>(mst_car, "Image1")->picture().isNull(), shown);
         if (fails)
             QVERIFY(messages->texts("error")[0].contains("scan1.jpg"));
     }
@@ -809,8 +828,9 @@ private slots:
                 return;
             mst_car->show();
             if (action == "delete")
-                mst_car->Edit4->setText(QStringLiteral("山田 次郎"));
-            QTest::mouseClick(action == "delete" ? mst_car->SpeedButton5 : mst_car->SpeedButton6,
+                ctl<QLineEdit>(mst_car, "Edit4")->setText(QStringLiteral("山田 次郎"));
+            QTest::mouseClick(action == "delete" ? ctl<QPushButton>(mst_car, "SpeedButton5")
+                                                 : ctl<QPushButton>(mst_car, "SpeedButton6"),
                               Qt::LeftButton);
             closed = !mst_car->isVisible();
         };
@@ -829,16 +849,16 @@ private slots:
         QCOMPARE(stored[7]["LYEAR"], QStringLiteral("2021"));
         QCOMPARE(stored[6]["DEL_FLG1"], QStringLiteral("1"));
         // The list is not refilled behind the editor.
-        QCOMPARE(w->SGrid1->cell(3, 1), QStringLiteral("山田 太郎"));
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(3, 1), QStringLiteral("山田 太郎"));
 
         messages->clear();
-        QTest::mouseClick(w->SpeedButton3, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton3"), Qt::LeftButton);
         QCOMPARE(gridKeys(), padded({"7"}, 20));
         action = "restore";
         closed = false;
         messages->expectQuestion(QStringLiteral("復活しますか？"));
         doubleClickCell(3, 1);
-        QVERIFY(!mst_car->SpeedButton5->isEnabled());
+        QVERIFY(!ctl<QPushButton>(mst_car, "SpeedButton5")->isEnabled());
         QVERIFY(closed);
         QCOMPARE(messages->texts("ask"), QStringList{"復活しますか？"});
         QCOMPARE(messages->texts("show"), QStringList{"復活しました。"});
@@ -847,9 +867,9 @@ private slots:
         QCOMPARE(stored[7]["DEL_FLG1"], QStringLiteral("1"));
         QCOMPARE(stored[7]["SYASYU"], QStringLiteral("山田 次郎"));
 
-        QTest::mouseClick(w->SpeedButton1, Qt::LeftButton);
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         QCOMPARE(gridKeys(), padded({"7", "6"}, 20));
-        QCOMPARE(w->SGrid1->cell(3, 1), QStringLiteral("山田 次郎"));
+        QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(3, 1), QStringLiteral("山田 次郎"));
     }
 
     void declinedDeleteWritesNothing() {
@@ -862,8 +882,8 @@ private slots:
             if (d != mst_car)
                 return;
             mst_car->show();
-            mst_car->Edit4->setText(QStringLiteral("変更"));
-            QTest::mouseClick(mst_car->SpeedButton5, Qt::LeftButton);
+            ctl<QLineEdit>(mst_car, "Edit4")->setText(QStringLiteral("変更"));
+            QTest::mouseClick(ctl<QPushButton>(mst_car, "SpeedButton5"), Qt::LeftButton);
             closed = !mst_car->isVisible();
         };
         w->openCardList();

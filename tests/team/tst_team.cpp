@@ -3,6 +3,7 @@
 // deletion is seen by the others, a wrong password and a lost server are told plainly.
 
 #include "cards.h"
+#include "controls.h"
 #include "dm1.h"
 #include "fakes.h"
 #include "mst_car.h"
@@ -172,24 +173,25 @@ private slots:
         cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::CardState::Live,
                            &*aliceLoaded);
 
-        mst_car->Edit4->setText("bob");
+        ctl<QLineEdit>(mst_car, "Edit4")->setText("bob");
         boxes.expectQuestion(QStringLiteral("登録しますか？"), true);
         boxes.expectQuestion(kOverwrite, false);  // load Alice's change instead
-        mst_car->SpeedButton3->click();
+        ctl<QPushButton>(mst_car, "SpeedButton3")->click();
         QCOMPARE(boxes.texts("ask").size(), 2);
         QVERIFY(boxes.texts("ask")[1].contains(QStringLiteral("ほかの人がこのカードを変更しました")));
-        QCOMPARE(mst_car->Edit4->text(), QStringLiteral("alice"));  // Alice's change, loaded
+        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit4")->text(),
+                 QStringLiteral("alice"));  // Alice's change, loaded
         QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("alice"));
         QVERIFY(!boxes.texts("show").contains(mst_car->savedMessage()));
 
-        mst_car->Edit4->setText("bob");
+        ctl<QLineEdit>(mst_car, "Edit4")->setText("bob");
         const auto again = cards::fetchCard(*alice, key);
         cards::cardRewrite(*alice, QString::number(key), texts("alice again"), cards::CardState::Live,
                            &*again);
         boxes.clear();
         boxes.expectQuestion(QStringLiteral("登録しますか？"), true);
         boxes.expectQuestion(kOverwrite, true);  // overwrite, chosen
-        mst_car->SpeedButton3->click();
+        ctl<QPushButton>(mst_car, "SpeedButton3")->click();
         QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("bob"));
         QVERIFY(boxes.texts("show").contains(mst_car->savedMessage()));
         QVERIFY(!DM1->IBTransaction1.InTransaction());

@@ -1,6 +1,7 @@
 // The main menu's backup, restore, export and import items, with the file dialogs and the
 // message boxes answered by the test.
 
+#include "controls.h"
 #include "menu.h"
 #include "startup.h"
 #include "transferfixture.h"
@@ -61,7 +62,7 @@ private slots:
 
     void itemsSitAboveTheEnd() {
         QStringList texts;
-        for (QAction* a : menu->N2->parentWidget()->actions())
+        for (QAction* a : ctl<QAction>(menu, "N2")->parentWidget()->actions())
             texts << a->text();
         QCOMPARE(texts, (QStringList{"バックアップ…", "復元…", "書き出し…", "読み込み…", "", "終了"}));
     }
@@ -70,7 +71,7 @@ private slots:
         MessageRecorder boxes;
         boxes.expectQuestion(QStringLiteral("削除した名刺も書き出しますか？"), false);
         m_chooser.answer = path("cards.csv");
-        menu->ExportAction->trigger();
+        ctl<QAction>(menu, "ExportAction")->trigger();
         QCOMPARE(boxes.texts("show").value(0),
                  QStringLiteral("名刺 2 件を書き出しました。\r\n") + path("cards.csv"));
         QCOMPARE(fixture::python(fixture::kReadCsv, path("cards.csv")).size(), 3);
@@ -85,7 +86,7 @@ private slots:
             list->item(0)->setCheckState(Qt::Checked);
             d->findChild<QPushButton*>("ImportButton")->click();
         };
-        menu->ImportAction->trigger();
+        ctl<QAction>(menu, "ImportAction")->trigger();
         QCOMPARE(boxes.modals.size(), 1);
         QCOMPARE(boxes.texts("show").value(0), QStringLiteral("名刺 1 件を登録しました。"));
         QCOMPARE(fixture::storedCards(*DM1).size(), 3);
@@ -93,7 +94,7 @@ private slots:
         // Cancelled: nothing is written.
         boxes.clear();
         boxes.onShowModal = [](QDialog* d) { d->findChild<QPushButton*>("CancelButton")->click(); };
-        menu->ImportAction->trigger();
+        ctl<QAction>(menu, "ImportAction")->trigger();
         QVERIFY(boxes.texts("show").isEmpty());
         QCOMPARE(fixture::storedCards(*DM1).size(), 3);
     }
@@ -102,7 +103,7 @@ private slots:
         MessageRecorder boxes;
         fixture::writeFile(path("bad.csv"), "名前\r\n\"佐藤\r\n");
         m_chooser.answer = path("bad.csv");
-        menu->ImportAction->trigger();
+        ctl<QAction>(menu, "ImportAction")->trigger();
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains(QStringLiteral("2 行目")),
                  qPrintable(boxes.texts("error")[0]));
@@ -113,7 +114,7 @@ private slots:
         MessageRecorder boxes;
         boxes.expectQuestion(QStringLiteral("画像フォルダもまとめてバックアップしますか？"), true);
         m_chooser.answer = path("cards.fbk");
-        menu->BackupAction->trigger();
+        ctl<QAction>(menu, "BackupAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY(boxes.texts("show").value(0).startsWith(QStringLiteral("名刺 2 件をバックアップしました。")));
         QVERIFY(QFile::exists(path("cards.pictures.tar")));
@@ -129,12 +130,12 @@ private slots:
                 .arg(path("cards.fbk"));
         boxes.clear();
         boxes.expectQuestion(restoreQuestion, false);
-        menu->RestoreAction->trigger();
+        ctl<QAction>(menu, "RestoreAction")->trigger();
         QCOMPARE(fixture::storedCards(*DM1).size(), 3);
 
         boxes.clear();
         boxes.expectQuestion(restoreQuestion, true);
-        menu->RestoreAction->trigger();
+        ctl<QAction>(menu, "RestoreAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY(boxes.texts("show").value(0).startsWith(QStringLiteral("名刺 2 件を復元しました。")));
         QVERIFY(DM1->IBDatabase1.Connected());
@@ -145,7 +146,8 @@ private slots:
     void nothingChosenDoesNothing() {
         MessageRecorder boxes;
         m_chooser.answer.clear();
-        for (QAction* a : {menu->BackupAction, menu->RestoreAction, menu->ExportAction, menu->ImportAction})
+        for (QAction* a : {ctl<QAction>(menu, "BackupAction"), ctl<QAction>(menu, "RestoreAction"),
+                           ctl<QAction>(menu, "ExportAction"), ctl<QAction>(menu, "ImportAction")})
             a->trigger();
         QCOMPARE(m_chooser.captions.size(), 4);
         QVERIFY(boxes.shown.isEmpty());

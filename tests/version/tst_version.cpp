@@ -1,6 +1,7 @@
 // The version window: its layout and texts, the knight picture at its own size, and the memo
 // keeping what the user typed from one showing to the next.
 
+#include "controls.h"
 #include "fakes.h"
 #include "formlook.h"
 #include "messages.h"
@@ -58,21 +59,21 @@ private slots:
         QCOMPARE(varsion->windowTitle(), QStringLiteral("バージョン情報"));
         QCOMPARE(varsion->minimumSize(), QSize(524, 261));
         QCOMPARE(varsion->maximumSize(), QSize(524, 261));
-        QVERIFY(varsion->Button1->focusPolicy() & Qt::TabFocus);
-        QCOMPARE(varsion->Memo1->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-        QVERIFY(!varsion->Memo1->isReadOnly());
+        QVERIFY(ctl<QPushButton>(varsion, "Button1")->focusPolicy() & Qt::TabFocus);
+        QCOMPARE(ctl<QPlainTextEdit>(varsion, "Memo1")->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+        QVERIFY(!ctl<QPlainTextEdit>(varsion, "Memo1")->isReadOnly());
         // The labels' panels are blue with white text.
-        QCOMPARE(varsion->Label2->parentWidget(), varsion->Panel2);
-        QCOMPARE(varsion->Label4->parentWidget(), varsion->Panel1);
-        QCOMPARE(varsion->Label3->palette().color(QPalette::WindowText), QColor(Qt::white));
+        QCOMPARE(ctl<QLabel>(varsion, "Label2")->parentWidget(), ctl<QFrame>(varsion, "Panel2"));
+        QCOMPARE(ctl<QLabel>(varsion, "Label4")->parentWidget(), ctl<QFrame>(varsion, "Panel1"));
+        QCOMPARE(ctl<QLabel>(varsion, "Label3")->palette().color(QPalette::WindowText), QColor(Qt::white));
     }
 
     // 80 x 80 picture drawn from the top-left corner of its 80 x 81 area, not stretched: the
     // area's last row shows the window, not the picture.
     void pictureAtItsOwnSize() {
-        const QPixmap picture = varsion->Image1->pixmap();
+        const QPixmap picture = ctl<QLabel>(varsion, "Image1")->pixmap();
         QCOMPARE(picture.size(), QSize(80, 80));
-        const QImage shot = varsion->Image1->grab().toImage();
+        const QImage shot = ctl<QLabel>(varsion, "Image1")->grab().toImage();
         const QColor corner = shot.pixelColor(1, 1);
         QVERIFY2(corner.blue() > 60 && corner.red() < 60 && corner.green() < 80, qPrintable(corner.name()));
         QCOMPARE(shot.pixelColor(1, 80), varsion->palette().color(QPalette::Window));
@@ -84,7 +85,8 @@ private slots:
     // Heading framed by square marks, then four parts separated by empty lines: rights, the
     // request to be told before the program is presented, no liability, subject to change.
     void noticeStructure() {
-        const QStringList lines = varsion->Memo1->toPlainText().split(QLatin1Char('\n'));
+        const QStringList lines =
+            ctl<QPlainTextEdit>(varsion, "Memo1")->toPlainText().split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), 13);
         QVERIFY(lines[0].startsWith(QStringLiteral("■")) && lines[0].endsWith(QStringLiteral("■")));
         QList<int> empty;
@@ -110,17 +112,17 @@ private slots:
             QVERIFY(QTest::qWaitForWindowExposed(dialog));
             ++showing;
             if (showing == 1) {
-                varsion->Memo1->setFocus();
-                varsion->Memo1->moveCursor(QTextCursor::End);
-                QTest::sendKeyEvent(QTest::Click, varsion->Memo1, Qt::Key_Return, QStringLiteral("\r"),
-                                    Qt::NoModifier);
+                ctl<QPlainTextEdit>(varsion, "Memo1")->setFocus();
+                ctl<QPlainTextEdit>(varsion, "Memo1")->moveCursor(QTextCursor::End);
+                QTest::sendKeyEvent(QTest::Click, ctl<QPlainTextEdit>(varsion, "Memo1"), Qt::Key_Return,
+                                    QStringLiteral("\r"), Qt::NoModifier);
                 for (const QChar ch : typed)
-                    QTest::sendKeyEvent(QTest::Click, varsion->Memo1, Qt::Key_unknown, QString(ch),
-                                        Qt::NoModifier);
+                    QTest::sendKeyEvent(QTest::Click, ctl<QPlainTextEdit>(varsion, "Memo1"), Qt::Key_unknown,
+                                        QString(ch), Qt::NoModifier);
             } else {
-                seenSecondTime = varsion->Memo1->toPlainText();
+                seenSecondTime = ctl<QPlainTextEdit>(varsion, "Memo1")->toPlainText();
             }
-            QTest::mouseClick(varsion->Button1, Qt::LeftButton);
+            QTest::mouseClick(ctl<QPushButton>(varsion, "Button1"), Qt::LeftButton);
             QVERIFY(!dialog->isVisible());
         };
         messages::showModal(varsion);

@@ -184,6 +184,11 @@ int runTavrona(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("Tavrona"));
     loadQtTranslations(app);
     formlook::setupApplicationFont();
+    // The launcher could not prepare the card folder: its message, where a user sees it.
+    if (const QString failure = qEnvironmentVariable("TAVRONA_START_FAILURE"); !failure.isEmpty()) {
+        messages::error(nullptr, failure);
+        return 1;
+    }
 
     // The card folder is the working directory at start-up, read once here and handed on; its
     // settings file or the options may point at a database on a server and shared pictures.

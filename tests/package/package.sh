@@ -44,6 +44,7 @@ awk '$1 !~ /^d/ {print $6}' "$tmp/listing" | sort >"$tmp/files"
 app=io.example.Tavrona
 expected=(
     ./usr/bin/tavrona
+    ./usr/bin/tavrona-cards
     ./usr/libexec/tavrona/mkcarddb
     ./usr/libexec/tavrona/tavrona
     "./usr/share/applications/$app.desktop"

@@ -6,10 +6,13 @@
 #include "controls.h"
 #include "dm1.h"
 #include "fakes.h"
+#include "kihon_ichiran.h"
 #include "mst_car.h"
 #include "startup.h"
+#include "stringgrid.h"
 #include "testserver.h"
 
+#include <QCursor>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -195,6 +198,37 @@ private slots:
         QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("bob"));
         QVERIFY(boxes.texts("show").contains(mst_car->savedMessage()));
         QVERIFY(!DM1->IBTransaction1.InTransaction());
+    }
+
+    // Bob's list still shows a card that Alice deleted meanwhile: opening it says so, and the
+    // editor shows it as deleted.
+    void openingACardSomeoneDeletedSaysSo() {
+        auto alice = desk("ALICE");
+        const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("card")));
+        qputenv("ISC_USER", "BOB");
+        qputenv("ISC_PASSWORD", TestServer::password("BOB").toUtf8());
+        MessageRecorder boxes;
+        boxes.onShowModal = [](QDialog*) {};
+        composeProgram(CardFolder::resolve(m_folder.path(), m_database));
+        auto end = qScopeGuard([] {
+            endProgram();
+            qunsetenv("ISC_USER");
+            qunsetenv("ISC_PASSWORD");
+        });
+        kihon_ichiran->openCardList();
+        kihon_ichiran->show();
+        QVERIFY(QTest::qWaitForWindowExposed(kihon_ichiran));
+        const auto loaded = cards::fetchCard(*alice, key);
+        cards::cardRewrite(*alice, QString::number(key), loaded->texts, cards::CardState::Deleted, &*loaded);
+
+        StringGrid* grid = ctl<StringGrid>(kihon_ichiran, "SGrid1");
+        const QModelIndex cell = grid->model()->index(0, 3);
+        const QRect r = grid->visualRect(cell);
+        QCursor::setPos(grid->viewport()->mapToGlobal(r.center()));
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(boxes.texts("show"), QStringList{QStringLiteral("このカードはほかの人が削除しました。")});
+        QVERIFY(ctl<QPushButton>(mst_car, "SpeedButton6")->isEnabled());  // データ復元
+        QVERIFY(!ctl<QPushButton>(mst_car, "SpeedButton5")->isEnabled());
     }
 
     void lostServerLosesNothing() {

@@ -161,9 +161,17 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
     // name in one step, so that at every moment, a crash included, DATA.FDB is the old or the new
     // card file, never missing.
     if (QFileInfo::exists(cardFile)) {
-        result.previousFile = cardFile + QStringLiteral(".before-restore-") + stamp;
-        if (::link(QFile::encodeName(cardFile).constData(),
-                   QFile::encodeName(result.previousFile).constData()) != 0) {
+        // Two restores within one second (a killed one and the next) get names of their own.
+        int linked = -1;
+        for (int n = 1; n <= 100 && linked != 0; ++n) {
+            result.previousFile = cardFile + QStringLiteral(".before-restore-") + stamp +
+                                  (n == 1 ? QString() : QStringLiteral("-%1").arg(n));
+            linked = ::link(QFile::encodeName(cardFile).constData(),
+                            QFile::encodeName(result.previousFile).constData());
+            if (linked != 0 && errno != EEXIST)
+                break;
+        }
+        if (linked != 0) {
             const QString reason = QString::fromLocal8Bit(std::strerror(errno));
             QFile::remove(restored);
             throw TransferError(

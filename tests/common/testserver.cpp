@@ -126,7 +126,7 @@ void TestServer::start() {
     m_process.start(kServer, {});
     if (!m_process.waitForStarted(10000))
         fail("the Firebird server did not start");
-    for (int i = 0; i < 200 && !accepts(m_port); ++i) {
+    for (int i = 0; i < 800 && !accepts(m_port); ++i) {  // up to 20 s on a busy machine
         if (!running())
             fail("the Firebird server ended at once");
         QThread::msleep(25);

@@ -187,6 +187,11 @@ std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>
     return textBytes;
 }
 
+double median(std::vector<double> times) {
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
 double medianMs(int runs, const std::function<void()>& work) {
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {

@@ -22,6 +22,9 @@ std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>
 // Attaches to the database with the bare client as the program does, then detaches.
 void bareAttach(const QString& databasePath);
 
+// The middle one of a run's times.
+double median(std::vector<double> times);
+
 // Median wall time of `runs` calls, in milliseconds.
 double medianMs(int runs, const std::function<void()>& work);
 

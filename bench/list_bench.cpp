@@ -3,6 +3,7 @@
 // bare client into strings; and the heap the filled grid takes against the text of its rows.
 
 #include "benchcommon.h"
+#include "benchmessages.h"
 #include "controls.h"
 #include "dm1.h"
 #include "formlook.h"
@@ -23,18 +24,6 @@
 
 namespace {
 
-// No box may wait for an answer here: a failure ends the run, modal showing returns at once.
-class BenchMessages final : public messages::Handler {
-public:
-    void show(QWidget*, const QString&) override {}
-    bool ask(QWidget*, const QString&) override { return true; }
-    void error(QWidget*, const QString& text) override {
-        std::fprintf(stderr, "bench_list: %s\n", qPrintable(text));
-        std::exit(1);
-    }
-    void showModal(QDialog*) override {}
-};
-
 std::size_t gridTextBytes(const StringGrid& grid) {
     std::size_t bytes = 0;
     for (int row = 1; row < grid.rowCount(); ++row) {
@@ -50,7 +39,7 @@ int main(int argc, char** argv) {
     configureEmbeddedEngine();
     QApplication app(argc, argv);
     formlook::setupApplicationFont();
-    BenchMessages boxes;
+    BenchMessages boxes("bench_list");
     messages::setHandler(&boxes);
 
     QTemporaryDir dir;
@@ -92,13 +81,9 @@ int main(int argc, char** argv) {
         fillTimes.push_back(bench::medianMs(1, search));
         firstTimes.push_back(bench::medianMs(1, firstView));
     }
-    const auto median = [](std::vector<double> times) {
-        std::sort(times.begin(), times.end());
-        return times[times.size() / 2];
-    };
-    const double bareMs = median(bareTimes);
-    const double fillMs = median(fillTimes);
-    const double firstMs = median(firstTimes);
+    const double bareMs = bench::median(bareTimes);
+    const double fillMs = bench::median(fillTimes);
+    const double firstMs = bench::median(firstTimes);
 
     bench::report("list_fill", fillMs / bareMs, 1.2,
                   QStringLiteral("fill=%1ms bare=%2ms rows=%3")

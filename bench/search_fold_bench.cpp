@@ -4,6 +4,7 @@
 // keeps.
 
 #include "benchcommon.h"
+#include "benchmessages.h"
 #include "cardfolder.h"
 #include "cardmatch.h"
 #include "controls.h"
@@ -23,33 +24,14 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-// No box may wait for an answer here: a failure ends the run, modal showing returns at once.
-class BenchMessages final : public messages::Handler {
-public:
-    void show(QWidget*, const QString&) override {}
-    bool ask(QWidget*, const QString&) override { return true; }
-    void error(QWidget*, const QString& text) override {
-        std::fprintf(stderr, "bench_search_fold: %s\n", qPrintable(text));
-        std::exit(1);
-    }
-    void showModal(QDialog*) override {}
-};
-
-double median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-}  // namespace
+namespace {}  // namespace
 
 int main(int argc, char** argv) {
     QStandardPaths::setTestModeEnabled(true);  // the option is switched here, not in the user's settings
     configureEmbeddedEngine();
     QApplication app(argc, argv);
     formlook::setupApplicationFont();
-    BenchMessages boxes;
+    BenchMessages boxes("bench_search_fold");
     messages::setHandler(&boxes);
 
     QTemporaryDir dir;
@@ -94,8 +76,8 @@ int main(int argc, char** argv) {
         plainTimes.push_back(bench::medianMs(1, plain));
         foldedTimes.push_back(bench::medianMs(1, folded));
     }
-    const double plainMs = median(plainTimes);
-    const double foldedMs = median(foldedTimes);
+    const double plainMs = bench::median(plainTimes);
+    const double foldedMs = bench::median(foldedTimes);
     search::setFoldedSearchOn(false);
 
     bench::report("search_fold", foldedMs / plainMs, 1.5,

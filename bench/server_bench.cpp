@@ -20,11 +20,6 @@
 
 namespace {
 
-double median(std::vector<double> times) {
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
 // The list's search button with an empty keyword, timed against the bare fetch, interleaved.
 std::pair<double, double> fillAgainstBare(const QString& database) {
     const auto bare = [&] {
@@ -42,7 +37,7 @@ std::pair<double, double> fillAgainstBare(const QString& database) {
         bareTimes.push_back(bench::medianMs(1, bare));
         fillTimes.push_back(bench::medianMs(1, fill));
     }
-    return {median(fillTimes), median(bareTimes)};
+    return {bench::median(fillTimes), bench::median(bareTimes)};
 }
 
 }  // namespace

@@ -48,11 +48,6 @@ double timeToReady(const QString& program, const QStringList& args, const QStrin
     return ms;
 }
 
-double median(QList<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // Says "ready" when its window is exposed on the screen.
 class ReadyWhenExposed final : public QObject {
 public:
@@ -103,13 +98,13 @@ int main(int argc, char** argv) {
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("TAVRONA_READY_LINE", "1");
     const QString self = QCoreApplication::applicationFilePath();
-    QList<double> program, window, attach;
+    std::vector<double> program, window, attach;
     for (int i = 0; i < kRuns; ++i) {
-        program << timeToReady(QStringLiteral(TAVRONA_PATH), {}, dir.path(), env);
-        window << timeToReady(self, {"--bare-window", "384", "310"}, dir.path(), env);
-        attach << timeToReady(self, {"--bare-attach", path}, dir.path(), env);
+        program.push_back(timeToReady(QStringLiteral(TAVRONA_PATH), {}, dir.path(), env));
+        window.push_back(timeToReady(self, {"--bare-window", "384", "310"}, dir.path(), env));
+        attach.push_back(timeToReady(self, {"--bare-attach", path}, dir.path(), env));
     }
-    const double p = median(program), w = median(window), a = median(attach);
+    const double p = bench::median(program), w = bench::median(window), a = bench::median(attach);
     bench::report("startup", p / (w + a), 1.2,
                   QStringLiteral("start to main menu shown: %1 ms; bare window %2 ms + bare attach %3 ms")
                       .arg(p, 0, 'f', 0)

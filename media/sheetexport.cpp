@@ -79,14 +79,6 @@ QString attributeText(const QString& text) {
     return out;
 }
 
-QString pictureFolder(const QString& root, const QString& baseId) {
-    return picturefolder::baseFolder(root, baseId);
-}
-
-QString sheetsFolder(const QString& root) {
-    return root + QStringLiteral("/sheets");
-}
-
 QString reserveSheetFile(const QString& folder, const QString& baseId, const QDateTime& now) {
     static const QRegularExpression unsafe(QStringLiteral("[^0-9A-Za-z]"));
     QString key = baseId;
@@ -280,7 +272,8 @@ ExportedSheet exportCard(const CardFolder& cardFolder, const QString& baseId, co
     ExportedSheet sheet;
     sheet.path = reserveSheetFile(folder, baseId, now);
     try {
-        sheet.written = writeCardSheet(texts, pictureFolder(cardFolder.picturesRoot, baseId), sheet.path);
+        sheet.written =
+            writeCardSheet(texts, picturefolder::baseFolder(cardFolder.picturesRoot, baseId), sheet.path);
     } catch (...) {
         QFile::remove(sheet.path);  // no half-written workbook is left behind
         throw;

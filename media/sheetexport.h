@@ -18,10 +18,6 @@ struct WrittenSheet {
     QStringList refusedReasons;
 };
 
-// The card's picture folder below root, as the editor's picture list reads it.
-QString pictureFolder(const QString& root, const QString& baseId);
-// The folder that keeps every sheet written in the card folder root.
-QString sheetsFolder(const QString& root);
 // Creates a new empty file in folder under a name no earlier sheet has and returns its path;
 // nothing is ever overwritten. Throws when the folder takes no new file.
 QString reserveSheetFile(const QString& folder, const QString& baseId, const QDateTime& now);
@@ -36,7 +32,7 @@ QString attributeText(const QString& text);
 double fittedColumnWidth(const QStringList& texts);
 
 // Writes the workbook of one card to outputPath: the texts (memo lines separated by CR LF) and
-// the readable pictures of pictureFolder. Throws std::runtime_error with a message for the user.
+// the readable pictures of pictureFolder. Throws SheetError with a message for the user.
 WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& pictureFolder,
                             const QString& outputPath);
 

@@ -45,14 +45,6 @@ QString CardFolder::settingsFile() const {
     return QDir(folder).filePath(QStringLiteral("tavrona.ini"));
 }
 
-QString CardFolder::pictureFolder(const QString& keyText) const {
-    return QDir(picturesRoot).filePath(QStringLiteral("image/%1/base").arg(keyText));
-}
-
 QString CardFolder::sheetsFolder() const {
     return QDir(folder).filePath(QStringLiteral("sheets"));
-}
-
-QString CardFolder::shownName() const {
-    return onServer ? database : QDir::toNativeSeparators(database);
 }

@@ -21,7 +21,5 @@ struct CardFolder {
                               const QString& picturesOption = {});
 
     QString settingsFile() const;
-    QString pictureFolder(const QString& keyText) const;  // image/<key>/base below the root
     QString sheetsFolder() const;
-    QString shownName() const;  // the database as the user knows it, for messages
 };

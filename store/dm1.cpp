@@ -31,7 +31,8 @@ void TDM1::DataModuleCreate() {
                                << QStringLiteral("password=") + m_password;
         IBDatabase1.Params << QStringLiteral("lc_ctype=UTF8");
     } else {
-        IBDatabase1.Params = {QStringLiteral("user_name=SYSDBA"), QStringLiteral("password=quintlake"),
+        IBDatabase1.Params = {QStringLiteral("user_name=") + QLatin1String(kLocalUser),
+                              QStringLiteral("password=") + QLatin1String(kLocalPassword),
                               QStringLiteral("lc_ctype=UTF8")};
     }
     IBTransaction1.CommitAfterEachStatement = teamMode();

@@ -8,6 +8,10 @@
 
 class TDM1 final {
 public:
+    // The fixed account of a card file opened on this desk (the engine's services use it too).
+    static constexpr const char* kLocalUser = "SYSDBA";
+    static constexpr const char* kLocalPassword = "quintlake";
+
     // Composes the database path from the given working directory once; later reconnects
     // use it unchanged. Nothing is opened until DataModuleCreate.
     explicit TDM1(const QString& workingDirectory);

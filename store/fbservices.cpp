@@ -4,6 +4,7 @@
 
 #include "fbservices.h"
 
+#include "dm1.h"
 #include "ibobjects.h"
 
 #include <firebird/Interface.h>
@@ -19,8 +20,8 @@ namespace fbservices {
 namespace {
 
 // The account the database module connects with; the services need the same one.
-const char* const kUser = "SYSDBA";
-const char* const kPassword = "quintlake";
+const char* const kUser = TDM1::kLocalUser;
+const char* const kPassword = TDM1::kLocalPassword;
 
 IMaster* master() {
     static IMaster* m = fb_get_master_interface();

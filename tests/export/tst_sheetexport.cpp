@@ -12,6 +12,7 @@
 #include "sheetexport.h"
 #include "startup.h"
 #include "testdb.h"
+#include "testpictures.h"
 #include "xlsxreader.h"
 
 #include <QBuffer>
@@ -27,6 +28,8 @@
 #include <QtTest>
 
 #include <cstdio>
+
+using namespace testpictures;
 
 namespace {
 
@@ -48,59 +51,6 @@ void writePicture(const QString& path, QSize size, const char* format, QColor co
     QImage image(size, QImage::Format_RGB32);
     image.fill(colour);
     QVERIFY(image.save(path, format));
-}
-
-QByteArray fileBytes(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeBytesTo(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
-}
-
-quint32 crc32(const QByteArray& data) {
-    quint32 crc = 0xffffffffu;
-    for (char ch : data) {
-        crc ^= quint8(ch);
-        for (int k = 0; k < 8; ++k)
-            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
-// A PNG that declares width x height and holds only a header.
-QByteArray pngDeclaring(quint32 width, quint32 height) {
-    auto be = [](quint32 v) {
-        QByteArray b(4, 0);
-        for (int i = 0; i < 4; ++i)
-            b[i] = char(v >> (24 - 8 * i));
-        return b;
-    };
-    const QByteArray ihdr = "IHDR" + be(width) + be(height) + QByteArray("\x08\x00\x00\x00\x00", 5);
-    const QByteArray idat = "IDAT" + QByteArray(16, 0);
-    return QByteArray("\x89PNG\r\n\x1a\n", 8) + be(13) + ihdr + be(crc32(ihdr)) + be(16) + idat +
-           be(crc32(idat));
-}
-
-// A small real JPEG whose frame header is changed to declare width x height.
-QByteArray jpegDeclaring(quint16 width, quint16 height) {
-    QImage img(16, 16, QImage::Format_RGB32);
-    img.fill(Qt::gray);
-    QByteArray data;
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::WriteOnly);
-    img.save(&buffer, "jpeg");
-    const qsizetype sof = data.indexOf(QByteArray("\xff\xc0", 2));
-    if (sof < 0)
-        return {};
-    data[sof + 5] = char(height >> 8);
-    data[sof + 6] = char(height & 0xff);
-    data[sof + 7] = char(width >> 8);
-    data[sof + 8] = char(width & 0xff);
-    return data;
 }
 
 }  // namespace
@@ -304,11 +254,11 @@ private slots:
         writePicture(dir.filePath("a.jpg"), {200, 100}, "jpeg");
         QVERIFY(dir.mkdir("old"));
         QVERIFY(dir.mkdir("old.jpg"));
-        writeBytesTo(dir.filePath(".thumbs.db"), "not a picture");
-        writeBytesTo(dir.filePath("Thumbs.db"), "not a picture");
-        writeBytesTo(dir.filePath("notes.txt"), "a note");
-        writeBytesTo(dir.filePath("broken.jpg"), "\xff\xd8\xff garbage");
-        writeBytesTo(dir.filePath("empty.png"), {});
+        writeBytes(dir.filePath(".thumbs.db"), "not a picture");
+        writeBytes(dir.filePath("Thumbs.db"), "not a picture");
+        writeBytes(dir.filePath("notes.txt"), "a note");
+        writeBytes(dir.filePath("broken.jpg"), "\xff\xd8\xff garbage");
+        writeBytes(dir.filePath("empty.png"), {});
         writePicture(dir.filePath("scan.jpg"), {100, 200}, "png");  // a PNG under a JPEG name
         writePicture(dir.filePath("c.bmp"), {120, 120}, "bmp");
         writePicture(dir.filePath("d.png"), {300, 100}, "png");
@@ -316,8 +266,8 @@ private slots:
         QFile(dir.filePath("half.png")).resize(QFileInfo(dir.filePath("half.png")).size() * 2 / 3);
         writePicture(dir.filePath("half.jpg"), {300, 200}, "jpeg");
         QFile(dir.filePath("half.jpg")).resize(QFileInfo(dir.filePath("half.jpg")).size() * 2 / 3);
-        writeBytesTo(dir.filePath("huge.png"), pngDeclaring(30000, 30000));
-        writeBytesTo(dir.filePath("huge.jpg"), jpegDeclaring(65000, 65000));
+        writeBytes(dir.filePath("huge.png"), pngHeaderOnly(30000, 30000));
+        writeBytes(dir.filePath("huge.jpg"), jpegDeclaring(65000, 65000));
 
         QStringList listing;
         QVERIFY(picturefolder::listEntries(folder, listing));
@@ -483,7 +433,7 @@ private slots:
         const QDir folder(cardFolder.path());
         QDir().mkpath(folder.filePath("image/12/base"));
         writePicture(folder.filePath("image/12/base/card.jpg"), {300, 200}, "jpeg");
-        writeBytesTo(folder.filePath("image/12/base/Thumbs.db"), "cache");
+        writeBytes(folder.filePath("image/12/base/Thumbs.db"), "cache");
         // A card with pictures in a "---" folder must not pick them up when it has no key.
         QDir().mkpath(folder.filePath("image/---/base"));
 
@@ -505,8 +455,8 @@ private slots:
         QCOMPARE(ctl<QLineEdit>(editor, "Edit4")->text(), QStringLiteral("佐藤 花子"));
 
         // A picture that cannot be shown: one message naming it, after the workbook is handed on.
-        writeBytesTo(folder.filePath("image/12/base/cut.jpg"),
-                     fileBytes(folder.filePath("image/12/base/card.jpg")).left(300));
+        writeBytes(folder.filePath("image/12/base/cut.jpg"),
+                   fileBytes(folder.filePath("image/12/base/card.jpg")).left(300));
         qsizetype handedOnWhenTold = -1;
         recorder.onMessage = [&](const MessageRecorder::Shown&) {
             handedOnWhenTold = shell->documents.size();

@@ -2,6 +2,7 @@
 // fields, the deleted cards, the list's order, and wrong use.
 
 #include "cards.h"
+#include "commandrun.h"
 #include "dm1.h"
 #include "testdb.h"
 
@@ -14,21 +15,9 @@ class TestFindCommand final : public QObject {
 
     QTemporaryDir m_dir;
 
-    struct Run {
-        int code = -1;
-        QString out, err;
-    };
-
-    Run run(QStringList args) const {
-        QProcess p;
-        p.start(QStringLiteral(CARDS_TOOL_PATH), args << QStringLiteral("--card-folder") << m_dir.path());
-        Run r;
-        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-            return r;
-        r.code = p.exitCode();
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+    CommandRun run(QStringList args) const {
+        return runCommand(QStringLiteral(CARDS_TOOL_PATH),
+                          args << QStringLiteral("--card-folder") << m_dir.path());
     }
 
 private slots:
@@ -69,7 +58,7 @@ private slots:
     void found() {
         QFETCH(QStringList, args);
         QFETCH(QString, out);
-        const Run r = run(args);
+        const CommandRun r = run(args);
         QVERIFY2(r.code == 0, qPrintable(r.err));
         QCOMPARE(r.out, out);
     }
@@ -83,7 +72,7 @@ private slots:
     void wrongUse() {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
-        const Run r = run(args);
+        const CommandRun r = run(args);
         QCOMPARE(r.code, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
     }

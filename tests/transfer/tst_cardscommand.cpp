@@ -1,6 +1,7 @@
 // The tavrona-cards command run as a separate process: wrong use, a card folder it cannot use,
 // and export and import through it.
 
+#include "commandrun.h"
 #include "folderlock.h"
 
 #include <QDir>
@@ -11,23 +12,8 @@ class TestCardsCommand final : public QObject {
 
     std::unique_ptr<QTemporaryDir> m_dir;
 
-    struct Run {
-        int code = -1;
-        QString out, err;
-    };
-
-    static Run run(const QStringList& args, const QString& workingDirectory = {}) {
-        QProcess p;
-        if (!workingDirectory.isEmpty())
-            p.setWorkingDirectory(workingDirectory);
-        p.start(QStringLiteral(CARDS_TOOL_PATH), args);
-        Run r;
-        if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-            return r;
-        r.code = p.exitCode();
-        r.out = QString::fromUtf8(p.readAllStandardOutput());
-        r.err = QString::fromUtf8(p.readAllStandardError());
-        return r;
+    static CommandRun run(const QStringList& args, const QString& workingDirectory = {}) {
+        return runCommand(QStringLiteral(CARDS_TOOL_PATH), args, workingDirectory);
     }
 
     QString folder() const { return m_dir->path(); }
@@ -64,14 +50,15 @@ private slots:
     void wrongUseIsExplained() {
         QFETCH(QStringList, args);
         QFETCH(QString, message);
-        const Run r = run(args << "--card-folder" << folder());
+        const CommandRun r = run(args << "--card-folder" << folder());
         QCOMPARE(r.code, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
     }
 
     void unusableCardFolderIsRefused() {
         QTemporaryDir empty;
-        Run r = run({"export", "--format", "csv", "x.csv", "--card-folder", empty.filePath("nothing")});
+        CommandRun r =
+            run({"export", "--format", "csv", "x.csv", "--card-folder", empty.filePath("nothing")});
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains(QStringLiteral("カードフォルダ「")), qPrintable(r.err));
         r = run({"import", "x.csv", "--card-folder", empty.path()});
@@ -94,11 +81,11 @@ private slots:
         {
             // While the program runs, its menu makes the backup.
             const cardfolder::Claim claim = cardfolder::claim(folder());
-            const Run r = run({"backup", file, "--card-folder", folder()});
+            const CommandRun r = run({"backup", file, "--card-folder", folder()});
             QCOMPARE(r.code, 1);
             QVERIFY2(r.err.contains(QStringLiteral("「バックアップ…」")), qPrintable(r.err));
         }
-        Run r = run({"--card-folder", folder(), "backup", file, "--with-pictures"});
+        CommandRun r = run({"--card-folder", folder(), "backup", file, "--with-pictures"});
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains(QStringLiteral("2 records written")), qPrintable(r.out));
         QVERIFY2(r.out.contains(QStringLiteral("画像 0 件")), qPrintable(r.out));
@@ -158,7 +145,7 @@ private slots:
             QVERIFY2(n == 0 || n == 20002, qPrintable(QString::number(n)));
         }
         // The next restore clears what the killed ones left.
-        const Run last = run({"restore", m_dir->filePath("many.fbk"), "--card-folder", target.path()});
+        const CommandRun last = run({"restore", m_dir->filePath("many.fbk"), "--card-folder", target.path()});
         QVERIFY2(last.code == 0, qPrintable(last.err));
         QCOMPARE(QDir(target.path() + "/data").entryList({"*.restoring-*"}), QStringList());
     }
@@ -166,7 +153,7 @@ private slots:
     void exportAndImportThroughTheCommand() {
         const QString file = m_dir->filePath("cards.vcf");
         // The card folder defaults to the working directory.
-        Run r = run({"export", "--format", "vcard", file}, folder());
+        CommandRun r = run({"export", "--format", "vcard", file}, folder());
         QCOMPARE(r.code, 0);
         QVERIFY2(r.out.contains(QStringLiteral("2 件の名刺")), qPrintable(r.out));
 

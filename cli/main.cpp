@@ -8,5 +8,7 @@
 int main(int argc, char** argv) {
     configureEmbeddedEngine();
     QCoreApplication app(argc, argv);
-    return cli::main(app.arguments());
+    const int rc = cli::main(app.arguments());
+    shutdownClientLibrary();
+    return rc;
 }

@@ -257,6 +257,10 @@ QString configureEmbeddedEngine() {
     return QString();
 }
 
+void shutdownClientLibrary() {
+    fb_shutdown(0, fb_shutrsn_app_stopped);
+}
+
 // ---- TIBDatabase ---------------------------------------------------------------------------
 
 TIBDatabase::TIBDatabase() = default;

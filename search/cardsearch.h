@@ -14,8 +14,8 @@ class TIBQuery;
 namespace search {
 
 // Runs the search statement of the field on q. Plain, the statement matches "%" + keyword + "%"
-// as always. Folded with a keyword, it fetches every card that has the field, and only the rows
-// whose field or companion column holds the folded keyword are kept in the result. Either way
+// as always. Folded with a keyword, it fetches the cards that have the field and may match, and
+// only the rows whose field or companion column holds the folded keyword are kept. Either way
 // the caller walks q's result as the plain search leaves it, and closes it.
 void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded);
 

@@ -23,10 +23,20 @@ void step(const char* name) {
         stepObserver()(name);
 }
 
-void setLines(TIBQuery& q, std::initializer_list<const char*> lines) {
-    q.SQL.Clear();
+void addLines(TIBQuery& q, std::initializer_list<const char*> lines) {
     for (const char* line : lines)
         q.SQL.Add(QString::fromUtf8(line));
+}
+
+void setLines(TIBQuery& q, std::initializer_list<const char*> lines) {
+    q.SQL.Clear();
+    addLines(q, lines);
+}
+
+// The first lines of every statement that reads whole cards: all their columns, from the table.
+void selectCards(TIBQuery& q) {
+    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
+                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR"});
 }
 
 // The card's texts and flag, bound to the parameters the insert and the update share.
@@ -74,9 +84,8 @@ std::optional<Card> openOneCard(TIBQuery& q) {
 
 // The card's row, locked against other people's writes until this transaction ends.
 std::optional<Card> lockCard(TIBQuery& q, int key) {
-    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
-                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
-                 "WHERE", "  (KEY1    = :KEY1   )", "WITH LOCK;"});
+    selectCards(q);
+    addLines(q, {"WHERE", "  (KEY1    = :KEY1   )", "WITH LOCK;"});
     q.ParamByName("KEY1").setAsInteger(key);
     return openOneCard(q);
 }
@@ -134,16 +143,35 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword) {
             param = "memo";
             break;
     }
-    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
-                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
-                 "WHERE", condition, "ORDER BY", "KEY1 ASC;"});
+    selectCards(q);
+    addLines(q, {"WHERE", condition, "ORDER BY", "KEY1 ASC;"});
     q.ParamByName(QLatin1StringView(param)).setAsString(QLatin1Char('%') + keyword + QLatin1Char('%'));
 }
 
+void prepareSearchHoldingAny(TIBQuery& q, const QStringList& columns, const QStringList& pieces) {
+    if (columns.isEmpty() || pieces.isEmpty())
+        throw DbError(QStringLiteral("検索する項目または文字がありません。"));
+    selectCards(q);
+    // Column names come from the program, never from the user; the pieces are parameters.
+    q.SQL.Add(QStringLiteral("WHERE"));
+    q.SQL.Add(QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0]));
+    QStringList conditions;
+    for (const QString& column : columns) {
+        for (qsizetype i = 0; i < pieces.size(); ++i)
+            conditions << QStringLiteral("    %1 CONTAINING :PIECE%2").arg(column).arg(i);
+    }
+    for (qsizetype i = 0; i < conditions.size(); ++i)
+        q.SQL.Add(i + 1 < conditions.size() ? conditions[i] + QStringLiteral(" OR") : conditions[i]);
+    q.SQL.Add(QStringLiteral("  )"));
+    q.SQL.Add(QStringLiteral("ORDER BY"));
+    q.SQL.Add(QStringLiteral("KEY1 ASC;"));
+    for (qsizetype i = 0; i < pieces.size(); ++i)
+        q.ParamByName(QStringLiteral("PIECE%1").arg(i)).setAsString(pieces[i]);
+}
+
 void prepareFetch(TIBQuery& q, const QString& keyText) {
-    setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
-                 "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR",
-                 "WHERE", "  (KEY1    = :KEY1   )", "ORDER BY", "  KEY1;"});
+    selectCards(q);
+    addLines(q, {"WHERE", "  (KEY1    = :KEY1   )", "ORDER BY", "  KEY1;"});
     q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
 }
 

@@ -61,6 +61,11 @@ enum class SearchField { Name, Organisation, Memo };
 
 // Sets up the search query of the field with the pattern "%" + keyword + "%"; the caller runs it.
 void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword);
+// Sets up the search query's columns and order with rows kept where the first column has a
+// value, as the search query's pattern asks, and one of the columns holds one of the pieces as
+// stored (CONTAINING, so under the column's own collation with letter case ignored: never fewer
+// rows than holding them literally); the caller runs it.
+void prepareSearchHoldingAny(TIBQuery& q, const QStringList& columns, const QStringList& pieces);
 // Sets up the card fetch query for the key text (read as a decimal integer); the caller runs it.
 void prepareFetch(TIBQuery& q, const QString& keyText);
 // Runs the card insert with KEY1 bound as text (the database turns it into the integer). With

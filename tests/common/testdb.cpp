@@ -60,6 +60,10 @@ QString makeTemplate(Kind kind) {
 
 }  // namespace
 
+const char* foreignSchema() {
+    return kForeignSchema;
+}
+
 QString toolPath() {
     return QStringLiteral(MKCARDDB_PATH);
 }

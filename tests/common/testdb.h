@@ -21,6 +21,9 @@ Kind defaultKind();
 QString create(const QString& dir);
 QString create(const QString& dir, Kind kind);
 
+// The script that makes the foreign kind's table and trigger, for tests that vary it.
+const char* foreignSchema();
+
 // Path of the creation tool, for tests that run it themselves.
 QString toolPath();
 

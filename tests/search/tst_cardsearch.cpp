@@ -4,12 +4,15 @@
 #include "cardsearch.h"
 #include "dm1.h"
 #include "ibobjects.h"
+#include "schemascript.h"
 #include "testdb.h"
 
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
+#include <random>
 
 using Found = QList<QPair<QString, QString>>;
 Q_DECLARE_METATYPE(cards::SearchField)
@@ -20,6 +23,71 @@ class TestCardSearch final : public QObject {
 
     QTemporaryDir m_dir;
     std::unique_ptr<TDM1> m_dm;
+
+    // Texts made of pieces in both scripts, both widths and compatibility forms (a kanji's
+    // radical, enclosed and squared forms), so that a keyword meets its matches in every form.
+    static std::vector<cards::CardTexts> mixedCards(int count) {
+        const QStringList pieces = {"田中",     "たなか", "タナカ", "ﾀﾅｶ",    "⽥中", "㈱",
+                                    "株式会社", "ｶﾌﾞｼｷ",  "佐藤",   "さとう", "ヴィ", "ゔぃ",
+                                    "ｳﾞｨ",      "ＡＢＣ", "abc",    "営業部", "第二", "㍿",
+                                    "中",       "木",     "⽊村",   " ",      "50%"};
+        std::mt19937 random(7);
+        const auto text = [&] {
+            QString t;
+            for (int n = int(random() % 3); n > 0; --n)
+                t += pieces[qsizetype(random() % pieces.size())];
+            return t;
+        };
+        std::vector<cards::CardTexts> made;
+        for (int i = 0; i < count; ++i) {
+            made.push_back({.name = text(),
+                            .reading = text(),
+                            .organisation = text(),
+                            .department = text(),
+                            .memo = text(),
+                            .year = "2024",
+                            .month = "1",
+                            .day = "1"});
+        }
+        return made;
+    }
+
+    // The keys, highest first, of the live cards whose searched texts hold the keyword once
+    // folded: what the search must find, worked out here without the database.
+    static QStringList expectedKeys(const std::vector<cards::CardTexts>& stored, cards::SearchField field,
+                                    const QString& keyword) {
+        const search::FoldedKeyword folded(keyword);
+        QStringList keys;
+        for (int k = int(stored.size()); k >= 1; --k) {
+            const cards::CardTexts& t = stored[std::size_t(k - 1)];
+            const bool found = field == cards::SearchField::Name
+                                   ? folded.foundIn(t.name) || folded.foundIn(t.reading)
+                               : field == cards::SearchField::Organisation
+                                   ? folded.foundIn(t.organisation) || folded.foundIn(t.department)
+                                   : folded.foundIn(t.memo);
+            if (found && k % 7 != 0)
+                keys << QString::number(k);
+        }
+        return keys;
+    }
+
+    static QStringList foundKeys(TDM1& dm, cards::SearchField field, const QString& keyword) {
+        QStringList keys;
+        for (const search::FoundCard& c :
+             search::findCards(dm.IBQuery1, field, keyword, true, cards::CardState::Deleted))
+            keys << c.key;
+        return keys;
+    }
+
+    static void storeMixedCards(TDM1& dm, const std::vector<cards::CardTexts>& made) {
+        for (std::size_t i = 0; i < made.size(); ++i) {
+            const int key = int(i) + 1;
+            cards::insertCard(dm.IBQuery1, QString::number(key), made[i],
+                              key % 7 == 0 ? cards::CardState::Deleted : cards::CardState::Live);
+            dm.IBQuery1.Close();
+        }
+        dm.IBTransaction1.Commit();
+    }
 
     void add(const char* key, const char* name, const char* reading, const char* organisation,
              const char* department, const char* memo, cards::CardState state) {
@@ -93,6 +161,69 @@ private slots:
             got.append({c.key, c.name});
         QCOMPARE(got, found);
         QVERIFY(!m_dm->IBQuery1.Active());
+    }
+
+    // The folded search finds exactly what the fold finds card by card, whether the engine is
+    // first asked for the cards holding a kanji's sources or every card is fetched (kana, Latin).
+    void foldedSearchFindsWhatTheFoldFinds_data() {
+        QTest::addColumn<cards::SearchField>("field");
+        QTest::addColumn<QString>("keyword");
+        const auto name = cards::SearchField::Name;
+        const auto organisation = cards::SearchField::Organisation;
+        const auto memo = cards::SearchField::Memo;
+        QTest::newRow("kanji family name") << name << "田中";
+        QTest::newRow("radical form typed") << name << "⽥中";
+        QTest::newRow("one kanji") << name << "木";
+        QTest::newRow("kanji stored enclosed") << organisation << "株式";
+        QTest::newRow("kanji and kana") << organisation << "株式会社ｶﾌﾞｼｷ";
+        QTest::newRow("kana reading") << name << "たなか";
+        QTest::newRow("half-width vu") << name << "ｳﾞｨ";
+        QTest::newRow("department") << organisation << "営業";
+        QTest::newRow("Latin in memo") << memo << "Abc";
+        QTest::newRow("percent in memo") << memo << "％";
+        QTest::newRow("kanji in memo") << memo << "中";
+        QTest::newRow("nowhere") << name << "鈴木";
+    }
+    void foldedSearchFindsWhatTheFoldFinds() {
+        QFETCH(cards::SearchField, field);
+        QFETCH(QString, keyword);
+        static const std::vector<cards::CardTexts> made = mixedCards(300);
+        static QTemporaryDir dir;
+        static std::unique_ptr<TDM1> dm;
+        if (!dm) {
+            testdb::create(dir.path());
+            dm = std::make_unique<TDM1>(dir.path());
+            dm->DataModuleCreate();
+            storeMixedCards(*dm, made);
+        }
+        const QStringList expected = expectedKeys(made, field, keyword);
+        QCOMPARE(foundKeys(*dm, field, keyword), expected);
+        if (QTest::currentDataTag() == QLatin1String("nowhere"))
+            dm.reset();
+        else
+            QVERIFY(!expected.isEmpty());
+    }
+
+    // A card file whose columns hold Shift_JIS cannot take every source of a kanji (a radical
+    // form has no Shift_JIS code): the search then fetches every card, and still finds them.
+    void foldedSearchInShiftJisCardFile() {
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath("data"));
+        QString schema = QString::fromUtf8(testdb::foreignSchema());
+        schema.replace(QStringLiteral("CHARACTER SET UTF8"), QStringLiteral("CHARACTER SET SJIS_0208"));
+        createDatabaseFile(dir.filePath("data/DATA.FDB"), splitSqlScript(schema), true);
+        TDM1 dm(dir.path());
+        dm.DataModuleCreate();
+        std::vector<cards::CardTexts> made = {
+            {.name = "田中 太郎", .reading = "たなか", .year = "2024", .month = "1", .day = "1"},
+            {.name = "佐藤", .reading = "さとう", .year = "2024", .month = "1", .day = "1"},
+            {.name = "ﾀﾅｶ", .reading = "", .year = "2024", .month = "1", .day = "1"},
+            {.name = "中田", .reading = "なかた", .year = "2024", .month = "1", .day = "1"},
+        };
+        storeMixedCards(dm, made);
+        QCOMPARE(foundKeys(dm, cards::SearchField::Name, QStringLiteral("田中")), QStringList{"1"});
+        QCOMPARE(foundKeys(dm, cards::SearchField::Name, QStringLiteral("中")), (QStringList{"4", "1"}));
+        QCOMPARE(foundKeys(dm, cards::SearchField::Name, QStringLiteral("タナカ")), (QStringList{"3", "1"}));
     }
 
     // Folded, only the matching rows are kept while fetching, so the result is no larger than a

@@ -2,11 +2,15 @@
 // that differ stay apart, and the folded keyword treats pattern characters as plain text.
 
 #include "cardmatch.h"
+#include "foldsources.h"
 #include "textfold.h"
 
 #include <QFile>
 #include <QStandardPaths>
 #include <QTest>
+
+#include <algorithm>
+#include <random>
 
 class TestTextFold final : public QObject {
     Q_OBJECT
@@ -119,6 +123,86 @@ private slots:
         QFETCH(QString, text);
         QFETCH(bool, found);
         QCOMPARE(search::FoldedKeyword(keyword).foundIn(text), found);
+    }
+
+    // The sources of a character are complete: whatever one character folds to lists it among
+    // the sources of each character of its fold, over all of Unicode.
+    void everyCharacterIsASourceOfItsFold() {
+        int checked = 0;
+        for (char32_t x = 0; x <= 0x10FFFF; ++x) {
+            if (QChar::isSurrogate(x))
+                continue;
+            const QString one = QString::fromUcs4(&x, 1);
+            const QString folded = search::foldForSearch(one);
+            for (const char32_t f : folded.toUcs4()) {
+                const std::vector<char32_t> sources = search::foldSources(f);
+                QVERIFY2(std::find(sources.begin(), sources.end(), x) != sources.end(),
+                         qPrintable(QStringLiteral("U+%1 -> U+%2").arg(uint(x), 4, 16).arg(uint(f), 4, 16)));
+            }
+            ++checked;
+        }
+        QVERIFY(checked > 1000000);
+    }
+
+    // A text whose fold holds the folded keyword holds, as stored, a source of the character the
+    // engine is asked for, also where characters of the text combine while folding (voiced
+    // marks, half-width kana, combining accents) or expand (squared words, ligatures).
+    void textsHoldASourceOfTheChosenCharacter() {
+        const QString pool = QString::fromUtf16(
+            u"たタﾀ㋟㌶なナﾅかカｶがガ\u3099\u309A゛゜ﾞﾟはハﾊぱパうウｳゔヴーｰ・･"
+            u"田⽥中㊥株㈱㍿社社会木⽊ー"
+            u"aAａＡeEéÉ\u0301\u0308iIİıßsSﬀﬁf1１①%％_＿ 　");
+        const QList<uint> chars = pool.toUcs4();
+        std::mt19937 random(20261209);
+        std::uniform_int_distribution<qsizetype> pick(0, chars.size() - 1);
+        int asked = 0;
+        for (int round = 0; round < 60000; ++round) {
+            QString text;
+            const int length = 1 + round % 4;
+            for (int i = 0; i < length; ++i) {
+                const char32_t c = chars[pick(random)];
+                text += QString::fromUcs4(&c, 1);
+            }
+            const QString folded = search::foldForSearch(text);
+            const auto sources = search::fewestSources(folded, 100);
+            if (!sources)
+                continue;
+            ++asked;
+            const QList<uint> stored = text.toUcs4();
+            QVERIFY2(std::any_of(sources->begin(), sources->end(),
+                                 [&](char32_t s) { return stored.contains(uint(s)); }),
+                     qPrintable(text));
+        }
+        QVERIFY(asked > 10000);
+    }
+
+    void chosenCharacter_data() {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<QString>("sources");  // empty: none within the limit
+        QTest::newRow("kanji and its radical") << "田中" << 4 << "⽥田";
+        QTest::newRow("fewest of the keyword's characters") << "株式" << 4 << "㍿式";
+        QTest::newRow("kana have more sources") << "タナカ" << 4 << "";
+        QTest::newRow("kana within a larger limit") << "タ" << 8 << "たタ㋟㌶㌼ﾀ";
+        QTest::newRow("a voiced kana can be made of two") << "ガ" << 100 << "";
+        QTest::newRow("Latin letters have dozens") << "abc" << 8 << "";
+    }
+    void chosenCharacter() {
+        QFETCH(QString, keyword);
+        QFETCH(int, limit);
+        QFETCH(QString, sources);
+        const auto got = search::fewestSources(search::foldForSearch(keyword), std::size_t(limit));
+        QString gotText;
+        if (got) {
+            std::vector<char32_t> sorted = *got;
+            std::sort(sorted.begin(), sorted.end());
+            for (const char32_t c : sorted)
+                gotText += QString::fromUcs4(&c, 1);
+        }
+        QList<uint> expected = sources.toUcs4();
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(gotText,
+                 QString::fromUcs4(reinterpret_cast<const char32_t*>(expected.constData()), expected.size()));
     }
 
     void optionOffUntilSwitchedOnAndRemembered() {

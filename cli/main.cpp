@@ -8,7 +8,5 @@
 int main(int argc, char** argv) {
     configureEmbeddedEngine();
     QCoreApplication app(argc, argv);
-    const int rc = cli::main(app.arguments());
-    shutdownClientLibrary();
-    return rc;
+    return cli::main(app.arguments());
 }

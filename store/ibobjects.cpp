@@ -257,10 +257,6 @@ QString configureEmbeddedEngine() {
     return QString();
 }
 
-void shutdownClientLibrary() {
-    fb_shutdown(0, fb_shutrsn_app_stopped);
-}
-
 // ---- TIBDatabase ---------------------------------------------------------------------------
 
 TIBDatabase::TIBDatabase() = default;

@@ -44,11 +44,6 @@ struct FbTransactionHandle;
 // place. Returns the folder, or an empty text when no private folder could be made.
 QString configureEmbeddedEngine();
 
-// Closes whatever is still attached and stops the client library's worker threads, so that a
-// program's last steps (static destructors, exit handlers) run without them. Call it once, after
-// every database object is gone, as a program's main returns.
-void shutdownClientLibrary();
-
 // Lifetimes: a transaction is made for one database and registers itself with it; its destructor
 // rolls back what it left uncommitted and unregisters it. A database that goes first (it
 // normally outlives its transactions) rolls back the transactions still registered and leaves

@@ -18,14 +18,12 @@ cmake --build "$sanitize"
 export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:detect_stack_use_after_return=1:strict_init_order=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 export LSAN_OPTIONS=suppressions=$root/tests/lsan-thirdparty.supp:print_suppressions=0
+# The embedded engine is a plugin that the client library loads on first use and unloads as the
+# process exits. The leak checker then still walks the engine's thread-local block that is gone
+# and crashes itself ("Tracer caught signal 11 ... LeakSanitizer has encountered a fatal error"),
+# reproducibly for some card files. Loaded at start, the engine stays until the process ends.
+engine=$(ls /usr/lib/*/firebird/3.0/plugins/libEngine12.so 2>/dev/null | head -n 1 || true)
+[ -n "$engine" ] && export LD_PRELOAD=$engine
 # Left out here: the long kill-and-sweep run and the Debian package, which the first run covers
 # and which would take most of the time left for the rest under the checks.
-sanitized_ctest() { (cd "$sanitize" && ctest --output-on-failure -j2 --timeout 900 "$@"); }
-if ! sanitized_ctest -E '^(killsweep|package)$'; then
-    # LeakSanitizer's own stop of the threads at a process's exit now and then crashes ("Tracer
-    # caught signal 11 ... LeakSanitizer has encountered a fatal error"): a fault of the checker,
-    # not a finding. Only then are the failed tests run once more; any other failure stands.
-    grep -q 'LeakSanitizer has encountered a fatal error' "$sanitize/Testing/Temporary/LastTest.log" || exit 1
-    echo "LeakSanitizer's tracer failed at a process's exit: running the failed tests once more"
-    sanitized_ctest --rerun-failed
-fi
+(cd "$sanitize" && ctest --output-on-failure -j2 --timeout 900 -E '^(killsweep|package)$')

@@ -169,6 +169,11 @@ void prepareSearchHoldingAny(TIBQuery& q, const QStringList& columns, const QStr
         q.ParamByName(QStringLiteral("PIECE%1").arg(i)).setAsString(pieces[i]);
 }
 
+void prepareAllCards(TIBQuery& q) {
+    selectCards(q);
+    addLines(q, {"ORDER BY", "KEY1 ASC;"});
+}
+
 void prepareFetch(TIBQuery& q, const QString& keyText) {
     selectCards(q);
     addLines(q, {"WHERE", "  (KEY1    = :KEY1   )", "ORDER BY", "  KEY1;"});

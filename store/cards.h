@@ -66,6 +66,9 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword);
 // stored (CONTAINING, so under the column's own collation with letter case ignored: never fewer
 // rows than holding them literally); the caller runs it.
 void prepareSearchHoldingAny(TIBQuery& q, const QStringList& columns, const QStringList& pieces);
+// Sets up the query of every card, whatever its texts (a name left empty by another program
+// too), ascending by key; the caller runs it.
+void prepareAllCards(TIBQuery& q);
 // Sets up the card fetch query for the key text (read as a decimal integer); the caller runs it.
 void prepareFetch(TIBQuery& q, const QString& keyText);
 // Runs the card insert with KEY1 bound as text (the database turns it into the integer). With

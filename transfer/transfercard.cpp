@@ -10,8 +10,9 @@ void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(cons
     if (!dm.IBDatabase1.Connected())
         dm.IBDatabase1.Open();
     TIBQuery& q = dm.IBQuery1;
-    // The name search with an empty keyword matches every card; rows come ascending by key.
-    cards::prepareSearch(q, cards::SearchField::Name, QString());
+    // Every card, also one without a name (which the name search passes over); rows come
+    // ascending by key.
+    cards::prepareAllCards(q);
     q.Open();
     const int key = q.FieldIndex("KEY1"), name = q.FieldIndex("SYASYU"), reading = q.FieldIndex("HURIGANA"),
               org = q.FieldIndex("KATABAN"), dept = q.FieldIndex("KYORI"), pos = q.FieldIndex("KINGAKU"),

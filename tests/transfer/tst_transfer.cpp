@@ -93,6 +93,23 @@ private slots:
         QCOMPARE(all[2].toArray()[8].toString(), QStringLiteral("削除"));
     }
 
+    // A card file made elsewhere may hold a card without a name (NULL, not empty): it is
+    // exported with the others, not passed over.
+    void cardWithoutANameIsExported() {
+        storeAwkwardCards();
+        TIBQuery& q = m_dm->IBQuery1;
+        q.SQL.Clear();
+        q.SQL.Add(QStringLiteral("INSERT INTO MST_CAR (KEY1, KATABAN) VALUES (0, '名前のない会社')"));
+        q.ExecSQL();
+        m_dm->IBTransaction1.Commit();
+        QCOMPARE(transfer::exportCards(*m_dm, path("out.csv"), FileFormat::Csv, false), 4);
+        const QJsonArray rows = fixture::python(fixture::kReadCsv, path("out.csv"));
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows[1].toArray()[2].toString(), QString());
+        QCOMPARE(rows[1].toArray()[4].toString(), QStringLiteral("名前のない会社"));
+        QCOMPARE(transfer::exportCards(*m_dm, path("out.vcf"), FileFormat::VCard, true), 5);
+    }
+
     void vcardIsReadByVobject() {
         storeAwkwardCards();
         QCOMPARE(transfer::exportCards(*m_dm, path("out.vcf"), FileFormat::VCard, false), 3);

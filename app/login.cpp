@@ -1,6 +1,7 @@
 #include "login.h"
 
 #include "formlook.h"
+#include "messages.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -60,7 +61,8 @@ std::optional<Login> ask(const QString& database, const QString& user) {
     form->addRow(buttons);
     (user.isEmpty() ? name : password)->setFocus();
     formlook::centreOnScreen(&dialog);
-    if (dialog.exec() != QDialog::Accepted)
+    messages::showModal(&dialog);
+    if (dialog.result() != QDialog::Accepted)
         return std::nullopt;
     return Login{name->text().trimmed(), password->text(), remember->isChecked()};
 }

@@ -12,9 +12,13 @@
 #include "stringgrid.h"
 #include "testserver.h"
 
+#include <QCheckBox>
 #include <QCursor>
+#include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSettings>
+#include <QStandardPaths>
 
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -150,6 +154,48 @@ private slots:
         qunsetenv("ISC_USER");
         qunsetenv("ISC_PASSWORD");
         QVERIFY(cards::newCardInsert(*dm, texts("env")));
+    }
+
+    // Without ISC_USER the program asks who logs in: a wrong password is told plainly and the
+    // dialog comes again with the name typed; the right one connects, and the name is offered
+    // at the next start. With no keyring on this desk, "保存" keeps nothing and connects all the
+    // same. Cancelling connects nothing and says so.
+    void loginDialogUntilTheRightPassword() {
+        QStandardPaths::setTestModeEnabled(true);  // the remembered name goes to a test folder
+        QSettings().remove(QStringLiteral("team/user"));
+        const CardFolder folder = CardFolder::resolve(m_folder.path(), m_database);
+        MessageRecorder boxes;
+        QStringList passwords{QStringLiteral("wrong"), TestServer::password("BOB")};
+        QStringList namesOffered;
+        boxes.onShowModal = [&](QDialog* dialog) {
+            namesOffered << ctl<QLineEdit>(dialog, "user")->text();
+            ctl<QLineEdit>(dialog, "user")->setText(QStringLiteral("BOB"));
+            ctl<QLineEdit>(dialog, "password")->setText(passwords.takeFirst());
+            ctl<QCheckBox>(dialog, "remember")->setChecked(true);
+            dialog->accept();
+        };
+        composeProgram(folder);
+        {
+            auto end = qScopeGuard([] { endProgram(); });
+            QCOMPARE(namesOffered, (QStringList{QString(), QStringLiteral("BOB")}));
+            QCOMPARE(boxes.texts("error").size(), 1);
+            QVERIFY(boxes.texts("error")[0].contains(QStringLiteral("パスワードが違います")));
+            QVERIFY(cards::newCardInsert(*DM1, texts("logged in")));
+        }
+
+        boxes.clear();
+        namesOffered.clear();
+        boxes.onShowModal = [&](QDialog* dialog) {
+            namesOffered << ctl<QLineEdit>(dialog, "user")->text();
+            dialog->reject();
+        };
+        composeProgram(folder);
+        auto end = qScopeGuard([] { endProgram(); });
+        QCOMPARE(namesOffered, QStringList{QStringLiteral("BOB")});
+        QCOMPARE(boxes.texts("error").size(), 1);
+        QVERIFY2(boxes.texts("error")[0].contains(QStringLiteral("への接続をやめました")),
+                 qPrintable(boxes.texts("error")[0]));
+        QVERIFY(!DM1->IBDatabase1.Connected());
     }
 
     // The editor on a second desk: Bob's save of a card Alice changed meanwhile asks him; "いいえ"

@@ -60,6 +60,7 @@ std::optional<Login> ask(const QString& database, const QString& user) {
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
     form->addRow(buttons);
     (user.isEmpty() ? name : password)->setFocus();
+    dialog.adjustSize();  // its size from the layout, so that centring uses it
     formlook::centreOnScreen(&dialog);
     messages::showModal(&dialog);
     if (dialog.result() != QDialog::Accepted)

@@ -119,8 +119,9 @@ auto fbCall(F&& f) {
     }
 }
 
-// The client's text of a failure with the card file, preceded by what failed in plain words.
-DbError describe(const DbError& e, const QString& databaseName) {
+// The client's text of a failure with the card file, preceded by what failed in plain words;
+// attaching tells a server never reached from a connection lost on the way.
+DbError describe(const DbError& e, const QString& databaseName, bool attaching = false) {
     if (e.described())
         return e;
     const QString file = QDir::toNativeSeparators(databaseName);
@@ -146,7 +147,9 @@ DbError describe(const DbError& e, const QString& databaseName) {
             line = QStringLiteral("カードファイル「%1」に接続できません。ユーザー名かパスワードが違います。");
             break;
         case DbProblem::Network:
-            line = QStringLiteral("カードファイル「%1」のデータベースサーバーとの接続が切れました。");
+            line = attaching
+                       ? QStringLiteral("カードファイル「%1」のデータベースサーバーに接続できません。")
+                       : QStringLiteral("カードファイル「%1」のデータベースサーバーとの接続が切れました。");
             break;
         case DbProblem::Other:
             line = QStringLiteral("カードファイル「%1」の処理に失敗しました。");
@@ -299,7 +302,7 @@ void TIBDatabase::Open() {
             return a;
         });
     } catch (const DbError& e) {
-        throw describe(e, DatabaseName);
+        throw describe(e, DatabaseName, true);
     }
     m_att = std::make_unique<FbAttachmentHandle>();
     m_att->att = att;

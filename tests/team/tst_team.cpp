@@ -198,6 +198,22 @@ private slots:
         QVERIFY(!DM1->IBDatabase1.Connected());
     }
 
+    // A server that cannot be reached at start is told as such, not as a connection lost.
+    void unreachableServerIsToldPlainly() {
+        TDM1 dm(CardFolder::resolve(m_folder.path(), QStringLiteral("127.0.0.1/1:/nowhere/DATA.FDB")));
+        dm.setCredentials(QStringLiteral("BOB"), TestServer::password("BOB"));
+        try {
+            dm.DataModuleCreate();
+            QFAIL("connected to a server that is not there");
+        } catch (const DbError& e) {
+            QCOMPARE(e.problem(), DbProblem::Network);
+            QVERIFY2(QString::fromUtf8(e.what()).startsWith(
+                         QStringLiteral("カードファイル「127.0.0.1/1:/nowhere/"
+                                        "DATA.FDB」のデータベースサーバーに接続できません。")),
+                     e.what());
+        }
+    }
+
     // The editor on a second desk: Bob's save of a card Alice changed meanwhile asks him; "いいえ"
     // loads Alice's change and writes nothing, "はい" overwrites it.
     void editorAsksBeforeOverwritingAChange() {

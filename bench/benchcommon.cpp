@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
 
 using namespace Firebird;
 
@@ -200,8 +201,19 @@ double medianMs(int runs, const std::function<void()>& work) {
         work();
         times.push_back(t.nsecsElapsed() / 1e6);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return median(std::move(times));
+}
+
+std::vector<double> interleavedMediansMs(int rounds, const std::vector<std::function<void()>>& works) {
+    std::vector<std::vector<double>> times(works.size());
+    for (int i = 0; i < rounds; ++i) {
+        for (std::size_t w = 0; w < works.size(); ++w)
+            times[w].push_back(medianMs(1, works[w]));
+    }
+    std::vector<double> medians;
+    for (std::vector<double>& t : times)
+        medians.push_back(median(std::move(t)));
+    return medians;
 }
 
 std::size_t heapInUse() {

@@ -28,6 +28,10 @@ double median(std::vector<double> times);
 // Median wall time of `runs` calls, in milliseconds.
 double medianMs(int runs, const std::function<void()>& work);
 
+// The median time of each work, in milliseconds, over `rounds` rounds that call each work once in
+// turn, so that a busy moment of the machine weighs on all of them alike.
+std::vector<double> interleavedMediansMs(int rounds, const std::vector<std::function<void()>>& works);
+
 // Bytes in use on the heap (small blocks and mapped blocks alike).
 std::size_t heapInUse();
 

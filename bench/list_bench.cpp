@@ -74,16 +74,8 @@ int main(int argc, char** argv) {
     }
     const std::size_t text = gridTextBytes(*ctl<StringGrid>(kihon_ichiran, "SGrid1"));
 
-    // Interleaved, so that a busy moment of the machine weighs on all three alike.
-    std::vector<double> bareTimes, fillTimes, firstTimes;
-    for (int i = 0; i < 5; ++i) {
-        bareTimes.push_back(bench::medianMs(1, bare));
-        fillTimes.push_back(bench::medianMs(1, search));
-        firstTimes.push_back(bench::medianMs(1, firstView));
-    }
-    const double bareMs = bench::median(bareTimes);
-    const double fillMs = bench::median(fillTimes);
-    const double firstMs = bench::median(firstTimes);
+    const std::vector<double> ms = bench::interleavedMediansMs(5, {bare, search, firstView});
+    const double bareMs = ms[0], fillMs = ms[1], firstMs = ms[2];
 
     bench::report("list_fill", fillMs / bareMs, 1.2,
                   QStringLiteral("fill=%1ms bare=%2ms rows=%3")

@@ -71,25 +71,15 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Interleaved, so that a busy moment of the machine weighs on both alike.
-    std::vector<double> plainTimes, foldedTimes;
-    for (int i = 0; i < 5; ++i) {
-        plainTimes.push_back(bench::medianMs(1, plain));
-        foldedTimes.push_back(bench::medianMs(1, folded));
-    }
-    const double plainMs = bench::median(plainTimes);
-    const double foldedMs = bench::median(foldedTimes);
+    const std::vector<double> keywordMs = bench::interleavedMediansMs(5, {plain, folded});
+    const double plainMs = keywordMs[0], foldedMs = keywordMs[1];
 
     // A keyword of kana alone, which no card holds: every card is read for the folded search,
     // against the plain search's scan, with nothing to show on either side.
     const QString kana = QStringLiteral("タナカ");
-    std::vector<double> plainKanaTimes, foldedKanaTimes;
-    for (int i = 0; i < 5; ++i) {
-        plainKanaTimes.push_back(bench::medianMs(1, [&] { fill(false, kana); }));
-        foldedKanaTimes.push_back(bench::medianMs(1, [&] { fill(true, kana); }));
-    }
-    const double plainKanaMs = bench::median(plainKanaTimes);
-    const double foldedKanaMs = bench::median(foldedKanaTimes);
+    const std::vector<double> kanaMs =
+        bench::interleavedMediansMs(5, {[&] { fill(false, kana); }, [&] { fill(true, kana); }});
+    const double plainKanaMs = kanaMs[0], foldedKanaMs = kanaMs[1];
     search::setFoldedSearchOn(false);
 
     bench::report("search_fold", foldedMs / plainMs, 1.5,

@@ -32,12 +32,8 @@ std::pair<double, double> fillAgainstBare(const QString& database) {
     };
     bare();
     fill();
-    std::vector<double> bareTimes, fillTimes;
-    for (int i = 0; i < 5; ++i) {
-        bareTimes.push_back(bench::medianMs(1, bare));
-        fillTimes.push_back(bench::medianMs(1, fill));
-    }
-    return {bench::median(fillTimes), bench::median(bareTimes)};
+    const std::vector<double> ms = bench::interleavedMediansMs(5, {bare, fill});
+    return {ms[1], ms[0]};
 }
 
 }  // namespace

@@ -232,17 +232,6 @@ int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardS
     return q.RowsAffected();
 }
 
-void deleteCard(TIBQuery& q, const QString& keyText) {
-    setLines(q, {"DELETE FROM MST_CAR", "WHERE", "  (KEY1   = :KEY1  );"});
-    q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
-    q.ExecSQL();
-}
-
-void triggerOff(TIBQuery& q) {
-    setLines(q, {"ALTER TRIGGER TRG_CAR INACTIVE ;"});
-    q.ExecSQL();
-}
-
 void triggerOn(TIBQuery& q) {
     setLines(q, {"ALTER TRIGGER TRG_CAR ACTIVE ;"});
     q.ExecSQL();

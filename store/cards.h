@@ -78,8 +78,7 @@ void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, Card
 // Writes the texts and the state's flag over the card's row, found by its key; returns the
 // number of rows written (0 when the card is not in the table).
 int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardState state);
-void deleteCard(TIBQuery& q, const QString& keyText);
-void triggerOff(TIBQuery& q);
+// Switches the key trigger on; the caller commits, after which the switch is in force.
 void triggerOn(TIBQuery& q);
 // The largest key in the table ("ANS"); 0 for an empty table.
 int newestKey(TIBQuery& q);

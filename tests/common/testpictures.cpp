@@ -64,13 +64,18 @@ QByteArray bmpHeaderOnly(quint32 width, quint32 height) {
     return "BM" + le(14 + 40 + 100, 4) + le(0, 4) + le(14 + 40, 4) + info + pixels;
 }
 
-QByteArray jpegDeclaring(quint16 width, quint16 height) {
-    QImage img(16, 16, QImage::Format_RGB32);
-    img.fill(Qt::gray);
+QByteArray encoded(const QImage& picture, const char* format) {
     QByteArray data;
     QBuffer buffer(&data);
     buffer.open(QIODevice::WriteOnly);
-    img.save(&buffer, "jpeg");
+    picture.save(&buffer, format);
+    return data;
+}
+
+QByteArray jpegDeclaring(quint16 width, quint16 height) {
+    QImage img(16, 16, QImage::Format_RGB32);
+    img.fill(Qt::gray);
+    QByteArray data = encoded(img, "jpeg");
     const qsizetype sof = data.indexOf(QByteArray("\xff\xc0", 2));
     if (sof < 0)
         return {};

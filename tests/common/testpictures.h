@@ -3,6 +3,7 @@
 // as a decompression bomb looks to a reader before decoding.
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 
 namespace testpictures {
@@ -16,6 +17,8 @@ QByteArray pngHeaderOnly(quint32 width, quint32 height);
 QByteArray gifHeaderOnly(quint16 width, quint16 height);
 // A 24-bit bitmap header declaring width x height with a hundred bytes of pixels.
 QByteArray bmpHeaderOnly(quint32 width, quint32 height);
+// The picture written in the format ("JPG", "PNG"...), as a file of it holds it.
+QByteArray encoded(const QImage& picture, const char* format);
 // A small real JPEG whose frame header is changed to declare width x height.
 QByteArray jpegDeclaring(quint16 width, quint16 height);
 

@@ -14,9 +14,9 @@
 #include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
+#include "testpictures.h"
 
 #include <QApplication>
-#include <QBuffer>
 #include <QCursor>
 #include <QDir>
 #include <QFile>
@@ -63,6 +63,19 @@ class TestCardList final : public QObject {
     std::unique_ptr<MessageRecorder> messages;
     QString previousDir = QDir::currentPath();
     Tkihon_ichiran* w = nullptr;
+
+    // A card with every text filled, the memo on two lines; the day as the test stores it.
+    static cards::CardTexts fullCard(const char* day) {
+        return {.name = "山田 太郎",
+                .reading = "やまだ たろう",
+                .organisation = "東和精機工業",
+                .department = "第二営業課",
+                .position = "部長",
+                .memo = "一行目\r\n二行目",
+                .year = "2021",
+                .month = "3",
+                .day = day};
+    }
 
     void exec(const QString& sql) {
         TIBQuery& q = DM1->IBQuery1;
@@ -323,15 +336,7 @@ private slots:
 
     // What a card row holds, column by column, and that stored text is shown unchanged.
     void cardRowCells() {
-        const cards::CardTexts t{.name = "山田 太郎",
-                                 .reading = "やまだ たろう",
-                                 .organisation = "東和精機工業",
-                                 .department = "第二営業課",
-                                 .position = "部長",
-                                 .memo = "一行目\r\n二行目",
-                                 .year = "2021",
-                                 .month = "3",
-                                 .day = "05"};
+        const cards::CardTexts t = fullCard("05");
         cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
         exec("INSERT INTO MST_CAR (KEY1, SYASYU, DEL_FLG1) VALUES (7, '日付なし', '1')");
         QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
@@ -667,15 +672,7 @@ private slots:
     void openCard() {
         QFETCH(QString, flag);
         QFETCH(bool, deleteEnabled);
-        const cards::CardTexts t{.name = "山田 太郎",
-                                 .reading = "やまだ たろう",
-                                 .organisation = "東和精機工業",
-                                 .department = "第二営業課",
-                                 .position = "部長",
-                                 .memo = "一行目\r\n二行目",
-                                 .year = "2021",
-                                 .month = "3",
-                                 .day = "5"};
+        const cards::CardTexts t = fullCard("5");
         cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
         if (flag != QStringLiteral("1"))
             exec(QStringLiteral("UPDATE MST_CAR SET DEL_FLG1 = '%1' WHERE KEY1 = 42").arg(flag));
@@ -771,12 +768,7 @@ private slots:
         QTest::addColumn<bool>("fails");
         QImage picture(80, 40, QImage::Format_RGB32);
         picture.fill(Qt::darkCyan);
-        QByteArray jpeg;
-        {
-            QBuffer buffer(&jpeg);
-            buffer.open(QIODevice::WriteOnly);
-            picture.save(&buffer, "JPG");
-        }
+        const QByteArray jpeg = testpictures::encoded(picture, "JPG");
         QTest::newRow("scan1.jpg") << "scan1.jpg" << jpeg << true << false;
         QTest::newRow("notes.txt") << "notes.txt" << QByteArray("memo") << false << false;
         QTest::newRow("damaged scan1.jpg")

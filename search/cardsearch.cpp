@@ -5,26 +5,6 @@
 
 namespace search {
 
-namespace {
-
-// At most this many sources of the keyword's rarest character are asked for, one condition for
-// each on each searched column. Each condition costs the engine about an eighth of sending every
-// card, and a character with more sources is common in readings and memos, so that the
-// conditions then leave most cards in. A kanji has one to four sources (itself, its radical,
-// compatibility and enclosed forms); a kana has six or more (both scripts, half-width, enclosed
-// and squared forms), a Latin letter or a digit dozens: for keywords of those alone every card
-// is fetched, as without this step.
-constexpr std::size_t kMostSources = 4;
-
-QStringList texts(const std::vector<char32_t>& characters) {
-    QStringList out;
-    for (const char32_t c : characters)
-        out << QString::fromUcs4(&c, 1);
-    return out;
-}
-
-}  // namespace
-
 void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded) {
     const FoldedKeyword foldedKeyword(keyword);
     if (!folded || foldedKeyword.folded().isEmpty()) {
@@ -44,13 +24,13 @@ void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keywor
         }
         return false;
     };
-    // The engine first leaves out the cards that hold none of the sources of the keyword's
-    // rarest character, so that only likely matches are sent; the fold decides on those. Where
-    // a card file's columns cannot take a source (a character set without it), the statement
-    // fails and every card is fetched instead, as with no usable character.
-    if (const auto sources = fewestSources(foldedKeyword.folded(), kMostSources)) {
+    // The engine first leaves out the cards that cannot match, so that only likely matches are
+    // sent; the fold decides on those. Where a card file's columns are not UTF-8, the statement
+    // fails and every card is fetched instead, as for a keyword of voiced kana alone.
+    const auto held = heldRun(foldedKeyword.folded());
+    if (held && held->similarToPattern().size() <= cards::kLongestSimilarToPattern) {
         try {
-            cards::prepareSearchHoldingAny(q, searched, texts(*sources));
+            cards::prepareSearchSimilarTo(q, searched, held->similarToPattern());
             q.OpenFiltered(searched, matches);
             return;
         } catch (const DbError& e) {

@@ -148,25 +148,25 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword) {
     q.ParamByName(QLatin1StringView(param)).setAsString(QLatin1Char('%') + keyword + QLatin1Char('%'));
 }
 
-void prepareSearchHoldingAny(TIBQuery& q, const QStringList& columns, const QStringList& pieces) {
-    if (columns.isEmpty() || pieces.isEmpty())
-        throw DbError(QStringLiteral("検索する項目または文字がありません。"));
+void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QString& pattern) {
+    if (columns.isEmpty() || pattern.size() > kLongestSimilarToPattern)
+        throw DbError(QStringLiteral("検索する項目がないか、検索の条件が長すぎます。"));
     selectCards(q);
-    // Column names come from the program, never from the user; the pieces are parameters.
+    // Column names come from the program, never from the user; the pattern is a parameter, cast
+    // so that its length is not the column's.
     q.SQL.Add(QStringLiteral("WHERE"));
     q.SQL.Add(QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0]));
-    QStringList conditions;
-    for (const QString& column : columns) {
-        for (qsizetype i = 0; i < pieces.size(); ++i)
-            conditions << QStringLiteral("    %1 CONTAINING :PIECE%2").arg(column).arg(i);
+    for (qsizetype i = 0; i < columns.size(); ++i) {
+        q.SQL.Add(QStringLiteral("    %1 COLLATE UTF8 SIMILAR TO CAST(:PATTERN AS VARCHAR(%2) CHARACTER SET UTF8) "
+                                 "ESCAPE '\\'%3")
+                      .arg(columns[i])
+                      .arg(kLongestSimilarToPattern)
+                      .arg(i + 1 < columns.size() ? QStringLiteral(" OR") : QString()));
     }
-    for (qsizetype i = 0; i < conditions.size(); ++i)
-        q.SQL.Add(i + 1 < conditions.size() ? conditions[i] + QStringLiteral(" OR") : conditions[i]);
     q.SQL.Add(QStringLiteral("  )"));
     q.SQL.Add(QStringLiteral("ORDER BY"));
     q.SQL.Add(QStringLiteral("KEY1 ASC;"));
-    for (qsizetype i = 0; i < pieces.size(); ++i)
-        q.ParamByName(QStringLiteral("PIECE%1").arg(i)).setAsString(pieces[i]);
+    q.ParamByName("PATTERN").setAsString(pattern);
 }
 
 void prepareAllCards(TIBQuery& q) {

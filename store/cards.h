@@ -62,10 +62,12 @@ enum class SearchField { Name, Organisation, Memo };
 // Sets up the search query of the field with the pattern "%" + keyword + "%"; the caller runs it.
 void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword);
 // Sets up the search query's columns and order with rows kept where the first column has a
-// value, as the search query's pattern asks, and one of the columns holds one of the pieces as
-// stored (CONTAINING, so under the column's own collation with letter case ignored: never fewer
-// rows than holding them literally); the caller runs it.
-void prepareSearchHoldingAny(TIBQuery& q, const QStringList& columns, const QStringList& pieces);
+// value, as the search query's pattern asks, and one of the columns matches the pattern (SIMILAR
+// TO with "\\" as its escape, compared by code point whatever the column's collation); the
+// caller runs it. A column whose character set is not UTF-8 makes the statement fail.
+void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QString& pattern);
+// The longest pattern, in characters, that prepareSearchSimilarTo takes.
+constexpr qsizetype kLongestSimilarToPattern = 1000;
 // Sets up the query of every card, whatever its texts (a name left empty by another program
 // too), ascending by key; the caller runs it.
 void prepareAllCards(TIBQuery& q);

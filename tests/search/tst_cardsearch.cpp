@@ -3,6 +3,7 @@
 
 #include "cardsearch.h"
 #include "dm1.h"
+#include "foldsources.h"
 #include "ibobjects.h"
 #include "schemascript.h"
 #include "testdb.h"
@@ -25,12 +26,15 @@ class TestCardSearch final : public QObject {
     std::unique_ptr<TDM1> m_dm;
 
     // Texts made of pieces in both scripts, both widths and compatibility forms (a kanji's
-    // radical, enclosed and squared forms), so that a keyword meets its matches in every form.
+    // radical, enclosed and squared forms, ligatures, separate voiced marks and accents), and
+    // characters that patterns give a meaning, so that a keyword meets its matches in every form.
     static std::vector<cards::CardTexts> mixedCards(int count) {
         const QStringList pieces = {"田中",     "たなか", "タナカ", "ﾀﾅｶ",    "⽥中", "㈱",
                                     "株式会社", "ｶﾌﾞｼｷ",  "佐藤",   "さとう", "ヴィ", "ゔぃ",
                                     "ｳﾞｨ",      "ＡＢＣ", "abc",    "営業部", "第二", "㍿",
-                                    "中",       "木",     "⽊村",   " ",      "50%"};
+                                    "中",       "木",     "⽊村",   " ",      "50%",
+                                    "㌶",       "ﬀ",      "ｶ\u3099", "か゛",   "e\u0301", "a.b",
+                                    "[x]",      "\\",    "가",      "\u1100\u1161", "株式会社ｶﾌﾞｼｷ"};
         std::mt19937 random(7);
         const auto text = [&] {
             QString t;
@@ -182,6 +186,15 @@ private slots:
         QTest::newRow("Latin in memo") << memo << "Abc";
         QTest::newRow("percent in memo") << memo << "％";
         QTest::newRow("kanji in memo") << memo << "中";
+        QTest::newRow("kana typed in katakana") << name << "タナカ";
+        QTest::newRow("kana in a squared word") << name << "ヘクタ";
+        QTest::newRow("voiced kana alone") << organisation << "ガ";
+        QTest::newRow("ligature") << memo << "ff";
+        QTest::newRow("accent made of two") << memo << "é";
+        QTest::newRow("pattern characters") << memo << "[x]";
+        QTest::newRow("escape character") << memo << "\\";
+        QTest::newRow("dot as itself") << memo << "a.b";
+        QTest::newRow("Hangul made of jamo") << name << "가";
         QTest::newRow("nowhere") << name << "鈴木";
     }
     void foldedSearchFindsWhatTheFoldFinds() {
@@ -202,6 +215,37 @@ private slots:
             dm.reset();
         else
             QVERIFY(!expected.isEmpty());
+    }
+
+    // The engine keeps exactly the cards whose texts hold the run as the client reads it: the
+    // pattern's classes, escapes and alternatives mean in the engine what they mean here.
+    void engineKeepsWhatTheRunAsks() {
+        const std::vector<cards::CardTexts> made = mixedCards(300);
+        QTemporaryDir dir;
+        testdb::create(dir.path());
+        TDM1 dm(dir.path());
+        dm.DataModuleCreate();
+        storeMixedCards(dm, made);
+        for (const QString keyword : {QStringLiteral("タナカ"), QStringLiteral("ヘクタ"), QStringLiteral("50%"),
+                                      QStringLiteral("[x]"), QStringLiteral("\\"), QStringLiteral("a.b"),
+                                      QStringLiteral("ff"), QStringLiteral("株式")}) {
+            const auto held = search::heldRun(search::FoldedKeyword(keyword).folded());
+            QVERIFY(held);
+            QStringList expected;
+            for (std::size_t i = 0; i < made.size(); ++i) {
+                const cards::CardTexts& t = made[i];
+                if (held->heldBy(t.memo))
+                    expected << QString::number(i + 1);
+            }
+            cards::prepareSearchSimilarTo(dm.IBQuery1, {QStringLiteral("MEMO")}, held->similarToPattern());
+            dm.IBQuery1.Open();
+            QStringList got;
+            for (dm.IBQuery1.Last(); !dm.IBQuery1.Bof(); dm.IBQuery1.Prior())
+                got.prepend(dm.IBQuery1.FieldByName("KEY1").AsString());
+            dm.IBQuery1.Close();
+            QCOMPARE(got, expected);
+            QVERIFY2(!expected.isEmpty() && expected.size() < int(made.size()) / 2, qPrintable(keyword));
+        }
     }
 
     // A card file whose columns hold Shift_JIS cannot take every source of a kanji (a radical

@@ -144,65 +144,74 @@ private slots:
         QVERIFY(checked > 1000000);
     }
 
-    // A text whose fold holds the folded keyword holds, as stored, a source of the character the
-    // engine is asked for, also where characters of the text combine while folding (voiced
-    // marks, half-width kana, combining accents) or expand (squared words, ligatures).
-    void textsHoldASourceOfTheChosenCharacter() {
+    // A text whose fold holds the folded keyword holds, as stored, the run the engine is asked
+    // for, also where characters of the text combine while folding (voiced marks, half-width
+    // kana, combining accents, Hangul jamo) or expand (squared words, ligatures); and the run
+    // still leaves out most texts that do not match.
+    void textsHoldTheRun() {
         const QString pool = QString::fromUtf16(
-            u"たタﾀ㋟㌶なナﾅかカｶがガ\u3099\u309A゛゜ﾞﾟはハﾊぱパうウｳゔヴーｰ・･"
-            u"田⽥中㊥株㈱㍿社社会木⽊ー"
-            u"aAａＡeEéÉ\u0301\u0308iIİıßsSﬀﬁf1１①%％_＿ 　");
+            u"たタﾀ㋟㌶なナﾅかカｶがガ\u3099\u309A゛゜ﾞﾟはハﾊぱパうウｳゔヴーｰ・･ヿ🈀"
+            u"田⽥中㊥株㈱㍿社社会木⽊"
+            u"aAａＡeEéÉ\u0301\u0308\u0323iIİıßsSﬀﬁf1１①⑩½%％_＿[]\\. 　"
+            u"가\u1100\u1161\u11A8");
         const QList<uint> chars = pool.toUcs4();
         std::mt19937 random(20261209);
         std::uniform_int_distribution<qsizetype> pick(0, chars.size() - 1);
-        int asked = 0;
-        for (int round = 0; round < 60000; ++round) {
+        const auto randomText = [&](int length) {
             QString text;
-            const int length = 1 + round % 4;
             for (int i = 0; i < length; ++i) {
                 const char32_t c = chars[pick(random)];
                 text += QString::fromUcs4(&c, 1);
             }
+            return text;
+        };
+        int asked = 0, matching = 0, passedOver = 0;
+        for (int round = 0; round < 60000; ++round) {
+            const QString text = randomText(2 + round % 6);
+            // A keyword cut from the text's own fold, so that most rounds match.
             const QString folded = search::foldForSearch(text);
-            const auto sources = search::fewestSources(folded, 100);
-            if (!sources)
+            const qsizetype from = random() % folded.size();
+            const QString keyword = round % 3 == 0 ? randomText(1 + round % 3)
+                                                   : folded.mid(from, 1 + qsizetype(random() % 4));
+            const search::FoldedKeyword foldedKeyword(keyword);
+            const auto held = search::heldRun(foldedKeyword.folded());
+            if (!held)
                 continue;
             ++asked;
-            const QList<uint> stored = text.toUcs4();
-            QVERIFY2(std::any_of(sources->begin(), sources->end(),
-                                 [&](char32_t s) { return stored.contains(uint(s)); }),
-                     qPrintable(text));
+            if (foldedKeyword.foundIn(text)) {
+                ++matching;
+                QVERIFY2(held->heldBy(text), qPrintable(keyword + QStringLiteral(" in ") + text));
+            } else if (!held->heldBy(text)) {
+                ++passedOver;
+            }
         }
-        QVERIFY(asked > 10000);
+        QVERIFY(matching > 10000);
+        QVERIFY(passedOver > asked / 10);
     }
 
-    void chosenCharacter_data() {
+    void chosenRun_data() {
         QTest::addColumn<QString>("keyword");
-        QTest::addColumn<int>("limit");
-        QTest::addColumn<QString>("sources");  // empty: none within the limit
-        QTest::newRow("kanji and its radical") << "田中" << 4 << "⽥田";
-        QTest::newRow("fewest of the keyword's characters") << "株式" << 4 << "㍿式";
-        QTest::newRow("kana have more sources") << "タナカ" << 4 << "";
-        QTest::newRow("kana within a larger limit") << "タ" << 8 << "たタ㋟㌶㌼ﾀ";
-        QTest::newRow("a voiced kana can be made of two") << "ガ" << 100 << "";
-        QTest::newRow("Latin letters have dozens") << "abc" << 8 << "";
+        QTest::addColumn<QString>("pattern");  // empty: no run
+        QTest::newRow("kanji with radical and enclosed forms") << "田中" << "%[⽥田][㆗㊥中🈭]%";
+        QTest::newRow("enclosed and squared words expand")
+            << "株式会社" << QString::fromUtf16(u"%([㊑株]式会[㊓社\uFA4C]|[㈱㈳㍿])%");
+        QTest::newRow("kana in both scripts and half-width")
+            << "タナカ" << "%([たタ㋟ﾀ][なナ㋤ﾅ][かカ㋕ｶ]|[㌈㌋㌌㌍㌝㌨㌶㌼🈀])%";
+        QTest::newRow("a voiced kana ends the run")
+            << "やまだ" << "%([やヤ㋳ﾔ][まマ㋮ﾏ]|[㌏㍃㍄㍅㍆㍇㍎㍏])%";
+        QTest::newRow("a voiced kana alone can be made of two") << "ガ" << "";
+        QTest::newRow("half-width voiced kana") << "ｶﾞ" << "";
+        QTest::newRow("a Hangul syllable can be made of jamo") << "가" << "";
+        QTest::newRow("pattern characters escaped") << "_%" << "%[\\_︳︴﹍﹎﹏＿][\\%﹪％]%";
+        QTest::newRow("at most four characters, from the fewest sources")
+            << "ヴァイオリン"
+            << "%([ぁァｧ][いイ㋑ｲ][おオ㋔ｵ][りリ㋷ﾘ]|[ゟ㌁㌄㌅㌉㌊㌋㌍㌒㌚㌟㌡㌪㌲㌽㍃㍄㍉㍊㍑㍒])%";
     }
-    void chosenCharacter() {
+    void chosenRun() {
         QFETCH(QString, keyword);
-        QFETCH(int, limit);
-        QFETCH(QString, sources);
-        const auto got = search::fewestSources(search::foldForSearch(keyword), std::size_t(limit));
-        QString gotText;
-        if (got) {
-            std::vector<char32_t> sorted = *got;
-            std::sort(sorted.begin(), sorted.end());
-            for (const char32_t c : sorted)
-                gotText += QString::fromUcs4(&c, 1);
-        }
-        QList<uint> expected = sources.toUcs4();
-        std::sort(expected.begin(), expected.end());
-        QCOMPARE(gotText,
-                 QString::fromUcs4(reinterpret_cast<const char32_t*>(expected.constData()), expected.size()));
+        QFETCH(QString, pattern);
+        const auto held = search::heldRun(search::foldForSearch(keyword));
+        QCOMPARE(held ? held->similarToPattern() : QString(), pattern);
     }
 
     void optionOffUntilSwitchedOnAndRemembered() {

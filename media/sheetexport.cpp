@@ -64,7 +64,7 @@ QString cellText(const QString& text) {
     out.reserve(escaped.size());
     for (const char32_t c : escaped.toUcs4()) {
         if (allowedInXml(c))
-            out += QString::fromUcs4(&c, 1);
+            out += QChar::fromUcs4(c);
         else
             out +=
                 QStringLiteral("_x%1_").arg(QString::number(uint(c), 16).toUpper().rightJustified(4, u'0'));
@@ -75,7 +75,7 @@ QString cellText(const QString& text) {
 QString attributeText(const QString& text) {
     QString out;
     for (const char32_t c : text.toUcs4())
-        out += allowedInXml(c) ? QString::fromUcs4(&c, 1) : QString(QChar::ReplacementCharacter);
+        out += allowedInXml(c) ? QStringView(QChar::fromUcs4(c)).toString() : QString(QChar::ReplacementCharacter);
     return out;
 }
 

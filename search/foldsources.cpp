@@ -47,7 +47,7 @@ const SourcePairs& sourcePairs() {
         for (char32_t c = 0; c <= kLastCodePoint; ++c) {
             if (QChar::isSurrogate(c) || !mayFoldOtherwise(c))
                 continue;
-            const QList<uint> folded = foldForSearch(QString::fromUcs4(&c, 1)).toUcs4();
+            const QList<uint> folded = foldForSearch(QStringView(QChar::fromUcs4(c)).toString()).toUcs4();
             for (const char32_t f : folded)
                 p.push_back({f, c, folded.size() == 1});
         }
@@ -94,7 +94,7 @@ bool isPatternSpecial(char32_t c) {
 }
 
 QString patternCharacter(char32_t c) {
-    const QString one = QString::fromUcs4(&c, 1);
+    const QString one = QStringView(QChar::fromUcs4(c)).toString();
     return isPatternSpecial(c) ? QLatin1Char('\\') + one : one;
 }
 

@@ -221,6 +221,7 @@ private slots:
         QTest::newRow("markup") << QStringLiteral("<b>&amp;\"'</b> ]]>");
         QTest::newRow("escape lookalike") << QStringLiteral("_x0041_ and _x005F_");
         QTest::newRow("emoji") << QStringLiteral("😀𠮷");
+        QTest::newRow("zero-width no-break space") << QStringLiteral("a\uFEFFb");
     }
     void oddCharactersKeepTheWorkbookWellFormed() {
         QFETCH(QString, text);

@@ -12,6 +12,9 @@
 set -euo pipefail
 out=${1:?usage: make-cards.sh OUTDIR [quick]}
 mode=${2:-all}
+# The photos' noise is drawn from a fixed seed, so that every run reads the same pictures
+# (TAVRONA_NOISE_SEED draws other ones).
+noise_seed=${TAVRONA_NOISE_SEED:-1}
 font=/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc
 bold=/usr/share/fonts/opentype/noto/NotoSansCJK-Bold.ttc
 [ -r "$font" ] && [ -r "$bold" ] || { echo "missing $font (fonts-noto-cjk)" >&2; exit 1; }
@@ -67,7 +70,7 @@ photo() {
     local src=$1 file=$2 deg=$3 size=${4:-4000x3000}
     convert "$out/$src" -bordercolor '#8a8478' -border 8% -background '#8a8478' -rotate "$deg" \
         -resize "$size" -gravity center -extent "$size" -blur 0x1.2 \
-        -attenuate 0.6 +noise Gaussian -quality 88 "$out/$file"
+        -seed "$noise_seed" -attenuate 0.6 +noise Gaussian -quality 88 "$out/$file"
     # The truth row is the source card's.
     awk -F'\t' -v s="$src" -v f="$file" 'BEGIN{OFS="\t"} $1==s {$1=f; print}' "$truth" >>"$truth.tmp"
     cat "$truth.tmp" >>"$truth" && rm -f "$truth.tmp"

@@ -1,8 +1,10 @@
 // Several people on one card file through a real Firebird server: every new card gets the key
 // its own insert was given, a change made by someone else is never silently overwritten, a
-// deletion is seen by the others, a wrong password and a lost server are told plainly.
+// deletion is seen by the others, the folded search finds their cards, a wrong password and a
+// lost server are told plainly.
 
 #include "cards.h"
+#include "cardsearch.h"
 #include "controls.h"
 #include "dm1.h"
 #include "fakes.h"
@@ -136,6 +138,24 @@ private slots:
         cards::prepareSearch(bob->IBQuery1, cards::SearchField::Name, "");
         bob->IBQuery1.Open();
         QCOMPARE(bob->IBQuery1.RecordCount(), 1);
+        QVERIFY(!bob->IBTransaction1.InTransaction());
+    }
+
+    // The search that ignores kana and width asks the server the same as the embedded engine,
+    // and finds another person's cards in every form.
+    void foldedSearchThroughTheServer() {
+        auto alice = desk("ALICE");
+        auto bob = desk("BOB");
+        CardTexts reading = texts(QStringLiteral("田中"));
+        reading.reading = QStringLiteral("たなか");
+        const int first = cards::newCardKey(*alice, cards::newCardInsert(*alice, reading));
+        const int second = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts(QStringLiteral("ﾀﾅｶ商店"))));
+        cards::newCardInsert(*alice, texts(QStringLiteral("佐藤")));
+        const auto found = search::findCards(bob->IBQuery1, cards::SearchField::Name, QStringLiteral("タナカ"), true,
+                                             cards::CardState::Deleted);
+        QCOMPARE(found.size(), std::size_t(2));
+        QCOMPARE(found[0].key, QString::number(second));
+        QCOMPARE(found[1].key, QString::number(first));
         QVERIFY(!bob->IBTransaction1.InTransaction());
     }
 

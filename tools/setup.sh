@@ -16,8 +16,8 @@ packages=(
     # tools and tests; the Debian package and the checks of its desktop entry and metadata; the
     # card pictures' drawing and the recognition command (the reading benchmark's baseline)
     firebird3.0-utils util-linux zip python3-vobject
-    # team use tests: a real Firebird server
-    firebird3.0-server
+    # team use tests: a real Firebird server, and a keyring in a D-Bus session of the test's own
+    firebird3.0-server gnome-keyring dbus
     dpkg-dev file desktop-file-utils appstream
     # the second test run, built with clang's address and undefined-behaviour checks
     clang libclang-rt-14-dev

@@ -1,0 +1,83 @@
+// The password kept with "保存" in a real desktop keyring: kept apart for each person and card
+// file, used at the next start without asking, and forgotten once the server refuses it.
+
+#include "cardfolder.h"
+#include "cards.h"
+#include "controls.h"
+#include "dm1.h"
+#include "fakes.h"
+#include "login.h"
+#include "startup.h"
+#include "testserver.h"
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QScopeGuard>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestKeyring final : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
+    void keptForEachPersonAndCardFile() {
+        const QString a = QStringLiteral("127.0.0.1/3050:/srv/a.fdb"), b = QStringLiteral("127.0.0.1/3050:/srv/b.fdb");
+        login::keepPassword(a, QStringLiteral("ALICE"), QStringLiteral("パス１"));
+        login::keepPassword(b, QStringLiteral("ALICE"), QStringLiteral("pass-b"));
+        login::keepPassword(a, QStringLiteral("BOB"), QStringLiteral("pass-bob"));
+        QCOMPARE(login::keptPassword(a, QStringLiteral("ALICE")), std::optional<QString>(QStringLiteral("パス１")));
+        QCOMPARE(login::keptPassword(b, QStringLiteral("ALICE")), std::optional<QString>(QStringLiteral("pass-b")));
+        QCOMPARE(login::keptPassword(a, QStringLiteral("BOB")), std::optional<QString>(QStringLiteral("pass-bob")));
+        login::forgetPassword(a, QStringLiteral("ALICE"));
+        QCOMPARE(login::keptPassword(a, QStringLiteral("ALICE")), std::nullopt);
+        QCOMPARE(login::keptPassword(b, QStringLiteral("ALICE")), std::optional<QString>(QStringLiteral("pass-b")));
+        QCOMPARE(login::keptPassword(a, QStringLiteral("CAROL")), std::nullopt);
+    }
+
+    // "保存" keeps the password, and the next start logs in with it without a dialog. A kept
+    // password the server no longer takes is forgotten: the dialog comes with the message.
+    void nextStartLogsInWithTheKeptPassword() {
+        TestServer server;
+        const QString database = server.makeCardFile();
+        server.start();
+        QTemporaryDir folderDir;
+        const CardFolder folder = CardFolder::resolve(folderDir.path(), database);
+        QSettings().remove(QStringLiteral("team/user"));
+        MessageRecorder boxes;
+        int dialogs = 0;
+        boxes.onShowModal = [&](QDialog* dialog) {
+            ++dialogs;
+            ctl<QLineEdit>(dialog, "user")->setText(QStringLiteral("BOB"));
+            ctl<QLineEdit>(dialog, "password")->setText(TestServer::password("BOB"));
+            ctl<QCheckBox>(dialog, "remember")->setChecked(true);
+            dialog->accept();
+        };
+        const auto start = [&] {
+            composeProgram(folder);
+            auto end = qScopeGuard([] { endProgram(); });
+            return DM1->IBDatabase1.Connected();
+        };
+        QVERIFY(start());
+        QCOMPARE(dialogs, 1);
+        QCOMPARE(login::keptPassword(database, QStringLiteral("BOB")), std::optional(TestServer::password("BOB")));
+
+        QVERIFY(start());
+        QCOMPARE(dialogs, 1);
+        QVERIFY(boxes.texts("error").isEmpty());
+
+        login::keepPassword(database, QStringLiteral("BOB"), QStringLiteral("changed-since"));
+        QVERIFY(start());
+        QCOMPARE(dialogs, 2);
+        QCOMPARE(boxes.texts("error").size(), 1);
+        QVERIFY(boxes.texts("error")[0].contains(QStringLiteral("パスワードが違います")));
+        QCOMPARE(login::keptPassword(database, QStringLiteral("BOB")), std::optional(TestServer::password("BOB")));
+    }
+};
+
+QTEST_MAIN(TestKeyring)
+#include "tst_keyring.moc"

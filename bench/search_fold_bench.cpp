@@ -1,8 +1,8 @@
 // The search that ignores kana and width on 100,000 cards: "表示" with a family name and 名前,
 // folded (the cards that the engine finds may match fetched, the keyword looked up on the client
-// in the name and the reading) against the plain search with the same keyword in
-// the same run; a keyword of kana alone the same way, in the names and in the memos; and the heap
-// each filled grid keeps.
+// in the name and the reading) against the plain search with the same keyword in the same run; a
+// keyword of kana alone the same way, in the names and in the memos; and the heap each filled
+// grid keeps.
 
 #include "benchcommon.h"
 #include "benchmessages.h"

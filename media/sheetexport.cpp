@@ -74,8 +74,12 @@ QString cellText(const QString& text) {
 
 QString attributeText(const QString& text) {
     QString out;
-    for (const char32_t c : text.toUcs4())
-        out += allowedInXml(c) ? QStringView(QChar::fromUcs4(c)).toString() : QString(QChar::ReplacementCharacter);
+    for (const char32_t c : text.toUcs4()) {
+        if (allowedInXml(c))
+            out += QChar::fromUcs4(c);
+        else
+            out += QChar::ReplacementCharacter;
+    }
     return out;
 }
 

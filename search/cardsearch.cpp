@@ -28,9 +28,10 @@ void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keywor
     // sent; the fold decides on those. Where a card file's columns are not UTF-8, the statement
     // fails and every card is fetched instead, as for a keyword of voiced kana alone.
     const auto held = heldRun(foldedKeyword.folded());
-    if (held && held->similarToPattern().size() <= cards::kLongestSimilarToPattern) {
+    const QString pattern = held ? held->similarToPattern() : QString();
+    if (held && pattern.size() <= cards::kLongestSimilarToPattern) {
         try {
-            cards::prepareSearchSimilarTo(q, searched, held->similarToPattern());
+            cards::prepareSearchSimilarTo(q, searched, pattern);
             q.OpenFiltered(searched, matches);
             return;
         } catch (const DbError& e) {

@@ -7,11 +7,11 @@ namespace cards {
 namespace {
 
 const QString kLive = QStringLiteral("1");
+const QString kDeleted = QStringLiteral("-1");
 
 // The longest text, in bytes, that the engine matches against a search pattern: two hundred
 // kana or kanji. Its length in bytes is at hand without reading the text.
 constexpr int kLongestTextMatched = 600;
-const QString kDeleted = QStringLiteral("-1");
 
 const QString& flagText(CardState state) {
     return state == CardState::Deleted ? kDeleted : kLive;

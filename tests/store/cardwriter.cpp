@@ -16,6 +16,7 @@
 #include <QRandomGenerator>
 #include <QSet>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 
@@ -46,7 +47,8 @@ int churn(TDM1& dm, quint32 seed) {
     }
 }
 
-// The file after any crash: the cards 1..n each once, no key 0, no key twice, the trigger on.
+// The file after any crash: the cards 1..n each once and found by their keys, no key 0, no key
+// twice, the newest key read right, the trigger on.
 int check(TDM1& dm, int n) {
     TIBQuery& q = dm.IBQuery1;
     q.SQL.Clear();
@@ -63,10 +65,17 @@ int check(TDM1& dm, int n) {
         keys.insert(key);
     }
     const int rows = q.RecordCount();
+    q.Close();
     for (int key = 1; key <= n; ++key) {
         if (!keys.contains(key))
             faults << QStringLiteral("card %1 is gone").arg(key);
+        else if (!cards::fetchCard(dm, key))  // as the program opens it, through the key's index
+            faults << QStringLiteral("card %1 is not found by its key").arg(key);
     }
+    // The newest key as the program reads it after a new card, through the descending index.
+    const int newest = cards::newestKey(q);
+    if (!keys.isEmpty() && newest != *std::max_element(keys.begin(), keys.end()))
+        faults << QStringLiteral("the newest key is read as %1").arg(newest);
     if (cards::triggerState(q) != cards::TriggerState::Active)
         faults << QStringLiteral("TRG_CAR is not active");
     faults += newCardsTwice;

@@ -2,6 +2,7 @@
 
 #include "cards.h"
 #include "dm1.h"
+#include "engineprocess.h"
 #include "folderlock.h"
 #include "formlook.h"
 #include "kihon_ichiran.h"
@@ -9,6 +10,7 @@
 #include "menu.h"
 #include "messages.h"
 #include "mst_car.h"
+#include "openwait.h"
 #include "varsion.h"
 #include "visualstyle.h"
 
@@ -18,15 +20,10 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QSettings>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTranslator>
 #include <QWindow>
 
-#include <sys/socket.h>
-
-#include <unistd.h>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -41,44 +38,36 @@ void loadQtTranslations(QApplication& app) {
         QApplication::installTranslator(translator);
 }
 
-int g_signalPipe[2] = {-1, -1};
 bool g_terminated = false;
 
-void onTerminationSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+// A termination request (logout, kill, Ctrl+C) ends the program as closing the main menu does:
+// every event loop is left, modal ones too, and the program ends in order. The signal itself is
+// taken by the engine process's signal thread; this runs the rest on the event loop's thread.
+void endOnTerminationSignals() {
+    engineprocess::setInterruptionHandler([] {
+        QMetaObject::invokeMethod(
+            qApp,
+            [] {
+                g_terminated = true;
+                QCoreApplication::exit(0);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
-// A termination request (logout, kill) ends the program as closing the main menu does, so the
-// pending work is committed on the way out. Installed after the database engine has started,
-// since the engine would otherwise take the signal, shut its connections and leave the program
-// running without its database.
-void endOnTerminationSignals() {
-    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
-        char byte;
-        [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
-        g_terminated = true;
-        QCoreApplication::exit(0);  // leaves every modal loop as well as the main one
-    });
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &action, nullptr);
+// Opens the card file with the event loop live; false when the user stopped waiting or the
+// program is being ended.
+bool openCardFile(TDM1& dm) {
+    return openwait::runWhileWaiting(dm.cardFolder().database, [&dm] { dm.DataModuleCreate(); }) ==
+           openwait::Outcome::Done;
 }
 
 // Team use: the person's own database user. ISC_USER and ISC_PASSWORD, when set, are the client
 // library's own way and are left to it; otherwise the password kept in the keyring, then the
 // login dialog, asked again after a wrong password until the user cancels.
-void logInToServer(TDM1& dm) {
-    if (qEnvironmentVariableIsSet("ISC_USER")) {
-        dm.DataModuleCreate();
-        return;
-    }
+bool logInToServer(TDM1& dm) {
+    if (qEnvironmentVariableIsSet("ISC_USER"))
+        return openCardFile(dm);
     const QString database = dm.cardFolder().database;
     QSettings settings;
     QString user = settings.value(QStringLiteral("team/user")).toString();
@@ -95,7 +84,8 @@ void logInToServer(TDM1& dm) {
         }
         dm.setCredentials(who.user, who.password);
         try {
-            dm.DataModuleCreate();
+            if (!openCardFile(dm))
+                return false;
         } catch (const DbError& e) {
             if (e.problem() != DbProblem::Login)
                 throw;
@@ -109,7 +99,7 @@ void logInToServer(TDM1& dm) {
         settings.setValue(QStringLiteral("team/user"), who.user);
         if (who.remember)
             login::keepPassword(database, who.user, who.password);
-        return;
+        return true;
     }
 }
 
@@ -145,27 +135,31 @@ public:
 
 }  // namespace
 
-void composeProgram(const CardFolder& folder) {
+bool composeProgram(const CardFolder& folder) {
     menu = new Tmenu;
     DM1 = new TDM1(folder);
-    messages::guarded(nullptr, [] {
-        if (DM1->teamMode())
-            logInToServer(*DM1);
-        else
-            DM1->DataModuleCreate();
-        cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
+    bool opened = true;
+    messages::guarded(nullptr, [&] {
+        opened = DM1->teamMode() ? logInToServer(*DM1) : openCardFile(*DM1);
+        if (opened)
+            cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
     });
+    if (!opened)
+        return false;
     varsion = new Tvarsion(menu);
     mst_car = new Tmst_car(folder, menu);
     kihon_ichiran = new Tkihon_ichiran(menu);
+    return true;
 }
 
-void startProgram(const CardFolder& folder) {
+bool startProgram(const CardFolder& folder) {
     if (!applyVisualStyle(kStyleName))
         messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
-    composeProgram(folder);
+    if (!composeProgram(folder))
+        return false;
     formlook::centreOnScreen(menu);
     menu->show();
+    return true;
 }
 
 void endProgram() {
@@ -178,8 +172,19 @@ void endProgram() {
     DM1 = nullptr;
 }
 
+namespace {
+int runWindows(int argc, char** argv);
+}
+
 int runTavrona(int argc, char** argv) {
-    configureEmbeddedEngine();
+    // Before Qt or the engine start a thread: the termination signals go to our own thread only.
+    engineprocess::Process process;
+    return process.finish(runWindows(argc, argv));
+}
+
+namespace {
+
+int runWindows(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tavrona"));
     loadQtTranslations(app);
@@ -214,22 +219,20 @@ int runTavrona(int argc, char** argv) {
             messages::error(nullptr, folder.refusal);
         return 1;
     }
-    startProgram(cards);
     endOnTerminationSignals();
+    if (!startProgram(cards)) {
+        // 中止 while the card file was opening, or a termination signal then: the open may still
+        // be running inside the engine, so the process leaves without waiting for it.
+        engineprocess::leaveNow(g_terminated || engineprocess::interruptingSignal() ? 0 : 1);
+    }
     if (qEnvironmentVariableIsSet("TAVRONA_READY_LINE"))
         menu->windowHandle()->installEventFilter(new ReadyLine(menu));
-    const int rc = app.exec();
-    if (g_terminated) {
-        // After a termination signal the engine hangs when detaching. Every save is committed
-        // before the user is told, so commit what may be pending and leave without detaching,
-        // which the database survives as it survives a killed process.
-        try {
-            DM1->IBTransaction1.Commit();
-        } catch (const DbError&) {
-            // Nobody is left to tell: the program is being ended.
-        }
-        std::_Exit(0);
-    }
+    const int rc = engineprocess::interruptingSignal() ? 0 : app.exec();
+    engineprocess::finishWithin(std::chrono::seconds(8), rc);
+    // Ended as 終了 ends it, a termination signal included: pending work is committed and the
+    // card file detached before the engine is shut down.
     endProgram();
     return rc;
 }
+
+}  // namespace

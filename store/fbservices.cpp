@@ -5,6 +5,7 @@
 #include "fbservices.h"
 
 #include "dm1.h"
+#include "engineprocess.h"
 #include "ibobjects.h"
 
 #include <firebird/Interface.h>
@@ -59,6 +60,8 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
         const unsigned char items[] = {isc_info_svc_line};
         unsigned char out[8192];
         for (bool more = true; more;) {
+            // A termination signal stops the polling; the caller removes what the service made.
+            engineprocess::throwIfInterrupted();
             svc->query(&st, 0, nullptr, sizeof items, items, sizeof out, out);
             more = false;
             for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
@@ -90,6 +93,13 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
             svc->release();
         st.dispose();
         throw DbError(text);
+    } catch (const engineprocess::Interrupted&) {
+        if (spb)
+            spb->dispose();
+        if (svc)
+            svc->release();
+        st.dispose();
+        throw;
     }
     st.dispose();
 }

@@ -75,10 +75,15 @@ Claim claim(const QString& folder) {
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
+            // The holder wrote its process id on the first line.
+            char owner[32] = {};
+            const ssize_t got = ::pread(fd, owner, sizeof owner - 1, 0);
+            const qint64 pid = got > 0 ? QByteArray(owner, int(got)).split('\n').value(0).toLongLong() : 0;
             ::close(fd);
             if (error == EWOULDBLOCK)
-                return refused(QStringLiteral("名刺管理はこのフォルダですでに起動しています。\r\n"
-                                              "起動中のウィンドウをお使いください。"),
+                return refused(QStringLiteral("名刺管理はこのフォルダですでに起動しています%1。\r\n"
+                                              "起動中のウィンドウをお使いください。")
+                                   .arg(pid > 0 ? QStringLiteral("（プロセス %1）").arg(pid) : QString()),
                                true);
             return refused(QStringLiteral("カードフォルダ「%1」をロックできません（%2）。")
                                .arg(shownFolder, systemReason(error)));

@@ -2,6 +2,7 @@
 
 #include "ibobjects.h"
 
+#include "engineprocess.h"
 #include "sqlparams.h"
 
 #include <QDir>
@@ -14,8 +15,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <set>
 
 using namespace Firebird;
 
@@ -29,6 +33,13 @@ struct FbTransactionHandle {
 namespace {
 
 constexpr unsigned kUtf8CharSet = 4;
+constexpr int kConnectTimeoutSeconds = 10;
+
+// "host:/path", "host/port:/path" or a URL-like "inet://host/path": a card file on a server. A
+// local path starts with a slash, whatever colons it holds.
+bool isRemoteName(const QString& name) {
+    return !name.startsWith(QLatin1Char('/')) && name.contains(QLatin1Char(':'));
+}
 
 IMaster* master() {
     static IMaster* m = fb_get_master_interface();
@@ -130,9 +141,13 @@ DbError describe(const DbError& e, const QString& databaseName, bool attaching =
         case DbProblem::Missing:
             line = QStringLiteral("カードファイル「%1」が見つかりません。");
             break;
-        case DbProblem::InUse:
+        case DbProblem::InUse: {
             line = QStringLiteral("カードファイル「%1」は別のプログラムが使っています。");
+            const QString users = engineprocess::processesUsing(databaseName);
+            if (!users.isEmpty())
+                line += QStringLiteral("（使っているのは %1）").arg(users);
             break;
+        }
         case DbProblem::ReadOnly:
             line =
                 QStringLiteral("カードファイル「%1」に書き込めません（読み取り専用か、権限がありません）。");
@@ -150,6 +165,11 @@ DbError describe(const DbError& e, const QString& databaseName, bool attaching =
             line = attaching
                        ? QStringLiteral("カードファイル「%1」のデータベースサーバーに接続できません。")
                        : QStringLiteral("カードファイル「%1」のデータベースサーバーとの接続が切れました。");
+            break;
+        case DbProblem::NoAnswer:
+            line = QStringLiteral(
+                "カードファイル「%"
+                "1」のデータベースサーバーが応答しません。サーバーとネットワークを確かめてください。");
             break;
         case DbProblem::Other:
             line = QStringLiteral("カードファイル「%1」の処理に失敗しました。");
@@ -218,46 +238,41 @@ void buildDpb(ThrowStatusWrapper* st, IXpbBuilder* dpb, const QStringList& param
 
 }  // namespace
 
+QString configureEmbeddedEngine() {
+    return engineprocess::lockFolder();
+}
+
 namespace {
 
-// A folder only this user can reach: made with mode 0700 if missing, and accepted only when it
-// is a real folder (not a symbolic link) owned by the user, tightened to 0700 when it is looser.
-bool makePrivateFolder(const QString& dir) {
-    if (dir.isEmpty())
-        return false;
-    const QByteArray path = QFile::encodeName(dir);
-    ::mkdir(path.constData(), 0700);
-    struct stat st = {};
-    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
-        return false;
-    if ((st.st_mode & 0777) != 0700 && ::chmod(path.constData(), 0700) != 0)
-        return false;
-    return true;
+// The connections open in this process, for cancelling their running statements from the
+// signal thread.
+std::mutex g_attachmentsMutex;
+std::set<IAttachment*> g_attachments;
+
+void registerAttachment(IAttachment* att) {
+    std::lock_guard lock(g_attachmentsMutex);
+    g_attachments.insert(att);
+}
+
+void unregisterAttachment(IAttachment* att) {
+    std::lock_guard lock(g_attachmentsMutex);
+    g_attachments.erase(att);
 }
 
 }  // namespace
 
-QString configureEmbeddedEngine() {
-    // The engine keeps its lock tables in this folder. Every process of this user that opens a
-    // card file must pick the same one, so the choice depends only on the user and the machine.
-    const QString candidates[] = {
-        QDir::tempPath() + QStringLiteral("/tavrona-firebird-%1").arg(::getuid()),
-        qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
-            ? QString()
-            : qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/tavrona-firebird"),
-        qEnvironmentVariableIsEmpty("HOME")
-            ? QString()
-            : qEnvironmentVariable("HOME") + QStringLiteral("/.cache/tavrona-firebird"),
-    };
-    for (const QString& dir : candidates) {
-        if (!dir.isEmpty())
-            QDir().mkpath(QFileInfo(dir).absolutePath());
-        if (makePrivateFolder(dir)) {
-            qputenv("FIREBIRD_LOCK", QFile::encodeName(dir));
-            return dir;
-        }
+void cancelRunningStatements() noexcept {
+    std::lock_guard lock(g_attachmentsMutex);
+    for (IAttachment* att : g_attachments) {
+        IStatus* status = master()->getStatus();
+        CheckStatusWrapper st(status);
+        att->cancelOperation(&st, fb_cancel_raise);
+        status->dispose();
     }
-    return QString();
+}
+
+void shutdownEngine() noexcept {
+    fb_shutdown(5000, fb_shutrsn_app_stopped);
 }
 
 // ---- TIBDatabase ---------------------------------------------------------------------------
@@ -290,11 +305,17 @@ void TIBDatabase::Open() {
     if (m_att)
         return;
     IAttachment* att = nullptr;
+    const bool remote = isRemoteName(DatabaseName);
+    const auto started = std::chrono::steady_clock::now();
     try {
         att = fbCall([&](ThrowStatusWrapper* st) {
             Owned<IXpbBuilder> dpb{
                 master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
             buildDpb(st, dpb.p, Params, SQLDialect);
+            // A server that accepts the connection and never answers would otherwise hold the
+            // attach for minutes.
+            if (remote)
+                dpb.p->insertInt(st, isc_dpb_connect_timeout, kConnectTimeoutSeconds);
             const QByteArray path = DatabaseName.toUtf8();
             IAttachment* a = provider()->attachDatabase(st, path.constData(), dpb.p->getBufferLength(st),
                                                         dpb.p->getBuffer(st));
@@ -302,10 +323,19 @@ void TIBDatabase::Open() {
             return a;
         });
     } catch (const DbError& e) {
+        // However the client words it, a server that let the whole connect timeout pass has not
+        // answered; a refusal or a wrong password comes back at once.
+        const auto waited = std::chrono::steady_clock::now() - started;
+        if (remote && !e.described() &&
+            (e.problem() == DbProblem::Network || e.problem() == DbProblem::Other) &&
+            waited >= std::chrono::seconds(kConnectTimeoutSeconds) - std::chrono::milliseconds(500))
+            throw describe(DbError(QString::fromUtf8(e.what()), DbProblem::NoAnswer, false), DatabaseName,
+                           true);
         throw describe(e, DatabaseName, true);
     }
     m_att = std::make_unique<FbAttachmentHandle>();
     m_att->att = att;
+    registerAttachment(att);
 }
 
 void TIBDatabase::Close() {
@@ -325,6 +355,7 @@ void TIBDatabase::Close() {
     for (TIBTransaction* t : m_transactions)
         t->Rollback();
     IAttachment* att = m_att->att;
+    unregisterAttachment(att);
     m_att.reset();
     try {
         fbCall([&](ThrowStatusWrapper* st) { att->detach(st); });
@@ -340,6 +371,7 @@ void TIBDatabase::forgetConnection() noexcept {
     for (TIBTransaction* t : m_transactions)
         t->forget();
     if (m_att) {
+        unregisterAttachment(m_att->att);
         m_att->att->release();
         m_att.reset();
     }

@@ -1,6 +1,7 @@
 // Creates an empty card database from the schema: mkcarddb PATH
 // An existing file is never touched: the tool says so and succeeds.
 
+#include "engineprocess.h"
 #include "ibobjects.h"
 #include "schemascript.h"
 
@@ -11,7 +12,9 @@
 
 #include <cstdio>
 
-int main(int argc, char** argv) {
+namespace {
+
+int makeCardDatabase(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 2) {
@@ -29,7 +32,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     QDir().mkpath(QFileInfo(path).absolutePath());
-    configureEmbeddedEngine();
     try {
         createDatabaseFile(path, splitSqlScript(QString::fromUtf8(schema.readAll())));
     } catch (const DbError& e) {
@@ -38,4 +40,12 @@ int main(int argc, char** argv) {
     }
     std::printf("created %s\n", qPrintable(path));
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The engine's threads are stopped before the process exits, and its lock folder is its own.
+    engineprocess::Process process;
+    return process.finish(makeCardDatabase(argc, argv));
 }

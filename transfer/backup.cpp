@@ -96,6 +96,9 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
         QFile::remove(partial);
         throw TransferError(
             QStringLiteral("バックアップできませんでした。\n%1").arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+        QFile::remove(partial);  // interrupted: the earlier backup stays as it was
+        throw;
     }
     QFile::remove(target.absoluteFilePath());
     if (!QFile::rename(partial, target.absoluteFilePath())) {

@@ -4,6 +4,7 @@
 #include "vcardformat.h"
 
 #include "dm1.h"
+#include "engineprocess.h"
 
 #include <QFileInfo>
 #include <QSaveFile>
@@ -32,6 +33,7 @@ int exportCards(TDM1& dm, const QString& path, FileFormat format, bool withDelet
         out.clear();
     };
     forEachStoredCard(dm, withDeleted, [&](const Card& card) {
+        engineprocess::throwIfInterrupted();  // the unfinished file is never put in place
         if (format == FileFormat::Csv)
             csv::appendRow(out, card);
         else

@@ -2,6 +2,7 @@
 
 #include "csvformat.h"
 #include "dm1.h"
+#include "engineprocess.h"
 #include "textdecode.h"
 #include "vcardformat.h"
 
@@ -124,6 +125,7 @@ ImportPlan planImport(TDM1& dm, const QString& path) {
 
     QSet<QString> stored;
     forEachStoredCard(dm, false, [&](const Card& card) {
+        engineprocess::throwIfInterrupted();
         const QString key = duplicateKey(card.texts.name, card.texts.organisation);
         if (!key.isEmpty())
             stored.insert(key);
@@ -155,6 +157,7 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
         for (int i = int(plan.cards.size()) - 1; i >= 0; --i) {
             if (!wanted(i))
                 continue;
+            engineprocess::throwIfInterrupted();  // unwinding rolls the whole import back
             const Card& card = plan.cards[i];
             cards::insertCard(dm.IBQuery1, QStringLiteral("0"), card.texts,
                               card.deleted ? cards::CardState::Deleted : cards::CardState::Live);

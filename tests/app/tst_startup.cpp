@@ -8,18 +8,25 @@
 #include "kihon_ichiran.h"
 #include "menu.h"
 #include "mst_car.h"
+#include "openwait.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
 #include "varsion.h"
 #include "visualstyle.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
 
 class TestStartup final : public QObject {
     Q_OBJECT
@@ -164,6 +171,65 @@ private slots:
         startProgram(CardFolder::local(QDir::currentPath()));
         QVERIFY(!ctl<QAction>(menu, "N5")->isChecked());
         QVERIFY(boxes.texts("error").isEmpty());
+    }
+
+    // Opening the card file runs beside a live event loop: an open that takes long shows the file
+    // it waits for with 中止, which ends the wait at once; a quick open shows nothing.
+    void openShowsItsWait_data() {
+        QTest::addColumn<QString>("open");  // quick, failing, slow (ends once the window shows), stuck
+        QTest::addColumn<bool>("windowShown");
+        QTest::addColumn<QString>("outcome");  // done, stopped, thrown
+        QTest::newRow("quick open: no window") << "quick" << false << "done";
+        QTest::newRow("failure comes back to the caller") << "failing" << false << "thrown";
+        QTest::newRow("slow open: the window, then on") << "slow" << true << "done";
+        QTest::newRow("stuck open: 中止 ends the wait") << "stuck" << true << "stopped";
+    }
+
+    void openShowsItsWait() {
+        QFETCH(QString, open);
+        QFETCH(bool, windowShown);
+        QFETCH(QString, outcome);
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        auto work = [open, release] {
+            if (open == "failing")
+                throw DbError(QStringLiteral("開けません"));
+            if (open == "quick")
+                return;
+            while (!*release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        };
+        bool shown = false;
+        QString text;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() != "openWaitWindow" || !w->isVisible() || shown)
+                    continue;
+                shown = true;
+                text = ctl<QLabel>(w, "openWaitText")->text();
+                if (open == "stuck")
+                    ctl<QPushButton>(w, "openWaitStop")->click();
+                else
+                    *release = true;
+            }
+        });
+        watch.start(20);
+        QString got;
+        try {
+            got = openwait::runWhileWaiting("/cards/data/DATA.FDB", work, std::chrono::milliseconds(200)) ==
+                          openwait::Outcome::Done
+                      ? "done"
+                      : "stopped";
+        } catch (const DbError&) {
+            got = "thrown";
+        }
+        *release = true;
+        QCOMPARE(got, outcome);
+        QCOMPARE(shown, windowShown);
+        if (shown)
+            QVERIFY2(text.contains("/cards/data/DATA.FDB"), qPrintable(text));
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY(w->objectName() != "openWaitWindow" || !w->isVisible());
     }
 
     void styleIsFoundWithoutRegardToCase() {

@@ -10,6 +10,7 @@
 
 #include "cards.h"
 #include "dm1.h"
+#include "engineprocess.h"
 #include "testdb.h"
 
 #include <QCoreApplication>
@@ -89,9 +90,10 @@ int check(TDM1& dm, int n) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString engineLocks = configureEmbeddedEngine();
+    configureEmbeddedEngine();
     if (args.value(1) == QLatin1String("lockdir")) {
-        std::printf("%s\n", qPrintable(engineLocks));
+        // For the engine's own tools run between the kills: this process's folder goes with it.
+        std::printf("%s\n", qPrintable(engineprocess::lockBase()));
         return 0;
     }
     if (args.size() < 3)

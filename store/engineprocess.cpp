@@ -23,6 +23,7 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 namespace engineprocess {
 
@@ -149,6 +150,16 @@ void removeOwnFolder() {
 
 // ---- signals and the way out -------------------------------------------------------------
 
+std::mutex g_leftoverMutex;
+std::vector<QByteArray> g_leftovers;
+
+void removeLeftovers() {
+    std::lock_guard lock(g_leftoverMutex);
+    for (const QByteArray& path : g_leftovers)
+        ::unlink(path.constData());
+    g_leftovers.clear();
+}
+
 std::atomic<int> g_signal{0};
 std::mutex g_guardMutex;
 std::function<void()> g_onInterruption;
@@ -249,6 +260,7 @@ int Process::finish(int exitCode) {
     std::fflush(stdout);
     std::fflush(stderr);
     shutdownEngine();
+    removeLeftovers();
     removeOwnFolder();
     g_stopGuard = true;
     if (g_guard.joinable())
@@ -275,9 +287,15 @@ void setForcedExitLine(const QByteArray& line) {
     g_forcedExitLine = line;
 }
 
+void removeAtExit(const QString& path) {
+    std::lock_guard lock(g_leftoverMutex);
+    g_leftovers.push_back(QFile::encodeName(path));
+}
+
 void leaveNow(int exitCode) {
     std::fflush(stdout);
     std::fflush(stderr);
+    removeLeftovers();
     if (g_folder.pid == ::getpid() && !g_folder.path.isEmpty())
         removeTree(g_folder.path.constData());
     ::_exit(exitCode);
@@ -288,25 +306,37 @@ QString processesUsing(const QString& file) {
     if (::stat(QFile::encodeName(file).constData(), &target) != 0)
         return QString();
     QStringList found;
-    const QString self = QString::number(::getpid());
-    const QDir proc(QStringLiteral("/proc"));
-    for (const QString& pid : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        if (pid == self || pid.toInt() <= 0)
+    DIR* proc = ::opendir("/proc");
+    if (!proc)
+        return QString();
+    while (const dirent* process = ::readdir(proc)) {
+        const QByteArray pid(process->d_name);
+        bool numeric = false;
+        if (pid.toLongLong(&numeric) == ::getpid() || !numeric)
             continue;
-        const QDir fds(proc.filePath(pid + QStringLiteral("/fd")));
-        for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QByteArray fdPath = "/proc/" + pid + "/fd";
+        DIR* fds = ::opendir(fdPath.constData());
+        if (!fds)
+            continue;  // another user's process
+        bool holds = false;
+        while (const dirent* fd = ::readdir(fds)) {
             struct stat st = {};
-            if (::stat(QFile::encodeName(fds.filePath(fd)).constData(), &st) == 0 &&
+            if (fd->d_name[0] != '.' && ::stat((fdPath + '/' + fd->d_name).constData(), &st) == 0 &&
                 st.st_dev == target.st_dev && st.st_ino == target.st_ino) {
-                QFile comm(proc.filePath(pid + QStringLiteral("/comm")));
-                const QString name = comm.open(QIODevice::ReadOnly)
-                                         ? QString::fromLocal8Bit(comm.readAll()).trimmed()
-                                         : QString();
-                found << (name.isEmpty() ? pid : QStringLiteral("%1（プロセス %2）").arg(name, pid));
+                holds = true;
                 break;
             }
         }
+        ::closedir(fds);
+        if (!holds)
+            continue;
+        QFile comm(QString::fromLatin1("/proc/" + pid + "/comm"));
+        const QString name =
+            comm.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(comm.readAll()).trimmed() : QString();
+        found << (name.isEmpty() ? QString::fromLatin1(pid)
+                                 : QStringLiteral("%1（プロセス %2）").arg(name, QString::fromLatin1(pid)));
     }
+    ::closedir(proc);
     return found.join(QStringLiteral("、"));
 }
 

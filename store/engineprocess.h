@@ -62,6 +62,11 @@ void setForcedExitLine(const QByteArray& line);
 // shared memory that another process left locked cannot keep a finished command alive.
 void finishWithin(std::chrono::milliseconds limit, int exitCode);
 
+// A file that an engine service may still be writing when the process ends (a backup or a restore
+// cut short): removed after the engine has stopped, so nothing half-made is left. A path that
+// no longer exists by then (the finished file was renamed) is passed over.
+void removeAtExit(const QString& path);
+
 // Ends the process at once without running the engine's exit code: removes the lock folder and
 // leaves. For a process whose engine is stuck in a call that never returns.
 [[noreturn]] void leaveNow(int exitCode);

@@ -1,6 +1,7 @@
 #include "backup.h"
 
 #include "cardfolder.h"
+#include "engineprocess.h"
 #include "fbservices.h"
 #include "ibobjects.h"
 #include "picturearchive.h"
@@ -81,6 +82,7 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
     // the new one is complete.
     const QString partial = target.absoluteFilePath() + QStringLiteral(".part");
     QFile::remove(partial);
+    engineprocess::removeAtExit(partial);  // the service may still write it when interrupted
     bool cardTable = false;
     try {
         fbservices::backup(cardFile, partial, [&](const QString& line) {
@@ -136,6 +138,7 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
         QFile::remove(dataDir.filePath(leftover));
     const QString stamp = timeStamp();
     const QString restored = cardFile + QStringLiteral(".restoring-") + stamp;
+    engineprocess::removeAtExit(restored);  // the service may still write it when interrupted
     report(progress, QStringLiteral("バックアップから新しいファイルに復元しています…"), 0);
     RestoreResult result;
     try {

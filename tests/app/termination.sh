@@ -86,9 +86,10 @@ b=$dir/b
 "$cards" import "$csv" --card-folder "$a" >"$dir/import.out" 2>"$dir/import.err" &
 pid=$!
 trace=
-for ((t = 0; t < 600 && -z "$trace"; t++)); do
+for ((t = 0; t < 600; t++)); do
     trace=$(grep -o '/[^ ]*/fb12_trace$' "/proc/$pid/maps" 2>/dev/null | head -n 1 || true)
-    [ -n "$trace" ] || sleep 0.05
+    [ -z "$trace" ] || break
+    sleep 0.05
 done
 [ -n "$trace" ] || fail "the import never mapped its engine's trace area"
 # The same card file while the import has it: refused at once, naming the process.
@@ -118,9 +119,11 @@ if command -v isql-fb >/dev/null; then
     (sleep 30 | exec isql-fb -user SYSDBA "$b/data/DATA.FDB" >/dev/null 2>&1) &
     holder=$!
     isql=
-    for ((t = 0; t < 100 && -z "$isql"; t++)); do
+    for ((t = 0; t < 100; t++)); do
         isql=$(pgrep -P "$holder" -x isql-fb || true)
-        [ -n "$isql" ] && ls -l /proc/"$isql"/fd 2>/dev/null | grep -q DATA.FDB || { isql=; sleep 0.1; }
+        [ -n "$isql" ] && ls -l /proc/"$isql"/fd 2>/dev/null | grep -q DATA.FDB && break
+        isql=
+        sleep 0.1
     done
     if [ -n "$isql" ]; then
         held=0
@@ -129,7 +132,7 @@ if command -v isql-fb >/dev/null; then
             { cat "$dir/held.err"; fail "the refusal does not name isql-fb"; }
         echo "a card file held by isql-fb: refused, naming it"
     fi
-    pkill -P "$holder" 2>/dev/null || true
+    [ -z "$isql" ] || kill "$isql" 2>/dev/null || true
     kill "$holder" 2>/dev/null || true
     wait "$holder" 2>/dev/null || true
 fi

@@ -96,8 +96,14 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
     } catch (const engineprocess::Interrupted&) {
         if (spb)
             spb->dispose();
-        if (svc)
-            svc->release();
+        // Detached, the running service is told to stop, and the engine's shutdown waits for it.
+        if (svc) {
+            try {
+                svc->detach(&st);
+            } catch (const FbException&) {
+                svc->release();
+            }
+        }
         st.dispose();
         throw;
     }

@@ -54,6 +54,17 @@ await_line() {
 }
 
 count() { "$cardwriter" "$1" count; }
+# started PID: waits until the process has taken the signals (its engine lock folder exists); a
+# signal before that (while the system still loads the program's libraries) ends it as it ends
+# any program, before it has done anything.
+locks=$("$cardwriter" lockdir)
+started() {
+    for ((t = 0; t < 200; t++)); do
+        compgen -G "$locks/proc-$1-*" >/dev/null && return 0
+        kill -0 "$1" 2>/dev/null || return 0
+        sleep 0.05
+    done
+}
 code_of() { case $1 in TERM) echo 143 ;; INT) echo 130 ;; HUP) echo 129 ;; esac; }
 random_pause() { sleep "$(($1 + RANDOM % $2)).$(printf '%03d' $((RANDOM % 1000)))"; }
 signals=(TERM INT HUP)
@@ -147,6 +158,7 @@ for ((i = 1; i <= rounds; i++)); do
     sig=${signals[RANDOM % 3]}
     "$cards" import "$csv" --allow-duplicates --card-folder "$a" >"$dir/r.out" 2>"$dir/r.err" &
     pid=$!
+    started "$pid"
     random_pause 0 3
     kill -s "$sig" "$pid" 2>/dev/null || true
     ends_within "$pid" 50 || fail "import: SIG$sig did not end it within 5 s"
@@ -172,6 +184,7 @@ for ((i = 1; i <= rounds; i++)); do
     sig=${signals[RANDOM % 3]}
     "$cards" backup "$dir/cards.fbk" --card-folder "$a" >"$dir/r.out" 2>"$dir/r.err" &
     pid=$!
+    started "$pid"
     random_pause 0 2
     kill -s "$sig" "$pid" 2>/dev/null || true
     ends_within "$pid" 50 || fail "backup: SIG$sig did not end it within 5 s"
@@ -200,6 +213,7 @@ for ((i = 1; i <= rounds; i++)); do
     before=$(count "$r")
     "$cards" restore "$dir/cards.fbk" --card-folder "$r" >"$dir/r.out" 2>"$dir/r.err" &
     pid=$!
+    started "$pid"
     random_pause 0 2
     kill -s "$sig" "$pid" 2>/dev/null || true
     ends_within "$pid" 50 || fail "restore: SIG$sig did not end it within 5 s"
@@ -224,8 +238,8 @@ for ((i = 1; i <= rounds; i++)); do
     sig=${signals[RANDOM % 3]}
     (cd "$w" && exec "$tavrona" 2>"$dir/r.err") &
     pid=$!
+    started "$pid"
     random_pause 0 2
-    sleep 0.2
     kill -s "$sig" "$pid" 2>/dev/null || true
     ends_within "$pid" 50 || fail "window program: SIG$sig did not end it within 5 s"
     [ "$rc" -eq 0 ] || { cat "$dir/r.err"; fail "window program: exit code $rc after SIG$sig"; }

@@ -145,7 +145,7 @@ DbError describe(const DbError& e, const QString& databaseName, bool attaching =
             line = QStringLiteral("カードファイル「%1」は別のプログラムが使っています。");
             const QString users = engineprocess::processesUsing(databaseName);
             if (!users.isEmpty())
-                line += QStringLiteral("（使っているのは %1）").arg(users);
+                line += QStringLiteral("\n使っているプログラム: %1").arg(users);
             break;
         }
         case DbProblem::ReadOnly:

@@ -139,7 +139,7 @@ if command -v isql-fb >/dev/null; then
     if [ -n "$isql" ]; then
         held=0
         "$cards" find 試験 --card-folder "$b" >/dev/null 2>"$dir/held.err" || held=$?
-        [ "$held" -eq 1 ] && grep -q "isql-fb（プロセス $isql）" "$dir/held.err" ||
+        [ "$held" -eq 1 ] && grep -q "使っているプログラム: isql-fb（プロセス $isql）" "$dir/held.err" ||
             { cat "$dir/held.err"; fail "the refusal does not name isql-fb"; }
         echo "a card file held by isql-fb: refused, naming it"
     fi

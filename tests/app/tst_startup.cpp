@@ -26,6 +26,7 @@
 #include <QTimer>
 
 #include <atomic>
+#include <csignal>
 #include <thread>
 
 class TestStartup final : public QObject {
@@ -230,6 +231,39 @@ private slots:
             QVERIFY2(text.contains("/cards/data/DATA.FDB"), qPrintable(text));
         for (QWidget* w : QApplication::topLevelWidgets())
             QVERIFY(w->objectName() != "openWaitWindow" || !w->isVisible());
+    }
+
+    // The program blocks its termination signals in every thread; a document opened on the desktop
+    // must not inherit that, or the spreadsheet would ignore a logout.
+    void desktopProgramsGetTheSignalsBack() {
+        platform::setShell(nullptr);
+        const QString bin = m_dir.path() + "/bin", seen = m_dir.path() + "/blocked";
+        QVERIFY(QDir().mkpath(bin));
+        auto script = [&](const QString& name, const QByteArray& body) {
+            QFile f(bin + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("#!/bin/sh\n" + body);
+            f.close();
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        script("xdg-mime", "echo application/x-card-sheet\n");
+        script("xdg-open", "grep SigBlk /proc/self/status > " + QFile::encodeName(seen) + ".part && mv " +
+                               QFile::encodeName(seen) + ".part " + QFile::encodeName(seen) + "\n");
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+        sigset_t set, old;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &set, &old);
+        const bool opened = platform::shell().openDocument(m_dir.path() + "/sheet.xlsx", nullptr);
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        qputenv("PATH", path);
+        QVERIFY(opened);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(seen), 10000);
+        QFile f(seen);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray mask = f.readAll().split(':').value(1).trimmed();
+        QCOMPARE(mask.toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1)), 0ull);
     }
 
     void styleIsFoundWithoutRegardToCase() {

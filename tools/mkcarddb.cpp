@@ -3,6 +3,7 @@
 
 #include "engineprocess.h"
 #include "ibobjects.h"
+#include "privatefile.h"
 #include "schemascript.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -31,9 +33,16 @@ int makeCardDatabase(int argc, char** argv) {
         std::fprintf(stderr, "mkcarddb: the schema is missing from the tool\n");
         return 1;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    // The card file will hold the cards: its owner's alone, in a folder only the owner enters
+    // when the folder is made here.
+    privatefile::makeFolders(QFileInfo(path).absolutePath());
+    configureEmbeddedEngine();
     try {
         createDatabaseFile(path, splitSqlScript(QString::fromUtf8(schema.readAll())));
+        // The engine creates the file as the umask lets; it holds no card yet.
+        if (!privatefile::restrictToOwner(path))
+            throw DbError(
+                QStringLiteral("cannot make %1 private: %2").arg(path, privatefile::systemReason(errno)));
     } catch (const DbError& e) {
         std::fprintf(stderr, "mkcarddb: %s\n", e.what());
         return 1;

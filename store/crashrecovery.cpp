@@ -88,9 +88,13 @@ Opening openLocalCardFile(const QString& databasePath) {
 
     QElapsedTimer timer;
     timer.start();
-    // The sweep comes before any read: the versions it settles are then the ones every read sees.
+    // A page written by the killed run can still be flagged as swept, and a sweep passes over such
+    // pages, leaving there the killed run's versions for a later sweep to take as committed. So
+    // the check puts the flags right first, and the sweep then settles every page; both before any
+    // read, so that the versions settled are the ones every read sees.
+    const fbservices::Validation check =
+        fbservices::validate(databasePath, fbservices::CheckMode::SettlePageFlags);
     fbservices::sweep(databasePath);
-    const fbservices::Validation check = fbservices::validate(databasePath);
     opening.settled = true;
     opening.seconds = double(timer.elapsed()) / 1000.0;
     if (check.errors > 0)

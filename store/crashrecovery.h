@@ -4,7 +4,7 @@
 // A write killed inside its commit leaves record versions whose fate the engine decides only when
 // it next sweeps the file: a card read before that sweep can read differently after it. So every
 // open of a local card file leaves a marker beside it that only a clean close removes, and an
-// open that finds the marker of a run that is gone sweeps and checks the file before anything
+// open that finds the marker of a run that is gone checks and sweeps the file before anything
 // reads a card from it. A card file on a server is the server's to look after.
 
 #include <QString>
@@ -35,13 +35,14 @@ QString markerPath(const QString& databasePath);
 struct Opening {
     std::unique_ptr<OpenMarker> marker;  // null when another running process holds the marker
     bool settled = false;                // the previous run had not ended: the file was swept
-    double seconds = 0;                  // the time the sweep and the check took
+    double seconds = 0;                  // the time the check and the sweep took
 };
 
 // Marks the card file as open by this process; when a run that is gone left it marked, first
-// sweeps it and checks every page. Throws DbError (DbProblem::Damaged) with one Japanese line and
-// the way out when the check finds damage, leaving the marker so that every later open checks
-// again until the file is replaced; other service failures are passed on as DbError.
+// checks every page (putting right the page flags a crash leaves) and sweeps it. Throws DbError
+// (DbProblem::Damaged) with one Japanese line and the way out when the check finds damage, leaving the marker
+// so that every later open checks again until the file is replaced; other service failures are passed on as
+// DbError.
 Opening openLocalCardFile(const QString& databasePath);
 
 }  // namespace crashrecovery

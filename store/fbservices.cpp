@@ -173,7 +173,7 @@ void sweep(const QString& databasePath) {
         {});
 }
 
-Validation validate(const QString& databasePath) {
+Validation validate(const QString& databasePath, CheckMode mode) {
     const QByteArray db = databasePath.toUtf8();
     Validation result;
     try {
@@ -182,7 +182,8 @@ Validation validate(const QString& databasePath) {
                 spb->insertTag(st, isc_action_svc_repair);
                 spb->insertString(st, isc_spb_dbname, db.constData());
                 spb->insertInt(st, isc_spb_options,
-                               isc_spb_rpr_validate_db | isc_spb_rpr_full | isc_spb_rpr_check_db);
+                               isc_spb_rpr_validate_db | isc_spb_rpr_full |
+                                   (mode == CheckMode::ReadOnly ? isc_spb_rpr_check_db : 0));
             },
             [&](const QString& line) { result.lines << line; });
     } catch (const DbError& e) {

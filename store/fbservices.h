@@ -30,10 +30,12 @@ struct Validation {
     QStringList lines;  // the engine's report
 };
 
-// Checks every page and record of the database file without changing anything. Warnings that
-// any crash leaves (orphan pages, stale page flags) are not counted as errors. Throws DbError
-// when the check cannot run.
-Validation validate(const QString& databasePath);
+// Checks every page and record of the database file. Warnings that any crash leaves (orphan
+// pages, stale page flags) are not counted as errors. With Mode::SettlePageFlags the check also
+// puts right those page flags and frees orphan pages; damaged records are never touched. Throws
+// DbError when the check cannot run.
+enum class CheckMode { ReadOnly, SettlePageFlags };
+Validation validate(const QString& databasePath, CheckMode mode = CheckMode::ReadOnly);
 
 // The report lines count records every this many rows, so callers can show progress.
 inline constexpr int kRecordsPerLine = 10000;

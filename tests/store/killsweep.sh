@@ -6,10 +6,10 @@
 # one present stays as read. Each kill is also checked for each card there exactly once under its
 # own key and the key trigger on. Runs on a card file of ours and on one made elsewhere whose
 # trigger numbers every inserted row.
-#   killsweep.sh CARDWRITER [KILLS] [KIND...]     KILLS per kind (default 60), KIND ours|foreign
+#   killsweep.sh CARDWRITER [KILLS] [KIND...]     KILLS per kind (default 40), KIND ours|foreign
 set -euo pipefail
 cardwriter=$1
-kills=${2:-60}
+kills=${2:-40}
 shift $(( $# < 2 ? $# : 2 ))
 kinds=("${@:-ours}")
 [ $# -eq 0 ] && kinds=(ours foreign)
@@ -51,11 +51,12 @@ for kind in "${kinds[@]}"; do
         gfix -sweep -user SYSDBA "$dir/data/DATA.FDB" >/dev/null
         swept=$("$cardwriter" "$dir" versions)
         compared=$((compared + 2 * rows))
-        for later in "$reread" "$swept"; do
+        for read in reopened swept; do
+            [ "$read" = reopened ] && later=$reread || later=$swept
             diffs=$(changed "$first" "$later")
             if [ -n "$diffs" ]; then
                 mismatches=$((mismatches + $(wc -l <<<"$diffs")))
-                echo "$kind: kill $i ($step): cards read differently after the first read:" \
+                echo "$kind: kill $i ($step): cards read differently when $read than at the first read:" \
                     "$(diff <(printf '%s\n' "$first") <(printf '%s\n' "$later") | grep '^[<>]' | tr '\n\t' '  ')"
             fi
         done

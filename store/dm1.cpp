@@ -16,12 +16,17 @@ void TDM1::setCredentials(const QString& user, const QString& password) {
 TDM1::~TDM1() {
     try {
         IBDatabase1.Close();
+        if (m_openMarker)
+            m_openMarker->endCleanly();
     } catch (const DbError&) {
         // Nothing can be reported on the way out.
     }
 }
 
 void TDM1::DataModuleCreate() {
+    // Before the settings: a refused file stays out of reach of the statements' own reconnect.
+    if (!teamMode() && !m_openMarker && !IBDatabase1.Connected())
+        m_openMarker = crashrecovery::openLocalCardFile(m_folder.database).marker;
     IBDatabase1.setDefaultTransaction(&IBTransaction1);
     IBDatabase1.DatabaseName = m_folder.database;
     if (teamMode()) {

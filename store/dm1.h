@@ -2,6 +2,7 @@
 // The database module: the program's one connection, transaction and statement object.
 
 #include "cardfolder.h"
+#include "crashrecovery.h"
 #include "ibobjects.h"
 
 #include <QString>
@@ -19,7 +20,8 @@ public:
     // logs in as their own database user, and every action commits when it ends, so that no
     // transaction stays open between actions to hold back other people's work.
     explicit TDM1(CardFolder folder);
-    // Closing the connection commits pending work (the program's normal end).
+    // Closing the connection commits pending work (the program's normal end); a local card file
+    // closed so is marked as having ended cleanly.
     ~TDM1();
     TDM1(const TDM1&) = delete;
     TDM1& operator=(const TDM1&) = delete;
@@ -28,8 +30,10 @@ public:
     TIBTransaction IBTransaction1{IBDatabase1};
     TIBQuery IBQuery1{IBDatabase1, IBTransaction1};
 
-    // Applies the fixed settings and connects. The settings stay in place when connecting
-    // fails (the DbError is passed on), so the next statement tries to connect again.
+    // Applies the fixed settings and connects. The settings stay in place when connecting fails
+    // (the DbError is passed on), so the next statement tries to connect again. A local card file
+    // whose previous run did not end cleanly is swept and checked first; a damaged one is refused
+    // before the settings are applied, so no statement reaches it (see crashrecovery.h).
     void DataModuleCreate();
 
     // Runs steps as one unit of work: any earlier pending work is committed first, then the
@@ -62,6 +66,7 @@ private:
     CardFolder m_folder;
     QString m_user;
     QString m_password;
+    std::unique_ptr<crashrecovery::OpenMarker> m_openMarker;
 };
 
 // The program's one database module, created at start-up.

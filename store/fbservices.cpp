@@ -8,6 +8,8 @@
 #include "engineprocess.h"
 #include "ibobjects.h"
 
+#include <QRegularExpression>
+
 #include <firebird/Interface.h>
 #include <ibase.h>
 
@@ -174,6 +176,46 @@ void restore(const QString& backupPath, const QString& databasePath, const LineH
     if (!finished)
         throw DbError(QStringLiteral(
             "復元が最後まで進みませんでした。バックアップファイルが途中で切れているようです。"));
+}
+
+void sweep(const QString& databasePath) {
+    const QByteArray db = databasePath.toUtf8();
+    runService(
+        [&](ThrowStatusWrapper* st, IXpbBuilder* spb) {
+            spb->insertTag(st, isc_action_svc_repair);
+            spb->insertString(st, isc_spb_dbname, db.constData());
+            spb->insertInt(st, isc_spb_options, isc_spb_rpr_sweep_db);
+        },
+        {});
+}
+
+Validation validate(const QString& databasePath, CheckMode mode) {
+    const QByteArray db = databasePath.toUtf8();
+    Validation result;
+    try {
+        runService(
+            [&](ThrowStatusWrapper* st, IXpbBuilder* spb) {
+                spb->insertTag(st, isc_action_svc_repair);
+                spb->insertString(st, isc_spb_dbname, db.constData());
+                spb->insertInt(st, isc_spb_options,
+                               isc_spb_rpr_validate_db | isc_spb_rpr_full |
+                                   (mode == CheckMode::ReadOnly ? isc_spb_rpr_check_db : 0));
+            },
+            [&](const QString& line) { result.lines << line; });
+    } catch (const DbError& e) {
+        // Anything found, warnings alone included, ends the service with a failure whose text is
+        // the summary; only a failure without one means the check did not run.
+        const QString text = QString::fromUtf8(e.what());
+        if (!text.contains(QLatin1String("Summary of validation errors")))
+            throw;
+        result.lines += text.split(QLatin1Char('\n'));
+    }
+    // The summary counts per kind: "Number of record level errors : 2", "... warnings : 1".
+    static const QRegularExpression count(QStringLiteral("Number of .*errors\\s*:\\s*(\\d+)"));
+    for (const QString& line : std::as_const(result.lines))
+        if (const QRegularExpressionMatch m = count.match(line); m.hasMatch())
+            result.errors += m.captured(1).toInt();
+    return result;
 }
 
 namespace {

@@ -6,6 +6,8 @@
 //   cardwriter DIR seed N               writes N new cards
 //   cardwriter DIR churn SEED           rewrites and adds cards without end, to be killed
 //   cardwriter DIR check N              checks the cards 1..N are there once each (see below)
+//   cardwriter DIR versions             prints every card's key, texts and state, one a line
+//   cardwriter DIR step                 prints the step churn last reached before it was killed
 //   cardwriter lockdir                  prints the engine's lock folder
 
 #include "cards.h"
@@ -14,12 +16,18 @@
 #include "testdb.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -32,8 +40,27 @@ cards::CardTexts texts(const QString& name) {
             .day = QStringLiteral("09")};
 }
 
+QString stepFile(const QString& dir) {
+    return dir + QStringLiteral("/churn-step");
+}
+
+// Keeps the step the card statements last reached in a mapped file, which outlives a SIGKILL
+// and costs no system call per step: the kill test tells from it whether a kill hit a commit.
+void recordSteps(const QString& dir) {
+    const int fd = ::open(qPrintable(stepFile(dir)), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::ftruncate(fd, 32) != 0)
+        return;
+    void* map = ::mmap(nullptr, 32, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (map == MAP_FAILED)
+        return;
+    cards::setStepObserver(
+        [page = static_cast<char*>(map)](const char* step) { std::strncpy(page, step, 31); });
+}
+
 // The rewrites and new cards a user makes, as fast as they go, until the process is killed.
-int churn(TDM1& dm, quint32 seed) {
+int churn(TDM1& dm, const QString& dir, quint32 seed) {
+    recordSteps(dir);
     QRandomGenerator random(seed);
     std::printf("ready\n");
     std::fflush(stdout);
@@ -85,6 +112,25 @@ int check(TDM1& dm, int n) {
     return faults.isEmpty() ? 0 : faults.size() == newCardsTwice.size() ? 4 : 3;
 }
 
+// Every row as read by a natural scan, in key order, for comparing one read with a later one.
+int versions(TDM1& dm) {
+    TIBQuery& q = dm.IBQuery1;
+    q.SQL.Add(QStringLiteral("SELECT KEY1, SYASYU, MEMO, DEL_FLG1 FROM MST_CAR"));
+    q.Open();
+    QStringList rows;
+    for (q.Last(); !q.Bof(); q.Prior())
+        rows << QStringLiteral("%1\t%2\t%3\t%4")
+                    .arg(q.Fields(0).AsInteger(), 6)
+                    .arg(q.Fields(1).AsString(),
+                         q.Fields(2).AsString().replace(QLatin1String("\r\n"), QLatin1String("|")),
+                         q.Fields(3).AsString());
+    q.Close();
+    rows.sort();
+    for (const QString& row : std::as_const(rows))
+        std::printf("%s\n", qPrintable(row));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -102,6 +148,12 @@ int main(int argc, char** argv) {
     if (mode == QLatin1String("make")) {
         testdb::create(
             args[1], args.value(3) == QLatin1String("foreign") ? testdb::Kind::Foreign : testdb::Kind::Ours);
+        return 0;
+    }
+    if (mode == QLatin1String("step")) {
+        QFile file(stepFile(args[1]));
+        file.open(QIODevice::ReadOnly);
+        std::printf("%s\n", file.readAll().constData());
         return 0;
     }
     TDM1 dm(args[1]);
@@ -127,7 +179,9 @@ int main(int argc, char** argv) {
             for (int i = 1; i <= args.value(3).toInt(); ++i)
                 cards::newCardInsert(dm, texts(QStringLiteral("カード %1").arg(i)));
         } else if (mode == QLatin1String("churn")) {
-            return churn(dm, args.value(3).toUInt());
+            return churn(dm, args[1], args.value(3).toUInt());
+        } else if (mode == QLatin1String("versions")) {
+            return versions(dm);
         } else if (mode == QLatin1String("check")) {
             return check(dm, args.value(3).toInt());
         } else {

@@ -4,8 +4,11 @@
 #include "cardmatch.h"
 #include "foldsources.h"
 #include "textfold.h"
+#include "usersettings.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -248,6 +251,38 @@ private slots:
         QVERIFY(search::foldedSearchOn());
         search::setFoldedSearchOn(false);
         QVERIFY(!search::foldedSearchOn());
+    }
+
+    // Settings written by an earlier version to Qt's stand-in folder "Unknown Organization" are
+    // read once and moved into the one settings file, whose own values win.
+    void settingsWrittenElsewhereAreMovedOnce_data() {
+        QTest::addColumn<QString>("alreadyKept");  // the search option in Tavrona.conf, or none
+        QTest::addColumn<bool>("foldedOn");
+        QTest::newRow("only in the stray file") << QString() << true;
+        QTest::newRow("the settings file wins") << "false" << false;
+    }
+    void settingsWrittenElsewhereAreMovedOnce() {
+        QFETCH(QString, alreadyKept);
+        QFETCH(bool, foldedOn);
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString stray = config + QStringLiteral("/Unknown Organization/Tavrona.conf");
+        QCOMPARE(usersettings::filePath(), config + QStringLiteral("/Tavrona/Tavrona.conf"));
+        QFile::remove(usersettings::filePath());
+        if (!alreadyKept.isEmpty())
+            QSettings(usersettings::filePath(), QSettings::IniFormat)
+                .setValue("search/foldKanaAndWidth", alreadyKept);
+        {
+            QSettings old(stray, QSettings::IniFormat);
+            old.setValue("team/user", "ALICE");
+            old.setValue("search/foldKanaAndWidth", true);
+        }
+        QCOMPARE(search::foldedSearchOn(), foldedOn);
+        QVERIFY(!QFileInfo::exists(stray));
+        const QSettings kept(usersettings::filePath(), QSettings::IniFormat);
+        QCOMPARE(kept.value("team/user").toString(), QStringLiteral("ALICE"));
+        search::setFoldedSearchOn(!foldedOn);  // read and written in the one file from now on
+        QCOMPARE(search::foldedSearchOn(), !foldedOn);
+        QVERIFY(!QFileInfo::exists(stray));
     }
 };
 

@@ -48,8 +48,14 @@ QString explanationOf(const QString& text) {
 }  // namespace
 
 QString withJapaneseFirstLine(const QString& text) {
-    const QString firstLine = text.section(QLatin1Char('\n'), 0, 0);
-    if (text.isEmpty() || std::any_of(firstLine.begin(), firstLine.end(), isJapanese))
+    // The first line that shows something: a box may begin with an empty line for its layout.
+    QString firstLine;
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        firstLine = line.trimmed();
+        if (!firstLine.isEmpty())
+            break;
+    }
+    if (firstLine.isEmpty() || std::any_of(firstLine.begin(), firstLine.end(), isJapanese))
         return text;
     return explanationOf(text) + QStringLiteral("\n") + text;
 }

@@ -240,6 +240,8 @@ private slots:
                                    << "ディスクがいっぱいです。";
         QTest::newRow("unknown words") << "Error creating output xlsx file"
                                        << "処理を完了できませんでした。";
+        QTest::newRow("Japanese after an empty line") << "\r\n　登録しました。\r\n"
+                                                      << "\r";
         QTest::newRow("already Japanese") << "ファイル「a.csv」に書き込めません: Permission denied"
                                           << "ファイル「a.csv」に書き込めません: Permission denied";
     }

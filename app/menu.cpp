@@ -170,11 +170,15 @@ void Tmenu::Label4Click() {
 
 void Tmenu::BackupActionClick() {
     usersettings::UserSettings settings;
-    const QString startFolder = settings.value(kBackupFolderKey, defaultBackupFolder()).toString();
+    // The folder last used, unless it is gone (a disk no longer plugged in).
+    QString startFolder = settings.value(kBackupFolderKey).toString();
+    if (startFolder.isEmpty() || !QFileInfo(startFolder).isDir())
+        startFolder = defaultBackupFolder();
     const QString file = transferwindows::fileChooser().saveFile(
         this, QStringLiteral("バックアップ"),
-        QDir(startFolder).filePath(
-            QStringLiteral("名刺管理-%1.fbk").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))),
+        QDir(startFolder)
+            .filePath(QStringLiteral("名刺管理-%1.fbk")
+                          .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))),
         QStringLiteral("バックアップ (*.fbk)"));
     if (file.isEmpty())
         return;
@@ -184,9 +188,10 @@ void Tmenu::BackupActionClick() {
     // stick may follow), but said.
     const QString sameDisk =
         !DM1->cardFolder().onServer && onSameDisk(DM1->cardFolder().database, file)
-            ? QStringLiteral("バックアップ先はカードファイルと同じディスクにあります。ディスクが故障すると"
-                             "カードファイルとともに失われるため、別のディスクにも保存することをおすすめします。"
-                             "\r\n\r\n")
+            ? QStringLiteral(
+                  "バックアップ先はカードファイルと同じディスクにあります。ディスクが故障すると"
+                  "カードファイルとともに失われるため、別のディスクにも保存することをおすすめします。"
+                  "\r\n\r\n")
             : QString();
     const bool pictures =
         messages::ask(this, sameDisk + QStringLiteral("画像フォルダもまとめてバックアップしますか？"));

@@ -201,6 +201,14 @@ private slots:
         boxes.expectQuestion(sameDisk ? kSameDisk + question : question, false);
         ctl<QAction>(menu, "BackupAction")->trigger();
         QCOMPARE(QFileInfo(m_chooser.suggested.value(1)).absolutePath(), targetDir.path());
+
+        // The folder gone (a disk unplugged): the documents folder again, never the card folder.
+        QVERIFY(targetDir.remove());
+        boxes.clear();
+        m_chooser.answer.clear();
+        ctl<QAction>(menu, "BackupAction")->trigger();
+        QVERIFY2(m_chooser.suggested.value(2).startsWith(documents),
+                 qPrintable(m_chooser.suggested.value(2)));
     }
 
     void nothingChosenDoesNothing() {

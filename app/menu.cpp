@@ -10,14 +10,20 @@
 #include "messages.h"
 #include "mst_car.h"
 #include "transferwindows.h"
+#include "usersettings.h"
 #include "varsion.h"
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
 
 Tmenu* menu = nullptr;
 
@@ -36,6 +42,25 @@ namespace {
 // The card folder is the one the database module was made for.
 QString cardFolder() {
     return DM1->cardFolder().folder;
+}
+
+const QString kBackupFolderKey = QStringLiteral("backup/folder");
+
+// Where the backup window opens the first time: the user's documents, away from the card folder.
+QString defaultBackupFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+// Whether a file to be written lies on the device that holds the card file; for a file not yet
+// there, its folder's device.
+bool onSameDisk(const QString& cardFile, const QString& target) {
+    struct stat card = {}, there = {};
+    if (::stat(QFile::encodeName(cardFile).constData(), &card) != 0)
+        return false;
+    const QFileInfo info(target);
+    const QString existing = info.exists() ? info.absoluteFilePath() : info.absolutePath();
+    return ::stat(QFile::encodeName(existing).constData(), &there) == 0 && there.st_dev == card.st_dev;
 }
 
 // Connects the database module again after a restore swapped the card file, whatever happened.
@@ -144,13 +169,32 @@ void Tmenu::Label4Click() {
 }
 
 void Tmenu::BackupActionClick() {
+    usersettings::UserSettings settings;
+    // The folder last used, unless it is gone (a disk no longer plugged in).
+    QString startFolder = settings.value(kBackupFolderKey).toString();
+    if (startFolder.isEmpty() || !QFileInfo(startFolder).isDir())
+        startFolder = defaultBackupFolder();
     const QString file = transferwindows::fileChooser().saveFile(
         this, QStringLiteral("バックアップ"),
-        QStringLiteral("名刺管理-%1.fbk").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))),
+        QDir(startFolder)
+            .filePath(QStringLiteral("名刺管理-%1.fbk")
+                          .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))),
         QStringLiteral("バックアップ (*.fbk)"));
     if (file.isEmpty())
         return;
-    const bool pictures = messages::ask(this, QStringLiteral("画像フォルダもまとめてバックアップしますか？"));
+    settings.setValue(kBackupFolderKey, QFileInfo(file).absolutePath());
+    settings.sync();
+    // A backup beside the card file is lost with the disk it protects against: allowed (a USB
+    // stick may follow), but said.
+    const QString sameDisk =
+        !DM1->cardFolder().onServer && onSameDisk(DM1->cardFolder().database, file)
+            ? QStringLiteral(
+                  "バックアップ先はカードファイルと同じディスクにあります。ディスクが故障すると"
+                  "カードファイルとともに失われるため、別のディスクにも保存することをおすすめします。"
+                  "\r\n\r\n")
+            : QString();
+    const bool pictures =
+        messages::ask(this, sameDisk + QStringLiteral("画像フォルダもまとめてバックアップしますか？"));
     DM1->IBTransaction1.Commit();  // the backup holds what the user has seen saved
     transferwindows::ProgressWindow progress(this, QStringLiteral("バックアップ"));
     const transfer::BackupResult r =

@@ -2,9 +2,12 @@
 
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QHBoxLayout>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -12,14 +15,46 @@ namespace transferwindows {
 
 namespace {
 
+// The file model writes its dates in the system's locale, which is English under C.UTF-8; the
+// dialog shows them as the program's (Japanese) locale writes them.
+class JapaneseDates final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role == Qt::DisplayRole && index.column() == kModifiedColumn) {
+            if (const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel()))
+                return QLocale().toString(files->lastModified(mapToSource(index)), QLocale::ShortFormat);
+        }
+        return QIdentityProxyModel::data(index, role);
+    }
+
+private:
+    static constexpr int kModifiedColumn = 3;
+};
+
+// Qt's own file dialog rather than the desktop's, whose language follows the locale: Qt's is
+// Japanese through its translations whatever the locale.
+QString chooseFile(QWidget* parent, const QString& caption, const QString& start, const QString& filters,
+                   QFileDialog::AcceptMode mode) {
+    QFileDialog dialog(parent, caption, start, filters);
+    dialog.setObjectName(QStringLiteral("FileDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setProxyModel(new JapaneseDates(&dialog));
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles().value(0);
+}
+
 class DesktopFileChooser final : public FileChooser {
 public:
     QString saveFile(QWidget* parent, const QString& caption, const QString& suggested,
                      const QString& filters) override {
-        return QFileDialog::getSaveFileName(parent, caption, suggested, filters);
+        return chooseFile(parent, caption, suggested, filters, QFileDialog::AcceptSave);
     }
     QString openFile(QWidget* parent, const QString& caption, const QString& filters) override {
-        return QFileDialog::getOpenFileName(parent, caption, QString(), filters);
+        return chooseFile(parent, caption, QString(), filters, QFileDialog::AcceptOpen);
     }
 };
 

@@ -27,11 +27,14 @@ void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keywor
     // The engine first leaves out the cards that cannot match, so that only likely matches are
     // sent; the fold decides on those. Where a card file's columns are not UTF-8, the statement
     // fails and every card is fetched instead, as for a keyword of voiced kana alone.
+    // Only the name search leaves out cards without a value in its first column, as the plain
+    // search does; a card without an organisation is still found by its department.
+    const bool nameRequired = field == cards::SearchField::Name;
     const auto held = heldRun(foldedKeyword.folded());
     const QString pattern = held ? held->similarToPattern() : QString();
     if (held && pattern.size() <= cards::kLongestSimilarToPattern) {
         try {
-            cards::prepareSearchSimilarTo(q, searched, pattern);
+            cards::prepareSearchSimilarTo(q, searched, pattern, nameRequired);
             q.OpenFiltered(searched, matches);
             return;
         } catch (const DbError& e) {
@@ -39,7 +42,10 @@ void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keywor
                 throw;
         }
     }
-    cards::prepareSearch(q, field, QString());
+    if (field == cards::SearchField::Organisation)
+        cards::prepareAllCards(q);
+    else
+        cards::prepareSearch(q, field, QString());
     q.OpenFiltered(searched, matches);
 }
 

@@ -152,7 +152,8 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword) {
     q.ParamByName(QLatin1StringView(param)).setAsString(QLatin1Char('%') + keyword + QLatin1Char('%'));
 }
 
-void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QString& pattern) {
+void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QString& pattern,
+                            bool firstColumnRequired) {
     if (columns.isEmpty() || pattern.size() > kLongestSimilarToPattern)
         throw DbError(QStringLiteral("検索する項目がないか、検索の条件が長すぎます。"));
     selectCards(q);
@@ -162,7 +163,8 @@ void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QStri
     // the caller to decide, which is quicker than matching it here (one of 5,000 kanji takes the
     // engine a millisecond). The other columns hold at most 150 characters.
     q.SQL.Add(QStringLiteral("WHERE"));
-    q.SQL.Add(QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0]));
+    q.SQL.Add(firstColumnRequired ? QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0])
+                                  : QStringLiteral("  ("));
     for (qsizetype i = 0; i < columns.size(); ++i) {
         if (columns[i].compare(QLatin1String("MEMO"), Qt::CaseInsensitive) == 0)
             q.SQL.Add(QStringLiteral("    OCTET_LENGTH(%1) > %2 OR").arg(columns[i]).arg(kLongestTextMatched));

@@ -18,7 +18,7 @@ packages=(
     firebird3.0-utils util-linux zip python3-vobject
     # team use tests: a real Firebird server, and a keyring in a D-Bus session of the test's own
     firebird3.0-server gnome-keyring dbus
-    dpkg-dev file desktop-file-utils appstream
+    dpkg-dev file desktop-file-utils appstream lintian
     # the second test run, built with clang's address and undefined-behaviour checks
     clang libclang-rt-14-dev
     imagemagick tesseract-ocr

@@ -420,6 +420,7 @@ private slots:
         RecordingShell shellFake;
         RecordingShell* shell = &shellFake;
         platform::setShell(shell);
+        QStandardPaths::setTestModeEnabled(true);  // the program's settings apart from the user's
         composeProgram(CardFolder::local(cardFolder.path()));
         Tmst_car* editor = mst_car;
         auto cleanup = qScopeGuard([&] {

@@ -13,10 +13,12 @@
 #include "startup.h"
 #include "stringgrid.h"
 #include "testserver.h"
+#include "usersettings.h"
 
 #include <QCheckBox>
 #include <QCursor>
 #include <QDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -183,7 +185,7 @@ private slots:
     // same. Cancelling connects nothing and says so.
     void loginDialogUntilTheRightPassword() {
         QStandardPaths::setTestModeEnabled(true);  // the remembered name goes to a test folder
-        QSettings().remove(QStringLiteral("team/user"));
+        usersettings::UserSettings().remove(QStringLiteral("team/user"));
         const CardFolder folder = CardFolder::resolve(m_folder.path(), m_database);
         MessageRecorder boxes;
         QStringList passwords{QStringLiteral("wrong"), TestServer::password("BOB")};
@@ -203,6 +205,11 @@ private slots:
             QVERIFY(boxes.texts("error")[0].contains(QStringLiteral("パスワードが違います")));
             QVERIFY(cards::newCardInsert(*DM1, texts("logged in")));
         }
+        // The name is remembered in the one settings file the search option is kept in too.
+        QCOMPARE(QSettings(usersettings::filePath(), QSettings::IniFormat).value("team/user").toString(),
+                 QStringLiteral("BOB"));
+        QVERIFY(!QFileInfo::exists(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                   "/Unknown Organization/Tavrona.conf"));
 
         boxes.clear();
         namesOffered.clear();

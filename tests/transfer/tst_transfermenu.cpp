@@ -13,14 +13,24 @@
 #include <QDir>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
+
+const QString kSameDisk = QStringLiteral(
+    "バックアップ先はカードファイルと同じディスクにあります。ディスクが故障するとカードファイルとともに"
+    "失われるため、別のディスクにも保存することをおすすめします。\r\n\r\n");
 
 struct AnsweringChooser final : transferwindows::FileChooser {
     QString answer;
     QStringList captions;
-    QString saveFile(QWidget*, const QString& caption, const QString&, const QString&) override {
+    QStringList suggested;
+    QString saveFile(QWidget*, const QString& caption, const QString& suggestion, const QString&) override {
         captions << caption;
+        suggested << suggestion;
         return answer;
     }
     QString openFile(QWidget*, const QString& caption, const QString&) override {
@@ -34,6 +44,7 @@ struct AnsweringChooser final : transferwindows::FileChooser {
 class TestTransferMenu final : public QObject {
     Q_OBJECT
 
+    QTemporaryDir m_home;
     std::unique_ptr<QTemporaryDir> m_dir;
     AnsweringChooser m_chooser;
 
@@ -41,6 +52,13 @@ class TestTransferMenu final : public QObject {
 
 private slots:
     void initTestCase() {
+        // A home of its own: the remembered backup folder goes to its test settings, and its
+        // documents folder is where the backup window first opens.
+        QVERIFY(m_home.isValid());
+        qputenv("HOME", m_home.path().toUtf8());
+        qunsetenv("XDG_CONFIG_HOME");
+        QStandardPaths::setTestModeEnabled(true);
+        QVERIFY(QDir(m_home.path()).mkpath("Documents"));
         configureEmbeddedEngine();
         transferwindows::setFileChooser(&m_chooser);
     }
@@ -54,6 +72,7 @@ private slots:
         fixture::store(*DM1, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事")),
                               fixture::texts(QStringLiteral("佐藤"), QStringLiteral("みなと物産"))});
         m_chooser.captions.clear();
+        m_chooser.suggested.clear();
     }
     void cleanup() {
         endProgram();
@@ -112,7 +131,8 @@ private slots:
 
     void backupThenRestoreWhileTheProgramRuns() {
         MessageRecorder boxes;
-        boxes.expectQuestion(QStringLiteral("画像フォルダもまとめてバックアップしますか？"), true);
+        boxes.expectQuestion(kSameDisk + QStringLiteral("画像フォルダもまとめてバックアップしますか？"),
+                             true);
         m_chooser.answer = path("cards.fbk");
         ctl<QAction>(menu, "BackupAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
@@ -141,6 +161,54 @@ private slots:
         QVERIFY(DM1->IBDatabase1.Connected());
         QCOMPARE(fixture::storedCards(*DM1), saved);
         QCOMPARE(QDir(m_dir->path() + "/data").entryList({"DATA.FDB.before-restore-*"}).size(), 1);
+    }
+
+    // The backup window opens in the documents folder the first time, then in the folder last
+    // chosen; a backup on the card file's disk is allowed, and the question says so once.
+    void backupFolderAndItsDisk_data() {
+        QTest::addColumn<QString>("target");  // folder of the backup; empty: the card folder's
+        QTest::addColumn<bool>("sameDisk");
+        QTest::newRow("beside the card file") << QString() << true;
+        // A memory file system is a disk of its own.
+        QTest::newRow("another disk") << "/dev/shm" << false;
+    }
+    void backupFolderAndItsDisk() {
+        QFETCH(QString, target);
+        QFETCH(bool, sameDisk);
+        struct stat memory = {}, card = {};
+        if (!target.isEmpty() &&
+            (::stat(qPrintable(target), &memory) != 0 || ::access(qPrintable(target), W_OK) != 0 ||
+             (::stat(qPrintable(m_dir->path()), &card) == 0 && card.st_dev == memory.st_dev)))
+            QSKIP("no writable folder on another disk here");
+        QTemporaryDir targetDir(target.isEmpty() ? m_dir->filePath("backups-XXXXXX")
+                                                 : target + "/tavrona-XXXXXX");
+        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      "/Tavrona/Tavrona.conf");
+        const QString documents = m_home.path() + "/Documents/";
+        const QString question = QStringLiteral("画像フォルダもまとめてバックアップしますか？");
+
+        MessageRecorder boxes;
+        boxes.expectQuestion(sameDisk ? kSameDisk + question : question, false);
+        m_chooser.answer = targetDir.filePath("first.fbk");
+        ctl<QAction>(menu, "BackupAction")->trigger();
+        QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
+        QVERIFY2(m_chooser.suggested.value(0).startsWith(documents),
+                 qPrintable(m_chooser.suggested.value(0)));
+        QVERIFY(m_chooser.suggested.value(0).endsWith(".fbk"));
+        QVERIFY(QFile::exists(targetDir.filePath("first.fbk")));
+
+        boxes.clear();
+        boxes.expectQuestion(sameDisk ? kSameDisk + question : question, false);
+        ctl<QAction>(menu, "BackupAction")->trigger();
+        QCOMPARE(QFileInfo(m_chooser.suggested.value(1)).absolutePath(), targetDir.path());
+
+        // The folder gone (a disk unplugged): the documents folder again, never the card folder.
+        QVERIFY(targetDir.remove());
+        boxes.clear();
+        m_chooser.answer.clear();
+        ctl<QAction>(menu, "BackupAction")->trigger();
+        QVERIFY2(m_chooser.suggested.value(2).startsWith(documents),
+                 qPrintable(m_chooser.suggested.value(2)));
     }
 
     void nothingChosenDoesNothing() {

@@ -95,6 +95,9 @@ private slots:
                 empty << i;
         QCOMPARE(empty.size(), 4);
         QVERIFY(lines.join(QString()).contains(QStringLiteral("著作権")));
+        // The program is published under the MIT licence: the notice allows what it allows.
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("MIT ライセンス")));
+        QVERIFY(!lines.join(QString()).contains(QStringLiteral("ご遠慮ください")));
         QVERIFY(lines.join(QString()).contains(QStringLiteral("雑誌")));
         QVERIFY(lines.join(QString()).contains(QStringLiteral("責任を負いません")));
         QVERIFY(lines.last().contains(QStringLiteral("予告なく変更")));

@@ -63,7 +63,7 @@ ImportWindow::ImportWindow(const transfer::ImportPlan& plan, const QString& file
     setWindowTitle(QStringLiteral("読み込み"));
     auto* layout = new QVBoxLayout(this);
 
-    const qsizetype fresh = plan.cards.size() - plan.duplicates.size();
+    const qsizetype fresh = plan.cardCount - plan.duplicates.size();
     Summary = new QLabel(this);
     Summary->setObjectName(QStringLiteral("Summary"));
     Summary->setWordWrap(true);
@@ -71,7 +71,7 @@ ImportWindow::ImportWindow(const transfer::ImportPlan& plan, const QString& file
                        .arg(file, plan.format == transfer::FileFormat::Csv ? QStringLiteral("CSV")
                                                                            : QStringLiteral("vCard"))
                        .arg(plan.encoding)
-                       .arg(plan.cards.size());
+                       .arg(plan.cardCount);
     if (!plan.duplicates.isEmpty())
         text += QStringLiteral(
                     "\nそのうち %1 件は名前と組織名が同じ名刺がすでにあります。"
@@ -83,8 +83,9 @@ ImportWindow::ImportWindow(const transfer::ImportPlan& plan, const QString& file
 
     DuplicateList = new QListWidget(this);
     DuplicateList->setObjectName(QStringLiteral("DuplicateList"));
-    for (int i : plan.duplicates) {
-        const transfer::Card& c = plan.cards[i];
+    for (qsizetype d = 0; d < plan.duplicates.size(); ++d) {
+        const int i = plan.duplicates[d];
+        const transfer::Card& c = plan.duplicateCards[d];
         auto* item =
             new QListWidgetItem(QStringLiteral("%1  %2 / %3")
                                     .arg(transfer::originText(plan, c), c.texts.name, c.texts.organisation),

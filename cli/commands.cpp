@@ -58,17 +58,16 @@ int importCommand(const QStringList& arguments) {
                          plan.format == transfer::FileFormat::Csv ? QStringLiteral("CSV")
                                                                   : QStringLiteral("vCard"),
                          plan.encoding)
-                    .arg(plan.cards.size()));
+                    .arg(plan.cardCount));
             const bool takeAll = call.parser.isSet(allow);
-            for (int i : plan.duplicates) {
-                const transfer::Card& c = plan.cards[i];
+            for (const transfer::Card& c : plan.duplicateCards) {
                 say(QStringLiteral("登録済みと思われる名刺: %1 %2 / %3%4")
                         .arg(transfer::originText(plan, c), c.texts.name, c.texts.organisation,
                              takeAll ? QString() : QStringLiteral("（読み込みません）")));
             }
             const QSet<int> taken =
                 takeAll ? QSet<int>(plan.duplicates.begin(), plan.duplicates.end()) : QSet<int>();
-            const int count = int(plan.cards.size() - plan.duplicates.size() + taken.size());
+            const int count = int(plan.cardCount - plan.duplicates.size() + taken.size());
             if (call.parser.isSet(dryRun)) {
                 say(QStringLiteral("確認のみ: %1 件を登録できます。何も書き込んでいません。").arg(count));
                 return;

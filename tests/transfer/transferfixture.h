@@ -65,6 +65,39 @@ inline void writeFile(const QString& path, const QByteArray& bytes) {
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
+// Text in Windows' Shift-JIS, as converted by iconv.
+inline QByteArray shiftJis(const QString& text) {
+    QProcess iconv;
+    iconv.start(QStringLiteral("iconv"), {QStringLiteral("-f"), QStringLiteral("UTF-8"), QStringLiteral("-t"),
+                                          QStringLiteral("CP932")});
+    iconv.write(text.toUtf8());
+    iconv.closeWriteChannel();
+    if (!iconv.waitForFinished() || iconv.exitCode() != 0)
+        qFatal("iconv failed");
+    return iconv.readAllStandardOutput();
+}
+
+// A property line with its value in quoted-printable as phones write it: every byte outside
+// printable ASCII (and "=") as =XX, lines broken with a soft break ("=" at the end) before 76
+// characters, CR LF after the last.
+inline QByteArray quotedPrintableLine(const QByteArray& head, const QByteArray& value) {
+    QByteArray out = head + ':';
+    int column = int(out.size());
+    for (const char c : value) {
+        const uchar u = uchar(c);
+        const QByteArray piece = (u >= 0x20 && u < 0x7F && c != '=')
+                                     ? QByteArray(1, c)
+                                     : "=" + QByteArray::number(u, 16).toUpper().rightJustified(2, '0');
+        if (column + piece.size() > 75) {
+            out += "=\r\n";
+            column = 0;
+        }
+        out += piece;
+        column += int(piece.size());
+    }
+    return out + "\r\n";
+}
+
 // Runs a Python script with the file's path as its argument and returns its JSON output.
 inline QJsonArray python(const char* script, const QString& path) {
     QProcess p;

@@ -59,6 +59,15 @@ int importCommand(const QStringList& arguments) {
                                                                   : QStringLiteral("vCard"),
                          plan.encoding)
                     .arg(plan.cardCount));
+            // Where each column goes, as the window shows it; the window lets the user change it.
+            if (plan.format == transfer::FileFormat::Csv) {
+                for (const transfer::csv::ColumnTarget& t : plan.columns.targets) {
+                    if (!t.header.trimmed().isEmpty())
+                        say(QStringLiteral("列「%1」→ %2").arg(t.header, transfer::csv::describe(t)));
+                }
+            }
+            for (const QString& note : plan.leftOutNotes)
+                say(QStringLiteral("読み込まないもの: %1").arg(note));
             const bool takeAll = call.parser.isSet(allow);
             for (const transfer::Card& c : plan.duplicateCards) {
                 say(QStringLiteral("登録済みと思われる名刺: %1 %2 / %3%4")

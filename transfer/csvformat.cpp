@@ -333,6 +333,8 @@ LineKind lineKindOf(const QString& key) {
     if (has({"種類", "表示名", "displayname"}) || key.endsWith(QLatin1String("type")) ||
         addressPart.match(key).hasMatch())
         return LineKind::Other;
+    if (key.startsWith(QLatin1String("phonetic")))
+        return LineKind::Other;  // a reading's part without a box, not a phone
     if (has({"organization1-yominame", "organizationyomi", "会社名フリガナ", "会社フリガナ", "会社名ふりがな",
              "組織名ふりがな", "組織名フリガナ", "phoneticorganization"}))
         return LineKind::OrganisationReading;
@@ -358,7 +360,12 @@ LineKind lineKindOf(const QString& key) {
 QString lineLabel(const QString& header, LineKind kind) {
     const QString h = header.trimmed();
     const QString k = kindLabel(kind);
-    if (headerKey(h) == headerKey(k) || kind == LineKind::OrganisationReading)
+    // Headers that name nothing but the kind.
+    static const QStringList plain = {
+        "phone",   "telephone", "tel",     "e-mail",  "email", "mail",     "e-mailaddress", "emailaddress",
+        "address", "web",       "website", "webpage", "url",   "homepage", "birthday",      "nickname"};
+    const QString key = headerKey(h);
+    if (key == headerKey(k) || plain.contains(key) || kind == LineKind::OrganisationReading)
         return k;
     if (isJapanese(h))
         return h;

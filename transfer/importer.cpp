@@ -60,8 +60,10 @@ void checkCard(const ImportPlan& plan, const Card& card) {
                      .arg(QString::fromUtf8(l.caption), *l.text)
                      .arg(l.limit));
     }
-    if (t.name.trimmed().isEmpty() && t.reading.trimmed().isEmpty())
-        fail(QStringLiteral("名前もふりがなもありません。"));
+    // A card file made elsewhere may hold a card with its organisation alone; our own export of
+    // it must come back.
+    if (t.name.trimmed().isEmpty() && t.reading.trimmed().isEmpty() && t.organisation.trimmed().isEmpty())
+        fail(QStringLiteral("名前もふりがなも組織名もありません。"));
 }
 
 // A vCard file starts with BEGIN:VCARD after any blank space; anything else is read as CSV.
@@ -227,6 +229,9 @@ ImportPlan planImport(TDM1& dm, const QString& path, const csv::Columns* columns
             plan.duplicates << index;
             plan.duplicateCards << listed(card);
         }
+        if (!card.leftOut.isEmpty() && plan.leftOutNotes.size() < kPreviewCards * 10)
+            plan.leftOutNotes << originText(plan, card) + QStringLiteral(": ") +
+                                     card.leftOut.join(QStringLiteral("、"));
         if (index < kPreviewCards) {
             for (Picture& p : card.pictures)
                 p.bytes.clear();

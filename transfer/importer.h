@@ -33,7 +33,9 @@ struct ImportPlan {
     QList<Card> preview;
     QList<int> duplicates;       // positions in the file of the cards whose name and organisation are stored
     QList<Card> duplicateCards;  // their texts, in the same order
-    QList<FilePlace> blocks;     // where each run of cards read again together starts
+    QStringList
+        leftOutNotes;  // "3 件目のカード: 画像として読めない PHOTO", for the first cards that have any
+    QList<FilePlace> blocks;  // where each run of cards read again together starts
     qint64 fileSize = 0;
     QDateTime fileModified;
 };

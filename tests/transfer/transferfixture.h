@@ -133,4 +133,41 @@ with open(sys.argv[1], encoding='utf-8') as f:
 print(json.dumps(out, ensure_ascii=False))
 )";
 
+// Evolution's contact parser: each vCard of the file as the address book reads it.
+inline const char* const kReadVcardWithEvolution = R"(
+import json, re, sys
+import gi
+gi.require_version('EBookContacts', '1.2')
+from gi.repository import EBookContacts as E
+text = open(sys.argv[1], encoding='utf-8').read()
+out = []
+for chunk in re.findall(r'BEGIN:VCARD.*?END:VCARD\r?\n', text, re.S):
+    c = E.Contact.new_from_vcard(chunk)
+    deleted = c.get_attribute('X-CARD-DELETED')
+    out.append({'uid': c.get_property('id') or '', 'fn': c.get_property('full-name') or '',
+                'org': c.get_property('org') or '', 'unit': c.get_property('org-unit') or '',
+                'title': c.get_property('title') or '', 'note': c.get_property('note') or '',
+                'deleted': deleted.get_value() if deleted else ''})
+print(json.dumps(out, ensure_ascii=False))
+)";
+
+// LibreOffice Calc's reading of a CSV file: every cell of the first sheet with its text and
+// whether Calc took it for a formula, from the flat OpenDocument file Calc writes of it.
+inline const char* const kReadCalcCells = R"(
+import json, sys
+import xml.etree.ElementTree as ET
+ns = {'table': 'urn:oasis:names:tc:opendocument:xmlns:table:1.0',
+      'text': 'urn:oasis:names:tc:opendocument:xmlns:text:1.0'}
+rows = []
+for row in ET.parse(sys.argv[1]).getroot().iter('{%s}table-row' % ns['table']):
+    cells = []
+    for cell in row.findall('table:table-cell', ns):
+        repeat = int(cell.get('{%s}number-columns-repeated' % ns['table'], '1'))
+        text = '\n'.join(''.join(p.itertext()) for p in cell.findall('text:p', ns))
+        formula = cell.get('{%s}formula' % ns['table']) is not None
+        cells += [[text, formula]] * min(repeat, 20)
+    rows.append(cells)
+print(json.dumps(rows[:50], ensure_ascii=False))
+)";
+
 }  // namespace fixture

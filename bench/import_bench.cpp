@@ -33,7 +33,7 @@ const char* const kMemo = "展示会で名刺交換。来月に打ち合わせ�
 // Cards until the file holds about `bytes` bytes.
 QByteArray csvFile(qint64 bytes) {
     QByteArray out = "\xEF\xBB\xBF名前,ふりがな,組織名,部署,身分,メモ,日付\r\n";
-    for (int i = 0; out.size() < bytes; ++i) {
+    for (int i = 0; i == 0 || out.size() < bytes; ++i) {
         out += QByteArray(kFamily[i % 10]) + ' ' + kGiven[(i / 10) % 10] + ',' + kReading[i % 10] + ',' +
                kOrgs[i % 5] + ",営業部,課長,\"" + kMemo + " No." + QByteArray::number(i) + "\",2026/1/" +
                QByteArray::number(i % 28 + 1) + "\r\n";
@@ -43,7 +43,7 @@ QByteArray csvFile(qint64 bytes) {
 
 QByteArray vcardFile(qint64 bytes) {
     QByteArray out;
-    for (int i = 0; out.size() < bytes; ++i) {
+    for (int i = 0; i == 0 || out.size() < bytes; ++i) {
         out += QByteArray("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:") + kFamily[i % 10] + ' ' +
                kGiven[(i / 10) % 10] + "\r\nN:" + kFamily[i % 10] + ';' + kGiven[(i / 10) % 10] +
                ";;;\r\nSORT-STRING:" + kReading[i % 10] + "\r\nORG:" + kOrgs[i % 5] +

@@ -786,6 +786,49 @@ private slots:
         QVERIFY(!QDir(m_dir->filePath(QStringLiteral("image/%1").arg(key - 1))).exists());
     }
 
+    // The file is written in runs of cards read again from the end: the order holds across runs,
+    // the skipped duplicates are the ones planned, and a file changed after its check is refused
+    // with nothing written.
+    void longFileKeepsItsOrderAndMustNotChange_data() {
+        QTest::addColumn<bool>("vcard");
+        QTest::newRow("csv") << false;
+        QTest::newRow("vcard") << true;
+    }
+    void longFileKeepsItsOrderAndMustNotChange() {
+        QFETCH(bool, vcard);
+        fixture::store(*m_dm, {fixture::texts(QStringLiteral("名刺 300"), QStringLiteral("会社"))});
+        QByteArray file = vcard ? QByteArray() : QByteArray("名前,組織名\r\n");
+        QStringList expected;  // newest first
+        for (int i = 0; i < 700; ++i) {
+            const QByteArray name = "名刺 " + QByteArray::number(i);
+            file += vcard ? "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nORG:会社\r\nEND:VCARD\r\n"
+                          : name + ",会社\r\n";
+            if (i != 300)
+                expected << QString::fromUtf8(name);
+        }
+        expected << QStringLiteral("名刺 300");
+        fixture::writeFile(path("long"), file);
+        const transfer::ImportPlan plan = transfer::planImport(*m_dm, path("long"));
+        QCOMPARE(plan.cardCount, 700);
+        QCOMPARE(plan.duplicates, QList<int>{300});
+
+        // Changed after the check: refused, nothing written.
+        fixture::writeFile(path("long"), file + file.right(40));
+        try {
+            transfer::runImport(*m_dm, plan, {});
+            QFAIL("written from a changed file");
+        } catch (const transfer::TransferError& e) {
+            QVERIFY2(e.text().contains(QStringLiteral("確認の後で変わりました")), qPrintable(e.text()));
+        }
+        QCOMPARE(fixture::storedCards(*m_dm).size(), 1);
+
+        fixture::writeFile(path("long"), file);
+        QCOMPARE(transfer::runImport(*m_dm, transfer::planImport(*m_dm, path("long")), {}), 699);
+        QStringList names;
+        transfer::forEachStoredCard(*m_dm, false, [&](const transfer::Card& c) { names << c.texts.name; });
+        QCOMPARE(names, expected);
+    }
+
     void likelyDuplicatesAreSkippedUnlessTaken() {
         fixture::store(*m_dm, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("ＡＢＣ商事")),
                                fixture::texts(QStringLiteral("ｶﾀｶﾅ"), QString())});

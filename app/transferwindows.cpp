@@ -157,13 +157,9 @@ void ImportWindow::onColumnChosen(int column, int index) {
     if (columns.targets[column].box == box)
         return;
     columns.targets[column] = transfer::csv::retargeted(columns.targets[column], box);
-    try {
-        m_plan = m_replan(columns);
-    } catch (const transfer::TransferError& e) {
-        // The choice is refused (no column left for a name, a text too long for its box): the
-        // columns stay as they were.
-        messages::error(this, e.text());
-    }
+    // A refused choice (no column left for a name, a text too long for its box) leaves the
+    // columns as they were.
+    messages::guarded(this, [&] { m_plan = m_replan(columns); });
     // Rebuilt after the handler returns: this combo box is one of the rows.
     QMetaObject::invokeMethod(
         this,

@@ -281,9 +281,11 @@ std::optional<Picture> pictureOf(const Property& p) {
     QImageReader reader(&buffer);
     const QSize size = reader.size();
     // A picture of a card fits well within this; a larger one is more likely a decoding bomb.
-    if (!size.isValid() || qint64(size.width()) * size.height() > 50'000'000)
+    if (!size.isValid() || qint64(size.width()) * size.height() > 25'000'000)
         return std::nullopt;
     const QByteArray format = reader.format();
+    // Decoded small: enough to know it is a picture, and JPEG decodes scaled at a fraction of the cost.
+    reader.setScaledSize(size.scaled(256, 256, Qt::KeepAspectRatio));
     if (reader.read().isNull())
         return std::nullopt;
     QString suffix = QString::fromLatin1(format).toLower();

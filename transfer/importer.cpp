@@ -282,11 +282,11 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
                 const int count = std::min(kBlock, plan.cardCount - first);
                 block.clear();
                 CardStream stream(file, plan, plan.blocks[b]);
-                Card card;
+                Card read;
                 FilePlace place;
-                while (block.size() < count && stream.next(card, place)) {
-                    checkCard(plan, card);
-                    block << card;
+                while (block.size() < count && stream.next(read, place)) {
+                    checkCard(plan, read);
+                    block << read;
                 }
                 if (block.size() != count)
                     throw TransferError(

@@ -202,12 +202,13 @@ struct RowReader::State {
 
 RowReader::RowReader(QIODevice& device, Encoding encoding, qint64 offset, int line)
     : m(std::make_unique<State>(device, encoding, offset, line)) {
+    // Before the parser exists: a constructor that throws runs no destructor to free it.
+    if (!device.seek(offset))
+        throw TransferError(QStringLiteral("ファイルを読めません: %1").arg(device.errorString()));
     if (csv_init(&m->parser, CSV_STRICT | CSV_STRICT_FINI) != 0)
         throw TransferError(QStringLiteral("CSV を読む準備ができませんでした。"));
     m->parserReady = true;
     csv_set_space_func(&m->parser, noSpace);
-    if (!device.seek(offset))
-        throw TransferError(QStringLiteral("ファイルを読めません: %1").arg(device.errorString()));
 }
 
 RowReader::~RowReader() {

@@ -312,8 +312,13 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
         });
     } catch (...) {
         // No card was written: neither are their pictures.
-        for (const QString& path : picturesWritten)
+        for (const QString& path : picturesWritten) {
             QFile::remove(path);
+            // The folders made for them go too, when nothing else is in them.
+            const QString base = QFileInfo(path).path();
+            if (QDir().rmdir(base))
+                QDir().rmdir(QFileInfo(base).path());
+        }
         throw;
     }
     report(written);

@@ -237,8 +237,7 @@ void Tmenu::ExportActionClick() {
         return;
     const bool vcard = file.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive) ||
                        file.endsWith(QLatin1String(".vcard"), Qt::CaseInsensitive);
-    // A vCard has no mark for a deleted card: only the CSV carries them.
-    const bool withDeleted = !vcard && messages::ask(this, QStringLiteral("削除した名刺も書き出しますか？"));
+    const bool withDeleted = messages::ask(this, QStringLiteral("削除した名刺も書き出しますか？"));
     const int n = transfer::exportCards(
         *DM1, file, vcard ? transfer::FileFormat::VCard : transfer::FileFormat::Csv, withDeleted);
     messages::show(this, QStringLiteral("名刺 %1 件を書き出しました。\r\n%2").arg(n).arg(file));
@@ -250,13 +249,17 @@ void Tmenu::ImportActionClick() {
         QStringLiteral("名刺のファイル (*.csv *.vcf *.vcard *.txt);;すべてのファイル (*)"));
     if (file.isEmpty())
         return;
-    const transfer::ImportPlan plan = transfer::planImport(*DM1, file);
-    transferwindows::ImportWindow window(plan, file, this);
+    transferwindows::ImportWindow window(
+        transfer::planImport(*DM1, file), file,
+        [this, file](const transfer::csv::Columns& columns) {
+            return transfer::planImport(*DM1, file, &columns);
+        },
+        this);
     messages::showModal(&window);
     if (window.result() != QDialog::Accepted)
         return;
     transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
-    const int n = transfer::runImport(*DM1, plan, window.takenDuplicates(), progress.reporter());
+    const int n = transfer::runImport(*DM1, window.plan(), window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
 }
 

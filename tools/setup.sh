@@ -16,6 +16,9 @@ packages=(
     # tools and tests; the Debian package and the checks of its desktop entry and metadata; the
     # card pictures' drawing and the recognition command (the reading benchmark's baseline)
     firebird3.0-utils util-linux zip python3-vobject
+    # programs nobody here wrote that read the exports back: the spreadsheet (headless), an
+    # address book's contact parser and a command-line address book
+    libreoffice-calc-nogui gir1.2-ebookcontacts-1.2 python3-gi khard
     # team use tests: a real Firebird server, and a keyring in a D-Bus session of the test's own
     firebird3.0-server gnome-keyring dbus
     dpkg-dev file desktop-file-utils appstream lintian

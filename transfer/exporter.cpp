@@ -63,7 +63,7 @@ int exportCards(TDM1& dm, const QString& path, FileFormat format, bool withDelet
         if (format == FileFormat::Csv)
             csv::appendRow(out, card);
         else
-            vcard::appendCard(out, card);
+            vcard::appendCard(out, card, {dm.databasePath()});
         ++count;
         if (out.size() >= kChunk)
             flush();

@@ -10,10 +10,13 @@
 #include "fakes.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <QTableWidget>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -116,6 +119,45 @@ private slots:
         ctl<QAction>(menu, "ImportAction")->trigger();
         QVERIFY(boxes.texts("show").isEmpty());
         QCOMPARE(fixture::storedCards(*DM1).size(), 3);
+    }
+
+    // Before anything is written the window shows where each column goes and what each card
+    // gets; the user sends a column elsewhere, and the import takes the choice. A choice that
+    // leaves no name is refused with the error box and changes nothing.
+    void importWindowShowsAndChangesWhereColumnsGo() {
+        MessageRecorder boxes;
+        fixture::writeFile(path("sheet.csv"), "名前,電話,謎\r\n鈴木 次郎,03-1111-2222,青葉商会\r\n");
+        m_chooser.answer = path("sheet.csv");
+        boxes.onShowModal = [&](QDialog* d) {
+            auto* columns = d->findChild<QTableWidget*>("ColumnTable");
+            auto* preview = d->findChild<QTableWidget*>("CardPreview");
+            QVERIFY(columns && columns->isVisibleTo(d) && preview);
+            QCOMPARE(columns->rowCount(), 3);
+            QVERIFY(d->findChild<QLabel*>("Summary")->text().contains(QStringLiteral("読み込まない列: 謎")));
+            QCOMPARE(preview->item(0, 1)->text(), QStringLiteral("鈴木 次郎"));
+            QCOMPARE(preview->item(0, 6)->text(), QStringLiteral("電話: 03-1111-2222"));
+            auto choose = [&](const char* name, const QString& caption) {
+                auto* choice = d->findChild<QComboBox*>(name);
+                QVERIFY(choice);
+                const int index = choice->findText(caption);
+                QVERIFY(index >= 0);
+                choice->setCurrentIndex(index);
+                emit choice->activated(index);
+                QCoreApplication::processEvents();
+            };
+            choose("ColumnChoice2", QStringLiteral("組織名"));
+            QCOMPARE(preview->item(0, 3)->text(), QStringLiteral("青葉商会"));
+            QVERIFY(!d->findChild<QLabel*>("Summary")->text().contains(QStringLiteral("読み込まない列")));
+            choose("ColumnChoice0", QStringLiteral("読み込まない"));
+            QCOMPARE(boxes.texts("error").size(), 1);
+            QCOMPARE(d->findChild<QComboBox*>("ColumnChoice0")->currentText(), QStringLiteral("名前"));
+            d->findChild<QPushButton*>("ImportButton")->click();
+        };
+        ctl<QAction>(menu, "ImportAction")->trigger();
+        QCOMPARE(boxes.modals.size(), 1);
+        QCOMPARE(boxes.texts("show").value(0), QStringLiteral("名刺 1 件を登録しました。"));
+        QVERIFY(fixture::storedCards(*DM1).first().contains(QStringLiteral("|鈴木 次郎|よみ|青葉商会|")) ||
+                fixture::storedCards(*DM1).first().contains(QStringLiteral("|鈴木 次郎||青葉商会|")));
     }
 
     void badImportShowsTheErrorBox() {

@@ -2,8 +2,8 @@
 
 #include "dm1.h"
 #include "engineprocess.h"
-#include "textdecode.h"
 #include "picturefolder.h"
+#include "textdecode.h"
 #include "vcardformat.h"
 
 #include <QDir>
@@ -141,10 +141,14 @@ QString fold(const QString& text) {
 }
 
 // Writes a card's pictures into its new picture folder; the paths written are added to written.
-void writePictures(const QString& root, int key, const Card& card, QStringList& written) {
+void writePictures(const CardFolder& cards, int key, const Card& card, QStringList& written) {
+    const QString& root = cards.picturesRoot;
     if (card.pictures.isEmpty() || root.isEmpty())
         return;
-    const QString folder = picturefolder::prepare(root, key);
+    // Below the card folder the pictures are the user's own; a root set apart is shared.
+    const QString folder = picturefolder::prepare(
+        root, key,
+        QDir(root) == QDir(cards.folder) ? picturefolder::Access::OwnerOnly : picturefolder::Access::Shared);
     for (qsizetype i = 0; i < card.pictures.size(); ++i) {
         const Picture& p = card.pictures[i];
         const QString path = folder + QStringLiteral("photo%1.%2").arg(i + 1).arg(p.suffix);
@@ -268,7 +272,6 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
                 .arg(plan.path));
     QFile file(plan.path);
     openFile(file, plan.path);
-    const QString picturesRoot = dm.cardFolder().picturesRoot;
 
     // A card file left with its key trigger off would give every new card the key 0.
     cards::ensureTriggerActive(dm);
@@ -310,7 +313,7 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
                     if (pictures) {
                         const int key = dm.IBQuery1.FieldByName("KEY1").AsInteger();
                         dm.IBQuery1.Close();
-                        writePictures(picturesRoot, key, card, picturesWritten);
+                        writePictures(dm.cardFolder(), key, card, picturesWritten);
                     }
                     if (++written % 1000 == 0)
                         report(written);

@@ -165,12 +165,20 @@ void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QStri
     q.SQL.Add(QStringLiteral("WHERE"));
     q.SQL.Add(firstColumnRequired ? QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0])
                                   : QStringLiteral("  ("));
+    // A memo is matched in its own collation: relabelled as UTF8, the engine copies the text
+    // as long as the memo column is declared for every card, which costs more than the match.
+    // A collation's comparison form of a character is the same wherever it stands, so the
+    // classes still take every character they list.
     for (qsizetype i = 0; i < columns.size(); ++i) {
-        if (columns[i].compare(QLatin1String("MEMO"), Qt::CaseInsensitive) == 0)
-            q.SQL.Add(QStringLiteral("    OCTET_LENGTH(%1) > %2 OR").arg(columns[i]).arg(kLongestTextMatched));
-        q.SQL.Add(QStringLiteral("    %1 COLLATE UTF8 SIMILAR TO CAST(:PATTERN AS VARCHAR(%2) CHARACTER SET UTF8) "
+        QString matched = columns[i] + QStringLiteral(" COLLATE UTF8");
+        if (columns[i].compare(QLatin1String("MEMO"), Qt::CaseInsensitive) == 0) {
+            q.SQL.Add(
+                QStringLiteral("    OCTET_LENGTH(%1) > %2 OR").arg(columns[i]).arg(kLongestTextMatched));
+            matched = columns[i];
+        }
+        q.SQL.Add(QStringLiteral("    %1 SIMILAR TO CAST(:PATTERN AS VARCHAR(%2) CHARACTER SET UTF8) "
                                  "ESCAPE '\\'%3")
-                      .arg(columns[i])
+                      .arg(matched)
                       .arg(kLongestSimilarToPattern)
                       .arg(i + 1 < columns.size() ? QStringLiteral(" OR") : QString()));
     }

@@ -7,6 +7,8 @@ packages=(
     # build
     cmake g++ ninja-build pkg-config qt6-base-dev firebird-dev libxlsxwriter-dev libminizip-dev qtkeychain-qt6-dev
     libcsv-dev libicu-dev libarchive-dev
+    # the JPEG library's own scaled decode, the picture benchmark's floor
+    libjpeg62-turbo-dev
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
     libfbclient2 firebird3.0-server-core libxlsxwriter4 fonts-noto-cjk fonts-dejavu-core
     qt6-translations-l10n qt6-image-formats-plugins xdg-utils

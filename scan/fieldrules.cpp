@@ -26,7 +26,7 @@ QString folded(const QString& text) {
     return text.normalized(QString::NormalizationForm_KC);
 }
 
-bool isContact(const QString& line) {
+bool looksLikeContact(const QString& f) {
     static const QRegularExpression mail(
         QStringLiteral(R"([A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)"));
     static const QRegularExpression web(
@@ -38,7 +38,6 @@ bool isContact(const QString& line) {
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
     // Nine or more digits joined by the usual separators: 03-1234-5678, +81 (3) 5555 0142.
     static const QRegularExpression phoneNumber(QStringLiteral(R"(\+?\(?\d[\d\-‐－ー().\s]{7,}\d)"));
-    const QString f = folded(line);
     if (mail.match(f).hasMatch() || web.match(f).hasMatch() || phoneLabel.match(f).hasMatch())
         return true;
     auto numbers = phoneNumber.globalMatch(f);
@@ -48,6 +47,23 @@ bool isContact(const QString& line) {
             return true;
     }
     return false;
+}
+
+// The line with full-width forms folded, dashes made '-', and no spaces around '.', '@' and '-'.
+QString contactForm(const QString& line) {
+    QString f = folded(line);
+    static const QRegularExpression dashes(QStringLiteral("[\u2010-\u2015\u2212\uFE63]"));
+    f.replace(dashes, QStringLiteral("-"));
+    // The long-vowel sign is often what a dash between digits is read as.
+    static const QRegularExpression longVowel(QStringLiteral("(?<=\\d)\\s*[\u30FC\uFF70]\\s*(?=\\d)"));
+    f.replace(longVowel, QStringLiteral("-"));
+    static const QRegularExpression spaced(QStringLiteral("\\s*([.@-])\\s*"));
+    f.replace(spaced, QStringLiteral("\\1"));
+    return f.trimmed();
+}
+
+bool isContact(const QString& line) {
+    return looksLikeContact(contactForm(line));
 }
 
 bool isOrganisation(const QString& line) {
@@ -63,8 +79,8 @@ bool isOrganisation(const QString& line) {
            latin.match(f).hasMatch();
 }
 
-bool isPosition(const QString& line) {
-    static const QStringList titles{
+const QStringList& titles() {
+    static const QStringList list{
         QStringLiteral("代表取締役"), QStringLiteral("取締役"), QStringLiteral("執行役員"),
         QStringLiteral("監査役"),     QStringLiteral("社長"),   QStringLiteral("会長"),
         QStringLiteral("専務"),       QStringLiteral("常務"),   QStringLiteral("部長"),
@@ -72,13 +88,25 @@ bool isPosition(const QString& line) {
         QStringLiteral("室長"),       QStringLiteral("所長"),   QStringLiteral("店長"),
         QStringLiteral("主任"),       QStringLiteral("主査"),   QStringLiteral("顧問"),
         QStringLiteral("理事")};
+    return list;
+}
+
+bool isPosition(const QString& line) {
     static const QRegularExpression latin(
         QStringLiteral(
             R"(\b(manager|director|president|chairman|ceo|cto|cfo|coo|officer|supervisor|engineer)\b)"),
         QRegularExpression::CaseInsensitiveOption);
     const QString f = folded(line);
-    return std::any_of(titles.begin(), titles.end(), [&](const QString& w) { return f.contains(w); }) ||
+    return std::any_of(titles().begin(), titles().end(), [&](const QString& w) { return f.contains(w); }) ||
            latin.match(f).hasMatch();
+}
+
+// "総務課 室長", "第一営業部部長": a department, then a title. "営業部長" is a title alone.
+const QRegularExpression& departmentThenTitle() {
+    static const QRegularExpression pattern(
+        QStringLiteral("^(.+?(?:部|課|室|グループ|センター))\\s*((?:%1).*)$")
+            .arg(titles().join(QLatin1Char('|'))));
+    return pattern;
 }
 
 bool isDepartment(const QString& line) {
@@ -88,17 +116,62 @@ bool isDepartment(const QString& line) {
     return ending.match(folded(line).trimmed()).hasMatch();
 }
 
-// True when the line is two to four kanji, spaces aside.
-bool looksLikeKanjiName(const QString& line) {
-    int kanji = 0;
+bool isKana(char32_t c) {
+    const QChar::Script s = QChar::script(c);
+    return s == QChar::Script_Hiragana || s == QChar::Script_Katakana || c == 0x30FC || c == 0x30FB;
+}
+
+// Letters a Japanese name is written in: kanji (々 among them), kana, the long-vowel sign and the
+// middle dot of foreign names.
+bool isNameLetter(char32_t c) {
+    return isHan(c) || isKana(c) || c == 0x3006;
+}
+
+// The number of letters when the line is a Japanese name's letters and spaces alone, else 0.
+int japaneseNameLength(const QString& line) {
+    int letters = 0;
     for (char32_t c : line.toUcs4()) {
         if (isSpace(c))
             continue;
-        if (!isHan(c))
-            return false;
-        ++kanji;
+        if (!isNameLetter(c))
+            return 0;
+        ++letters;
     }
-    return kanji >= 2 && kanji <= 4;
+    return letters;
+}
+
+bool looksLikeJapaneseName(const QString& line) {
+    const int letters = japaneseNameLength(line);
+    return letters >= 2 && letters <= 6;
+}
+
+// A line of kana (and spaces) alone, as a reading is printed.
+bool isKanaLine(const QString& line) {
+    int letters = 0;
+    for (char32_t c : line.toUcs4()) {
+        if (isSpace(c))
+            continue;
+        if (!isKana(c))
+            return false;
+        ++letters;
+    }
+    return letters >= 2;
+}
+
+// Two or three capitalised words ("Emily Carter", "John F. Smith", "MARY O'NEILL").
+bool looksLikeLatinName(const QString& line) {
+    static const QRegularExpression name(
+        QStringLiteral(R"(^[A-Z][A-Za-z'\-]+(?: (?:[A-Z]\.|[A-Z][A-Za-z'\-]+)){1,2}$)"));
+    return name.match(line.trimmed()).hasMatch();
+}
+
+// Letters standing one by one between spaces ("佐 々 木 健 一"), as large print is often read.
+bool isSpacedOut(const QString& line) {
+    const QStringList words = line.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    return words.size() >= 3 && std::all_of(words.begin(), words.end(), [](const QString& w) {
+               const QList<uint> c = w.toUcs4();
+               return c.size() == 1 && isNameLetter(c[0]);
+           });
 }
 
 }  // namespace
@@ -125,7 +198,10 @@ QString boxLabel(Box box) {
 
 std::vector<Box> suggestBoxes(const std::vector<RecognisedLine>& lines) {
     std::vector<Box> boxes(lines.size(), Box::None);
-    int nameLine = -1;
+    int japaneseName = -1, latinName = -1;
+    const auto larger = [&](int candidate, int best) {
+        return best < 0 || lines[candidate].size > lines[best].size;
+    };
     for (size_t i = 0; i < lines.size(); ++i) {
         const QString& text = lines[i].text;
         if (text.trimmed().isEmpty())
@@ -138,12 +214,57 @@ std::vector<Box> suggestBoxes(const std::vector<RecognisedLine>& lines) {
             boxes[i] = Box::Department;
         else if (isPosition(text))
             boxes[i] = Box::Position;
-        else if (looksLikeKanjiName(text) && (nameLine < 0 || lines[i].size > lines[nameLine].size))
-            nameLine = int(i);
+        else if (looksLikeJapaneseName(text) && larger(int(i), japaneseName))
+            japaneseName = int(i);
+        else if (looksLikeLatinName(text) && larger(int(i), latinName))
+            latinName = int(i);
     }
-    if (nameLine >= 0)
-        boxes[nameLine] = Box::Name;
+    const int name = japaneseName >= 0 ? japaneseName : latinName;
+    if (name < 0)
+        return boxes;
+    boxes[name] = Box::Name;
+    if (name != japaneseName)
+        return boxes;
+    // Furigana is printed small, right above the name or right below it.
+    for (int i : {name - 1, name + 1}) {
+        if (i < 0 || i >= int(lines.size()) || boxes[i] != Box::None)
+            continue;
+        if (isKanaLine(lines[i].text) && lines[i].size * 4 <= lines[name].size * 3) {
+            boxes[i] = Box::Reading;
+            break;
+        }
+    }
     return boxes;
+}
+
+std::vector<RecognisedLine> prepareLines(const std::vector<RecognisedLine>& lines) {
+    std::vector<RecognisedLine> out;
+    out.reserve(lines.size());
+    for (const RecognisedLine& line : lines) {
+        if (isContact(line.text)) {
+            out.push_back({normaliseContact(line.text), line.size});
+            continue;
+        }
+        if (isSpacedOut(line.text)) {
+            out.push_back({QString(line.text).remove(QRegularExpression(QStringLiteral("\\s+"))), line.size});
+            continue;
+        }
+        if (!isOrganisation(line.text)) {
+            const QRegularExpressionMatch m = departmentThenTitle().match(line.text.trimmed());
+            if (m.hasMatch()) {
+                out.push_back({m.captured(1).trimmed(), line.size});
+                out.push_back({m.captured(2).trimmed(), line.size});
+                continue;
+            }
+        }
+        out.push_back(line);
+    }
+    return out;
+}
+
+QString normaliseContact(const QString& line) {
+    const QString form = contactForm(line);
+    return looksLikeContact(form) ? form : line;
 }
 
 QString tidyLine(const QString& text) {

@@ -8,8 +8,8 @@
 
 namespace scan {
 
-// The editor boxes a line can go to. The reading is never suggested: it cannot be told from
-// kanji, but the user may still choose it.
+// The editor boxes a line can go to. The reading is suggested only from a small kana line printed
+// directly above or below the name: it cannot be told from kanji.
 enum class Box { None, Name, Reading, Organisation, Department, Position, Other };
 
 inline constexpr Box kAllBoxes[] = {Box::Name,     Box::Reading, Box::Organisation, Box::Department,
@@ -27,8 +27,23 @@ struct RecognisedLine {
 // fits: a telephone number, an e-mail or a web address goes to その他; a company form
 // (株式会社, Inc., Co., Ltd. ...) to 組織名; a line ending in 部, 課, 室 or グループ to 部署名
 // (so 社長室 is a department); a title (部長, 代表取締役, Manager ...) to 身分. Of the lines left, the
-// largest one of two to four kanji (spaces aside) is the name. Everything else is none.
+// largest one of two to six Japanese letters (kanji, kana or both, spaces aside) is the name; on a
+// card without one, the largest Latin name of two or three words ("Emily Carter"). A line of kana
+// alone, smaller than the name and directly above or below it, is its reading. Everything else
+// is none.
 std::vector<Box> suggestBoxes(const std::vector<RecognisedLine>& lines);
+
+// The lines as the rules want them, in order: contact lines normalised (see
+// normaliseContact), a name spelt with a space between every letter joined ("佐 藤 健 一" ->
+// "佐藤健一"), and a line holding a department and then a title ("総務課 室長") split in two
+// lines of the same size.
+std::vector<RecognisedLine> prepareLines(const std::vector<RecognisedLine>& lines);
+
+// An e-mail, web or telephone line as it is written: full-width letters, digits and signs as
+// ASCII, dashes as '-', and the spaces the recogniser puts around '.', '@' and '-' removed
+// ("kenichi. sasaki@hokushin. co. jp" -> "kenichi.sasaki@hokushin.co.jp"). Any other line is
+// returned unchanged.
+QString normaliseContact(const QString& line);
 
 // Removes the spaces the recogniser puts between Japanese characters ("有限 会 社" ->
 // "有限会社"), trims, and folds runs of spaces; spaces between Latin words stay.

@@ -29,7 +29,6 @@ private slots:
         QTest::newRow("group") << "デジタル推進グループ" << Box::Department;
         QTest::newRow("department in latin") << "Sales Department" << Box::Department;
         QTest::newRow("head of department is a title") << "営業部長" << Box::Position;
-        QTest::newRow("department then title") << "営業部 課長" << Box::Position;
         QTest::newRow("president") << "代表取締役" << Box::Position;
         QTest::newRow("acting section head") << "課長代理" << Box::Position;
         QTest::newRow("manager") << "Sales Manager" << Box::Position;
@@ -42,7 +41,22 @@ private slots:
         QTest::newRow("web with scheme") << "https://www.toto-denki.example.jp" << Box::Other;
         QTest::newRow("bare domain") << "blueharbor.example.com" << Box::Other;
         QTest::newRow("postcode alone is too short for a phone") << "〒100-0001" << Box::None;
-        QTest::newRow("latin name is not guessed") << "Emily Carter" << Box::None;
+        QTest::newRow("latin name") << "Emily Carter" << Box::Name;
+        QTest::newRow("latin name with an initial") << "John F. Smith" << Box::Name;
+        QTest::newRow("latin words in lower case are no name") << "see you soon" << Box::None;
+        QTest::newRow("mail read with spaces") << "kenichi. sasaki@hokushin. co. jp" << Box::Other;
+        QTest::newRow("full-width mail") << "ｓａｔｏ＠ａｏｂａ．ｃｏ．ｊｐ" << Box::Other;
+        QTest::newRow("web read with spaces") << "www. hokushin. co. jp" << Box::Other;
+        QTest::newRow("phone with spaced dashes") << "03 - 3123 - 4567" << Box::Other;
+        QTest::newRow("phone with long vowel signs") << "03ー3123ー4567" << Box::Other;
+        QTest::newRow("five kanji name") << "佐々木 健一" << Box::Name;
+        QTest::newRow("six kanji name") << "長谷川健太郎" << Box::Name;
+        QTest::newRow("two kanji name") << "林稔" << Box::Name;
+        QTest::newRow("hiragana name") << "やまだ はなこ" << Box::Name;
+        QTest::newRow("katakana name") << "スミス ジョン" << Box::Name;
+        QTest::newRow("kanji and kana name") << "木村 さくら" << Box::Name;
+        QTest::newRow("seven letters are no name") << "東京都千代田区" << Box::None;
+        QTest::newRow("address with digits is no name") << "港区1丁目" << Box::None;
         QTest::newRow("research is no department") << "Research and Development" << Box::None;
         QTest::newRow("blank") << "   " << Box::None;
     }
@@ -54,16 +68,95 @@ private slots:
         QCOMPARE(boxes[0], box);
     }
 
-    // The name is the largest line of two to four kanji; one line at most is suggested.
-    void nameIsLargestKanjiLine() {
-        const std::vector<scan::RecognisedLine> lines{
-            {"東京都千代田区", 30}, {"鈴木", 40},    {"佐藤 健一", 120}, {"高橋美咲", 90},
-            {"長谷川健太郎", 200},  {"やまだ", 150}, {"営業部", 300}};
+    // Lines given as "text@size"; the boxes expected, as captions joined by '|'. The name is the
+    // largest name-like line; the reading only a smaller kana line right next to it.
+    void nameAndReading_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("boxes");
+        QTest::newRow("largest of several")
+            << QStringList{"東京都千代田区@30", "鈴木@40", "佐藤 健一@120", "高橋美咲@90", "営業部@300"}
+            << "なし|なし|名前|なし|部署名";
+        QTest::newRow("six letters beat smaller ones")
+            << QStringList{"長谷川健太郎@200", "やまだ@180"} << "名前|なし";
+        QTest::newRow("furigana above")
+            << QStringList{"株式会社北進@40", "ささき けんいち@25", "佐々木 健一@80"}
+            << "組織名|ふりがな|名前";
+        QTest::newRow("furigana below")
+            << QStringList{"木村 恵理子@80", "きむら えりこ@24", "営業部@30"} << "名前|ふりがな|部署名";
+        QTest::newRow("katakana reading")
+            << QStringList{"サトウ ケンイチ@20", "佐藤 健一@80"} << "ふりがな|名前";
+        QTest::newRow("kana line as large as the name is no reading")
+            << QStringList{"ささき けんいち@80", "佐々木 健一@80"} << "なし|名前";
+        QTest::newRow("kana line away from the name is no reading")
+            << QStringList{"さとう けんいち@20", "課長@30", "佐藤 健一@80"} << "なし|身分|名前";
+        QTest::newRow("latin name only without a japanese one")
+            << QStringList{"Emily Carter@80", "佐藤 健一@60"} << "なし|名前";
+        QTest::newRow("english card")
+            << QStringList{"Blue Harbor Systems Inc.@40", "Emily Carter@80", "Sales Manager@30"}
+            << "組織名|名前|身分";
+        QTest::newRow("no name") << QStringList{"TEL 03-3123-4567@30"} << "その他";
+    }
+    void nameAndReading() {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, boxes);
+        std::vector<scan::RecognisedLine> in;
+        for (const QString& l : lines)
+            in.push_back({l.section(QLatin1Char('@'), 0, 0), l.section(QLatin1Char('@'), 1).toInt()});
+        QStringList got;
+        for (Box b : scan::suggestBoxes(in))
+            got << scan::boxLabel(b);
+        QCOMPARE(got.join(QLatin1Char('|')), boxes);
+    }
+
+    // The lines as the rules read them: contact lines written plainly, spaced-out names joined, a
+    // department and a title on one line split in two.
+    void prepareLines_data() {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<QString>("prepared");
+        QTest::newRow("mail with spaces after the dots") << "kenichi. sasaki@hokushin. co. jp"
+                                                         << "その他=kenichi.sasaki@hokushin.co.jp";
+        QTest::newRow("mail with spaces around the at") << "E-mail sato @ aoba-shoji. example. jp"
+                                                        << "その他=E-mail sato@aoba-shoji.example.jp";
+        QTest::newRow("full-width mail") << "ｓａｔｏ＠ａｏｂａ．ｃｏ．ｊｐ"
+                                         << "その他=sato@aoba.co.jp";
+        QTest::newRow("web") << "https: //www. hokushin. co. jp"
+                             << "その他=https: //www.hokushin.co.jp";
+        QTest::newRow("phone") << "TEL ０３ － ３１２３ － ４５６７"
+                               << "その他=TEL 03-3123-4567";
+        QTest::newRow("phone with long vowel signs") << "TEL 03ー3123ー4567"
+                                                     << "その他=TEL 03-3123-4567";
+        QTest::newRow("sentence with dots stays") << "Since 1950. Tokyo - Osaka"
+                                                  << "なし=Since 1950. Tokyo - Osaka";
+        QTest::newRow("section and head of office") << "総務課 室長"
+                                                    << "部署名=総務課|身分=室長";
+        QTest::newRow("department and head") << "第一営業部 部長"
+                                             << "部署名=第一営業部|身分=部長";
+        QTest::newRow("without a space") << "第一営業部部長"
+                                         << "部署名=第一営業部|身分=部長";
+        QTest::newRow("two levels and a title") << "総務部 人事課 課長代理"
+                                                << "部署名=総務部 人事課|身分=課長代理";
+        QTest::newRow("head of sales stays whole") << "営業部長"
+                                                   << "身分=営業部長";
+        QTest::newRow("department alone") << "総務部 人事課"
+                                          << "部署名=総務部 人事課";
+        QTest::newRow("title alone") << "代表取締役社長"
+                                     << "身分=代表取締役社長";
+        QTest::newRow("spaced-out name") << "佐 々 木 健 一"
+                                         << "名前=佐々木健一";
+        QTest::newRow("name with one space stays") << "佐々木 健一"
+                                                   << "名前=佐々木 健一";
+    }
+    void prepareLines() {
+        QFETCH(QString, line);
+        QFETCH(QString, prepared);
+        const std::vector<scan::RecognisedLine> lines = scan::prepareLines({{line, 40}});
         const std::vector<Box> boxes = scan::suggestBoxes(lines);
-        const std::vector<Box> expected{Box::None, Box::None, Box::Name,      Box::None,
-                                        Box::None, Box::None, Box::Department};
-        QCOMPARE(boxes, expected);
-        QVERIFY(std::count(boxes.begin(), boxes.end(), Box::Reading) == 0);
+        QStringList got;
+        for (size_t i = 0; i < lines.size(); ++i) {
+            got << scan::boxLabel(boxes[i]) + QLatin1Char('=') + lines[i].text;
+            QCOMPARE(lines[i].size, 40);
+        }
+        QCOMPARE(got.join(QLatin1Char('|')), prepared);
     }
 
     void tidyLine_data() {

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QRect>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,7 +31,6 @@ struct Model {
 constexpr Model kModels[] = {{"jpn.traineddata", "tesseract-ocr-jpn"},
                              {"jpn_vert.traineddata", "tesseract-ocr-jpn-vert"},
                              {"eng.traineddata", "tesseract-ocr-eng"}};
-
 
 // Called by the engine between words: passes its progress on and asks whether to stop.
 struct Watch {
@@ -82,6 +82,10 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it)
         return true;
+    const size_t first = lines.size();
+    int largest = -1;
+    QRect largestBox;
+    float largestConfidence = 0;
     do {
         const std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
         if (!utf8)
@@ -93,8 +97,37 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
             continue;
         int left = 0, top = 0, right = 0, bottom = 0;
         it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
-        lines.push_back({text, pass.vertical ? right - left : bottom - top});
+        const int size = pass.vertical ? right - left : bottom - top;
+        if (largest < 0 || size > lines[first + largest].size) {
+            largest = int(lines.size() - first);
+            largestBox = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+            largestConfidence = it->Confidence(tesseract::RIL_TEXTLINE);
+        }
+        lines.push_back({text, size});
     } while (it->Next(tesseract::RIL_TEXTLINE));
+    it.reset();
+
+    // The model reads letters of about kBestLineHeight pixels best; a name printed large comes out
+    // as Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and the
+    // reading the model is surer of is kept.
+    if (!pass.vertical && largest >= 0 && lines[first + largest].size > kBestLineHeight * 3 / 2) {
+        const int margin = largestBox.height() / 4;
+        const QImage line = grey.copy(largestBox.adjusted(-margin, -margin, margin, margin));
+        const double scale = double(kBestLineHeight) / largestBox.height();
+        const QImage scaled =
+            line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
+                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+        api.SetImage(scaled.constBits(), scaled.width(), scaled.height(), 1, int(scaled.bytesPerLine()));
+        if (progress.cancel)
+            return false;
+        if (api.Recognize(nullptr) == 0) {
+            const std::unique_ptr<char[]> utf8(api.GetUTF8Text());
+            const QString again = utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString();
+            if (!again.isEmpty() && api.MeanTextConf() > largestConfidence)
+                lines[first + largest].text = again;
+        }
+    }
     return true;
 }
 
@@ -209,6 +242,7 @@ ScanResult recognise(const QImage& grey, ScanProgress& progress) {
         result.vertical = true;
     }
     progress.percent = 100;
+    result.lines = prepareLines(result.lines);
     result.boxes = suggestBoxes(result.lines);
     return result;
 }

@@ -42,6 +42,8 @@ inline constexpr int kMaxSide = 30000;
 // The longer side of the picture handed to the engine: card text stays well above the size the
 // engine reads best at, and a 4000 x 3000 scan is read in a few seconds.
 inline constexpr int kWorkingSide = 2000;
+// The height in pixels of a line of letters that the recognition model reads best.
+inline constexpr int kBestLineHeight = 40;
 
 // The folder the recognition models are read from: $TESSDATA_PREFIX when set, else the
 // engine's Debian location.

@@ -174,7 +174,7 @@ private slots:
                                                  "その他\tsato@aoba-shoji.example.jp"};
         QTest::newRow("latin") << "en-h-1.png" << false
                                << QStringList{"組織名\tNorthwind Trading Co., Ltd.", "身分\tSales Manager",
-                                              "部署名\tSales Department", "なし\tEmily Carter"};
+                                              "部署名\tSales Department", "名前\tEmily Carter"};
         QTest::newRow("columns") << "jp-v-1.png" << true
                                  << QStringList{"組織名\t有限会社山本製作所", "身分\t代表取締役"};
         QTest::newRow("photo") << "photo-jp-h-1.jpg" << false

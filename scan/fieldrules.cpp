@@ -57,6 +57,9 @@ QString contactForm(const QString& line) {
     // The long-vowel sign is often what a dash between digits is read as.
     static const QRegularExpression longVowel(QStringLiteral("(?<=\\d)\\s*[\u30FC\uFF70]\\s*(?=\\d)"));
     f.replace(longVowel, QStringLiteral("-"));
+    // Commas in an e-mail address are dots read wrongly.
+    if (f.contains(QLatin1Char('@')))
+        f.replace(QRegularExpression(QStringLiteral("\\s*,\\s*(?=[A-Za-z])")), QStringLiteral("."));
     static const QRegularExpression spaced(QStringLiteral("\\s*([.@-])\\s*"));
     f.replace(spaced, QStringLiteral("\\1"));
     return f.trimmed();

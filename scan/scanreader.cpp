@@ -51,6 +51,17 @@ struct Pass {
     bool vertical;
 };
 
+bool mixesJapaneseAndLatin(const QString& text) {
+    bool japanese = false, latin = false;
+    for (char32_t c : text.toUcs4()) {
+        const QChar::Script script = QChar::script(c);
+        japanese |= script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+                    script == QChar::Script_Katakana;
+        latin |= script == QChar::Script_Latin;
+    }
+    return japanese && latin;
+}
+
 // Runs one pass of the engine over the picture; false when it was cancelled.
 bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int from, int span,
              std::vector<RecognisedLine>& lines) {
@@ -117,15 +128,34 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
         const QImage scaled =
             line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
                         Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        api.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
-        api.SetImage(scaled.constBits(), scaled.width(), scaled.height(), 1, int(scaled.bytesPerLine()));
+        QString& text = lines[first + largest].text;
+        float confidence = largestConfidence;
+        const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
+            engine.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+            engine.SetImage(scaled.constBits(), scaled.width(), scaled.height(), 1,
+                            int(scaled.bytesPerLine()));
+            if (engine.Recognize(nullptr) != 0)
+                return;
+            const std::unique_ptr<char[]> utf8(engine.GetUTF8Text());
+            const QString again = utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString();
+            const float againConfidence = float(engine.MeanTextConf());
+            if (!again.isEmpty() && againConfidence > confidence) {
+                text = again;
+                confidence = againConfidence;
+            }
+        };
         if (progress.cancel)
             return false;
-        if (api.Recognize(nullptr) == 0) {
-            const std::unique_ptr<char[]> utf8(api.GetUTF8Text());
-            const QString again = utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString();
-            if (!again.isEmpty() && api.MeanTextConf() > largestConfidence)
-                lines[first + largest].text = again;
+        readAgain(api);
+        // Kanji drawn large and thin are taken for Latin letters beside the kanji ("林 Fe"); a line
+        // mixing both is read once more by the Japanese model alone.
+        if (mixesJapaneseAndLatin(text) && !progress.cancel) {
+            tesseract::TessBaseAPI japanese;
+            japanese.SetVariable("debug_file", "/dev/null");
+            if (japanese.Init(folder.constData(), "jpn", tesseract::OEM_LSTM_ONLY) == 0) {
+                confidence = std::min(confidence, 0.0f);
+                readAgain(japanese);
+            }
         }
     }
     return true;

@@ -119,6 +119,8 @@ private slots:
                                                         << "その他=E-mail sato@aoba-shoji.example.jp";
         QTest::newRow("full-width mail") << "ｓａｔｏ＠ａｏｂａ．ｃｏ．ｊｐ"
                                          << "その他=sato@aoba.co.jp";
+        QTest::newRow("mail with commas for dots") << "hanako. yamada@yamamoto, example, jp"
+                                                   << "その他=hanako.yamada@yamamoto.example.jp";
         QTest::newRow("web") << "https: //www. hokushin. co. jp"
                              << "その他=https: //www.hokushin.co.jp";
         QTest::newRow("phone") << "TEL ０３ － ３１２３ － ４５６７"

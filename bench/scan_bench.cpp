@@ -4,6 +4,10 @@
 // Prints
 //   ocr_accuracy: ratio R (goal >= 0.9)   share of the characters read exactly
 //   ocr_time: ratio R (goal <= 1.2)       program's total time / the command's total time
+//   ocr_fields: ratio R (goal >= 0.9)     on the held-out part of tools/make-field-cards.sh's
+//                                         cards, for each box the share of cards whose suggestion
+//                                         is exactly right; the lowest share is the ratio
+// SCAN_FIELD_CARDS names a folder of those cards already drawn.
 // With SCAN_BENCH_VERBOSE=1 it prints each card's lines as well.
 
 #include "benchcommon.h"
@@ -93,6 +97,95 @@ double commandMs(const QString& path, bool vertical) {
     return t.nsecsElapsed() / 1e6;
 }
 
+// What the reading suggests for each box, as the window would fill it: lines joined by a space,
+// その他 lines kept apart.
+struct Suggested {
+    QString name, reading, organisation, department, position;
+    QStringList other;
+};
+
+Suggested suggested(const scan::ScanResult& r) {
+    Suggested s;
+    const auto add = [](QString& to, const QString& text) {
+        to = to.isEmpty() ? text : to + QLatin1Char(' ') + text;
+    };
+    for (size_t i = 0; i < r.lines.size(); ++i) {
+        const QString& t = r.lines[i].text;
+        switch (r.boxes[i]) {
+            case scan::Box::Name:
+                add(s.name, t);
+                break;
+            case scan::Box::Reading:
+                add(s.reading, t);
+                break;
+            case scan::Box::Organisation:
+                add(s.organisation, t);
+                break;
+            case scan::Box::Department:
+                add(s.department, t);
+                break;
+            case scan::Box::Position:
+                add(s.position, t);
+                break;
+            case scan::Box::Other:
+                s.other << t;
+                break;
+            case scan::Box::None:
+                break;
+        }
+    }
+    return s;
+}
+
+// ocr_fields over the held-out cards of `folder`; returns the lowest share.
+void measureFields(const QString& folder, bool verbose) {
+    QFile file(folder + QStringLiteral("/truth.tsv"));
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("no truth.tsv in %s", qPrintable(folder));
+    const QStringList boxes{QStringLiteral("名前"),   QStringLiteral("ふりがな"), QStringLiteral("組織名"),
+                            QStringLiteral("部署名"), QStringLiteral("身分"),     QStringLiteral("電話"),
+                            QStringLiteral("メール")};
+    std::vector<int> right(boxes.size(), 0);
+    int cards = 0;
+    QTextStream in(&file);
+    while (!in.atEnd()) {
+        const QStringList f = in.readLine().split(QLatin1Char('\t'));
+        if (f.size() < 9 || f[1] != QLatin1String("held"))
+            continue;
+        scan::ScanProgress progress;
+        const scan::ScanResult r = scan::readScan(folder + QLatin1Char('/') + f[0], progress);
+        const Suggested s = suggested(r);
+        QString position = f[6];
+        if (position.startsWith(QLatin1Char('+')))
+            position.remove(0, 1);
+        const bool ok[] = {s.name == f[2],        s.reading == f[3],      s.organisation == f[4],
+                           s.department == f[5],  s.position == position, s.other.contains(f[7]),
+                           s.other.contains(f[8])};
+        QString wrong;
+        for (qsizetype b = 0; b < boxes.size(); ++b) {
+            right[b] += ok[b] ? 1 : 0;
+            if (!ok[b])
+                wrong += QLatin1Char(' ') + boxes[b];
+        }
+        ++cards;
+        std::printf("  %-24s%s\n", qPrintable(f[0]), wrong.isEmpty() ? " all right" : qPrintable(wrong));
+        if (verbose) {
+            for (size_t i = 0; i < r.lines.size(); ++i)
+                std::printf("      %s\t%s\n", qPrintable(scan::boxLabel(r.boxes[i])),
+                            qPrintable(r.lines[i].text));
+        }
+    }
+    if (cards == 0)
+        qFatal("no held-out cards in %s", qPrintable(folder));
+    double lowest = 1;
+    QString table;
+    for (qsizetype b = 0; b < boxes.size(); ++b) {
+        lowest = std::min(lowest, double(right[b]) / cards);
+        table += QStringLiteral(" %1 %2/%3").arg(boxes[b]).arg(right[b]).arg(cards);
+    }
+    std::printf("ocr_fields: ratio %.3f (goal >= 0.9)%s\n", lowest, qPrintable(table));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -141,5 +234,15 @@ int main(int argc, char** argv) {
                   QStringLiteral("program %1 ms, tesseract command %2 ms in all")
                       .arg(ours, 0, 'f', 0)
                       .arg(command, 0, 'f', 0));
+
+    QTemporaryDir fieldTemp;
+    QString fields = qEnvironmentVariable("SCAN_FIELD_CARDS");
+    if (fields.isEmpty()) {
+        fields = fieldTemp.path();
+        const QString script = QStringLiteral(TAVRONA_SOURCE_DIR "/tools/make-field-cards.sh");
+        if (QProcess::execute(QStringLiteral("bash"), {script, fields}) != 0)
+            qFatal("could not draw the field cards");
+    }
+    measureFields(fields, verbose);
     return 0;
 }

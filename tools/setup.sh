@@ -27,6 +27,8 @@ packages=(
     # the second test run, built with clang's address and undefined-behaviour checks
     clang libclang-rt-14-dev
     imagemagick tesseract-ocr
+    # the wider drawn card set's gothic and mincho typefaces beside Noto's
+    fonts-ipafont-gothic fonts-ipafont-mincho
     ${TAVRONA_EXTRA_PACKAGES:-}
 )
 missing=()

@@ -62,6 +62,38 @@ bool mixesJapaneseAndLatin(const QString& text) {
     return japanese && latin;
 }
 
+// A short line of a few Latin letters and no digits or signs of an address, or one mixing kanji
+// and Latin letters: what small kanji look like when misread.
+bool looksMisread(const QString& text) {
+    if (mixesJapaneseAndLatin(text))
+        return !text.contains(QLatin1Char('@')) && !text.contains(QLatin1Char('.'));
+    int latin = 0;
+    for (char32_t c : text.toUcs4()) {
+        if (c == U' ')
+            continue;
+        if (QChar::script(c) != QChar::Script_Latin)
+            return false;
+        ++latin;
+    }
+    return latin > 0 && latin <= 4;
+}
+
+// Most lines of the card hold Japanese letters.
+bool japaneseCard(const std::vector<RecognisedLine>& lines, size_t first) {
+    int japanese = 0, all = 0;
+    for (size_t i = first; i < lines.size(); ++i, ++all) {
+        for (char32_t c : lines[i].text.toUcs4()) {
+            const QChar::Script script = QChar::script(c);
+            if (script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+                script == QChar::Script_Katakana) {
+                ++japanese;
+                break;
+            }
+        }
+    }
+    return japanese * 2 >= all;
+}
+
 // Runs one pass of the engine over the picture; false when it was cancelled.
 bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int from, int span,
              std::vector<RecognisedLine>& lines) {
@@ -90,6 +122,21 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     if (status != 0)
         throw ScanError(QStringLiteral("文字認識に失敗しました。"));
 
+    // The Japanese model alone, started only when a line needs it.
+    std::unique_ptr<tesseract::TessBaseAPI> japanese;
+    bool japaneseFailed = false;
+    const auto japaneseOnly = [&] {
+        if (!japanese && !japaneseFailed) {
+            japanese = std::make_unique<tesseract::TessBaseAPI>();
+            japanese->SetVariable("debug_file", "/dev/null");
+            if (japanese->Init(folder.constData(), "jpn", tesseract::OEM_LSTM_ONLY) != 0) {
+                japanese.reset();
+                japaneseFailed = true;
+            }
+        }
+        return bool(japanese);
+    };
+
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it)
         return true;
@@ -97,6 +144,7 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     int largest = -1;
     QRect largestBox;
     float largestConfidence = 0;
+    std::vector<std::pair<QRect, float>> found;  // each line's box and confidence
     do {
         const std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
         if (!utf8)
@@ -114,6 +162,8 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
             largestBox = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
             largestConfidence = it->Confidence(tesseract::RIL_TEXTLINE);
         }
+        found.emplace_back(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)),
+                           it->Confidence(tesseract::RIL_TEXTLINE));
         lines.push_back({text, size});
     } while (it->Next(tesseract::RIL_TEXTLINE));
     it.reset();
@@ -149,13 +199,38 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
         readAgain(api);
         // Kanji drawn large and thin are taken for Latin letters beside the kanji ("林 Fe"); a line
         // mixing both is read once more by the Japanese model alone.
-        if (mixesJapaneseAndLatin(text) && !progress.cancel) {
-            tesseract::TessBaseAPI japanese;
-            japanese.SetVariable("debug_file", "/dev/null");
-            if (japanese.Init(folder.constData(), "jpn", tesseract::OEM_LSTM_ONLY) == 0) {
-                confidence = std::min(confidence, 0.0f);
-                readAgain(japanese);
-            }
+        if (mixesJapaneseAndLatin(text) && !progress.cancel && japaneseOnly()) {
+            confidence = std::min(confidence, 0.0f);
+            readAgain(*japanese);
+        }
+    }
+    // Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by
+    // the Japanese model alone, when the first reading was unsure.
+    if (!pass.vertical && japaneseCard(lines, first)) {
+        for (size_t i = 0; i < found.size(); ++i) {
+            QString& text = lines[first + i].text;
+            if (int(i) == largest || found[i].second >= 75 || !looksMisread(text))
+                continue;
+            if (progress.cancel)
+                return false;
+            if (!japaneseOnly())
+                break;
+            const QRect box = found[i].first;
+            const int margin = box.height() / 4;
+            const QImage line = grey.copy(box.adjusted(-margin, -margin, margin, margin));
+            const double scale = double(kBestLineHeight) / std::max(1, box.height());
+            const QImage scaled =
+                line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
+                            Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+            japanese->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+            japanese->SetImage(scaled.constBits(), scaled.width(), scaled.height(), 1,
+                               int(scaled.bytesPerLine()));
+            if (japanese->Recognize(nullptr) != 0)
+                continue;
+            const std::unique_ptr<char[]> utf8(japanese->GetUTF8Text());
+            const QString again = utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString();
+            if (!again.isEmpty() && japanese->MeanTextConf() > found[i].second)
+                text = again;
         }
     }
     return true;

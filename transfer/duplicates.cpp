@@ -367,11 +367,11 @@ void dismissGroup(const CardFolder& folder, QList<int> keys) {
         done += ok ? w : 0;
     }
     ok = ok && ::fsync(fd) == 0;
-    const int error = errno;
     if (fd >= 0)
         ::close(fd);
     if (ok && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) == 0)
         return;
+    const int error = errno;
     if (fd >= 0)
         QFile::remove(partial);
     throw TransferError(

@@ -42,7 +42,10 @@ bool Invocation::parse(const QStringList& arguments) {
         complain(parser.errorText());
         return false;
     }
-    if (parser.positionalArguments().size() != m_positional.size()) {
+    // A last name ending in "..." takes that argument once or more.
+    const bool more = !m_positional.isEmpty() && m_positional.last().endsWith(QLatin1String("..."));
+    const qsizetype given = parser.positionalArguments().size();
+    if (more ? given < m_positional.size() : given != m_positional.size()) {
         complain(QStringLiteral("%1 には %2 を指定してください。")
                      .arg(m_command, m_positional.join(QLatin1Char(' '))));
         return false;

@@ -16,7 +16,8 @@ constexpr int kDone = 0, kFailed = 1, kWrongUse = 2;
 
 class Invocation final {
 public:
-    // positional: the names of the required arguments, for the help text and the count check.
+    // positional: the names of the required arguments, for the help text and the count check; a
+    // last name ending in "..." stands for one argument or more.
     Invocation(const char* command, const QStringList& positional);
     QCommandLineParser parser;
 

@@ -5,9 +5,14 @@
 #include "cardsearch.h"
 #include "commandline.h"
 #include "dm1.h"
+#include "duplicates.h"
 #include "exporter.h"
 #include "importer.h"
 #include "scanreader.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 
@@ -181,6 +186,102 @@ int readScanCommand(const QStringList& arguments) {
     return scan::readScanCommand(call.positional(0), say, complain) == 0 ? kDone : kFailed;
 }
 
+// Keys given on the command line, each a card number; a text that is none is refused.
+bool readKeys(const QStringList& texts, QList<int>& keys) {
+    for (const QString& text : texts) {
+        bool ok = false;
+        const int key = text.toInt(&ok);
+        if (!ok || key <= 0) {
+            complain(QStringLiteral("「%1」は名刺の番号として読めません。").arg(text));
+            return false;
+        }
+        keys << key;
+    }
+    return true;
+}
+
+// The groups of live cards that are likely one person, one a line: the keys, a tab and the
+// reason; --json writes each group as one JSON object a line instead. --dismiss KEY... remembers
+// that the cards are different people, so that their group is not shown again.
+int duplicatesCommand(const QStringList& arguments) {
+    Invocation call("duplicates", {});
+    const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("1 グループ 1 行の JSON で書く"));
+    const QCommandLineOption dismiss(QStringLiteral("dismiss"),
+                                     QStringLiteral("指定した番号の名刺は別人として、今後は表示しない"),
+                                     QStringLiteral("KEY,KEY..."));
+    call.parser.addOptions({json, dismiss});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    QList<int> dismissed;
+    if (call.parser.isSet(dismiss)) {
+        if (!readKeys(call.parser.value(dismiss).split(QLatin1Char(','), Qt::SkipEmptyParts), dismissed))
+            return kWrongUse;
+        if (dismissed.size() < 2) {
+            complain(
+                QStringLiteral("--dismiss には名刺の番号を 2 つ以上、コンマで区切って指定してください。"));
+            return kWrongUse;
+        }
+    }
+    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
+        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            if (!dismissed.isEmpty()) {
+                transfer::dismissGroup(dm.cardFolder(), dismissed);
+                say(QStringLiteral("別人として記録しました。このグループは今後表示しません。"));
+                return;
+            }
+            for (const transfer::DuplicateGroup& g :
+                 transfer::findDuplicates(dm, transfer::readDismissed(dm.cardFolder()))) {
+                QStringList keys;
+                QJsonArray keyArray;
+                for (int k : g.keys) {
+                    keys << QString::number(k);
+                    keyArray << k;
+                }
+                if (call.parser.isSet(json)) {
+                    const QJsonObject line{{QStringLiteral("keys"), keyArray},
+                                           {QStringLiteral("reason"), transfer::reasonName(g.reason)},
+                                           {QStringLiteral("text"), transfer::reasonText(g)},
+                                           {QStringLiteral("merge"), transfer::mergedByDefault(g.reason)}};
+                    say(QString::fromUtf8(QJsonDocument(line).toJson(QJsonDocument::Compact)));
+                } else {
+                    say(keys.join(QLatin1Char(' ')) + QLatin1Char('\t') + transfer::reasonText(g));
+                }
+            }
+        });
+    });
+}
+
+// Merges the cards into one: the kept card (the oldest unless --keep says) takes each box's
+// newest non-empty text and the others' memos; the others are marked deleted.
+int mergeCommand(const QStringList& arguments) {
+    Invocation call("merge", {QStringLiteral("KEY"), QStringLiteral("KEY...")});
+    const QCommandLineOption keep(QStringLiteral("keep"),
+                                  QStringLiteral("残す名刺の番号（既定は最も古い番号）"),
+                                  QStringLiteral("KEY"));
+    call.parser.addOption(keep);
+    if (!call.parse(arguments))
+        return kWrongUse;
+    QList<int> keys;
+    if (!readKeys(call.parser.positionalArguments(), keys))
+        return kWrongUse;
+    QList<int> kept;
+    if (call.parser.isSet(keep) && !readKeys({call.parser.value(keep)}, kept))
+        return kWrongUse;
+    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
+        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            const transfer::MergeResult r = transfer::mergeDuplicates(dm, keys, kept.value(0));
+            QStringList retired;
+            for (int k : r.retiredKeys)
+                retired << QString::number(k);
+            say(QStringLiteral("番号 %1 の名刺に統合しました（削除した名刺: %2）。")
+                    .arg(r.keptKey)
+                    .arg(retired.join(QStringLiteral("、"))));
+            for (const QString& name : r.copiedPictures)
+                say(QStringLiteral("画像をコピーしました: %1").arg(name));
+        });
+    });
+}
+
 }  // namespace
 
 const std::vector<Command>& commands() {
@@ -193,6 +294,9 @@ const std::vector<Command>& commands() {
         {"import", "FILE [--dry-run] [--allow-duplicates]", "CSV か vCard の名刺を登録する", importCommand},
         {"find", "[--fold] [--field name|organisation|memo] [--deleted] KEYWORD",
          "名刺を探して、キーと名前を一覧の順に一行ずつ書く", findCommand},
+        {"duplicates", "[--json] [--dismiss KEY,KEY...]",
+         "同じ人と思われる名刺のグループを、番号と理由で一行ずつ書く", duplicatesCommand},
+        {"merge", "KEY KEY... [--keep KEY]", "名刺を 1 枚に統合し、ほかは削除済みにする", mergeCommand},
         {"read-scan", "PICTURE", "名刺の画像を読み取り、1 行ごとに入れる欄の候補・タブ・文字を表示する",
          readScanCommand},
     };

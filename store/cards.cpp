@@ -22,11 +22,6 @@ std::function<void(const char*)>& stepObserver() {
     return observer;
 }
 
-void step(const char* name) {
-    if (stepObserver())
-        stepObserver()(name);
-}
-
 void addLines(TIBQuery& q, std::initializer_list<const char*> lines) {
     for (const char* line : lines)
         q.SQL.Add(QString::fromUtf8(line));
@@ -86,15 +81,19 @@ std::optional<Card> openOneCard(TIBQuery& q) {
     return card;
 }
 
-// The card's row, locked against other people's writes until this transaction ends.
+}  // namespace
+
+void step(const char* name) {
+    if (stepObserver())
+        stepObserver()(name);
+}
+
 std::optional<Card> lockCard(TIBQuery& q, int key) {
     selectCards(q);
     addLines(q, {"WHERE", "  (KEY1    = :KEY1   )", "WITH LOCK;"});
     q.ParamByName("KEY1").setAsInteger(key);
     return openOneCard(q);
 }
-
-}  // namespace
 
 bool flagIsWrittenFor(QStringView storedFlag, CardState state) {
     return storedFlag == flagText(state);

@@ -123,6 +123,13 @@ void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, CardSt
 // with a message.
 int keyFromText(const QString& keyText);
 
+// The card's row, locked against other people's writes until this transaction ends; nothing
+// when no row has the key.
+std::optional<Card> lockCard(TIBQuery& q, int key);
+
+// Tells the step observer that a write sequence reaches the named step.
+void step(const char* name);
+
 // Test seam: called before each step of the write sequences, with the step's name
 // ("insert", "update", "commit", "committed").
 void setStepObserver(std::function<void(const char* step)> observer);

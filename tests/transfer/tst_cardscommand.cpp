@@ -5,6 +5,7 @@
 #include "folderlock.h"
 
 #include <QDir>
+#include <QJsonObject>
 #include "transferfixture.h"
 
 class TestCardsCommand final : public QObject {
@@ -46,6 +47,10 @@ private slots:
         QTest::newRow("no file") << QStringList{"import"} << "import には FILE を指定してください";
         QTest::newRow("two files") << QStringList{"import", "a", "b"} << "import には FILE";
         QTest::newRow("unknown option") << QStringList{"import", "--bogus", "a"} << "bogus";
+        QTest::newRow("merge of one card") << QStringList{"merge", "1"} << "merge には KEY KEY...";
+        QTest::newRow("merge of no number")
+            << QStringList{"merge", "1", "x"} << "「x」は名刺の番号として読めません";
+        QTest::newRow("dismiss of one card") << QStringList{"duplicates", "--dismiss", "1"} << "2 つ以上";
     }
     void wrongUseIsExplained() {
         QFETCH(QStringList, args);
@@ -198,6 +203,48 @@ private slots:
         QCOMPARE(r.code, 1);
         QVERIFY2(r.err.contains(QStringLiteral("1 件目のカード: END:VCARD がありません")), qPrintable(r.err));
         QCOMPARE(stored(other.path()).size(), 4);
+    }
+
+    // The groups as a script reads them, a merge with its defaults, and a refused one.
+    void duplicatesAndMergeThroughTheCommand() {
+        {
+            TDM1 dm(folder());
+            dm.DataModuleCreate();
+            fixture::store(dm, {fixture::texts(QStringLiteral("山田太郎"), QStringLiteral("北星商事"),
+                                               QStringLiteral("TEL 03-1234-5678"))});
+        }
+        CommandRun r = run({"duplicates", "--card-folder", folder()});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out.split(u'\n', Qt::SkipEmptyParts).size(), 1);
+        QVERIFY2(r.out.endsWith(QStringLiteral("\t名前と組織名が同じ\n")), qPrintable(r.out));
+        const QStringList keys = r.out.section(u'\t', 0, 0).split(u' ');
+        QCOMPARE(keys.size(), 2);
+
+        r = run({"duplicates", "--json", "--card-folder", folder()});
+        QCOMPARE(r.code, 0);
+        const QJsonObject group = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(group.value("reason").toString(), QStringLiteral("name-organisation"));
+        QCOMPARE(group.value("keys").toArray().size(), 2);
+        QVERIFY(group.value("merge").toBool());
+
+        const QStringList before = stored(folder());
+        r = run({"merge", keys[0], "99", "--card-folder", folder()});
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.err.contains(QStringLiteral("番号 99 の名刺はありません")), qPrintable(r.err));
+        QCOMPARE(stored(folder()), before);
+
+        r = run({"merge", keys[0], keys[1], "--keep", keys[1], "--card-folder", folder()});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY2(r.out.contains(QStringLiteral("番号 %1 の名刺に統合しました").arg(keys[1])),
+                 qPrintable(r.out));
+        const QStringList after = stored(folder());
+        QCOMPARE(after.filter(QStringLiteral("|deleted")).size(), 1);
+        QVERIFY(after.filter(QStringLiteral("|deleted"))
+                    .first()
+                    .contains(QStringLiteral("（番号 %1 の名刺に統合しました）").arg(keys[1])));
+        r = run({"duplicates", "--card-folder", folder()});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QString());
     }
 };
 

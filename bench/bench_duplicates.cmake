@@ -1,0 +1,2 @@
+add_executable(bench_duplicates ${CMAKE_CURRENT_LIST_DIR}/duplicates_bench.cpp)
+target_link_libraries(bench_duplicates PRIVATE benchcommon transfer)

@@ -1,0 +1,474 @@
+#include "duplicates.h"
+
+#include "dm1.h"
+#include "picturefolder.h"
+#include "privatefile.h"
+#include "textfold.h"
+
+#include <QDir>
+#include <QFile>
+#include <QHash>
+
+#include <algorithm>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
+namespace transfer {
+
+namespace {
+
+bool isDigit(QChar c) {
+    return (c >= u'0' && c <= u'9') || (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF19);
+}
+
+int digitValue(QChar c) {
+    return c.unicode() >= 0xFF10 ? c.unicode() - 0xFF10 : c.unicode() - u'0';
+}
+
+// What people put between the parts of a telephone number, in either width.
+bool isPhoneSeparator(QChar c) {
+    switch (c.unicode()) {
+        case u'-':
+        case u' ':
+        case u'(':
+        case u')':
+        case u'.':
+        case 0x2010:  // hyphen
+        case 0x2011:
+        case 0x2012:
+        case 0x2013:
+        case 0x2212:  // minus sign
+        case 0x30FC:  // long-vowel mark, typed for a dash
+        case 0xFF0D:  // full-width hyphen-minus
+        case 0xFF08:
+        case 0xFF09:
+        case 0x3000:  // ideographic space
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool isPlus(QChar c) {
+    return c == u'+' || c.unicode() == 0xFF0B;
+}
+
+bool isLocalPartChar(QChar c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'_' || c == u'%' ||
+           c == u'+' || c == u'-';
+}
+
+bool isDomainChar(QChar c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'.' || c == u'-';
+}
+
+bool subsetOf(const QList<int>& small, const QList<int>& large) {
+    return std::includes(large.begin(), large.end(), small.begin(), small.end());
+}
+
+// The other cards' groups under one reason: each text shared by two cards or more.
+void addGroups(QList<DuplicateGroup>& groups, const QHash<QString, QList<int>>& byText,
+               DuplicateReason reason, bool showDetail) {
+    QList<DuplicateGroup> found;
+    for (auto it = byText.begin(); it != byText.end(); ++it) {
+        QList<int> keys = it.value();
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        if (keys.size() > 1)
+            found << DuplicateGroup{keys, reason, showDetail ? it.key() : QString()};
+    }
+    std::sort(found.begin(), found.end(),
+              [](const DuplicateGroup& a, const DuplicateGroup& b) { return a.keys < b.keys; });
+    groups += found;
+}
+
+QString keysLine(const QList<int>& keys) {
+    QStringList texts;
+    for (int k : keys)
+        texts << QString::number(k);
+    return texts.join(QLatin1Char(' '));
+}
+
+// Copies one file by its name's bytes into folder under a name not yet taken there; returns the
+// new entry's path, or an empty text with errno set.
+QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder, const QByteArray& raw) {
+    const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return {};
+    struct stat st {};
+    if (::fstat(in, &st) != 0) {
+        ::close(in);
+        return {};
+    }
+    QByteArray temporary = folder + "/.merge-XXXXXX";
+    const int out = ::mkstemp(temporary.data());
+    if (out < 0) {
+        ::close(in);
+        return {};
+    }
+    // The copy keeps who may read it: a shared pictures folder's files stay readable to the team.
+    ::fchmod(out, st.st_mode & 0777);
+    char buffer[1 << 16];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            break;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0) {
+                ok = false;
+                break;
+            }
+            done += w;
+        }
+        if (!ok)
+            break;
+    }
+    const int savedErrno = errno;
+    ok = ok && ::fsync(out) == 0;
+    ::close(out);
+    ::close(in);
+    if (!ok) {
+        ::unlink(temporary.constData());
+        errno = savedErrno;
+        return {};
+    }
+    // The name as it was, then with "_2", "_3"... before its ending; link() never replaces a file.
+    const qsizetype dot = raw.lastIndexOf('.');
+    const QByteArray stem = dot > 0 ? raw.left(dot) : raw;
+    const QByteArray ending = dot > 0 ? raw.mid(dot) : QByteArray();
+    for (int n = 1; n < 10000; ++n) {
+        const QByteArray name = n == 1 ? raw : stem + '_' + QByteArray::number(n) + ending;
+        const QByteArray target = folder + '/' + name;
+        if (::link(temporary.constData(), target.constData()) == 0) {
+            ::unlink(temporary.constData());
+            return target;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    const int linkErrno = errno;
+    ::unlink(temporary.constData());
+    errno = linkErrno;
+    return {};
+}
+
+}  // namespace
+
+QString reasonName(DuplicateReason reason) {
+    switch (reason) {
+        case DuplicateReason::SameNameAndOrganisation:
+            return QStringLiteral("name-organisation");
+        case DuplicateReason::SameEmail:
+            return QStringLiteral("email");
+        case DuplicateReason::SamePhone:
+            return QStringLiteral("phone");
+        case DuplicateReason::JobChange:
+            return QStringLiteral("job-change");
+    }
+    return {};
+}
+
+QString reasonText(const DuplicateGroup& group) {
+    switch (group.reason) {
+        case DuplicateReason::SameNameAndOrganisation:
+            return QStringLiteral("名前と組織名が同じ");
+        case DuplicateReason::SameEmail:
+            return QStringLiteral("メモに同じメールアドレス（%1）").arg(group.detail);
+        case DuplicateReason::SamePhone:
+            return QStringLiteral("メモに同じ電話番号（%1）").arg(group.detail);
+        case DuplicateReason::JobChange:
+            return QStringLiteral("名前とふりがなが同じで組織名が違う（転職？）");
+    }
+    return {};
+}
+
+bool mergedByDefault(DuplicateReason reason) {
+    return reason != DuplicateReason::JobChange;
+}
+
+QString duplicateFold(const QString& text) {
+    QString folded = search::foldForSearch(text);
+    folded.removeIf([](QChar c) { return c.isSpace(); });
+    return folded;
+}
+
+QStringList memoEmails(const QString& memo) {
+    if (!memo.contains(u'@') && !memo.contains(QChar(0xFF20)))
+        return {};
+    // Folded, so that full-width addresses and capitals read as the plain lower-case one.
+    const QString text = search::foldForSearch(memo);
+    QStringList found;
+    for (qsizetype at = text.indexOf(u'@'); at >= 0; at = text.indexOf(u'@', at + 1)) {
+        qsizetype begin = at;
+        while (begin > 0 && isLocalPartChar(text[begin - 1]))
+            --begin;
+        qsizetype end = at + 1;
+        while (end < text.size() && isDomainChar(text[end]))
+            ++end;
+        while (end > at + 1 && (text[end - 1] == u'.' || text[end - 1] == u'-'))
+            --end;  // a sentence's full stop after the address
+        const QString domain = text.mid(at + 1, end - at - 1);
+        if (begin == at || !domain.contains(u'.') || domain.startsWith(u'.'))
+            continue;
+        const QString address = text.mid(begin, end - begin);
+        if (!found.contains(address))
+            found << address;
+    }
+    return found;
+}
+
+QStringList memoPhones(const QString& memo) {
+    QStringList found;
+    const qsizetype size = memo.size();
+    for (qsizetype i = 0; i < size; ++i) {
+        if (!isDigit(memo[i]))
+            continue;
+        if (i > 0 && (isDigit(memo[i - 1]) || memo[i - 1].isLetter()))
+            continue;  // inside a word or a longer number
+        // "+81" with or without a space after the plus.
+        const bool plus =
+            (i > 0 && isPlus(memo[i - 1])) || (i > 1 && memo[i - 1].isSpace() && isPlus(memo[i - 2]));
+        QString digits;
+        qsizetype j = i;
+        qsizetype lastDigit = j;
+        for (; j < size; ++j) {
+            if (isDigit(memo[j])) {
+                digits += QChar(u'0' + digitValue(memo[j]));
+                lastDigit = j;
+            } else if (!isPhoneSeparator(memo[j])) {
+                break;
+            }
+        }
+        i = lastDigit;
+        if (plus) {
+            if (!digits.startsWith(QLatin1String("81")))
+                continue;  // numbers abroad are kept out: their lengths vary too much to tell
+            digits = QLatin1Char('0') + digits.mid(2);
+        }
+        // Japanese numbers: ten digits (fixed lines) or eleven (mobiles, 050, 0120 sometimes ten).
+        if (digits.startsWith(u'0') && (digits.size() == 10 || digits.size() == 11) &&
+            !found.contains(digits))
+            found << digits;
+    }
+    return found;
+}
+
+QList<DuplicateGroup> groupDuplicates(const QList<Card>& cards, const QList<QList<int>>& dismissed) {
+    QHash<QString, QList<int>> byNameAndOrganisation, byNameAndReading, byEmail, byPhone;
+    QHash<QString, QSet<QString>> organisationsOfPerson;
+    byNameAndOrganisation.reserve(cards.size());
+    for (const Card& card : cards) {
+        if (card.deleted)
+            continue;
+        const int key = card.key.toInt();
+        const QString name = duplicateFold(card.texts.name);
+        if (!name.isEmpty()) {
+            const QString organisation = duplicateFold(card.texts.organisation);
+            byNameAndOrganisation[name + QChar(0x1F) + organisation] << key;
+            const QString reading = duplicateFold(card.texts.reading);
+            if (!reading.isEmpty()) {
+                const QString person = name + QChar(0x1F) + reading;
+                byNameAndReading[person] << key;
+                organisationsOfPerson[person].insert(organisation);
+            }
+        }
+        for (const QString& address : memoEmails(card.texts.memo))
+            byEmail[address] << key;
+        for (const QString& number : memoPhones(card.texts.memo))
+            byPhone[number] << key;
+    }
+    for (auto it = organisationsOfPerson.begin(); it != organisationsOfPerson.end(); ++it) {
+        if (it.value().size() < 2)
+            byNameAndReading.remove(it.key());
+    }
+
+    QList<DuplicateGroup> all;
+    addGroups(all, byNameAndOrganisation, DuplicateReason::SameNameAndOrganisation, false);
+    addGroups(all, byEmail, DuplicateReason::SameEmail, true);
+    addGroups(all, byPhone, DuplicateReason::SamePhone, true);
+    addGroups(all, byNameAndReading, DuplicateReason::JobChange, false);
+
+    QList<DuplicateGroup> shown;
+    for (const DuplicateGroup& g : std::as_const(all)) {
+        const auto holds = [&](const QList<int>& keys) { return subsetOf(g.keys, keys); };
+        if (std::any_of(dismissed.begin(), dismissed.end(), holds))
+            continue;
+        if (std::any_of(shown.begin(), shown.end(), [&](const DuplicateGroup& s) { return holds(s.keys); }))
+            continue;
+        shown << g;
+    }
+    return shown;
+}
+
+QList<DuplicateGroup> findDuplicates(TDM1& dm, const QList<QList<int>>& dismissed) {
+    QList<Card> cards;
+    forEachStoredCard(dm, false, [&](const Card& c) { cards << c; });
+    return groupDuplicates(cards, dismissed);
+}
+
+QString dismissedFile(const CardFolder& folder) {
+    return QDir(folder.folder).filePath(QStringLiteral("dismissed-duplicates.txt"));
+}
+
+QList<QList<int>> readDismissed(const CardFolder& folder) {
+    QFile file(dismissedFile(folder));
+    QList<QList<int>> groups;
+    if (!file.open(QIODevice::ReadOnly))
+        return groups;
+    while (!file.atEnd()) {
+        QList<int> keys;
+        for (const QByteArray& word : file.readLine().simplified().split(' ')) {
+            bool ok = false;
+            const int key = word.toInt(&ok);
+            if (ok)
+                keys << key;
+        }
+        std::sort(keys.begin(), keys.end());
+        if (keys.size() > 1)
+            groups << keys;
+    }
+    return groups;
+}
+
+void dismissGroup(const CardFolder& folder, QList<int> keys) {
+    std::sort(keys.begin(), keys.end());
+    const QString path = dismissedFile(folder);
+    QByteArray bytes;
+    {
+        QFile old(path);
+        if (old.open(QIODevice::ReadOnly))
+            bytes = old.readAll();
+    }
+    if (!bytes.isEmpty() && !bytes.endsWith('\n'))
+        bytes += '\n';
+    bytes += keysLine(keys).toUtf8() + '\n';
+    // Written whole beside the old file, readable by the owner alone, and put in its place.
+    QString partial;
+    const int fd = privatefile::createBeside(path, &partial);
+    bool ok = fd >= 0;
+    for (qsizetype done = 0; ok && done < bytes.size();) {
+        const ssize_t w = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (w < 0 && errno == EINTR)
+            continue;
+        ok = w > 0;
+        done += ok ? w : 0;
+    }
+    ok = ok && ::fsync(fd) == 0;
+    if (fd >= 0)
+        ::close(fd);
+    if (ok && ::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) == 0)
+        return;
+    const int error = errno;
+    if (fd >= 0)
+        QFile::remove(partial);
+    throw TransferError(
+        QStringLiteral("「%1」に書き込めません: %2").arg(path, privatefile::systemReason(error)));
+}
+
+MergeResult mergeDuplicates(TDM1& dm, const QList<int>& keys, int keepKey,
+                            const QMap<cards::MergeBox, int>& chosen) {
+    if (!dm.IBDatabase1.Connected())
+        dm.IBDatabase1.Open();
+    QList<cards::KeyedCard> loaded;
+    for (int key : keys) {
+        const std::optional<cards::Card> card = cards::fetchCard(dm, key);
+        if (!card)
+            throw TransferError(
+                QStringLiteral("番号 %1 の名刺はありません。何も書き込んでいません。").arg(key));
+        loaded << cards::KeyedCard{key, *card};
+    }
+    dm.IBTransaction1.Commit();
+    cards::MergePlan plan;
+    try {
+        plan = cards::planMerge(loaded, keepKey, chosen);
+    } catch (const DbError& e) {
+        throw TransferError(QString::fromUtf8(e.what()));
+    }
+
+    MergeResult result;
+    result.keptKey = plan.keptKey;
+    for (const cards::KeyedCard& c : plan.retired)
+        result.retiredKeys << c.key;
+
+    const CardFolder& cardFolder = dm.cardFolder();
+    const QString root = cardFolder.picturesRoot;
+    QList<QByteArray> copied;
+    cards::MergeHooks hooks;
+    hooks.beforeCommit = [&] {
+        if (root.isEmpty())
+            return;
+        QByteArray target;
+        // Oldest card first, so that the numbers added on a clash follow the cards' order.
+        QList<cards::KeyedCard> byKey = plan.retired;
+        std::sort(byKey.begin(), byKey.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+        for (const cards::KeyedCard& c : std::as_const(byKey)) {
+            const QString source = picturefolder::baseFolder(root, QString::number(c.key));
+            QList<picturefolder::Entry> entries;
+            if (!picturefolder::listEntries(source, entries))
+                continue;  // no picture folder
+            for (const picturefolder::Entry& e : std::as_const(entries)) {
+                const QByteArray path = picturefolder::nativePath(source, e.raw);
+                struct stat st {};
+                if (e.raw.startsWith('.') || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+                    continue;
+                if (target.isEmpty()) {
+                    const QString folder = picturefolder::prepare(root, plan.keptKey,
+                                                                  QDir(root) == QDir(cardFolder.folder)
+                                                                      ? picturefolder::Access::OwnerOnly
+                                                                      : picturefolder::Access::Shared);
+                    target = QFile::encodeName(folder);
+                    if (target.endsWith('/'))
+                        target.chop(1);
+                }
+                const QByteArray made = copyUnderFreeName(path, target, e.raw);
+                if (made.isEmpty())
+                    throw TransferError(
+                        QStringLiteral("画像「%1」を番号 %2 の画像フォルダにコピーできません: %3")
+                            .arg(e.name)
+                            .arg(plan.keptKey)
+                            .arg(privatefile::systemReason(errno)));
+                copied << made;
+                result.copiedPictures << picturefolder::displayName(made.mid(target.size() + 1));
+            }
+        }
+        if (!target.isEmpty()) {
+            // The new names are on the disk before the cards that point at them are committed.
+            const int dir = ::open(target.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (dir >= 0) {
+                ::fsync(dir);
+                ::close(dir);
+            }
+        }
+    };
+    hooks.undo = [&] {
+        for (const QByteArray& path : std::as_const(copied))
+            ::unlink(path.constData());
+        copied.clear();
+        result.copiedPictures.clear();
+    };
+    try {
+        cards::mergeCards(dm, plan, hooks);
+    } catch (const cards::CardChanged&) {
+        throw TransferError(
+            QStringLiteral("統合する名刺を、読み込んだ後にほかの人が変更しました。"
+                           "読み直してからやり直してください。何も書き込んでいません。"));
+    } catch (const cards::CardGone& e) {
+        throw TransferError(QString::fromUtf8(e.what()));
+    }
+    return result;
+}
+
+}  // namespace transfer

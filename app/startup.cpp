@@ -1,15 +1,16 @@
 #include "startup.h"
 
 #include "cards.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "folderlock.h"
 #include "formlook.h"
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 #include "login.h"
-#include "menu.h"
+#include "program.h"
+#include "mainmenuwindow.h"
 #include "messages.h"
-#include "mst_car.h"
-#include "varsion.h"
+#include "cardeditorwindow.h"
+#include "versionwindow.h"
 #include "visualstyle.h"
 
 #include <QApplication>
@@ -74,9 +75,9 @@ void endOnTerminationSignals() {
 // Team use: the person's own database user. ISC_USER and ISC_PASSWORD, when set, are the client
 // library's own way and are left to it; otherwise the password kept in the keyring, then the
 // login dialog, asked again after a wrong password until the user cancels.
-void logInToServer(TDM1& dm) {
+void logInToServer(CardDatabase& dm) {
     if (qEnvironmentVariableIsSet("ISC_USER")) {
-        dm.DataModuleCreate();
+        dm.open();
         return;
     }
     const QString database = dm.cardFolder().database;
@@ -95,7 +96,7 @@ void logInToServer(TDM1& dm) {
         }
         dm.setCredentials(who.user, who.password);
         try {
-            dm.DataModuleCreate();
+            dm.open();
         } catch (const DbError& e) {
             if (e.problem() != DbProblem::Login)
                 throw;
@@ -145,37 +146,37 @@ public:
 
 }  // namespace
 
-void composeProgram(const CardFolder& folder) {
-    menu = new Tmenu;
-    DM1 = new TDM1(folder);
-    messages::guarded(nullptr, [] {
-        if (DM1->teamMode())
-            logInToServer(*DM1);
+Program::Program(const CardFolder& folder) : m_database(std::make_unique<CardDatabase>(folder)) {
+    m_mainMenu = std::make_unique<MainMenuWindow>(*m_database);
+    messages::guarded(nullptr, [this] {
+        if (m_database->teamMode())
+            logInToServer(*m_database);
         else
-            DM1->DataModuleCreate();
-        cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
+            m_database->open();
+        cards::ensureTriggerActive(*m_database);  // a file left with the key trigger off by a crash
     });
-    varsion = new Tvarsion(menu);
-    mst_car = new Tmst_car(folder, menu);
-    kihon_ichiran = new Tkihon_ichiran(menu);
+    m_versionWindow = new VersionWindow(m_mainMenu.get());
+    m_cardEditor = new CardEditorWindow(folder, *m_database, m_mainMenu.get());
+    m_cardList = new CardListWindow(*m_database, *m_cardEditor, m_mainMenu.get());
+    m_mainMenu->setWindows(*m_cardEditor, *m_cardList, *m_versionWindow);
 }
 
-void startProgram(const CardFolder& folder) {
+Program::~Program() {
+    m_mainMenu.reset();
+    m_database.reset();
+}
+
+std::unique_ptr<Program> composeProgram(const CardFolder& folder) {
+    return std::make_unique<Program>(folder);
+}
+
+std::unique_ptr<Program> startProgram(const CardFolder& folder) {
     if (!applyVisualStyle(kStyleName))
         messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
-    composeProgram(folder);
-    formlook::centreOnScreen(menu);
-    menu->show();
-}
-
-void endProgram() {
-    delete menu;  // owns the other windows
-    menu = nullptr;
-    varsion = nullptr;
-    mst_car = nullptr;
-    kihon_ichiran = nullptr;
-    delete DM1;
-    DM1 = nullptr;
+    std::unique_ptr<Program> program = composeProgram(folder);
+    formlook::centreOnScreen(program->mainMenu());
+    program->mainMenu()->show();
+    return program;
 }
 
 int runTavrona(int argc, char** argv) {
@@ -214,22 +215,22 @@ int runTavrona(int argc, char** argv) {
             messages::error(nullptr, folder.refusal);
         return 1;
     }
-    startProgram(cards);
+    std::unique_ptr<Program> program = startProgram(cards);
     endOnTerminationSignals();
     if (qEnvironmentVariableIsSet("TAVRONA_READY_LINE"))
-        menu->windowHandle()->installEventFilter(new ReadyLine(menu));
+        program->mainMenu()->windowHandle()->installEventFilter(new ReadyLine(program->mainMenu()));
     const int rc = app.exec();
     if (g_terminated) {
         // After a termination signal the engine hangs when detaching. Every save is committed
         // before the user is told, so commit what may be pending and leave without detaching,
         // which the database survives as it survives a killed process.
         try {
-            DM1->IBTransaction1.Commit();
+            program->database()->transaction.commit();
         } catch (const DbError&) {
             // Nobody is left to tell: the program is being ended.
         }
         std::_Exit(0);
     }
-    endProgram();
+    program.reset();
     return rc;
 }

@@ -4,7 +4,8 @@
 
 #include "benchcommon.h"
 #include "controls.h"
-#include "mst_car.h"
+#include "carddatabase.h"
+#include "cardeditorwindow.h"
 #include "picturearea.h"
 
 #include <QApplication>
@@ -74,7 +75,8 @@ struct Timing {
 };
 
 Timing measure(const QString& cardFolder, const QString& path) {
-    Tmst_car editor(CardFolder::local(cardFolder));
+    CardDatabase database(cardFolder);  // never opened: the pictures need no card
+    CardEditorWindow editor(CardFolder::local(cardFolder), database);
     editor.setCardKey(1);
     editor.refreshPictureList();
     Timing t;
@@ -82,7 +84,7 @@ Timing measure(const QString& cardFolder, const QString& path) {
     t.showMs = bench::medianMs(kRuns, [&] {
         ctl<PictureArea>(&editor, "Image1")->clear();
         ctl<QListWidget>(&editor, "ListBox1")->setCurrentRow(0);
-        editor.ListBox1Click();
+        editor.onPictureChosen();
         ctl<PictureArea>(&editor, "Image1")->grab();
         t.shown = ctl<PictureArea>(&editor, "Image1")->picture().size();
     });

@@ -4,7 +4,7 @@
 #include "cards.h"
 #include "cardsearch.h"
 #include "commandline.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "exporter.h"
 #include "importer.h"
 #include "scanreader.h"
@@ -34,7 +34,7 @@ int exportCommand(const QStringList& arguments) {
         name == QLatin1String("csv") ? transfer::FileFormat::Csv : transfer::FileFormat::VCard;
     const QString file = call.positional(0);
     return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
             const int n = transfer::exportCards(dm, file, fileFormat, call.parser.isSet(deleted));
             say(QStringLiteral("%1 件の名刺を「%2」に書き出しました。").arg(n).arg(file));
         });
@@ -51,7 +51,7 @@ int importCommand(const QStringList& arguments) {
         return kWrongUse;
     const QString file = call.positional(0);
     return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
             const transfer::ImportPlan plan = transfer::planImport(dm, file);
             say(QStringLiteral("「%1」: %2（%3）、名刺 %4 件")
                     .arg(file,
@@ -143,9 +143,9 @@ int findCommand(const QStringList& arguments) {
     const cards::CardState leftOut =
         call.parser.isSet(deleted) ? cards::CardState::Live : cards::CardState::Deleted;
     return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
             for (const search::FoundCard& card :
-                 search::findCards(dm.IBQuery1, searchField, keyword, call.parser.isSet(fold), leftOut)) {
+                 search::findCards(dm.statement, searchField, keyword, call.parser.isSet(fold), leftOut)) {
                 // A line break or tab inside a name would split the card over two lines or fields.
                 QString name = card.name;
                 for (QChar& c : name) {

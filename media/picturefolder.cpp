@@ -1,5 +1,7 @@
 #include "picturefolder.h"
 
+#include "cardfolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QStringDecoder>
@@ -24,7 +26,7 @@ bool hasEntryNamed(const QString& folder, const QString& name) {
 }  // namespace
 
 QString baseFolder(const QString& root, const QString& keyText) {
-    return root + QStringLiteral("/image/") + keyText + QStringLiteral("/base");
+    return CardFolder::imageFolder(root) + QLatin1Char('/') + keyText + QStringLiteral("/base");
 }
 
 QString displayName(const QByteArray& raw) {
@@ -73,7 +75,7 @@ bool listEntries(const QString& folder, QStringList& names) {
 
 QString prepare(const QString& root, int key) {
     const QString k = QString::number(key);
-    const QString image = root + QStringLiteral("/image");
+    const QString image = CardFolder::imageFolder(root);
     const QString cardFolder = image + QLatin1Char('/') + k;
     const QString base = cardFolder + QStringLiteral("/base");
     // Creation failures are not reported: the file manager shows what is there.

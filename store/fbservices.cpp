@@ -4,7 +4,8 @@
 
 #include "fbservices.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
+#include "fbcall.h"
 #include "ibobjects.h"
 
 #include <firebird/Interface.h>
@@ -14,52 +15,40 @@
 #include <unistd.h>
 
 using namespace Firebird;
+using fbcall::finish;
+using fbcall::master;
+using fbcall::Owned;
 
 namespace fbservices {
 
 namespace {
 
 // The account the database module connects with; the services need the same one.
-const char* const kUser = TDM1::kLocalUser;
-const char* const kPassword = TDM1::kLocalPassword;
-
-IMaster* master() {
-    static IMaster* m = fb_get_master_interface();
-    return m;
-}
-
-QString formatStatus(const IStatus* status) {
-    char buf[2048];
-    master()->getUtilInterface()->formatStatus(buf, sizeof buf, const_cast<IStatus*>(status));
-    return QString::fromUtf8(buf).trimmed();
-}
+const char* const kUser = CardDatabase::kLocalUser;
+const char* const kPassword = CardDatabase::kLocalPassword;
 
 // Attaches to the service manager, starts the action the builder describes and hands on every
 // report line until the service ends. A failure of the service comes back from the query that
-// reads past its last line.
+// reads past its last line. A line handler that throws leaves the service detached as well.
 void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& describe,
                 const LineHandler& onLine) {
-    ThrowStatusWrapper st(master()->getStatus());
-    IService* svc = nullptr;
-    IXpbBuilder* spb = nullptr;
-    try {
+    fbcall::call([&](ThrowStatusWrapper* st) {
         IUtil* util = master()->getUtilInterface();
-        spb = util->getXpbBuilder(&st, IXpbBuilder::SPB_ATTACH, nullptr, 0);
-        spb->insertString(&st, isc_spb_user_name, kUser);
-        spb->insertString(&st, isc_spb_password, kPassword);
-        svc = master()->getDispatcher()->attachServiceManager(&st, "service_mgr", spb->getBufferLength(&st),
-                                                              spb->getBuffer(&st));
-        spb->dispose();
-        spb = util->getXpbBuilder(&st, IXpbBuilder::SPB_START, nullptr, 0);
-        describe(&st, spb);
-        svc->start(&st, spb->getBufferLength(&st), spb->getBuffer(&st));
-        spb->dispose();
-        spb = nullptr;
+        Owned<IXpbBuilder> spb{util->getXpbBuilder(st, IXpbBuilder::SPB_ATTACH, nullptr, 0)};
+        spb->insertString(st, isc_spb_user_name, kUser);
+        spb->insertString(st, isc_spb_password, kPassword);
+        Owned<IService> svc{
+            master()->getDispatcher()->attachServiceManager(st, "service_mgr", spb->getBufferLength(st),
+                                                            spb->getBuffer(st))};
+        spb.reset(util->getXpbBuilder(st, IXpbBuilder::SPB_START, nullptr, 0));
+        describe(st, spb.get());
+        svc->start(st, spb->getBufferLength(st), spb->getBuffer(st));
+        spb.reset();
 
         const unsigned char items[] = {isc_info_svc_line};
         unsigned char out[8192];
         for (bool more = true; more;) {
-            svc->query(&st, 0, nullptr, sizeof items, items, sizeof out, out);
+            svc->query(st, 0, nullptr, sizeof items, items, sizeof out, out);
             more = false;
             for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
                 const unsigned char tag = *p++;
@@ -80,18 +69,8 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
                 }
             }
         }
-        svc->detach(&st);
-        svc = nullptr;
-    } catch (const FbException& e) {
-        const QString text = formatStatus(e.getStatus());
-        if (spb)
-            spb->dispose();
-        if (svc)
-            svc->release();
-        st.dispose();
-        throw DbError(text);
-    }
-    st.dispose();
+        finish(svc, [&](IService* s) { s->detach(st); });
+    });
 }
 
 // Points standard input at the null device for its lifetime.
@@ -164,29 +143,29 @@ namespace {
 
 // A read-only connection of the database module's account to another card file.
 struct Connection {
-    TIBDatabase db;
-    TIBTransaction tr{db};
-    TIBQuery q{db, tr};
+    DbConnection db;
+    DbTransaction tr{db};
+    DbStatement q{db, tr};
     explicit Connection(const QString& path) {
-        db.DatabaseName = path;
+        db.databaseName = path;
         db.setDefaultTransaction(&tr);
-        db.Params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
+        db.params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
                      QStringLiteral("password=%1").arg(QLatin1String(kPassword)),
                      QStringLiteral("lc_ctype=UTF8")};
-        tr.Params = {QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("wait")};
-        db.Open();
+        tr.params = {QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("wait")};
+        db.open();
     }
     int number(const char* sql) {
-        q.SQL.Clear();
-        q.SQL.Add(QString::fromUtf8(sql));
-        q.Open();
-        const int n = q.Fields(0).AsInteger();
-        q.Close();
+        q.sql.clear();
+        q.sql.add(QString::fromUtf8(sql));
+        q.open();
+        const int n = q.fieldAt(0).toInt();
+        q.close();
         return n;
     }
     void close() {
-        tr.Commit();
-        db.Close();
+        tr.commit();
+        db.close();
     }
 };
 

@@ -1,7 +1,7 @@
 #include "importer.h"
 
 #include "csvformat.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "textdecode.h"
 #include "vcardformat.h"
 
@@ -96,7 +96,7 @@ QString originText(const ImportPlan& plan, const Card& card) {
                                           : QStringLiteral("%1 件目のカード").arg(card.origin);
 }
 
-ImportPlan planImport(TDM1& dm, const QString& path) {
+ImportPlan planImport(CardDatabase& dm, const QString& path) {
     const QFileInfo info(path);
     if (!info.exists())
         throw TransferError(QStringLiteral("ファイル「%1」がありません。").arg(path));
@@ -136,7 +136,7 @@ ImportPlan planImport(TDM1& dm, const QString& path) {
     return plan;
 }
 
-int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates, const Progress& progress) {
+int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates, const Progress& progress) {
     const QSet<int> duplicates(plan.duplicates.begin(), plan.duplicates.end());
     auto wanted = [&](int i) { return !duplicates.contains(i) || takenDuplicates.contains(i); };
     int total = 0;
@@ -156,7 +156,7 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
             if (!wanted(i))
                 continue;
             const Card& card = plan.cards[i];
-            cards::insertCard(dm.IBQuery1, QStringLiteral("0"), card.texts,
+            cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
                               card.deleted ? cards::CardState::Deleted : cards::CardState::Live);
             if (++written % 1000 == 0)
                 report(written);

@@ -19,7 +19,7 @@ struct ImportPlan {
 
 // Reads and checks the file and finds likely duplicates among the live stored cards. Throws
 // TransferError with the line or card at fault; nothing is written.
-ImportPlan planImport(TDM1& dm, const QString& path);
+ImportPlan planImport(CardDatabase& dm, const QString& path);
 
 // The same texts give the same key after Unicode compatibility folding (full-width letters and
 // digits, half-width kana) with every space removed.
@@ -30,7 +30,7 @@ QString originText(const ImportPlan& plan, const Card& card);
 
 // Writes every card of the plan except the duplicates not taken, each as a new card with a key
 // from the trigger, all in one transaction: all of them or none. Returns the number written.
-int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates,
+int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates,
               const Progress& progress = {});
 
 }  // namespace transfer

@@ -1,5 +1,6 @@
 #include "picturearchive.h"
 
+#include "cardfolder.h"
 #include "transfercard.h"
 
 #include <QDir>
@@ -27,8 +28,8 @@ using Entry = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
 
 }  // namespace
 
-int writePicturesArchive(const QString& folder, const QString& archivePath) {
-    const QDir root(folder);
+int writePicturesArchive(const QString& picturesRoot, const QString& archivePath) {
+    const QDir root(picturesRoot);
     const QString partial = archivePath + QStringLiteral(".part");
     Archive a(archive_write_new(), archive_write_free);
     // pax keeps UTF-8 names and large files exactly.
@@ -38,7 +39,7 @@ int writePicturesArchive(const QString& folder, const QString& archivePath) {
         fail(a.get(), partial);
 
     int files = 0;
-    const QString imageDir = root.filePath(QStringLiteral("image"));
+    const QString imageDir = CardFolder::imageFolder(root.path());
     QDirIterator it(imageDir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     QByteArray buffer(1 << 16, Qt::Uninitialized);

@@ -3,11 +3,12 @@
 // one new file per press, and what a spreadsheet program makes of it.
 
 #include "controls.h"
+#include "programundertest.h"
 #include "desktop.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "fakes.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "picturefolder.h"
 #include "sheetexport.h"
 #include "startup.h"
@@ -418,10 +419,10 @@ private slots:
         RecordingShell shellFake;
         RecordingShell* shell = &shellFake;
         platform::setShell(shell);
-        composeProgram(CardFolder::local(cardFolder.path()));
-        Tmst_car* editor = mst_car;
+        program = composeProgram(CardFolder::local(cardFolder.path()));
+        CardEditorWindow* editor = program->cardEditor();
         auto cleanup = qScopeGuard([&] {
-            endProgram();
+            program.reset();
             platform::setShell(nullptr);
         });
         if (!ctl<QLineEdit>(editor, "Edit4"))

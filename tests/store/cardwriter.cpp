@@ -9,7 +9,7 @@
 //   cardwriter lockdir                  prints the engine's lock folder
 
 #include "cards.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "testdb.h"
 
 #include <QCoreApplication>
@@ -32,7 +32,7 @@ cards::CardTexts texts(const QString& name) {
 }
 
 // The rewrites and new cards a user makes, as fast as they go, until the process is killed.
-int churn(TDM1& dm, quint32 seed) {
+int churn(CardDatabase& dm, quint32 seed) {
     QRandomGenerator random(seed);
     std::printf("ready\n");
     std::fflush(stdout);
@@ -49,23 +49,23 @@ int churn(TDM1& dm, quint32 seed) {
 
 // The file after any crash: the cards 1..n each once and found by their keys, no key 0, no key
 // twice, the newest key read right, the trigger on.
-int check(TDM1& dm, int n) {
-    TIBQuery& q = dm.IBQuery1;
-    q.SQL.Clear();
-    q.SQL.Add(QStringLiteral("SELECT KEY1 FROM MST_CAR"));
-    q.Open();
+int check(CardDatabase& dm, int n) {
+    DbStatement& q = dm.statement;
+    q.sql.clear();
+    q.sql.add(QStringLiteral("SELECT KEY1 FROM MST_CAR"));
+    q.open();
     QSet<int> keys;
     QStringList faults, newCardsTwice;
-    for (q.Last(); !q.Bof(); q.Prior()) {
-        const int key = q.Fields(0).AsInteger();
+    for (q.last(); !q.beforeFirst(); q.prior()) {
+        const int key = q.fieldAt(0).toInt();
         if (key == 0)
             faults << QStringLiteral("a card has the key 0");
         if (keys.contains(key))
             (key <= n ? faults : newCardsTwice) << QStringLiteral("key %1 twice").arg(key);
         keys.insert(key);
     }
-    const int rows = q.RecordCount();
-    q.Close();
+    const int rows = q.rowCount();
+    q.close();
     for (int key = 1; key <= n; ++key) {
         if (!keys.contains(key))
             faults << QStringLiteral("card %1 is gone").arg(key);
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
             args[1], args.value(3) == QLatin1String("foreign") ? testdb::Kind::Foreign : testdb::Kind::Ours);
         return 0;
     }
-    TDM1 dm(args[1]);
+    CardDatabase dm(args[1]);
     const QByteArray killAt = args.value(3).toUtf8();
     if (mode == QLatin1String("new") || mode == QLatin1String("rewrite")) {
         cards::setStepObserver([&](const char* step) {
@@ -111,11 +111,11 @@ int main(int argc, char** argv) {
         });
     }
     try {
-        dm.DataModuleCreate();
+        dm.open();
         if (mode == QLatin1String("count")) {
-            dm.IBQuery1.SQL.Add(QStringLiteral("SELECT COUNT(*) AS N FROM MST_CAR"));
-            dm.IBQuery1.Open();
-            std::printf("%d\n", dm.IBQuery1.FieldByName("N").AsInteger());
+            dm.statement.sql.add(QStringLiteral("SELECT COUNT(*) AS N FROM MST_CAR"));
+            dm.statement.open();
+            std::printf("%d\n", dm.statement.field("N").toInt());
         } else if (mode == QLatin1String("new")) {
             cards::newCardInsert(dm, texts(QStringLiteral("書き換え後")));
         } else if (mode == QLatin1String("rewrite")) {

@@ -14,7 +14,7 @@ class TestTransfer final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TDM1> m_dm;
+    std::unique_ptr<CardDatabase> m_dm;
 
     QString path(const QString& name) const { return m_dir->filePath(name); }
 
@@ -40,10 +40,10 @@ class TestTransfer final : public QObject {
     }
 
     // A second, empty card folder with its own connection.
-    std::unique_ptr<TDM1> emptyCardFile(QTemporaryDir& dir) {
+    std::unique_ptr<CardDatabase> emptyCardFile(QTemporaryDir& dir) {
         testdb::create(dir.path());
-        auto dm = std::make_unique<TDM1>(dir.path());
-        dm->DataModuleCreate();
+        auto dm = std::make_unique<CardDatabase>(dir.path());
+        dm->open();
         return dm;
     }
 
@@ -51,8 +51,8 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(m_dir->path());
-        m_dm = std::make_unique<TDM1>(m_dir->path());
-        m_dm->DataModuleCreate();
+        m_dm = std::make_unique<CardDatabase>(m_dir->path());
+        m_dm->open();
     }
     void cleanup() {
         m_dm.reset();
@@ -97,11 +97,11 @@ private slots:
     // exported with the others, not passed over.
     void cardWithoutANameIsExported() {
         storeAwkwardCards();
-        TIBQuery& q = m_dm->IBQuery1;
-        q.SQL.Clear();
-        q.SQL.Add(QStringLiteral("INSERT INTO MST_CAR (KEY1, KATABAN) VALUES (0, '名前のない会社')"));
-        q.ExecSQL();
-        m_dm->IBTransaction1.Commit();
+        DbStatement& q = m_dm->statement;
+        q.sql.clear();
+        q.sql.add(QStringLiteral("INSERT INTO MST_CAR (KEY1, KATABAN) VALUES (0, '名前のない会社')"));
+        q.execute();
+        m_dm->transaction.commit();
         QCOMPARE(transfer::exportCards(*m_dm, path("out.csv"), FileFormat::Csv, false), 4);
         const QJsonArray rows = fixture::python(fixture::kReadCsv, path("out.csv"));
         QCOMPARE(rows.size(), 5);

@@ -2,7 +2,8 @@
 // message boxes answered by the test.
 
 #include "controls.h"
-#include "menu.h"
+#include "programundertest.h"
+#include "mainmenuwindow.h"
 #include "startup.h"
 #include "transferfixture.h"
 #include "transferwindows.h"
@@ -12,6 +13,7 @@
 #include <QAction>
 #include <QDir>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 
 namespace {
@@ -50,19 +52,21 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(m_dir->path());
         MessageRecorder quiet;
-        composeProgram(CardFolder::local(m_dir->path()));
-        fixture::store(*DM1, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事")),
+        program = composeProgram(CardFolder::local(m_dir->path()));
+        fixture::store(*program->database(), {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事")),
                               fixture::texts(QStringLiteral("佐藤"), QStringLiteral("みなと物産"))});
         m_chooser.captions.clear();
     }
     void cleanup() {
-        endProgram();
+        program.reset();
         m_dir.reset();
     }
 
     void itemsSitAboveTheEnd() {
         QStringList texts;
-        for (QAction* a : ctl<QAction>(menu, "N2")->parentWidget()->actions())
+        const auto* fileMenu = qobject_cast<QMenu*>(ctl<QAction>(program->mainMenu(), "N2")->associatedObjects().value(0));
+        QVERIFY(fileMenu);
+        for (QAction* a : fileMenu->actions())
             texts << a->text();
         QCOMPARE(texts, (QStringList{"バックアップ…", "復元…", "書き出し…", "読み込み…", "", "終了"}));
     }
@@ -71,7 +75,7 @@ private slots:
         MessageRecorder boxes;
         boxes.expectQuestion(QStringLiteral("削除した名刺も書き出しますか？"), false);
         m_chooser.answer = path("cards.csv");
-        ctl<QAction>(menu, "ExportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ExportAction")->trigger();
         QCOMPARE(boxes.texts("show").value(0),
                  QStringLiteral("名刺 2 件を書き出しました。\r\n") + path("cards.csv"));
         QCOMPARE(fixture::python(fixture::kReadCsv, path("cards.csv")).size(), 3);
@@ -86,41 +90,41 @@ private slots:
             list->item(0)->setCheckState(Qt::Checked);
             d->findChild<QPushButton*>("ImportButton")->click();
         };
-        ctl<QAction>(menu, "ImportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QCOMPARE(boxes.modals.size(), 1);
         QCOMPARE(boxes.texts("show").value(0), QStringLiteral("名刺 1 件を登録しました。"));
-        QCOMPARE(fixture::storedCards(*DM1).size(), 3);
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 3);
 
         // Cancelled: nothing is written.
         boxes.clear();
         boxes.onShowModal = [](QDialog* d) { d->findChild<QPushButton*>("CancelButton")->click(); };
-        ctl<QAction>(menu, "ImportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QVERIFY(boxes.texts("show").isEmpty());
-        QCOMPARE(fixture::storedCards(*DM1).size(), 3);
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 3);
     }
 
     void badImportShowsTheErrorBox() {
         MessageRecorder boxes;
         fixture::writeFile(path("bad.csv"), "名前\r\n\"佐藤\r\n");
         m_chooser.answer = path("bad.csv");
-        ctl<QAction>(menu, "ImportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains(QStringLiteral("2 行目")),
                  qPrintable(boxes.texts("error")[0]));
-        QCOMPARE(fixture::storedCards(*DM1).size(), 2);
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 2);
     }
 
     void backupThenRestoreWhileTheProgramRuns() {
         MessageRecorder boxes;
         boxes.expectQuestion(QStringLiteral("画像フォルダもまとめてバックアップしますか？"), true);
         m_chooser.answer = path("cards.fbk");
-        ctl<QAction>(menu, "BackupAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "BackupAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY(boxes.texts("show").value(0).startsWith(QStringLiteral("名刺 2 件をバックアップしました。")));
         QVERIFY(QFile::exists(path("cards.pictures.tar")));
 
-        const QStringList saved = fixture::storedCards(*DM1);
-        cards::newCardInsert(*DM1, fixture::texts(QStringLiteral("後から")));
+        const QStringList saved = fixture::storedCards(*program->database());
+        cards::newCardInsert(*program->database(), fixture::texts(QStringLiteral("後から")));
 
         // Answered no: nothing changes.
         const QString restoreQuestion =
@@ -130,24 +134,24 @@ private slots:
                 .arg(path("cards.fbk"));
         boxes.clear();
         boxes.expectQuestion(restoreQuestion, false);
-        ctl<QAction>(menu, "RestoreAction")->trigger();
-        QCOMPARE(fixture::storedCards(*DM1).size(), 3);
+        ctl<QAction>(program->mainMenu(), "RestoreAction")->trigger();
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 3);
 
         boxes.clear();
         boxes.expectQuestion(restoreQuestion, true);
-        ctl<QAction>(menu, "RestoreAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "RestoreAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY(boxes.texts("show").value(0).startsWith(QStringLiteral("名刺 2 件を復元しました。")));
-        QVERIFY(DM1->IBDatabase1.Connected());
-        QCOMPARE(fixture::storedCards(*DM1), saved);
+        QVERIFY(program->database()->connection.isConnected());
+        QCOMPARE(fixture::storedCards(*program->database()), saved);
         QCOMPARE(QDir(m_dir->path() + "/data").entryList({"DATA.FDB.before-restore-*"}).size(), 1);
     }
 
     void nothingChosenDoesNothing() {
         MessageRecorder boxes;
         m_chooser.answer.clear();
-        for (QAction* a : {ctl<QAction>(menu, "BackupAction"), ctl<QAction>(menu, "RestoreAction"),
-                           ctl<QAction>(menu, "ExportAction"), ctl<QAction>(menu, "ImportAction")})
+        for (QAction* a : {ctl<QAction>(program->mainMenu(), "BackupAction"), ctl<QAction>(program->mainMenu(), "RestoreAction"),
+                           ctl<QAction>(program->mainMenu(), "ExportAction"), ctl<QAction>(program->mainMenu(), "ImportAction")})
             a->trigger();
         QCOMPARE(m_chooser.captions.size(), 4);
         QVERIFY(boxes.shown.isEmpty());

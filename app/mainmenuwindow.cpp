@@ -1,0 +1,223 @@
+#include "mainmenuwindow.h"
+
+#include "backup.h"
+#include "cardmatch.h"
+#include "desktop.h"
+#include "carddatabase.h"
+#include "exporter.h"
+#include "formlook.h"
+#include "cardlistwindow.h"
+#include "messages.h"
+#include "cardeditorwindow.h"
+#include "transferwindows.h"
+#include "versionwindow.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFrame>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScopeGuard>
+
+const QString MainMenuWindow::kHomePage = QStringLiteral("http://www.olvemark.example/olvemark/");
+const QString MainMenuWindow::kManualPage =
+    QStringLiteral("http://www.olvemark.example/olvemark/soft/Manual/Business_card001.html");
+
+void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+    QLabel::mouseReleaseEvent(event);
+}
+
+MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
+    : QMainWindow(parent), m_database(database) {
+    setObjectName(QStringLiteral("menu"));
+    setWindowTitle(QStringLiteral("メインメニュー"));
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    client->setFixedSize(384, 291);
+    setCentralWidget(client);
+
+    QMenuBar* bar = menuBar();
+    bar->setObjectName(QStringLiteral("MainMenu1"));
+    QMenu* fileMenu = bar->addMenu(QStringLiteral("ファイル"));
+    fileMenu->setObjectName(QStringLiteral("N1"));
+    m_backupAction = fileMenu->addAction(QStringLiteral("バックアップ…"));
+    m_backupAction->setObjectName(QStringLiteral("BackupAction"));
+    m_restoreAction = fileMenu->addAction(QStringLiteral("復元…"));
+    m_restoreAction->setObjectName(QStringLiteral("RestoreAction"));
+    m_exportAction = fileMenu->addAction(QStringLiteral("書き出し…"));
+    m_exportAction->setObjectName(QStringLiteral("ExportAction"));
+    m_importAction = fileMenu->addAction(QStringLiteral("読み込み…"));
+    m_importAction->setObjectName(QStringLiteral("ImportAction"));
+    fileMenu->addSeparator();
+    m_quitAction = fileMenu->addAction(QStringLiteral("終了"));
+    m_quitAction->setObjectName(QStringLiteral("N2"));
+    QMenu* optionMenu = bar->addMenu(QStringLiteral("オプション"));
+    optionMenu->setObjectName(QStringLiteral("N3"));
+    m_foldedSearchAction = optionMenu->addAction(QStringLiteral("かな・全角半角を区別せずに検索"));
+    m_foldedSearchAction->setObjectName(QStringLiteral("N5"));
+    m_foldedSearchAction->setCheckable(true);
+    m_foldedSearchAction->setChecked(search::foldedSearchOn());
+    optionMenu->addSeparator();
+    m_versionAction = optionMenu->addAction(QStringLiteral("バージョン"));
+    m_versionAction->setObjectName(QStringLiteral("N4"));
+
+    m_newCardButton = formlook::flatButton(client, QStringLiteral("SpeedButton3"), QStringLiteral("名刺登録"),
+                                        QRect(35, 38, 137, 78));
+    m_cardListButton = formlook::flatButton(client, QStringLiteral("SpeedButton1"), QStringLiteral("名刺一覧"),
+                                        QRect(203, 38, 137, 78));
+    m_helpButton = formlook::flatButton(client, QStringLiteral("SpeedButton8"), QStringLiteral("ヘルプ"),
+                                        QRect(35, 142, 137, 78));
+    m_closeButton = formlook::flatButton(client, QStringLiteral("SpeedButton6"), QStringLiteral("閉じる"),
+                                        QRect(203, 142, 137, 78));
+
+    QFrame* linkPanel =
+        formlook::captionPanel(client, QStringLiteral("Panel4"), QRect(35, 245, 305, 24), {}, {}, {});
+    m_homePageLink = new LinkLabel(QStringLiteral("olvemark :  ") + kHomePage, linkPanel);
+    m_homePageLink->setObjectName(QStringLiteral("Label4"));
+    m_homePageLink->setPalette(linkPanel->palette());
+    QFont underlined = m_homePageLink->font();
+    underlined.setUnderline(true);
+    m_homePageLink->setFont(underlined);
+    m_homePageLink->setCursor(Qt::PointingHandCursor);
+    m_homePageLink->move(8, 5);
+    m_homePageLink->adjustSize();
+
+    messages::connectGuarded(m_newCardButton, &QPushButton::clicked, this, &MainMenuWindow::onNewCardClicked);
+    messages::connectGuarded(m_cardListButton, &QPushButton::clicked, this, &MainMenuWindow::onCardListClicked);
+    messages::connectGuarded(m_helpButton, &QPushButton::clicked, this, &MainMenuWindow::onHelpClicked);
+    messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &MainMenuWindow::onCloseClicked);
+    messages::connectGuarded(m_homePageLink, &LinkLabel::clicked, this, &MainMenuWindow::onHomePageClicked);
+    messages::connectGuarded(m_backupAction, &QAction::triggered, this, &MainMenuWindow::onBackupTriggered);
+    messages::connectGuarded(m_restoreAction, &QAction::triggered, this, &MainMenuWindow::onRestoreTriggered);
+    messages::connectGuarded(m_exportAction, &QAction::triggered, this, &MainMenuWindow::onExportTriggered);
+    messages::connectGuarded(m_importAction, &QAction::triggered, this, &MainMenuWindow::onImportTriggered);
+    messages::connectGuarded(m_quitAction, &QAction::triggered, this, &MainMenuWindow::onQuitTriggered);
+    messages::connectGuarded(m_versionAction, &QAction::triggered, this, &MainMenuWindow::onVersionTriggered);
+    messages::connectGuarded(m_foldedSearchAction, &QAction::triggered, this, &MainMenuWindow::onFoldedSearchToggled);
+
+    // The client area is fixed; the menu bar sits above it.
+    setFixedSize(384, 291 + bar->sizeHint().height());
+}
+
+void MainMenuWindow::setWindows(CardEditorWindow& editor, CardListWindow& list, VersionWindow& version) {
+    m_editor = &editor;
+    m_list = &list;
+    m_version = &version;
+}
+
+void MainMenuWindow::onNewCardClicked() {
+    m_editor->resetToNewCard();
+}
+
+void MainMenuWindow::onCardListClicked() {
+    m_list->openCardList();
+}
+
+void MainMenuWindow::onHelpClicked() {
+    platform::shell().openUrl(kManualPage, this);
+}
+
+void MainMenuWindow::onCloseClicked() {
+    close();
+}
+
+void MainMenuWindow::onHomePageClicked() {
+    platform::shell().openUrl(kHomePage, this);
+}
+
+void MainMenuWindow::onBackupTriggered() {
+    const QString file = transferwindows::fileChooser().saveFile(
+        this, QStringLiteral("バックアップ"),
+        QStringLiteral("名刺管理-%1.fbk").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))),
+        QStringLiteral("バックアップ (*.fbk)"));
+    if (file.isEmpty())
+        return;
+    const bool pictures = messages::ask(this, QStringLiteral("画像フォルダもまとめてバックアップしますか？"));
+    m_database.transaction.commit();  // the backup holds what the user has seen saved
+    transferwindows::ProgressWindow progress(this, QStringLiteral("バックアップ"));
+    const transfer::BackupResult r =
+        transfer::backupCardFolder(m_database.cardFolder().folder, file, pictures, progress.reporter(),
+                                   m_database.cardFolder().picturesRoot);
+    messages::show(
+        this,
+        QStringLiteral("名刺 %1 件をバックアップしました。\r\n%2%3")
+            .arg(r.cards)
+            .arg(file, pictures
+                           ? QStringLiteral("\r\n画像 %1 件: %2").arg(r.pictureFiles).arg(r.picturesArchive)
+                           : QString()));
+}
+
+void MainMenuWindow::onRestoreTriggered() {
+    const QString file = transferwindows::fileChooser().openFile(
+        this, QStringLiteral("復元"), QStringLiteral("バックアップ (*.fbk);;すべてのファイル (*)"));
+    if (file.isEmpty())
+        return;
+    if (!messages::ask(this,
+                       QStringLiteral("「%1」から名刺を復元します。\r\n今のカードファイルは"
+                                      "「DATA.FDB.before-restore-日時」として残します。よろしいですか？")
+                           .arg(file)))
+        return;
+    m_database.transaction.commit();
+    // The database module connects again after the restore swapped the card file, whatever
+    // happened; when that fails, the next statement tries again and shows the failure.
+    const auto reconnect = qScopeGuard([this] {
+        try {
+            m_database.connection.open();
+        } catch (const std::exception&) {
+        }
+    });
+    transferwindows::ProgressWindow progress(this, QStringLiteral("復元"));
+    const transfer::RestoreResult r = transfer::restoreCardFolder(m_database.cardFolder().folder, file, progress.reporter(),
+                                                                  [this] { m_database.connection.close(); });
+    messages::show(this, QStringLiteral("名刺 %1 件を復元しました。").arg(r.cards) +
+                             (r.previousFile.isEmpty()
+                                  ? QString()
+                                  : QStringLiteral("\r\n前のカードファイル: %1").arg(r.previousFile)));
+}
+
+void MainMenuWindow::onExportTriggered() {
+    const QString file =
+        transferwindows::fileChooser().saveFile(this, QStringLiteral("書き出し"), QStringLiteral("名刺.csv"),
+                                                QStringLiteral("CSV (*.csv);;vCard (*.vcf)"));
+    if (file.isEmpty())
+        return;
+    const bool vcard = file.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive) ||
+                       file.endsWith(QLatin1String(".vcard"), Qt::CaseInsensitive);
+    // A vCard has no mark for a deleted card: only the CSV carries them.
+    const bool withDeleted = !vcard && messages::ask(this, QStringLiteral("削除した名刺も書き出しますか？"));
+    const int n = transfer::exportCards(
+        m_database, file, vcard ? transfer::FileFormat::VCard : transfer::FileFormat::Csv, withDeleted);
+    messages::show(this, QStringLiteral("名刺 %1 件を書き出しました。\r\n%2").arg(n).arg(file));
+}
+
+void MainMenuWindow::onImportTriggered() {
+    const QString file = transferwindows::fileChooser().openFile(
+        this, QStringLiteral("読み込み"),
+        QStringLiteral("名刺のファイル (*.csv *.vcf *.vcard *.txt);;すべてのファイル (*)"));
+    if (file.isEmpty())
+        return;
+    const transfer::ImportPlan plan = transfer::planImport(m_database, file);
+    transferwindows::ImportWindow window(plan, file, this);
+    messages::showModal(&window);
+    if (window.result() != QDialog::Accepted)
+        return;
+    transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
+    const int n = transfer::runImport(m_database, plan, window.takenDuplicates(), progress.reporter());
+    messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
+}
+
+void MainMenuWindow::onQuitTriggered() {
+    close();
+}
+
+void MainMenuWindow::onVersionTriggered() {
+    messages::showModal(m_version);
+}
+
+void MainMenuWindow::onFoldedSearchToggled() {
+    search::setFoldedSearchOn(m_foldedSearchAction->isChecked());
+}

@@ -31,12 +31,12 @@ QString baseFolder(const QString& root, const QString& keyText) {
 
 QString displayName(const QByteArray& raw) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString asUtf8 = utf8.decode(raw);
+    QString asUtf8 = utf8.decode(raw);
     if (!utf8.hasError())
         return asUtf8;
     QStringDecoder shiftJis("CP932", QStringDecoder::Flag::Stateless);
     if (shiftJis.isValid()) {
-        const QString asShiftJis = shiftJis.decode(raw);
+        QString asShiftJis = shiftJis.decode(raw);
         if (!shiftJis.hasError())
             return asShiftJis;
     }

@@ -160,6 +160,22 @@ bool setDateFromParts(const QString& value, cards::CardTexts& t) {
     return true;
 }
 
+// The reading: the phonetic family and given names, or else the sort string, or else the name's
+// sort parameter (vCard 4.0).
+QString readingFrom(const QString& phoneticLast, const QString& phoneticFirst, const QString& sortString,
+                    const QString& sortAs) {
+    if (phoneticLast.isEmpty() && phoneticFirst.isEmpty())
+        return sortString.isEmpty() ? sortAs : sortString;
+    QStringList parts{phoneticLast.trimmed(), phoneticFirst.trimmed()};
+    parts.removeAll(QString());
+    const QString reading = parts.join(QLatin1Char(' '));
+    // SORT-STRING keeps the reading exactly as stored when it is the same reading.
+    if (!sortString.isEmpty() &&
+        QString(sortString).remove(QLatin1Char(' ')).remove(QChar(0x3000)) == QString(reading).remove(QLatin1Char(' ')))
+        return sortString;
+    return reading;
+}
+
 // Turns the properties of one vCard into a card.
 Card cardFrom(const QList<Property>& props, int number) {
     Card card;
@@ -212,17 +228,7 @@ Card cardFrom(const QList<Property>& props, int number) {
         given.removeAll(QString());
         t.name = given.join(QLatin1Char(' '));
     }
-    if (!phoneticLast.isEmpty() || !phoneticFirst.isEmpty()) {
-        QStringList parts{phoneticLast.trimmed(), phoneticFirst.trimmed()};
-        parts.removeAll(QString());
-        t.reading = parts.join(QLatin1Char(' '));
-        // SORT-STRING keeps the reading exactly as stored when it is the same reading.
-        if (!sortString.isEmpty() && QString(sortString).remove(QLatin1Char(' ')).remove(QChar(0x3000)) ==
-                                         QString(t.reading).remove(QLatin1Char(' ')))
-            t.reading = sortString;
-    } else {
-        t.reading = sortString.isEmpty() ? sortAs : sortString;
-    }
+    t.reading = readingFrom(phoneticLast, phoneticFirst, sortString, sortAs);
     t.memo = notes.join(QLatin1String("\r\n"));
     if (exactDate.isEmpty() || !setDateFromParts(exactDate, t))
         setDateFromRev(rev, t);

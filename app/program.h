@@ -13,9 +13,11 @@ class VersionWindow;
 
 class Program final {
 public:
-    // Makes the database module, which connects (a failure is shown in the error box and the
-    // program comes up all the same), then the main menu and, as its children, the version
-    // window, the card editor and the card list. Shows nothing.
+    // Makes the database module and the main menu, then connects (a failure is shown in the
+    // error box and the program comes up all the same; an open that takes long shows the
+    // waiting window), then, as the main menu's children, the version window, the card editor
+    // and the card list. When the user stopped the open with 中止 (or the program is being
+    // ended), the windows after the main menu are not made: opened() is false. Shows nothing.
     explicit Program(const CardFolder& folder);
     // Destroys the windows, then the database module, which commits pending work.
     ~Program();
@@ -24,6 +26,7 @@ public:
     Program(Program&&) = delete;
     Program& operator=(Program&&) = delete;
 
+    bool opened() const { return m_opened; }
     CardDatabase* database() const { return m_database.get(); }
     MainMenuWindow* mainMenu() const { return m_mainMenu.get(); }
     CardEditorWindow* cardEditor() const { return m_cardEditor; }
@@ -37,4 +40,5 @@ private:
     VersionWindow* m_versionWindow = nullptr;
     CardEditorWindow* m_cardEditor = nullptr;
     CardListWindow* m_cardList = nullptr;
+    bool m_opened = true;
 };

@@ -2,6 +2,7 @@
 
 #include "cards.h"
 #include "carddatabase.h"
+#include "engineprocess.h"
 #include "folderlock.h"
 #include "formlook.h"
 #include "cardlistwindow.h"
@@ -10,6 +11,7 @@
 #include "mainmenuwindow.h"
 #include "messages.h"
 #include "cardeditorwindow.h"
+#include "openwait.h"
 #include "versionwindow.h"
 #include "visualstyle.h"
 
@@ -19,15 +21,10 @@
 #include <QDir>
 #include <QLibraryInfo>
 #include <QSettings>
-#include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTranslator>
 #include <QWindow>
 
-#include <sys/socket.h>
-
-#include <unistd.h>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 
@@ -42,44 +39,36 @@ void loadQtTranslations(QApplication& app) {
         QApplication::installTranslator(translator);
 }
 
-int g_signalPipe[2] = {-1, -1};
 bool g_terminated = false;
 
-void onTerminationSignal(int) {
-    const char byte = 1;
-    [[maybe_unused]] const auto written = ::write(g_signalPipe[0], &byte, 1);
+// A termination request (logout, kill, Ctrl+C) ends the program as closing the main menu does:
+// every event loop is left, modal ones too, and the program ends in order. The signal itself is
+// taken by the engine process's signal thread; this runs the rest on the event loop's thread.
+void endOnTerminationSignals() {
+    engineprocess::setInterruptionHandler([] {
+        QMetaObject::invokeMethod(
+            qApp,
+            [] {
+                g_terminated = true;
+                QCoreApplication::exit(0);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
-// A termination request (logout, kill) ends the program as closing the main menu does, so the
-// pending work is committed on the way out. Installed after the database engine has started,
-// since the engine would otherwise take the signal, shut its connections and leave the program
-// running without its database.
-void endOnTerminationSignals() {
-    if (g_signalPipe[0] < 0 && ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
-        return;
-    auto* notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, qApp);
-    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
-        char byte;
-        [[maybe_unused]] const auto got = ::read(g_signalPipe[1], &byte, 1);
-        g_terminated = true;
-        QCoreApplication::exit(0);  // leaves every modal loop as well as the main one
-    });
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    for (int sig : {SIGTERM, SIGINT, SIGHUP})
-        ::sigaction(sig, &action, nullptr);
+// Opens the card file with the event loop live; false when the user stopped waiting or the
+// program is being ended.
+bool openCardFile(CardDatabase& dm) {
+    return openwait::runWhileWaiting(dm.cardFolder().database, [&dm] { dm.open(); }) ==
+           openwait::Outcome::Done;
 }
 
 // Team use: the person's own database user. ISC_USER and ISC_PASSWORD, when set, are the client
 // library's own way and are left to it; otherwise the password kept in the keyring, then the
 // login dialog, asked again after a wrong password until the user cancels.
-void logInToServer(CardDatabase& dm) {
-    if (qEnvironmentVariableIsSet("ISC_USER")) {
-        dm.open();
-        return;
-    }
+bool logInToServer(CardDatabase& dm) {
+    if (qEnvironmentVariableIsSet("ISC_USER"))
+        return openCardFile(dm);
     const QString database = dm.cardFolder().database;
     QSettings settings;
     QString user = settings.value(QStringLiteral("team/user")).toString();
@@ -96,7 +85,8 @@ void logInToServer(CardDatabase& dm) {
         }
         dm.setCredentials(who.user, who.password);
         try {
-            dm.open();
+            if (!openCardFile(dm))
+                return false;
         } catch (const DbError& e) {
             if (e.problem() != DbProblem::Login)
                 throw;
@@ -110,7 +100,7 @@ void logInToServer(CardDatabase& dm) {
         settings.setValue(QStringLiteral("team/user"), who.user);
         if (who.remember)
             login::keepPassword(database, who.user, who.password);
-        return;
+        return true;
     }
 }
 
@@ -149,12 +139,12 @@ public:
 Program::Program(const CardFolder& folder) : m_database(std::make_unique<CardDatabase>(folder)) {
     m_mainMenu = std::make_unique<MainMenuWindow>(*m_database);
     messages::guarded(nullptr, [this] {
-        if (m_database->teamMode())
-            logInToServer(*m_database);
-        else
-            m_database->open();
-        cards::ensureTriggerActive(*m_database);  // a file left with the key trigger off by a crash
+        m_opened = m_database->teamMode() ? logInToServer(*m_database) : openCardFile(*m_database);
+        if (m_opened)
+            cards::ensureTriggerActive(*m_database);  // a file left with the key trigger off by a crash
     });
+    if (!m_opened)
+        return;
     m_versionWindow = new VersionWindow(m_mainMenu.get());
     m_cardEditor = new CardEditorWindow(folder, *m_database, m_mainMenu.get());
     m_cardList = new CardListWindow(*m_database, *m_cardEditor, m_mainMenu.get());
@@ -167,20 +157,40 @@ Program::~Program() {
 }
 
 std::unique_ptr<Program> composeProgram(const CardFolder& folder) {
-    return std::make_unique<Program>(folder);
+    auto program = std::make_unique<Program>(folder);
+    if (!program->opened()) {
+        // The open may still be running inside the engine: the program is left as it is, for the
+        // process to leave without waiting for it.
+        [[maybe_unused]] Program* abandoned = program.release();
+        return nullptr;
+    }
+    return program;
 }
 
 std::unique_ptr<Program> startProgram(const CardFolder& folder) {
     if (!applyVisualStyle(kStyleName))
         messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
     std::unique_ptr<Program> program = composeProgram(folder);
+    if (!program)
+        return nullptr;
     formlook::centreOnScreen(program->mainMenu());
     program->mainMenu()->show();
     return program;
 }
 
+namespace {
+int runWindows(int argc, char** argv);
+}
+
 int runTavrona(int argc, char** argv) {
-    configureEmbeddedEngine();
+    // Before Qt or the engine start a thread: the termination signals go to our own thread only.
+    engineprocess::Process process;
+    return process.finish(runWindows(argc, argv));
+}
+
+namespace {
+
+int runWindows(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tavrona"));
     loadQtTranslations(app);
@@ -215,22 +225,21 @@ int runTavrona(int argc, char** argv) {
             messages::error(nullptr, folder.refusal);
         return 1;
     }
-    std::unique_ptr<Program> program = startProgram(cards);
     endOnTerminationSignals();
+    std::unique_ptr<Program> program = startProgram(cards);
+    if (!program) {
+        // 中止 while the card file was opening, or a termination signal then: the open may still
+        // be running inside the engine, so the process leaves without waiting for it.
+        engineprocess::leaveNow(g_terminated || engineprocess::interruptingSignal() ? 0 : 1);
+    }
     if (qEnvironmentVariableIsSet("TAVRONA_READY_LINE"))
         program->mainMenu()->windowHandle()->installEventFilter(new ReadyLine(program->mainMenu()));
-    const int rc = app.exec();
-    if (g_terminated) {
-        // After a termination signal the engine hangs when detaching. Every save is committed
-        // before the user is told, so commit what may be pending and leave without detaching,
-        // which the database survives as it survives a killed process.
-        try {
-            program->database()->transaction.commit();
-        } catch (const DbError&) {
-            // Nobody is left to tell: the program is being ended.
-        }
-        std::_Exit(0);
-    }
+    const int rc = engineprocess::interruptingSignal() ? 0 : app.exec();
+    engineprocess::finishWithin(std::chrono::seconds(8), rc);
+    // Ended as 終了 ends it, a termination signal included: pending work is committed and the
+    // card file detached before the engine is shut down.
     program.reset();
     return rc;
 }
+
+}  // namespace

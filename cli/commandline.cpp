@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "carddatabase.h"
+#include "engineprocess.h"
 #include "folderlock.h"
 
 #include <QDir>
@@ -55,7 +56,7 @@ QString Invocation::cardFolder() const {
 }
 
 int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
-                   CardFile cardFile) {
+                   CardFile cardFile, const QString& interruptedLine) {
     try {
         if (!QFileInfo(folder).isDir()) {
             complain(QStringLiteral("カードフォルダ「%1」がありません。").arg(folder));
@@ -80,6 +81,12 @@ int withCardFolder(const QString& folder, const QString& busyHint, const std::fu
         work();
         return kDone;
     } catch (const std::exception& e) {
+        // Whatever a termination signal cut short (a loop that noticed it, a statement cancelled
+        // when it did not), the work has been undone on the way here.
+        if (const int sig = engineprocess::interruptingSignal()) {
+            complain(interruptedLine);
+            return engineprocess::exitCodeFor(sig);
+        }
         complain(QString::fromUtf8(e.what()));
         return kFailed;
     }
@@ -89,6 +96,8 @@ void withCardFile(const QString& folder, const std::function<void(CardDatabase&)
     CardDatabase dm(resolved(folder));
     dm.open();
     work(dm);
+    // Done and committed: closing the card file may not keep the command alive for long.
+    engineprocess::finishWithin(std::chrono::seconds(5), kDone);
 }
 
 }  // namespace cli

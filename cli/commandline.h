@@ -32,10 +32,12 @@ private:
 
 // Checks that the card folder holds a card file and takes its lock, then runs the work with the
 // lock held. Failures become a message on standard error and exit status 1.
-// Restore may make the card file: it asks for the folder only.
+// Restore may make the card file: it asks for the folder only. Work cut short by a termination
+// signal is told with interruptedLine and exits with 128 + the signal.
 enum class CardFile { Required, MayBeMissing };
+inline const QString kNothingWritten = QStringLiteral("中断しました。何も書き込んでいません。");
 int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
-                   CardFile cardFile = CardFile::Required);
+                   CardFile cardFile = CardFile::Required, const QString& interruptedLine = kNothingWritten);
 
 // Runs work with a connection to the card folder's card file (inside withCardFolder).
 void withCardFile(const QString& folder, const std::function<void(CardDatabase&)>& work);

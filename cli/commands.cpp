@@ -33,12 +33,15 @@ int exportCommand(const QStringList& arguments) {
     const transfer::FileFormat fileFormat =
         name == QLatin1String("csv") ? transfer::FileFormat::Csv : transfer::FileFormat::VCard;
     const QString file = call.positional(0);
-    return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
-            const int n = transfer::exportCards(dm, file, fileFormat, call.parser.isSet(deleted));
-            say(QStringLiteral("%1 件の名刺を「%2」に書き出しました。").arg(n).arg(file));
-        });
-    });
+    return withCardFolder(
+        call.cardFolder(), kCloseProgramFirst,
+        [&] {
+            withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
+                const int n = transfer::exportCards(dm, file, fileFormat, call.parser.isSet(deleted));
+                say(QStringLiteral("%1 件の名刺を「%2」に書き出しました。").arg(n).arg(file));
+            });
+        },
+        CardFile::Required, QStringLiteral("中断しました。ファイルは書き出していません。"));
 }
 
 int importCommand(const QStringList& arguments) {
@@ -102,7 +105,10 @@ int backupCommand(const QStringList& arguments) {
             const transfer::BackupResult r =
                 transfer::backupCardFolder(call.cardFolder(), file, call.parser.isSet(pictures), sayProgress);
             say(QStringLiteral("バックアップしました（名刺 %1 件）。").arg(r.cards));
-        });
+        },
+        CardFile::Required,
+        QStringLiteral(
+            "中断しました。バックアップは作っていません（前からあるバックアップはそのままです）。"));
 }
 
 int restoreCommand(const QStringList& arguments) {
@@ -112,7 +118,8 @@ int restoreCommand(const QStringList& arguments) {
     const QString file = call.positional(0);
     return withCardFolder(
         call.cardFolder(), kCloseProgramFirst,
-        [&] { transfer::restoreCardFolder(call.cardFolder(), file, sayProgress); }, CardFile::MayBeMissing);
+        [&] { transfer::restoreCardFolder(call.cardFolder(), file, sayProgress); }, CardFile::MayBeMissing,
+        QStringLiteral("中断しました。復元していません。カードファイルはそのままです。"));
 }
 
 // Cards whose field holds the keyword, one a line: the key, a tab and the name, in the card

@@ -457,7 +457,12 @@ void CardEditorWindow::showFirstPicture() {
 void CardEditorWindow::onOpenFolderClicked() {
     if (!m_key)
         return;
-    const QString folder = picturefolder::prepare(m_folder.picturesRoot, *m_key);
+    // Pictures kept below the card folder are the user's own; a pictures root set apart is
+    // shared with the others working on the card file.
+    const QString folder = picturefolder::prepare(m_folder.picturesRoot, *m_key,
+                                                  QDir(m_folder.picturesRoot) == QDir(m_folder.folder)
+                                                      ? picturefolder::Access::OwnerOnly
+                                                      : picturefolder::Access::Shared);
     platform::shell().openFolder(folder, this);
 }
 
@@ -516,9 +521,21 @@ bool CardEditorWindow::writeBack(cards::CardState state) {
     try {
         cards::cardRewrite(m_database, baseId(), texts, state, m_loaded ? &*m_loaded : nullptr);
     } catch (const cards::CardChanged& changed) {
-        if (!messages::ask(this, QStringLiteral("ほかの人がこのカードを変更しました。\r\n"
-                                                "この内容で上書きしますか？\r\n"
-                                                "「いいえ」を選ぶと、ほかの人の変更を読み込みます。"))) {
+        // A save would bring back a card someone else deleted meanwhile: that is asked as such,
+        // and "いいえ" shows the card as they left it, deleted.
+        const bool deletedMeanwhile = state == cards::CardState::Live && m_loaded &&
+                                      m_loaded->state == cards::CardState::Live &&
+                                      changed.current.state == cards::CardState::Deleted;
+        const QString question = deletedMeanwhile
+                                     ? QStringLiteral(
+                                           "このカードはほかの人が削除しました。\r\n"
+                                           "この内容でカードを復元しますか？\r\n"
+                                           "「いいえ」を選ぶと、カードは削除されたままになります。")
+                                     : QStringLiteral(
+                                           "ほかの人がこのカードを変更しました。\r\n"
+                                           "この内容で上書きしますか？\r\n"
+                                           "「いいえ」を選ぶと、ほかの人の変更を読み込みます。");
+        if (!messages::ask(this, question)) {
             showCard(*m_key, changed.current);
             return false;
         }

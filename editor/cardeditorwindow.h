@@ -112,8 +112,9 @@ private:
     void rewriteWithFlag(const QString& question, cards::CardState state, const QString& done);
     void showFirstPicture();
     // Writes the boxes back to the card in that state; on a server, when someone else changed
-    // the card since it was loaded, asks whether to overwrite or to load their change instead
-    // (then false: nothing was written).
+    // the card since it was loaded, asks whether to overwrite or to load their change instead,
+    // and when they deleted a card this save would bring back, whether to restore it or leave
+    // it deleted (then false: nothing was written, the card shows as they left it).
     bool writeBack(cards::CardState state);
 
     CardFolder m_folder;

@@ -1,6 +1,7 @@
 #include "picturefolder.h"
 
 #include "cardfolder.h"
+#include "privatefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -73,18 +74,24 @@ bool listEntries(const QString& folder, QStringList& names) {
     return listed;
 }
 
-QString prepare(const QString& root, int key) {
+QString prepare(const QString& root, int key, Access access) {
     const QString k = QString::number(key);
     const QString image = CardFolder::imageFolder(root);
     const QString cardFolder = image + QLatin1Char('/') + k;
     const QString base = cardFolder + QStringLiteral("/base");
+    const auto makeFolders = [access](const QString& path) {
+        if (access == Access::OwnerOnly)
+            privatefile::makeFolders(path);
+        else
+            QDir().mkpath(path);
+    };
     // Creation failures are not reported: the file manager shows what is there.
     if (!hasEntryNamed(image, k)) {
-        QDir().mkpath(cardFolder);
-        QDir().mkpath(base);
+        makeFolders(cardFolder);
+        makeFolders(base);
     }
     if (!hasEntryNamed(cardFolder, QStringLiteral("base")))
-        QDir().mkpath(base);
+        makeFolders(base);
     return base + QLatin1Char('/');
 }
 

@@ -31,10 +31,14 @@ bool listEntries(const QString& folder, QList<Entry>& entries);
 // The same, the names as shown.
 bool listEntries(const QString& folder, QStringList& names);
 
+// Who may enter the folders prepare makes: the owner alone below a card folder's own root; on a
+// root shared by several people, whoever the umask and the root's own settings let.
+enum class Access { OwnerOnly, Shared };
+
 // Creates the missing levels of the folder of card `key` below root, deciding by names alone
 // (letter case ignored) whether a level is present, and returns the folder's path ending in a
 // separator.
-QString prepare(const QString& root, int key);
+QString prepare(const QString& root, int key, Access access);
 
 // True when the path's last three characters are one of the endings the image area shows.
 bool hasDisplayableEnding(const QString& path);

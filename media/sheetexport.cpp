@@ -1,6 +1,7 @@
 #include "sheetexport.h"
 
 #include "picturefolder.h"
+#include "privatefile.h"
 #include "sheeterror.h"
 #include "sheetpackage.h"
 #include "sheetpictures.h"
@@ -14,6 +15,9 @@
 
 #include <xlsxwriter.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cmath>
 #include <memory>
 #include <stdexcept>
@@ -93,12 +97,16 @@ QString reserveSheetFile(const QString& folder, const QString& baseId, const QDa
         QStringLiteral("card-%1-%2").arg(key, now.toString(QStringLiteral("yyyyMMdd-HHmmss")));
     for (int n = 1; n < 10000; ++n) {
         const QString name = n == 1 ? stem : QStringLiteral("%1-%2").arg(stem).arg(n);
-        QFile file(QDir(folder).filePath(name + QStringLiteral(".xlsx")));
-        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-            return file.fileName();
-        if (!file.exists())
+        // Made private here; the workbook is written into this very file and keeps its mode.
+        const QString path = QDir(folder).filePath(name + QStringLiteral(".xlsx"));
+        const int fd = privatefile::create(path);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST)
             fail(QStringLiteral("シートのファイルを作成できませんでした。\r\n%1\r\n%2")
-                     .arg(QDir::toNativeSeparators(file.fileName()), file.errorString()));
+                     .arg(QDir::toNativeSeparators(path), privatefile::systemReason(errno)));
     }
     fail(QStringLiteral("シートのファイル名を決められませんでした。\r\n%1")
              .arg(QDir::toNativeSeparators(folder)));
@@ -270,7 +278,7 @@ WrittenSheet writeCardSheet(const cards::CardTexts& texts, const QString& folder
 ExportedSheet exportCard(const CardFolder& cardFolder, const QString& baseId, const cards::CardTexts& texts,
                          const QDateTime& now) {
     const QString folder = cardFolder.sheetsFolder();
-    if (!QDir().mkpath(folder))
+    if (!privatefile::makeFolders(folder))
         fail(QStringLiteral("シートを保存するフォルダを作成できませんでした。\r\n%1")
                  .arg(QDir::toNativeSeparators(folder)));
     ExportedSheet sheet;

@@ -14,12 +14,17 @@ void CardDatabase::setCredentials(const QString& user, const QString& password) 
 CardDatabase::~CardDatabase() {
     try {
         connection.close();
+        if (m_openMarker)
+            m_openMarker->endCleanly();
     } catch (const DbError&) {
         // Nothing can be reported on the way out.
     }
 }
 
 void CardDatabase::open() {
+    // Before the settings: a refused file stays out of reach of the statements' own reconnect.
+    if (!teamMode() && !m_openMarker && !connection.isConnected())
+        m_openMarker = crashrecovery::openLocalCardFile(m_folder.database).marker;
     connection.setDefaultTransaction(&transaction);
     connection.databaseName = m_folder.database;
     if (teamMode()) {

@@ -2,6 +2,7 @@
 // The database module: the program's one connection, transaction and statement object.
 
 #include "cardfolder.h"
+#include "crashrecovery.h"
 #include "ibobjects.h"
 
 #include <QString>
@@ -19,7 +20,8 @@ public:
     // logs in as their own database user, and every action commits when it ends, so that no
     // transaction stays open between actions to hold back other people's work.
     explicit CardDatabase(CardFolder folder);
-    // Closing the connection commits pending work (the program's normal end).
+    // Closing the connection commits pending work (the program's normal end); a local card file
+    // closed so is marked as having ended cleanly.
     ~CardDatabase();
     CardDatabase(const CardDatabase&) = delete;
     CardDatabase& operator=(const CardDatabase&) = delete;
@@ -28,8 +30,10 @@ public:
     DbTransaction transaction{connection};
     DbStatement statement{connection, transaction};
 
-    // Applies the fixed settings and connects. The settings stay in place when connecting
-    // fails (the DbError is passed on), so the next statement tries to connect again.
+    // Applies the fixed settings and connects. The settings stay in place when connecting fails
+    // (the DbError is passed on), so the next statement tries to connect again. A local card file
+    // whose previous run did not end cleanly is swept and checked first; a damaged one is refused
+    // before the settings are applied, so no statement reaches it (see crashrecovery.h).
     void open();
 
     // Runs steps as one unit of work: any earlier pending work is committed first, then the
@@ -62,4 +66,5 @@ private:
     CardFolder m_folder;
     QString m_user;
     QString m_password;
+    std::unique_ptr<crashrecovery::OpenMarker> m_openMarker;
 };

@@ -2,6 +2,8 @@
 
 #include "fbcall.h"
 
+#include "engineprocess.h"
+
 #include <QDir>
 
 #include <ibase.h>
@@ -88,9 +90,13 @@ DbError describe(const DbError& e, const QString& databaseName, bool attaching) 
         case DbProblem::Missing:
             line = QStringLiteral("カードファイル「%1」が見つかりません。");
             break;
-        case DbProblem::InUse:
+        case DbProblem::InUse: {
             line = QStringLiteral("カードファイル「%1」は別のプログラムが使っています。");
+            const QString users = engineprocess::processesUsing(databaseName);
+            if (!users.isEmpty())
+                line += QStringLiteral("\n使っているプログラム: %1").arg(users);
             break;
+        }
         case DbProblem::ReadOnly:
             line =
                 QStringLiteral("カードファイル「%1」に書き込めません（読み取り専用か、権限がありません）。");
@@ -108,6 +114,11 @@ DbError describe(const DbError& e, const QString& databaseName, bool attaching) 
             line = attaching
                        ? QStringLiteral("カードファイル「%1」のデータベースサーバーに接続できません。")
                        : QStringLiteral("カードファイル「%1」のデータベースサーバーとの接続が切れました。");
+            break;
+        case DbProblem::NoAnswer:
+            line = QStringLiteral(
+                "カードファイル「%"
+                "1」のデータベースサーバーが応答しません。サーバーとネットワークを確かめてください。");
             break;
         case DbProblem::Other:
             line = QStringLiteral("カードファイル「%1」の処理に失敗しました。");

@@ -5,8 +5,11 @@
 #include "fbservices.h"
 
 #include "carddatabase.h"
+#include "engineprocess.h"
 #include "fbcall.h"
 #include "ibobjects.h"
+
+#include <QRegularExpression>
 
 #include <firebird/Interface.h>
 #include <ibase.h>
@@ -27,9 +30,39 @@ namespace {
 const char* const kUser = CardDatabase::kLocalUser;
 const char* const kPassword = CardDatabase::kLocalPassword;
 
+// Hands on every report line of the running service until it ends. A termination signal stops
+// the polling (engineprocess::Interrupted).
+void pollReport(ThrowStatusWrapper* st, IService* svc, const LineHandler& onLine) {
+    const unsigned char items[] = {isc_info_svc_line};
+    unsigned char out[8192];
+    for (bool more = true; more;) {
+        engineprocess::throwIfInterrupted();
+        svc->query(st, 0, nullptr, sizeof items, items, sizeof out, out);
+        more = false;
+        for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
+            const unsigned char tag = *p++;
+            if (tag == isc_info_svc_line) {
+                const unsigned length = unsigned(p[0]) | (unsigned(p[1]) << 8);
+                p += 2;
+                if (length > 0) {
+                    more = true;
+                    if (onLine)
+                        onLine(QString::fromUtf8(reinterpret_cast<const char*>(p), int(length)));
+                }
+                p += length;
+            } else if (tag == isc_info_truncated || tag == isc_info_data_not_ready) {
+                more = true;
+                break;
+            } else {
+                break;
+            }
+        }
+    }
+}
+
 // Attaches to the service manager, starts the action the builder describes and hands on every
 // report line until the service ends. A failure of the service comes back from the query that
-// reads past its last line. A line handler that throws leaves the service detached as well.
+// reads past its last line.
 void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& describe,
                 const LineHandler& onLine) {
     fbcall::call([&](ThrowStatusWrapper* st) {
@@ -45,29 +78,19 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
         svc->start(st, spb->getBufferLength(st), spb->getBuffer(st));
         spb.reset();
 
-        const unsigned char items[] = {isc_info_svc_line};
-        unsigned char out[8192];
-        for (bool more = true; more;) {
-            svc->query(st, 0, nullptr, sizeof items, items, sizeof out, out);
-            more = false;
-            for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
-                const unsigned char tag = *p++;
-                if (tag == isc_info_svc_line) {
-                    const unsigned length = unsigned(p[0]) | (unsigned(p[1]) << 8);
-                    p += 2;
-                    if (length > 0) {
-                        more = true;
-                        if (onLine)
-                            onLine(QString::fromUtf8(reinterpret_cast<const char*>(p), int(length)));
-                    }
-                    p += length;
-                } else if (tag == isc_info_truncated || tag == isc_info_data_not_ready) {
-                    more = true;
-                    break;
-                } else {
-                    break;
-                }
+        try {
+            pollReport(st, svc.get(), onLine);
+        } catch (const FbException&) {
+            throw;  // the service's own failure: its owner releases it
+        } catch (...) {
+            // A termination signal, or a line handler that failed: detached, the running service is
+            // told to stop and the engine's shutdown waits for it. The caller removes what it made.
+            try {
+                finish(svc, [&](IService* s) { s->detach(st); });
+            } catch (const FbException&) {
+                // Released by its owner instead.
             }
+            throw;
         }
         finish(svc, [&](IService* s) { s->detach(st); });
     });
@@ -137,6 +160,46 @@ void restore(const QString& backupPath, const QString& databasePath, const LineH
     if (!finished)
         throw DbError(QStringLiteral(
             "復元が最後まで進みませんでした。バックアップファイルが途中で切れているようです。"));
+}
+
+void sweep(const QString& databasePath) {
+    const QByteArray db = databasePath.toUtf8();
+    runService(
+        [&](ThrowStatusWrapper* st, IXpbBuilder* spb) {
+            spb->insertTag(st, isc_action_svc_repair);
+            spb->insertString(st, isc_spb_dbname, db.constData());
+            spb->insertInt(st, isc_spb_options, isc_spb_rpr_sweep_db);
+        },
+        {});
+}
+
+Validation validate(const QString& databasePath, CheckMode mode) {
+    const QByteArray db = databasePath.toUtf8();
+    Validation result;
+    try {
+        runService(
+            [&](ThrowStatusWrapper* st, IXpbBuilder* spb) {
+                spb->insertTag(st, isc_action_svc_repair);
+                spb->insertString(st, isc_spb_dbname, db.constData());
+                spb->insertInt(st, isc_spb_options,
+                               isc_spb_rpr_validate_db | isc_spb_rpr_full |
+                                   (mode == CheckMode::ReadOnly ? isc_spb_rpr_check_db : 0));
+            },
+            [&](const QString& line) { result.lines << line; });
+    } catch (const DbError& e) {
+        // Anything found, warnings alone included, ends the service with a failure whose text is
+        // the summary; only a failure without one means the check did not run.
+        const QString text = QString::fromUtf8(e.what());
+        if (!text.contains(QLatin1String("Summary of validation errors")))
+            throw;
+        result.lines += text.split(QLatin1Char('\n'));
+    }
+    // The summary counts per kind: "Number of record level errors : 2", "... warnings : 1".
+    static const QRegularExpression count(QStringLiteral("Number of .*errors\\s*:\\s*(\\d+)"));
+    for (const QString& line : std::as_const(result.lines))
+        if (const QRegularExpressionMatch m = count.match(line); m.hasMatch())
+            result.errors += m.captured(1).toInt();
+    return result;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // restored card file. Only Qt and standard types show here; the client calls stay in the .cpp.
 
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -19,6 +20,22 @@ void backup(const QString& databasePath, const QString& backupPath, const LineHa
 // Creates a new database file at databasePath from the backup; an existing file there is never
 // replaced. Throws DbError with the engine's text.
 void restore(const QString& backupPath, const QString& databasePath, const LineHandler& onLine = {});
+
+// Sweeps the database file: removes the versions of records that no transaction can see any
+// more, settling the records written by transactions that never ended. Throws DbError.
+void sweep(const QString& databasePath);
+
+struct Validation {
+    int errors = 0;     // damage: pages or records the engine cannot read back whole
+    QStringList lines;  // the engine's report
+};
+
+// Checks every page and record of the database file. Warnings that any crash leaves (orphan
+// pages, stale page flags) are not counted as errors. With Mode::SettlePageFlags the check also
+// puts right those page flags and frees orphan pages; damaged records are never touched. Throws
+// DbError when the check cannot run.
+enum class CheckMode { ReadOnly, SettlePageFlags };
+Validation validate(const QString& databasePath, CheckMode mode = CheckMode::ReadOnly);
 
 // The report lines count records every this many rows, so callers can show progress.
 inline constexpr int kRecordsPerLine = 10000;

@@ -57,7 +57,9 @@ Claim claim(const QString& folder) {
     const QString shownFolder = QDir::toNativeSeparators(folder);
     const QString shownPath = QDir::toNativeSeparators(path);
     for (int attempt = 0; attempt < 10; ++attempt) {
-        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+        // 0600: a lock file that other users could open would let them take the lock and keep
+        // the owner out of the folder.
+        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) {
             const int error = errno;
             struct stat st = {};
@@ -75,10 +77,15 @@ Claim claim(const QString& folder) {
         }
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
+            // The holder wrote its process id on the first line.
+            char owner[32] = {};
+            const ssize_t got = ::pread(fd, owner, sizeof owner - 1, 0);
+            const qint64 pid = got > 0 ? QByteArray(owner, int(got)).split('\n').value(0).toLongLong() : 0;
             ::close(fd);
             if (error == EWOULDBLOCK)
-                return refused(QStringLiteral("名刺管理はこのフォルダですでに起動しています。\r\n"
-                                              "起動中のウィンドウをお使いください。"),
+                return refused(QStringLiteral("名刺管理はこのフォルダですでに起動しています%1。\r\n"
+                                              "起動中のウィンドウをお使いください。")
+                                   .arg(pid > 0 ? QStringLiteral("（プロセス %1）").arg(pid) : QString()),
                                true);
             return refused(QStringLiteral("カードフォルダ「%1」をロックできません（%2）。")
                                .arg(shownFolder, systemReason(error)));
@@ -88,6 +95,10 @@ Claim claim(const QString& folder) {
         struct stat held = {}, current = {};
         if (::fstat(fd, &held) == 0 && ::lstat(native.constData(), &current) == 0 &&
             held.st_dev == current.st_dev && held.st_ino == current.st_ino) {
+            // A file left by a killed copy may be older and looser; the umask may have narrowed
+            // a new one further.
+            if ((held.st_mode & 0777) != 0600)
+                ::fchmod(fd, 0600);
             writeOwner(fd);
             Claim c;
             c.lock = std::make_unique<FolderLock>(fd, path);

@@ -2,6 +2,7 @@
 
 #include "ibobjects.h"
 
+#include "engineprocess.h"
 #include "fbcall.h"
 #include "sqlparams.h"
 
@@ -16,8 +17,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <mutex>
 #include <optional>
+#include <set>
 
 using namespace Firebird;
 using fbcall::describe;
@@ -36,6 +40,13 @@ struct FbTransactionHandle {
 namespace {
 
 constexpr unsigned kUtf8CharSet = 4;
+constexpr int kConnectTimeoutSeconds = 10;
+
+// "host:/path", "host/port:/path" or a URL-like "inet://host/path": a card file on a server. A
+// local path starts with a slash, whatever colons it holds.
+bool isRemoteName(const QString& name) {
+    return !name.startsWith(QLatin1Char('/')) && name.contains(QLatin1Char(':'));
+}
 
 // Maps the parameter lines of the connection and transaction settings onto the client's tags.
 struct Tag {
@@ -82,46 +93,41 @@ void buildDpb(ThrowStatusWrapper* st, IXpbBuilder* dpb, const QStringList& param
 
 }  // namespace
 
+QString configureEmbeddedEngine() {
+    return engineprocess::lockFolder();
+}
+
 namespace {
 
-// A folder only this user can reach: made with mode 0700 if missing, and accepted only when it
-// is a real folder (not a symbolic link) owned by the user, tightened to 0700 when it is looser.
-bool makePrivateFolder(const QString& dir) {
-    if (dir.isEmpty())
-        return false;
-    const QByteArray path = QFile::encodeName(dir);
-    ::mkdir(path.constData(), 0700);
-    struct stat st = {};
-    if (::lstat(path.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
-        return false;
-    if ((st.st_mode & 0777) != 0700 && ::chmod(path.constData(), 0700) != 0)
-        return false;
-    return true;
+// The connections open in this process, for cancelling their running statements from the
+// signal thread.
+std::mutex g_attachmentsMutex;
+std::set<IAttachment*> g_attachments;
+
+void registerAttachment(IAttachment* att) {
+    std::lock_guard lock(g_attachmentsMutex);
+    g_attachments.insert(att);
+}
+
+void unregisterAttachment(IAttachment* att) {
+    std::lock_guard lock(g_attachmentsMutex);
+    g_attachments.erase(att);
 }
 
 }  // namespace
 
-QString configureEmbeddedEngine() {
-    // The engine keeps its lock tables in this folder. Every process of this user that opens a
-    // card file must pick the same one, so the choice depends only on the user and the machine.
-    const QString candidates[] = {
-        QDir::tempPath() + QStringLiteral("/tavrona-firebird-%1").arg(::getuid()),
-        qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")
-            ? QString()
-            : qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/tavrona-firebird"),
-        qEnvironmentVariableIsEmpty("HOME")
-            ? QString()
-            : qEnvironmentVariable("HOME") + QStringLiteral("/.cache/tavrona-firebird"),
-    };
-    for (const QString& dir : candidates) {
-        if (!dir.isEmpty())
-            QDir().mkpath(QFileInfo(dir).absolutePath());
-        if (makePrivateFolder(dir)) {
-            qputenv("FIREBIRD_LOCK", QFile::encodeName(dir));
-            return dir;
-        }
+void cancelRunningStatements() noexcept {
+    std::lock_guard lock(g_attachmentsMutex);
+    for (IAttachment* att : g_attachments) {
+        IStatus* status = master()->getStatus();
+        CheckStatusWrapper st(status);
+        att->cancelOperation(&st, fb_cancel_raise);
+        status->dispose();
     }
-    return QString();
+}
+
+void shutdownEngine() noexcept {
+    fb_shutdown(5000, fb_shutrsn_app_stopped);
 }
 
 // ---- DbConnection ---------------------------------------------------------------------------
@@ -154,18 +160,33 @@ void DbConnection::open() {
     if (m_att)
         return;
     auto handle = std::make_unique<FbAttachmentHandle>();
+    const bool remote = isRemoteName(databaseName);
+    const auto started = std::chrono::steady_clock::now();
     try {
         handle->att = fbcall::call([&](ThrowStatusWrapper* st) {
             Owned<IXpbBuilder> dpb{
                 master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
             buildDpb(st, dpb.get(), params, sqlDialect);
+            // A server that accepts the connection and never answers would otherwise hold the
+            // attach for minutes.
+            if (remote)
+                dpb->insertInt(st, isc_dpb_connect_timeout, kConnectTimeoutSeconds);
             const QByteArray path = databaseName.toUtf8();
             return Owned<IAttachment>{provider()->attachDatabase(st, path.constData(),
                                                                  dpb->getBufferLength(st), dpb->getBuffer(st))};
         });
     } catch (const DbError& e) {
+        // However the client words it, a server that let the whole connect timeout pass has not
+        // answered; a refusal or a wrong password comes back at once.
+        const auto waited = std::chrono::steady_clock::now() - started;
+        if (remote && !e.described() &&
+            (e.problem() == DbProblem::Network || e.problem() == DbProblem::Other) &&
+            waited >= std::chrono::seconds(kConnectTimeoutSeconds) - std::chrono::milliseconds(500))
+            throw describe(DbError(QString::fromUtf8(e.what()), DbProblem::NoAnswer, false), databaseName,
+                           true);
         throw describe(e, databaseName, true);
     }
+    registerAttachment(handle->att.get());
     m_att = std::move(handle);
 }
 
@@ -186,6 +207,7 @@ void DbConnection::close() {
     for (DbTransaction* t : m_transactions)
         t->rollback();
     const std::unique_ptr<FbAttachmentHandle> handle = std::move(m_att);
+    unregisterAttachment(handle->att.get());
     try {
         fbcall::call([&](ThrowStatusWrapper* st) { finish(handle->att, [&](IAttachment* a) { a->detach(st); }); });
     } catch (const DbError&) {
@@ -199,7 +221,10 @@ void DbConnection::forgetConnection() noexcept {
     // Every transaction of a lost connection is lost with it.
     for (DbTransaction* t : m_transactions)
         t->forget();
-    m_att.reset();
+    if (m_att) {
+        unregisterAttachment(m_att->att.get());
+        m_att.reset();
+    }
 }
 
 void DbConnection::reconnect() {

@@ -17,7 +17,7 @@
 #include <vector>
 
 // What went wrong with the card file, as far as a user needs to know.
-enum class DbProblem { Other, Missing, InUse, ReadOnly, Damaged, DiskFull, Login, Network };
+enum class DbProblem { Other, Missing, InUse, ReadOnly, Damaged, DiskFull, Login, Network, NoAnswer };
 
 // A failure reported by the database client, carrying the client's own formatted text. Failures
 // of the connection and the statements are preceded by one Japanese line that names the card
@@ -39,11 +39,16 @@ class DbStatement;
 struct FbAttachmentHandle;
 struct FbTransactionHandle;
 
-// Points the embedded engine at a private per-user lock folder before the first client call, so
-// that engines started by different users never share (and fight over) one lock folder. A usual
-// path taken by another user, or a symbolic link there, is passed over for the next private
-// place. Returns the folder, or an empty text when no private folder could be made.
+// Points the embedded engine at a lock folder of this process's own before the first client call
+// (see engineprocess.h): no other process shares its memory, so no other process's death or hang
+// can block this one, and the card file stays exclusive to one process all the same. Returns the
+// folder, or an empty text when no private folder could be made.
 QString configureEmbeddedEngine();
+// Asks every statement running on this process's connections to stop with an error; callable
+// from any thread.
+void cancelRunningStatements() noexcept;
+// Stops the engine's threads and closes what it still holds, before the process exits.
+void shutdownEngine() noexcept;
 
 // Lifetimes: a transaction is made for one database and registers itself with it; its destructor
 // rolls back what it left uncommitted and unregisters it. A database that goes first (it
@@ -216,6 +221,7 @@ public:
     };
 
     DbStatement(DbConnection& db, DbTransaction& tr) : sql(*this), m_db(db), m_tr(tr) {}
+    ~DbStatement() = default;
     DbStatement(const DbStatement&) = delete;
     DbStatement& operator=(const DbStatement&) = delete;
 

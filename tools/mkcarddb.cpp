@@ -1,7 +1,9 @@
 // Creates an empty card database from the schema: mkcarddb PATH
 // An existing file is never touched: the tool says so and succeeds.
 
+#include "engineprocess.h"
 #include "ibobjects.h"
+#include "privatefile.h"
 #include "schemascript.h"
 
 #include <QCoreApplication>
@@ -9,9 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
 #include <cstdio>
 
-int main(int argc, char** argv) {
+namespace {
+
+int makeCardDatabase(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
     if (args.size() != 2) {
@@ -28,14 +33,28 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "mkcarddb: the schema is missing from the tool\n");
         return 1;
     }
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    // The card file will hold the cards: its owner's alone, in a folder only the owner enters
+    // when the folder is made here.
+    privatefile::makeFolders(QFileInfo(path).absolutePath());
     configureEmbeddedEngine();
     try {
         createDatabaseFile(path, splitSqlScript(QString::fromUtf8(schema.readAll())));
+        // The engine creates the file as the umask lets; it holds no card yet.
+        if (!privatefile::restrictToOwner(path))
+            throw DbError(
+                QStringLiteral("cannot make %1 private: %2").arg(path, privatefile::systemReason(errno)));
     } catch (const DbError& e) {
         std::fprintf(stderr, "mkcarddb: %s\n", e.what());
         return 1;
     }
     std::printf("created %s\n", qPrintable(path));
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // The engine's threads are stopped before the process exits, and its lock folder is its own.
+    engineprocess::Process process;
+    return process.finish(makeCardDatabase(argc, argv));
 }

@@ -6,7 +6,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 folder=${1:-"$HOME/Tavrona"}
 
 "$root/tools/setup.sh"
-mkdir -p "$folder"
+mkdir -p -m 0700 "$folder"  # a new card folder is its owner's alone
 folder=$(cd "$folder" && pwd)
 "$root/build/tools/mkcarddb" "$folder/data/DATA.FDB"
 cd "$folder"

@@ -1,15 +1,20 @@
 #include "backup.h"
 
 #include "cardfolder.h"
+#include "engineprocess.h"
 #include "fbservices.h"
 #include "ibobjects.h"
 #include "picturearchive.h"
+#include "privatefile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+#include <QScopeGuard>
+
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -78,9 +83,14 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
     const int estimate = fbservices::largestCardKey(cardFile);
     report(progress, QStringLiteral("カードファイルをバックアップしています…"), 0);
     // The engine writes a new file beside the target; an earlier backup there stays whole until
-    // the new one is complete.
+    // the new one is complete. The file is made private before the engine opens it, since the
+    // engine would create it readable by everyone the umask lets.
     const QString partial = target.absoluteFilePath() + QStringLiteral(".part");
     QFile::remove(partial);
+    if (const QString reason = privatefile::reserve(partial); !reason.isEmpty())
+        throw TransferError(
+            QStringLiteral("バックアップのファイル「%1」を作成できません（%2）。").arg(partial, reason));
+    engineprocess::removeAtExit(partial);  // the service may still write it when interrupted
     bool cardTable = false;
     try {
         fbservices::backup(cardFile, partial, [&](const QString& line) {
@@ -96,11 +106,17 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
         QFile::remove(partial);
         throw TransferError(
             QStringLiteral("バックアップできませんでした。\n%1").arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+        QFile::remove(partial);  // interrupted: the earlier backup stays as it was
+        throw;
     }
-    QFile::remove(target.absoluteFilePath());
-    if (!QFile::rename(partial, target.absoluteFilePath())) {
+    // One step, so that the earlier backup is there until the new one takes its name.
+    if (::rename(QFile::encodeName(partial).constData(),
+                 QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
+        const QString reason = privatefile::systemReason(errno);
         QFile::remove(partial);
-        throw TransferError(QStringLiteral("バックアップを「%1」に置けませんでした。").arg(backupPath));
+        throw TransferError(
+            QStringLiteral("バックアップを「%1」に置けませんでした（%2）。").arg(backupPath, reason));
     }
     report(progress, QStringLiteral("カードファイルのバックアップ: %1").arg(target.absoluteFilePath()),
            withPictures ? 90 : 100);
@@ -124,16 +140,30 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
     if (!source.isFile() || !source.isReadable())
         throw TransferError(QStringLiteral("バックアップ「%1」を読めません。").arg(backupPath));
     const QString cardFile = CardFolder::local(folder).database;
-    QDir().mkpath(QFileInfo(cardFile).absolutePath());
+    privatefile::makeFolders(QFileInfo(cardFile).absolutePath());
 
-    // A restore cut short (a killed process) leaves its new file; with the folder's lock held no
-    // other restore is running, so any such file is left over.
+    // A restore cut short (a killed process) leaves its new file, or its folder; with the
+    // folder's lock held no other restore is running, so any such entry is left over.
     const QDir dataDir = QFileInfo(cardFile).dir();
-    for (const QString& leftover :
-         dataDir.entryList({QFileInfo(cardFile).fileName() + QStringLiteral(".restoring-*")}, QDir::Files))
-        QFile::remove(dataDir.filePath(leftover));
+    for (const QFileInfo& leftover : dataDir.entryInfoList(
+             {QFileInfo(cardFile).fileName() + QStringLiteral(".restoring-*")},
+             QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (leftover.isDir() && !leftover.isSymLink())
+            QDir(leftover.filePath()).removeRecursively();
+        else
+            QFile::remove(leftover.filePath());
+    }
     const QString stamp = timeStamp();
-    const QString restored = cardFile + QStringLiteral(".restoring-") + stamp;
+    // The engine creates the restored file readable by everyone the umask lets: it is made in a
+    // folder only the owner can enter, narrowed there, and only then moved to the card file's place.
+    const QString work = cardFile + QStringLiteral(".restoring-") + stamp;
+    if (::mkdir(QFile::encodeName(work).constData(), 0700) != 0 || !privatefile::restrictToOwner(work))
+        throw TransferError(
+            QStringLiteral("復元用のフォルダ「%1」を作成できません（%2）。カードファイルはそのままです。")
+                .arg(work, privatefile::systemReason(errno)));
+    const auto removeWork = qScopeGuard([&] { QDir(work).removeRecursively(); });
+    const QString restored = QDir(work).filePath(QFileInfo(cardFile).fileName());
+    engineprocess::removeAtExit(restored);  // the service may still write it when interrupted
     report(progress, QStringLiteral("バックアップから新しいファイルに復元しています…"), 0);
     RestoreResult result;
     try {
@@ -146,6 +176,10 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
                     .arg(facts.hasCardTable ? QStringLiteral("トリガー TRG_CAR")
                                             : QStringLiteral("名刺の表 MST_CAR")));
         result.cards = facts.cards;
+        if (!privatefile::restrictToOwner(restored))
+            throw TransferError(
+                QStringLiteral("復元したファイル「%1」を自分だけが読めるようにできません（%2）。")
+                    .arg(restored, privatefile::systemReason(errno)));
     } catch (const DbError& e) {
         QFile::remove(restored);
         throw TransferError(QStringLiteral("復元できませんでした。カードファイルはそのままです。\n%1")
@@ -190,6 +224,9 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
                                            "1）。カードファイルはそのままです。")
                                 .arg(reason));
     }
+    // The old card file as kept is narrowed too; it was readable as the card file was until now.
+    if (!result.previousFile.isEmpty())
+        privatefile::restrictToOwner(result.previousFile);
     report(progress,
            result.previousFile.isEmpty()
                ? QStringLiteral("復元しました（名刺 %1 件）。").arg(result.cards)

@@ -2,6 +2,7 @@
 
 #include "csvformat.h"
 #include "carddatabase.h"
+#include "engineprocess.h"
 #include "textdecode.h"
 #include "vcardformat.h"
 
@@ -124,6 +125,7 @@ ImportPlan planImport(CardDatabase& dm, const QString& path) {
 
     QSet<QString> stored;
     forEachStoredCard(dm, false, [&](const Card& card) {
+        engineprocess::throwIfInterrupted();
         const QString key = duplicateKey(card.texts.name, card.texts.organisation);
         if (!key.isEmpty())
             stored.insert(key);
@@ -155,6 +157,7 @@ int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDu
         for (int i = int(plan.cards.size()) - 1; i >= 0; --i) {
             if (!wanted(i))
                 continue;
+            engineprocess::throwIfInterrupted();  // unwinding rolls the whole import back
             const Card& card = plan.cards[i];
             cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
                               card.deleted ? cards::CardState::Deleted : cards::CardState::Live);

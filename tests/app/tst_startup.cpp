@@ -9,18 +9,26 @@
 #include "cardlistwindow.h"
 #include "mainmenuwindow.h"
 #include "cardeditorwindow.h"
+#include "openwait.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
 #include "versionwindow.h"
 #include "visualstyle.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+#include <thread>
 
 class TestStartup final : public QObject {
     Q_OBJECT
@@ -165,6 +173,98 @@ private slots:
         program = startProgram(CardFolder::local(QDir::currentPath()));
         QVERIFY(!ctl<QAction>(program->mainMenu(), "N5")->isChecked());
         QVERIFY(boxes.texts("error").isEmpty());
+    }
+
+    // Opening the card file runs beside a live event loop: an open that takes long shows the file
+    // it waits for with 中止, which ends the wait at once; a quick open shows nothing.
+    void openShowsItsWait_data() {
+        QTest::addColumn<QString>("open");  // quick, failing, slow (ends once the window shows), stuck
+        QTest::addColumn<bool>("windowShown");
+        QTest::addColumn<QString>("outcome");  // done, stopped, thrown
+        QTest::newRow("quick open: no window") << "quick" << false << "done";
+        QTest::newRow("failure comes back to the caller") << "failing" << false << "thrown";
+        QTest::newRow("slow open: the window, then on") << "slow" << true << "done";
+        QTest::newRow("stuck open: 中止 ends the wait") << "stuck" << true << "stopped";
+    }
+
+    void openShowsItsWait() {
+        QFETCH(QString, open);
+        QFETCH(bool, windowShown);
+        QFETCH(QString, outcome);
+        auto release = std::make_shared<std::atomic<bool>>(false);
+        auto work = [open, release] {
+            if (open == "failing")
+                throw DbError(QStringLiteral("開けません"));
+            if (open == "quick")
+                return;
+            while (!*release)
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        };
+        bool shown = false;
+        QString text;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, this, [&] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->objectName() != "openWaitWindow" || !w->isVisible() || shown)
+                    continue;
+                shown = true;
+                text = ctl<QLabel>(w, "openWaitText")->text();
+                if (open == "stuck")
+                    ctl<QPushButton>(w, "openWaitStop")->click();
+                else
+                    *release = true;
+            }
+        });
+        watch.start(20);
+        QString got;
+        try {
+            got = openwait::runWhileWaiting("/cards/data/DATA.FDB", work, std::chrono::milliseconds(200)) ==
+                          openwait::Outcome::Done
+                      ? "done"
+                      : "stopped";
+        } catch (const DbError&) {
+            got = "thrown";
+        }
+        *release = true;
+        QCOMPARE(got, outcome);
+        QCOMPARE(shown, windowShown);
+        if (shown)
+            QVERIFY2(text.contains("/cards/data/DATA.FDB"), qPrintable(text));
+        for (QWidget* w : QApplication::topLevelWidgets())
+            QVERIFY(w->objectName() != "openWaitWindow" || !w->isVisible());
+    }
+
+    // The program blocks its termination signals in every thread; a document opened on the desktop
+    // must not inherit that, or the spreadsheet would ignore a logout.
+    void desktopProgramsGetTheSignalsBack() {
+        platform::setShell(nullptr);
+        const QString bin = m_dir.path() + "/bin", seen = m_dir.path() + "/blocked";
+        QVERIFY(QDir().mkpath(bin));
+        auto script = [&](const QString& name, const QByteArray& body) {
+            QFile f(bin + "/" + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("#!/bin/sh\n" + body);
+            f.close();
+            f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        };
+        script("xdg-mime", "echo application/x-card-sheet\n");
+        script("xdg-open", "grep SigBlk /proc/self/status > " + QFile::encodeName(seen) + ".part && mv " +
+                               QFile::encodeName(seen) + ".part " + QFile::encodeName(seen) + "\n");
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+        sigset_t set, old;
+        sigemptyset(&set);
+        sigaddset(&set, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &set, &old);
+        const bool opened = platform::shell().openDocument(m_dir.path() + "/sheet.xlsx", nullptr);
+        ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        qputenv("PATH", path);
+        QVERIFY(opened);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(seen), 10000);
+        QFile f(seen);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray mask = f.readAll().split(':').value(1).trimmed();
+        QCOMPARE(mask.toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1)), 0ull);
     }
 
     void styleIsFoundWithoutRegardToCase() {

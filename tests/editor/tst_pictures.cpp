@@ -5,6 +5,7 @@
 #include "controls.h"
 #include "programundertest.h"
 #include "editorfixture.h"
+#include "filemode.h"
 #include "picturearea.h"
 #include "picturefolder.h"
 #include "pictureloader.h"
@@ -84,6 +85,7 @@ class TestPictures final : public QObject {
     }
 
 private slots:
+    void initTestCase() { useDesktopUmask(); }
     void init() {
         QVERIFY(f.setUp());
         w = program->cardEditor();
@@ -95,20 +97,25 @@ private slots:
         QTest::addColumn<QStringList>("folders");  // present before, below the card folder root
         QTest::addColumn<QStringList>("files");
         QTest::addColumn<bool>("baseExistsAfter");
-        QTest::newRow("nothing yet") << QStringList{} << QStringList{} << true;
-        QTest::newRow("image only") << QStringList{"image"} << QStringList{} << true;
-        QTest::newRow("card folder without base") << QStringList{"image/12"} << QStringList{} << true;
+        QTest::addColumn<QStringList>("made");  // by the program: its owner's alone (0700)
+        QTest::newRow("nothing yet") << QStringList{} << QStringList{} << true
+                                     << QStringList{"image", "image/12", "image/12/base"};
+        QTest::newRow("image only") << QStringList{"image"} << QStringList{} << true
+                                    << QStringList{"image/12", "image/12/base"};
+        QTest::newRow("card folder without base")
+            << QStringList{"image/12"} << QStringList{} << true << QStringList{"image/12/base"};
         QTest::newRow("all there") << QStringList{"image/12/base"} << QStringList{"image/12/base/a.jpg"}
-                                   << true;
+                                   << true << QStringList{};
         QTest::newRow("plain file named like the key")
-            << QStringList{"image"} << QStringList{"image/12"} << false;
+            << QStringList{"image"} << QStringList{"image/12"} << false << QStringList{};
         QTest::newRow("plain file named base")
-            << QStringList{"image/12"} << QStringList{"image/12/BASE"} << false;
+            << QStringList{"image/12"} << QStringList{"image/12/BASE"} << false << QStringList{};
     }
     void openFolderCreatesOnlyMissingLevels() {
         QFETCH(QStringList, folders);
         QFETCH(QStringList, files);
         QFETCH(bool, baseExistsAfter);
+        QFETCH(QStringList, made);
         QDir root(f.folder->path());
         for (const QString& d : folders)
             QVERIFY(root.mkpath(d));
@@ -120,6 +127,10 @@ private slots:
         for (const QString& file : files)
             QVERIFY(QFileInfo(root.filePath(file)).isFile());  // never replaced
         QVERIFY(!QFileInfo::exists(root.filePath("image/12/base/base")));
+        for (const QString& d : made)
+            QCOMPARE(fileMode(root.filePath(d)), 0700);
+        for (const QString& d : folders)
+            QCOMPARE(fileMode(root.filePath(d)), 0755);  // the user's own folders as they were
     }
 
     void openFolderWithoutKeyDoesNothing() {

@@ -7,6 +7,7 @@
 #include "desktop.h"
 #include "carddatabase.h"
 #include "fakes.h"
+#include "filemode.h"
 #include "messages.h"
 #include "cardeditorwindow.h"
 #include "picturefolder.h"
@@ -79,6 +80,7 @@ class TestSheetExport final : public QObject {
     }
 
 private slots:
+    void initTestCase() { useDesktopUmask(); }
     void cellTexts_data() {
         QTest::addColumn<bool>("empty");
         QTest::newRow("filled") << false;
@@ -444,8 +446,11 @@ private slots:
         QCOMPARE(recorder.texts("error"), QStringList());
         QCOMPARE(shell->documents.size(), 2);
         QVERIFY(shell->documents[0] != shell->documents[1]);
+        // The workbooks hold the card: its owner's alone, in a folder only the owner enters.
+        QCOMPARE(fileMode(QDir(cardFolder.path()).filePath("sheets")), 0700);
         for (const QString& path : shell->documents) {
             QCOMPARE(QFileInfo(path).absolutePath(), QDir(cardFolder.path()).filePath("sheets"));
+            QCOMPARE(fileMode(path), 0600);
             const XlsxSheet s = readXlsx(path);
             QVERIFY2(s.ok, qPrintable(s.error));
             QCOMPARE(s.texts.value("C2"), QStringLiteral("佐藤 花子"));

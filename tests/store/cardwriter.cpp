@@ -6,19 +6,28 @@
 //   cardwriter DIR seed N               writes N new cards
 //   cardwriter DIR churn SEED           rewrites and adds cards without end, to be killed
 //   cardwriter DIR check N              checks the cards 1..N are there once each (see below)
+//   cardwriter DIR versions             prints every card's key, texts and state, one a line
+//   cardwriter DIR step                 prints the step churn last reached before it was killed
 //   cardwriter lockdir                  prints the engine's lock folder
 
 #include "cards.h"
 #include "carddatabase.h"
+#include "engineprocess.h"
 #include "testdb.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QSet>
 
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -31,8 +40,27 @@ cards::CardTexts texts(const QString& name) {
             .day = QStringLiteral("09")};
 }
 
+QString stepFile(const QString& dir) {
+    return dir + QStringLiteral("/churn-step");
+}
+
+// Keeps the step the card statements last reached in a mapped file, which outlives a SIGKILL
+// and costs no system call per step: the kill test tells from it whether a kill hit a commit.
+void recordSteps(const QString& dir) {
+    const int fd = ::open(qPrintable(stepFile(dir)), O_RDWR | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0 || ::ftruncate(fd, 32) != 0)
+        return;
+    void* map = ::mmap(nullptr, 32, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (map == MAP_FAILED)
+        return;
+    cards::setStepObserver(
+        [page = static_cast<char*>(map)](const char* step) { std::strncpy(page, step, 31); });
+}
+
 // The rewrites and new cards a user makes, as fast as they go, until the process is killed.
-int churn(CardDatabase& dm, quint32 seed) {
+int churn(CardDatabase& dm, const QString& dir, quint32 seed) {
+    recordSteps(dir);
     QRandomGenerator random(seed);
     std::printf("ready\n");
     std::fflush(stdout);
@@ -84,14 +112,34 @@ int check(CardDatabase& dm, int n) {
     return faults.isEmpty() ? 0 : faults.size() == newCardsTwice.size() ? 4 : 3;
 }
 
+// Every row as read by a natural scan, in key order, for comparing one read with a later one.
+int versions(CardDatabase& dm) {
+    DbStatement& q = dm.statement;
+    q.sql.add(QStringLiteral("SELECT KEY1, SYASYU, MEMO, DEL_FLG1 FROM MST_CAR"));
+    q.open();
+    QStringList rows;
+    for (q.last(); !q.beforeFirst(); q.prior())
+        rows << QStringLiteral("%1\t%2\t%3\t%4")
+                    .arg(q.fieldAt(0).toInt(), 6)
+                    .arg(q.fieldAt(1).text(),
+                         q.fieldAt(2).text().replace(QLatin1String("\r\n"), QLatin1String("|")),
+                         q.fieldAt(3).text());
+    q.close();
+    rows.sort();
+    for (const QString& row : std::as_const(rows))
+        std::printf("%s\n", qPrintable(row));
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QStringList args = app.arguments();
-    const QString engineLocks = configureEmbeddedEngine();
+    configureEmbeddedEngine();
     if (args.value(1) == QLatin1String("lockdir")) {
-        std::printf("%s\n", qPrintable(engineLocks));
+        // For the engine's own tools run between the kills: this process's folder goes with it.
+        std::printf("%s\n", qPrintable(engineprocess::lockBase()));
         return 0;
     }
     if (args.size() < 3)
@@ -100,6 +148,12 @@ int main(int argc, char** argv) {
     if (mode == QLatin1String("make")) {
         testdb::create(
             args[1], args.value(3) == QLatin1String("foreign") ? testdb::Kind::Foreign : testdb::Kind::Ours);
+        return 0;
+    }
+    if (mode == QLatin1String("step")) {
+        QFile file(stepFile(args[1]));
+        file.open(QIODevice::ReadOnly);
+        std::printf("%s\n", file.readAll().constData());
         return 0;
     }
     CardDatabase dm(args[1]);
@@ -125,7 +179,9 @@ int main(int argc, char** argv) {
             for (int i = 1; i <= args.value(3).toInt(); ++i)
                 cards::newCardInsert(dm, texts(QStringLiteral("カード %1").arg(i)));
         } else if (mode == QLatin1String("churn")) {
-            return churn(dm, args.value(3).toUInt());
+            return churn(dm, args[1], args.value(3).toUInt());
+        } else if (mode == QLatin1String("versions")) {
+            return versions(dm);
         } else if (mode == QLatin1String("check")) {
             return check(dm, args.value(3).toInt());
         } else {

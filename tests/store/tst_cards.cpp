@@ -2,6 +2,7 @@
 // or a killed process at every step.
 
 #include "cards.h"
+#include "crashrecovery.h"
 #include "carddatabase.h"
 #include "testdb.h"
 
@@ -280,6 +281,11 @@ private slots:
                                      .arg(QDir::toNativeSeparators(dataFile))),
                  qPrintable(text));
         QVERIFY(text.contains("Database already opened"));  // the client's own text follows
+        // The killed program's run did not end: its marker stays until an open settles the file.
+        const QString marker = crashrecovery::markerPath(dataFile);
+        QVERIFY(QFile::exists(marker));
+        QVERIFY(openError().isEmpty());
+        QVERIFY(!QFile::exists(marker));
 
         QFile::remove(dataFile);
         QFile garbage(dataFile);

@@ -1,6 +1,7 @@
 // The card folder lock: a running copy keeps others out; nothing else ever does, and a refusal
 // says what is wrong and how to put it right.
 
+#include "filemode.h"
 #include "folderlock.h"
 
 #include <QDir>
@@ -24,6 +25,8 @@ class TestFolderLock final : public QObject {
     }
 
 private slots:
+    void initTestCase() { useDesktopUmask(); }
+
     void runningCopyKeepsOthersOutUntilItDies() {
         QProcess holder;
         holder.start(QCoreApplication::applicationDirPath() + "/lockholder", {m_dir.path()});
@@ -44,10 +47,13 @@ private slots:
         QVERIFY(!QFile::exists(cardfolder::lockFilePath(m_dir.path())));  // let go: removed
     }
 
-    // Lock files nobody holds, whatever they say, never block a start.
+    // Lock files nobody holds, whatever they say, never block a start. The lock file taken is
+    // the owner's alone (0600), one left readable by an older copy too: another user who could
+    // open it could take the lock and keep the owner out.
     void leftoverLockFilesAreTakenOver_data() {
         QTest::addColumn<QByteArray>("content");
         const QByteArray host = QSysInfo::machineHostName().toUtf8();
+        QTest::newRow("none left over") << QByteArray("none");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("garbage") << QByteArray("\xff\xfe not a lock\n");
         QTest::newRow("another host") << QByteArray("4242\nTavrona\nother-desk.example\n");
@@ -55,12 +61,19 @@ private slots:
     }
     void leftoverLockFilesAreTakenOver() {
         QFETCH(QByteArray, content);
-        writeLockFile(content);
+        QFile::remove(cardfolder::lockFilePath(m_dir.path()));
+        if (content != "none") {
+            writeLockFile(content);
+            QFile::setPermissions(cardfolder::lockFilePath(m_dir.path()),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                      QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther);
+        }
         const cardfolder::Claim claim = cardfolder::claim(m_dir.path());
         QVERIFY2(claim.lock, qPrintable(claim.refusal));
         QFile f(cardfolder::lockFilePath(m_dir.path()));
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readLine().trimmed(), QByteArray::number(qint64(::getpid())));
+        QCOMPARE(fileMode(cardfolder::lockFilePath(m_dir.path())), 0600);
     }
 
     void lockFileInTheWaySaysHowToFreeIt() {

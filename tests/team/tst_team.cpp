@@ -153,10 +153,11 @@ private slots:
         CardTexts reading = texts(QStringLiteral("田中"));
         reading.reading = QStringLiteral("たなか");
         const int first = cards::newCardKey(*alice, cards::newCardInsert(*alice, reading));
-        const int second = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts(QStringLiteral("ﾀﾅｶ商店"))));
+        const int second =
+            cards::newCardKey(*alice, cards::newCardInsert(*alice, texts(QStringLiteral("ﾀﾅｶ商店"))));
         cards::newCardInsert(*alice, texts(QStringLiteral("佐藤")));
-        const auto found = search::findCards(bob->statement, cards::SearchField::Name, QStringLiteral("タナカ"), true,
-                                             cards::CardState::Deleted);
+        const auto found = search::findCards(bob->statement, cards::SearchField::Name,
+                                             QStringLiteral("タナカ"), true, cards::CardState::Deleted);
         QCOMPARE(found.size(), std::size_t(2));
         QCOMPARE(found[0].key, QString::number(second));
         QCOMPARE(found[1].key, QString::number(first));
@@ -237,13 +238,42 @@ private slots:
         }
     }
 
-    // The editor on a second desk: Bob's save of a card Alice changed meanwhile asks him; "いいえ"
-    // loads Alice's change and writes nothing, "はい" overwrites it.
-    void editorAsksBeforeOverwritingAChange() {
-        const QString kOverwrite = QStringLiteral(
+    // The editor on a second desk: Bob's save of a card Alice changed or deleted meanwhile asks
+    // him which it is. "いいえ" writes nothing and shows the card as Alice left it (changed, or
+    // deleted with only データ復元 offered); "はい" writes Bob's texts, a deleted card live again.
+    void editorAsksBeforeOverwritingAChange_data() {
+        const QString overwrite = QStringLiteral(
             "ほかの人がこのカードを変更しました。\r\n"
             "この内容で上書きしますか？\r\n"
             "「いいえ」を選ぶと、ほかの人の変更を読み込みます。");
+        const QString restore = QStringLiteral(
+            "このカードはほかの人が削除しました。\r\n"
+            "この内容でカードを復元しますか？\r\n"
+            "「いいえ」を選ぶと、カードは削除されたままになります。");
+        QTest::addColumn<bool>("aliceDeletes");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<bool>("answer");
+        QTest::addColumn<QString>("storedName");
+        QTest::addColumn<bool>("storedDeleted");
+        QTest::addColumn<QString>("shownName");
+        QTest::addColumn<bool>("shownDeleted");
+        QTest::newRow("changed, いいえ loads her change")
+            << false << overwrite << false << "alice" << false << "alice" << false;
+        QTest::newRow("changed, はい overwrites it")
+            << false << overwrite << true << "bob" << false << "bob" << false;
+        QTest::newRow("deleted, いいえ leaves it deleted")
+            << true << restore << false << "alice" << true << "alice" << true;
+        QTest::newRow("deleted, はい restores it with the change")
+            << true << restore << true << "bob" << false << "bob" << false;
+    }
+    void editorAsksBeforeOverwritingAChange() {
+        QFETCH(bool, aliceDeletes);
+        QFETCH(QString, question);
+        QFETCH(bool, answer);
+        QFETCH(QString, storedName);
+        QFETCH(bool, storedDeleted);
+        QFETCH(QString, shownName);
+        QFETCH(bool, shownDeleted);
         auto alice = desk("ALICE");
         const int key = cards::newCardKey(*alice, cards::newCardInsert(*alice, texts("first")));
         qputenv("ISC_USER", "BOB");
@@ -258,30 +288,21 @@ private slots:
         QVERIFY(boxes.texts("error").isEmpty());
         program->cardEditor()->showCard(key, *cards::fetchCard(*program->database(), key));
         const auto aliceLoaded = cards::fetchCard(*alice, key);
-        cards::cardRewrite(*alice, QString::number(key), texts("alice"), cards::CardState::Live,
-                           &*aliceLoaded);
+        cards::cardRewrite(*alice, QString::number(key), texts("alice"),
+                           aliceDeletes ? cards::CardState::Deleted : cards::CardState::Live, &*aliceLoaded);
 
         ctl<QLineEdit>(program->cardEditor(), "Edit4")->setText("bob");
         boxes.expectQuestion(QStringLiteral("登録しますか？"), true);
-        boxes.expectQuestion(kOverwrite, false);  // load Alice's change instead
+        boxes.expectQuestion(question, answer);
         ctl<QPushButton>(program->cardEditor(), "SpeedButton3")->click();
         QCOMPARE(boxes.texts("ask").size(), 2);
-        QVERIFY(boxes.texts("ask")[1].contains(QStringLiteral("ほかの人がこのカードを変更しました")));
-        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(),
-                 QStringLiteral("alice"));  // Alice's change, loaded
-        QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("alice"));
-        QVERIFY(!boxes.texts("show").contains(program->cardEditor()->savedMessage()));
-
-        ctl<QLineEdit>(program->cardEditor(), "Edit4")->setText("bob");
-        const auto again = cards::fetchCard(*alice, key);
-        cards::cardRewrite(*alice, QString::number(key), texts("alice again"), cards::CardState::Live,
-                           &*again);
-        boxes.clear();
-        boxes.expectQuestion(QStringLiteral("登録しますか？"), true);
-        boxes.expectQuestion(kOverwrite, true);  // overwrite, chosen
-        ctl<QPushButton>(program->cardEditor(), "SpeedButton3")->click();
-        QCOMPARE(cards::fetchCard(*alice, key)->texts.name, QStringLiteral("bob"));
-        QVERIFY(boxes.texts("show").contains(program->cardEditor()->savedMessage()));
+        const auto stored = cards::fetchCard(*alice, key);
+        QCOMPARE(stored->texts.name, storedName);
+        QCOMPARE(stored->state == cards::CardState::Deleted, storedDeleted);
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(), shownName);
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled(), shownDeleted);   // データ復元
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled(), !shownDeleted);  // データ削除
+        QCOMPARE(boxes.texts("show").contains(program->cardEditor()->savedMessage()), answer);
         QVERIFY(!program->database()->transaction.isActive());
     }
 

@@ -3,6 +3,7 @@
 
 #include "backup.h"
 #include "fbservices.h"
+#include "filemode.h"
 #include "ibobjects.h"
 #include "transferfixture.h"
 
@@ -42,6 +43,7 @@ class TestBackup final : public QObject {
     }
 
 private slots:
+    void initTestCase() { useDesktopUmask(); }
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(folder());
@@ -150,6 +152,45 @@ private slots:
         // The key trigger came back with the generator: a new card gets a key above every other.
         cards::newCardInsert(*m_dm, fixture::texts(QStringLiteral("復元後")));
         QCOMPARE(cards::newestKey(m_dm->statement), 4);
+        QVERIFY(leftovers().isEmpty());
+    }
+
+    // Every file a backup or a restore writes holds the cards: only their owner may read them,
+    // whatever the umask, an earlier backup readable by all replaced included.
+    void filesHoldingCardsAreTheOwnersAlone_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("backup") << "backup";
+        QTest::newRow("backup over an earlier one readable by all") << "backup over";
+        QTest::newRow("pictures archive") << "archive";
+        QTest::newRow("restored card file") << "restored";
+        QTest::newRow("card file kept before the restore") << "kept";
+    }
+    void filesHoldingCardsAreTheOwnersAlone() {
+        QFETCH(QString, kind);
+        QString file;
+        if (kind.startsWith("backup")) {
+            file = path("cards.fbk");
+            if (kind == "backup over") {
+                fixture::writeFile(file, "earlier backup");
+                QFile::setPermissions(
+                    file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther);
+            }
+            transfer::backupCardFolder(folder(), file, false);
+        } else if (kind == "archive") {
+            QDir().mkpath(folder() + "/image/1/base");
+            fixture::writeFile(folder() + "/image/1/base/scan.jpg", "jpeg");
+            file = transfer::backupCardFolder(folder(), path("cards.fbk"), true).picturesArchive;
+            QString listing;
+            QCOMPARE(runTool("tar", {"-tvf", file}, &listing), 0);
+            QVERIFY2(listing.startsWith("-rw-------"), qPrintable(listing));  // unpacked as private
+        } else {
+            transfer::backupCardFolder(folder(), path("cards.fbk"), false);
+            const transfer::RestoreResult r = transfer::restoreCardFolder(folder(), path("cards.fbk"), {},
+                                                                          [&] { m_dm->connection.close(); });
+            file = kind == "restored" ? folder() + "/data/DATA.FDB" : r.previousFile;
+            QCOMPARE(fbservices::inspectCardFile(file).cards, 3);
+        }
+        QCOMPARE(fileMode(file), 0600);
         QVERIFY(leftovers().isEmpty());
     }
 

@@ -3,9 +3,12 @@
 
 #include "csvformat.h"
 #include "exporter.h"
+#include "filemode.h"
 #include "importer.h"
 #include "transferfixture.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonObject>
 
 using transfer::FileFormat;
@@ -48,6 +51,7 @@ class TestTransfer final : public QObject {
     }
 
 private slots:
+    void initTestCase() { useDesktopUmask(); }
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(m_dir->path());
@@ -170,6 +174,39 @@ private slots:
         transfer::exportCards(*target, path("second"), f, withDeleted);
         if (f == FileFormat::VCard)  // no keys in a vCard: the files are the same
             QCOMPARE(fixture::readFile(path("second")), fixture::readFile(path("first")));
+    }
+
+    // An export holds cards: only its owner may read it, whatever the umask, also when it
+    // replaces an earlier file that others could read; a link keeps pointing at the new file.
+    void exportIsTheOwnersAlone_data() {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QString>("earlier");
+        QTest::newRow("csv") << int(FileFormat::Csv) << "";
+        QTest::newRow("vcard") << int(FileFormat::VCard) << "";
+        QTest::newRow("over an earlier file readable by all") << int(FileFormat::Csv) << "file";
+        QTest::newRow("through a link to an earlier file") << int(FileFormat::VCard) << "link";
+    }
+    void exportIsTheOwnersAlone() {
+        QFETCH(int, format);
+        QFETCH(QString, earlier);
+        fixture::store(*m_dm, {fixture::texts(QStringLiteral("山田"))});
+        QString written = path("cards.out");
+        QString named = written;
+        if (!earlier.isEmpty()) {
+            fixture::writeFile(written, "earlier");
+            QVERIFY(QFile::setPermissions(
+                written, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+        }
+        if (earlier == "link") {
+            named = path("link.out");
+            QVERIFY(QFile::link(written, named));
+        }
+        QCOMPARE(transfer::exportCards(*m_dm, named, FileFormat(format), false), 1);
+        QVERIFY(fixture::readFile(written).contains("山田"));
+        QCOMPARE(fileMode(written), 0600);
+        if (earlier == "link")
+            QVERIFY(QFileInfo(named).isSymLink());
+        QCOMPARE(QDir(m_dir->path()).entryList({"*.part*"}), QStringList());
     }
 
     void badFilesAreRefusedAndNothingIsWritten_data() {

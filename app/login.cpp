@@ -4,6 +4,7 @@
 #include "messages.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QEventLoop>
@@ -36,11 +37,11 @@ void runJob(QKeychain::Job& job) {
 
 }  // namespace
 
-std::optional<Login> ask(const QString& database, const QString& user) {
-    QDialog dialog;
+std::optional<Login> ask(QDialog& dialog, const QString& database, const QString& user) {
     dialog.setWindowTitle(QStringLiteral("ログイン"));
     auto* form = new QFormLayout(&dialog);
-    form->addRow(new QLabel(QStringLiteral("カードファイル「%1」に接続します。").arg(database)));
+    auto* caption = new QLabel(QStringLiteral("カードファイル「%1」に接続します。").arg(database));
+    form->addRow(caption);
     auto* name = new QLineEdit(user);
     name->setObjectName(QStringLiteral("user"));
     name->setAccessibleName(QStringLiteral("ユーザー名"));
@@ -65,6 +66,10 @@ std::optional<Login> ask(const QString& database, const QString& user) {
     messages::showModal(&dialog);
     if (dialog.result() != QDialog::Accepted)
         return std::nullopt;
+    caption->setText(QStringLiteral("カードファイル「%1」に接続しています…").arg(database));
+    dialog.setEnabled(false);
+    dialog.show();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);  // painted before the wait
     return Login{name->text().trimmed(), password->text(), remember->isChecked()};
 }
 

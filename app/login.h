@@ -5,6 +5,8 @@
 
 #include <optional>
 
+class QDialog;
+
 struct Login {
     QString user;
     QString password;
@@ -13,8 +15,11 @@ struct Login {
 
 namespace login {
 
-// The login dialog, with the user name filled in; nothing when the user cancels.
-std::optional<Login> ask(const QString& database, const QString& user);
+// The login dialog, built in the given empty dialog, with the user name filled in; nothing when
+// the user cancels. Once answered, the dialog comes back on the screen, out of reach and saying
+// that it connects, until the caller destroys it: the error box of a refused login and the
+// keyring's own prompt for a new keyring then have the program's window behind them.
+std::optional<Login> ask(QDialog& dialog, const QString& database, const QString& user);
 
 // The desktop keyring (through QtKeychain): the password kept for this user and database, or
 // nothing; saving and forgetting report nothing, since logging in goes on either way.

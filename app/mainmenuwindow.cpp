@@ -10,15 +10,21 @@
 #include "messages.h"
 #include "cardeditorwindow.h"
 #include "transferwindows.h"
+#include "usersettings.h"
 #include "versionwindow.h"
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QStandardPaths>
+
+#include <sys/stat.h>
 
 const QString MainMenuWindow::kHomePage = QStringLiteral("http://www.olvemark.example/olvemark/");
 const QString MainMenuWindow::kManualPage =
@@ -29,6 +35,29 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
         emit clicked();
     QLabel::mouseReleaseEvent(event);
 }
+
+namespace {
+
+const QString kBackupFolderKey = QStringLiteral("backup/folder");
+
+// Where the backup window opens the first time: the user's documents, away from the card folder.
+QString defaultBackupFolder() {
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return QFileInfo(documents).isDir() ? documents : QDir::homePath();
+}
+
+// Whether a file to be written lies on the device that holds the card file; for a file not yet
+// there, its folder's device.
+bool onSameDisk(const QString& cardFile, const QString& target) {
+    struct stat card = {}, there = {};
+    if (::stat(QFile::encodeName(cardFile).constData(), &card) != 0)
+        return false;
+    const QFileInfo info(target);
+    const QString existing = info.exists() ? info.absoluteFilePath() : info.absolutePath();
+    return ::stat(QFile::encodeName(existing).constData(), &there) == 0 && there.st_dev == card.st_dev;
+}
+
+}  // namespace
 
 MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
     : QMainWindow(parent), m_database(database) {
@@ -130,13 +159,32 @@ void MainMenuWindow::onHomePageClicked() {
 }
 
 void MainMenuWindow::onBackupTriggered() {
+    usersettings::UserSettings settings;
+    // The folder last used, unless it is gone (a disk no longer plugged in).
+    QString startFolder = settings.value(kBackupFolderKey).toString();
+    if (startFolder.isEmpty() || !QFileInfo(startFolder).isDir())
+        startFolder = defaultBackupFolder();
     const QString file = transferwindows::fileChooser().saveFile(
         this, QStringLiteral("バックアップ"),
-        QStringLiteral("名刺管理-%1.fbk").arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd"))),
+        QDir(startFolder)
+            .filePath(QStringLiteral("名刺管理-%1.fbk")
+                          .arg(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")))),
         QStringLiteral("バックアップ (*.fbk)"));
     if (file.isEmpty())
         return;
-    const bool pictures = messages::ask(this, QStringLiteral("画像フォルダもまとめてバックアップしますか？"));
+    settings.setValue(kBackupFolderKey, QFileInfo(file).absolutePath());
+    settings.sync();
+    // A backup beside the card file is lost with the disk it protects against: allowed (a USB
+    // stick may follow), but said.
+    const QString sameDisk =
+        !m_database.cardFolder().onServer && onSameDisk(m_database.cardFolder().database, file)
+            ? QStringLiteral(
+                  "バックアップ先はカードファイルと同じディスクにあります。ディスクが故障すると"
+                  "カードファイルとともに失われるため、別のディスクにも保存することをおすすめします。"
+                  "\r\n\r\n")
+            : QString();
+    const bool pictures =
+        messages::ask(this, sameDisk + QStringLiteral("画像フォルダもまとめてバックアップしますか？"));
     m_database.transaction.commit();  // the backup holds what the user has seen saved
     transferwindows::ProgressWindow progress(this, QStringLiteral("バックアップ"));
     const transfer::BackupResult r =
@@ -187,8 +235,7 @@ void MainMenuWindow::onExportTriggered() {
         return;
     const bool vcard = file.endsWith(QLatin1String(".vcf"), Qt::CaseInsensitive) ||
                        file.endsWith(QLatin1String(".vcard"), Qt::CaseInsensitive);
-    // A vCard has no mark for a deleted card: only the CSV carries them.
-    const bool withDeleted = !vcard && messages::ask(this, QStringLiteral("削除した名刺も書き出しますか？"));
+    const bool withDeleted = messages::ask(this, QStringLiteral("削除した名刺も書き出しますか？"));
     const int n = transfer::exportCards(
         m_database, file, vcard ? transfer::FileFormat::VCard : transfer::FileFormat::Csv, withDeleted);
     messages::show(this, QStringLiteral("名刺 %1 件を書き出しました。\r\n%2").arg(n).arg(file));
@@ -200,13 +247,17 @@ void MainMenuWindow::onImportTriggered() {
         QStringLiteral("名刺のファイル (*.csv *.vcf *.vcard *.txt);;すべてのファイル (*)"));
     if (file.isEmpty())
         return;
-    const transfer::ImportPlan plan = transfer::planImport(m_database, file);
-    transferwindows::ImportWindow window(plan, file, this);
+    transferwindows::ImportWindow window(
+        transfer::planImport(m_database, file), file,
+        [this, file](const transfer::csv::Columns& columns) {
+            return transfer::planImport(m_database, file, &columns);
+        },
+        this);
     messages::showModal(&window);
     if (window.result() != QDialog::Accepted)
         return;
     transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
-    const int n = transfer::runImport(m_database, plan, window.takenDuplicates(), progress.reporter());
+    const int n = transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
 }
 

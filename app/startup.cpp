@@ -5,6 +5,7 @@
 #include "engineprocess.h"
 #include "folderlock.h"
 #include "formlook.h"
+#include "japanese.h"
 #include "cardlistwindow.h"
 #include "login.h"
 #include "program.h"
@@ -12,17 +13,17 @@
 #include "messages.h"
 #include "cardeditorwindow.h"
 #include "openwait.h"
+#include "usersettings.h"
 #include "versionwindow.h"
 #include "visualstyle.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCryptographicHash>
+#include <QDialog>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTranslator>
 #include <QWindow>
 
 #include <cstdio>
@@ -31,13 +32,6 @@
 namespace {
 
 const QString kStyleName = QStringLiteral("Aqua Light Slate");
-
-void loadQtTranslations(QApplication& app) {
-    auto* translator = new QTranslator(&app);
-    if (translator->load(QLocale(QLocale::Japanese), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(translator);
-}
 
 bool g_terminated = false;
 
@@ -70,15 +64,16 @@ bool logInToServer(CardDatabase& dm) {
     if (qEnvironmentVariableIsSet("ISC_USER"))
         return openCardFile(dm);
     const QString database = dm.cardFolder().database;
-    QSettings settings;
+    usersettings::UserSettings settings;
     QString user = settings.value(QStringLiteral("team/user")).toString();
     std::optional<QString> kept = user.isEmpty() ? std::nullopt : login::keptPassword(database, user);
     for (;;) {
         Login who;
+        QDialog asking;  // on the screen until this try ends: see login::ask
         if (kept) {
             who = {user, *kept, false};
         } else {
-            const std::optional<Login> asked = login::ask(database, user);
+            const std::optional<Login> asked = login::ask(asking, database, user);
             if (!asked)
                 throw DbError(QStringLiteral("カードファイル「%1」への接続をやめました。").arg(database));
             who = *asked;
@@ -193,7 +188,7 @@ namespace {
 int runWindows(int argc, char** argv) {
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Tavrona"));
-    loadQtTranslations(app);
+    useJapaneseInterface();
     formlook::setupApplicationFont();
     // The launcher could not prepare the card folder: its message, where a user sees it.
     if (const QString failure = qEnvironmentVariable("TAVRONA_START_FAILURE"); !failure.isEmpty()) {

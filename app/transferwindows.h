@@ -8,7 +8,10 @@
 #include <QProgressDialog>
 #include <QSet>
 
+#include <functional>
+
 class QLabel;
+class QTableWidget;
 class QListWidget;
 class QPushButton;
 
@@ -37,23 +40,38 @@ private:
     QProgressDialog m_dialog;
 };
 
-// What an import will register: a summary, and the cards that look stored already, each with a
-// check box (unchecked: skipped).
+// What an import will register, before anything is written: a summary; for a CSV, where each
+// column goes, which the user may change; what goes where for the first cards (boxes, memo lines,
+// pictures, what is left out); and the cards that look stored already, each with a check box
+// (unchecked: skipped).
 class ImportWindow final : public QDialog {
     Q_OBJECT
 public:
-    ImportWindow(const transfer::ImportPlan& plan, const QString& file, QWidget* parent = nullptr);
+    // Reads the file again with the columns the user chose; throws TransferError.
+    using Replan = std::function<transfer::ImportPlan(const transfer::csv::Columns&)>;
+    ImportWindow(transfer::ImportPlan plan, const QString& file, Replan replan = {},
+                 QWidget* parent = nullptr);
 
     QLabel* Summary = nullptr;
+    QTableWidget* ColumnTable = nullptr;  // a CSV's columns: header, where it goes
+    QTableWidget* CardPreview = nullptr;  // the first cards as they will be written
     QListWidget* DuplicateList = nullptr;
     QPushButton* ImportButton = nullptr;  // 登録
     QPushButton* CancelButton = nullptr;  // キャンセル
 
-    // Positions in the plan's cards of the duplicates the user checked.
+    // The plan as last read, with the user's columns.
+    const transfer::ImportPlan& plan() const { return m_plan; }
+    // Positions in the file of the duplicates the user checked.
     QSet<int> takenDuplicates() const;
 
 private:
-    const transfer::ImportPlan& m_plan;
+    void showPlan();
+    void fillColumns();
+    void onColumnChosen(int column, int choice);
+
+    transfer::ImportPlan m_plan;
+    QString m_file;
+    Replan m_replan;
 };
 
 }  // namespace transferwindows

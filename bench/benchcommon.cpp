@@ -9,6 +9,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -127,17 +128,23 @@ void bareAttach(const QString& databasePath) {
     st.dispose();
 }
 
-std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>& cells) {
-    static const char* const sql =
-        "SELECT\n  KEY1,\n  SYASYU,\n  KATABAN,\n  KINGAKU,\n  KYORI,\n  MEMO,\n  LYEAR,\n  LMONTH,\n  "
-        "LDAY,\n"
-        "  HURIGANA,\n  DEL_FLG1\nFROM\n  MST_CAR\nWHERE\n   SYASYU   Like ?      \nORDER BY\nKEY1 ASC;";
-    std::size_t textBytes = 0;
+namespace {
+
+const char* const kNameSearchSql =
+    "SELECT\n  KEY1,\n  SYASYU,\n  KATABAN,\n  KINGAKU,\n  KYORI,\n  MEMO,\n  LYEAR,\n  LMONTH,\n  "
+    "LDAY,\n"
+    "  HURIGANA,\n  DEL_FLG1\nFROM\n  MST_CAR\nWHERE\n   SYASYU   Like ?      \nORDER BY\nKEY1 ASC;";
+
+// Runs the name search with the empty keyword ("%%") through the bare client, every column read
+// as UTF-8 text, and calls onRow(row, out, columns) for each row fetched.
+template <class OnRow>
+void runNameSearch(const QString& databasePath, OnRow&& onRow) {
     ThrowStatusWrapper st(master()->getStatus());
     try {
         IAttachment* att = attach(&st, databasePath);
         ITransaction* tra = att->startTransaction(&st, 0, nullptr);
-        IStatement* stmt = att->prepare(&st, tra, 0, sql, 3, IStatement::PREPARE_PREFETCH_METADATA);
+        IStatement* stmt =
+            att->prepare(&st, tra, 0, kNameSearchSql, 3, IStatement::PREPARE_PREFETCH_METADATA);
         IMetadataBuilder* ib = master()->getMetadataBuilder(&st, 1);
         ib->setType(&st, 0, SQL_VARYING);
         ib->setCharSet(&st, 0, 4);
@@ -163,17 +170,8 @@ std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>
         orig->release();
         std::vector<unsigned char> row(out->getMessageLength(&st));
         IResultSet* rs = stmt->openCursor(&st, tra, in, inBuf.data(), out, 0);
-        while (rs->fetchNext(&st, row.data()) == IStatus::RESULT_OK) {
-            for (unsigned i = 0; i < n; ++i) {
-                const unsigned char* p = row.data() + out->getOffset(&st, i);
-                std::uint16_t len;
-                std::memcpy(&len, p, 2);
-                if (*reinterpret_cast<short*>(row.data() + out->getNullOffset(&st, i)))
-                    len = 0;
-                cells.emplace_back(reinterpret_cast<const char*>(p + 2), len);
-                textBytes += len;
-            }
-        }
+        while (rs->fetchNext(&st, row.data()) == IStatus::RESULT_OK)
+            onRow(row.data(), out, n, &st);
         rs->close(&st);
         out->release();
         in->release();
@@ -185,7 +183,62 @@ std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>
         throwClientError(e);
     }
     st.dispose();
+}
+
+}  // namespace
+
+std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>& cells) {
+    std::size_t textBytes = 0;
+    runNameSearch(databasePath,
+                  [&](const unsigned char* row, IMessageMetadata* out, unsigned n, ThrowStatusWrapper* st) {
+                      for (unsigned i = 0; i < n; ++i) {
+                          const unsigned char* p = row + out->getOffset(st, i);
+                          std::uint16_t len;
+                          std::memcpy(&len, p, 2);
+                          if (*reinterpret_cast<const short*>(row + out->getNullOffset(st, i)))
+                              len = 0;
+                          cells.emplace_back(reinterpret_cast<const char*>(p + 2), len);
+                          textBytes += len;
+                      }
+                  });
     return textBytes;
+}
+
+std::size_t bareTouchFetch(const QString& databasePath) {
+    std::size_t textBytes = 0;
+    std::vector<unsigned> offsets, nullOffsets;
+    runNameSearch(databasePath,
+                  [&](const unsigned char* row, IMessageMetadata* out, unsigned n, ThrowStatusWrapper* st) {
+                      if (offsets.empty()) {
+                          for (unsigned i = 0; i < n; ++i) {
+                              offsets.push_back(out->getOffset(st, i));
+                              nullOffsets.push_back(out->getNullOffset(st, i));
+                          }
+                      }
+                      for (unsigned i = 0; i < n; ++i) {
+                          std::uint16_t len;
+                          std::memcpy(&len, row + offsets[i], 2);
+                          short null;
+                          std::memcpy(&null, row + nullOffsets[i], 2);
+                          if (!null)
+                              textBytes += len;
+                      }
+                  });
+    return textBytes;
+}
+
+double powerFitExponent(const std::vector<double>& sizes, const std::vector<double>& times) {
+    // Least squares of log(time) against log(size).
+    const double n = double(sizes.size());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const double x = std::log(sizes[i]), y = std::log(times[i]);
+        sx += x;
+        sy += y;
+        sxx += x * x;
+        sxy += x * y;
+    }
+    return (n * sxy - sx * sy) / (n * sxx - sx * sx);
 }
 
 double median(std::vector<double> times) {

@@ -19,6 +19,14 @@ QString makeCardDatabase(const QString& dir, int count);
 // cell, all rows kept. Returns the UTF-8 bytes of the rows' text.
 std::size_t bareNameSearch(const QString& databasePath, std::vector<std::string>& cells);
 
+// The same search through the bare client, touching only each row's message buffer (the length
+// of every cell): the floor under any program's fetch of these rows. Returns the rows' text bytes.
+std::size_t bareTouchFetch(const QString& databasePath);
+
+// The exponent b of the power law time = a * size^b fitted to the points (least squares of the
+// logarithms): 1 for a time that grows linearly.
+double powerFitExponent(const std::vector<double>& sizes, const std::vector<double>& times);
+
 // Attaches to the database with the bare client as the program does, then detaches.
 void bareAttach(const QString& databasePath);
 

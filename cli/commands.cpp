@@ -61,17 +61,25 @@ int importCommand(const QStringList& arguments) {
                          plan.format == transfer::FileFormat::Csv ? QStringLiteral("CSV")
                                                                   : QStringLiteral("vCard"),
                          plan.encoding)
-                    .arg(plan.cards.size()));
+                    .arg(plan.cardCount));
+            // Where each column goes, as the window shows it; the window lets the user change it.
+            if (plan.format == transfer::FileFormat::Csv) {
+                for (const transfer::csv::ColumnTarget& t : plan.columns.targets) {
+                    if (!t.header.trimmed().isEmpty())
+                        say(QStringLiteral("列「%1」→ %2").arg(t.header, transfer::csv::describe(t)));
+                }
+            }
+            for (const QString& note : plan.leftOutNotes)
+                say(QStringLiteral("読み込まないもの: %1").arg(note));
             const bool takeAll = call.parser.isSet(allow);
-            for (int i : plan.duplicates) {
-                const transfer::Card& c = plan.cards[i];
+            for (const transfer::Card& c : plan.duplicateCards) {
                 say(QStringLiteral("登録済みと思われる名刺: %1 %2 / %3%4")
                         .arg(transfer::originText(plan, c), c.texts.name, c.texts.organisation,
                              takeAll ? QString() : QStringLiteral("（読み込みません）")));
             }
             const QSet<int> taken =
                 takeAll ? QSet<int>(plan.duplicates.begin(), plan.duplicates.end()) : QSet<int>();
-            const int count = int(plan.cards.size() - plan.duplicates.size() + taken.size());
+            const int count = int(plan.cardCount - plan.duplicates.size() + taken.size());
             if (call.parser.isSet(dryRun)) {
                 say(QStringLiteral("確認のみ: %1 件を登録できます。何も書き込んでいません。").arg(count));
                 return;

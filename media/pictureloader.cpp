@@ -14,7 +14,6 @@ namespace pictureloader {
 
 namespace {
 
-
 // The JPEG decoder reports data that is cut short or corrupt only as a logged warning and
 // returns a picture that is mostly grey. While a picture is read, such warnings are caught here
 // and make the read fail. Extraneous bytes before a marker are common in camera files that
@@ -96,7 +95,7 @@ QImage loadFitted(const QString& path, const QSize& area) {
     return loadFitted(QFile::encodeName(path), QFileInfo(path).fileName(), area);
 }
 
-QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize& area) {
+void openPlainFile(const QByteArray& nativePath, const QString& name, QFile& file) {
     // Only plain files are opened: a folder or a named pipe bearing a picture's name must not
     // reach the decoder (a pipe would block the window).
     struct stat st {};
@@ -113,8 +112,7 @@ QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize
     if (st.st_size == 0)
         throw PictureLoadError(QStringLiteral("ファイル「%1」は空です（0 バイト）。").arg(name));
 
-    const QByteArray format = formatForName(name);
-    if (format.isEmpty())
+    if (formatForName(name).isEmpty())
         throw PictureLoadError(QStringLiteral("「%1」は表示できる画像の形式ではありません（表示できるのは "
                                               "jpg、jpeg、bmp、png、gif です）。")
                                    .arg(name));
@@ -126,27 +124,24 @@ QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize
         throw PictureLoadError(QStringLiteral("ファイル「%1」を開けません。（%2）")
                                    .arg(name, QString::fromLocal8Bit(std::strerror(errno))));
     }
-    QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         throw PictureLoadError(
             QStringLiteral("ファイル「%1」を開けません。（%2）").arg(name, file.errorString()));
     }
+}
 
-    QImageReader reader(&file, format);
-    reader.setAutoDetectImageFormat(false);  // the extension decides the decoder
-    reader.setAutoTransform(true);           // phone photos carry their orientation apart
-
+QSize readDeclaredSize(QImageReader& reader, const QString& name) {
     const QSize declared = reader.size();
     if (!declared.isValid() || declared.isEmpty())
         throw PictureLoadError(QStringLiteral("画像「%1」を読み込めません。ファイルが壊れているか、"
                                               "中身が拡張子と違う形式です。（%2）")
                                    .arg(name, reader.errorString()));
+    return declared;
+}
 
-    // The scaled size applies before the orientation is applied, so a quarter turn swaps the
-    // sides of the area it has to fit.
-    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
-    const QSize target = turned ? area.transposed() : area;
+void checkDeclaredSize(const QString& name, const QByteArray& format, const QSize& declared,
+                       const QSize& target) {
     if (declared.width() > kMaxSide || declared.height() > kMaxSide ||
         qint64(declared.width()) * declared.height() > kMaxPixels ||
         decodeCost(format, declared, target) > kDecodeBudgetBytes)
@@ -155,6 +150,24 @@ QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize
                 .arg(name)
                 .arg(declared.width())
                 .arg(declared.height()));
+}
+
+QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize& area) {
+    QFile file;
+    openPlainFile(nativePath, name, file);
+    const QByteArray format = formatForName(name);
+
+    QImageReader reader(&file, format);
+    reader.setAutoDetectImageFormat(false);  // the extension decides the decoder
+    reader.setAutoTransform(true);           // phone photos carry their orientation apart
+
+    const QSize declared = readDeclaredSize(reader, name);
+
+    // The scaled size applies before the orientation is applied, so a quarter turn swaps the
+    // sides of the area it has to fit.
+    const bool turned = reader.transformation() & QImageIOHandler::TransformationRotate90;
+    const QSize target = turned ? area.transposed() : area;
+    checkDeclaredSize(name, format, declared, target);
 
     if (!target.isEmpty()) {
         QSize fitted = declared.scaled(target, Qt::KeepAspectRatio);

@@ -1,9 +1,10 @@
 #pragma once
 // Reading a card's picture for the image area: decoded straight to the size it is shown at,
-// so that large photos and scans load quickly and within memory limits. The card sheet uses
-// the same reading to decide which pictures it can take.
+// so that large photos and scans load quickly and within memory limits. The card sheet checks
+// its pictures by the same file and size rules.
 
 #include <QByteArray>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QSize>
@@ -48,6 +49,17 @@ QByteArray formatForName(const QString& path);
 
 // Bytes the decoder needs for a picture of this format and declared size read to fit `area`.
 qint64 decodeCost(const QByteArray& format, const QSize& declared, const QSize& area);
+
+// Opens a picture file for reading after the checks every reader of pictures makes first: it
+// exists, is a plain file (a named pipe would block), is not empty and is named like a picture.
+// Throws PictureLoadError with a message naming the file.
+void openPlainFile(const QByteArray& nativePath, const QString& name, QFile& file);
+// The size the picture's header declares; throws PictureLoadError when it declares none.
+QSize readDeclaredSize(QImageReader& reader, const QString& name);
+// Throws PictureLoadError when a picture of this declared size is too large to be read to fit
+// `target` (the area with the picture's quarter turn applied).
+void checkDeclaredSize(const QString& name, const QByteArray& format, const QSize& declared,
+                       const QSize& target);
 
 // Reads the picture at path scaled to the largest size that fits `area` with its proportions
 // kept. Throws PictureLoadError with a message naming the file when it cannot be shown: missing,

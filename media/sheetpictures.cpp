@@ -1,5 +1,6 @@
 #include "sheetpictures.h"
 
+#include "picturecheck.h"
 #include "picturefolder.h"
 #include "pictureloader.h"
 
@@ -9,17 +10,15 @@
 #include <QImageIOHandler>
 #include <QImageReader>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace sheet {
 
 namespace {
 
 constexpr double kPictureHeight = 70.0;
-// The size the picture is checked at: the editor's image area, so that the sheet takes exactly
-// what the editor shows.
+// The size the picture is checked at: the editor's image area, so that the sheet refuses the
+// pictures too large for the editor to show.
 constexpr QSize kCheckArea(432, 241);
 
 bool isHidden(const QString& name) {
@@ -31,25 +30,22 @@ bool isFolder(const QByteArray& path) {
     return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-// Reads the header only for JPEG and PNG, which the workbook takes as they are; bitmaps and GIF
-// are converted to PNG, so that the workbook holds only forms every spreadsheet program reads.
+// Checks the picture as the image area would take it, without decoding JPEG and PNG, which the
+// workbook takes as they are; bitmaps and GIF are converted to PNG, so that the workbook holds
+// only forms every spreadsheet program reads.
 void describePicture(SheetPicture& picture) {
-    const QByteArray format = pictureloader::formatForName(picture.entry);
-    QFile file;
-    const int fd = ::open(picture.path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        if (fd >= 0)
-            ::close(fd);
-        throw PictureLoadError(QStringLiteral("ファイル「%1」を開けません。").arg(picture.entry));
-    }
-    QImageReader reader(&file, format);
-    reader.setAutoDetectImageFormat(false);
-    if (format == "jpeg" || format == "png") {
-        picture.format = format;
-        picture.pixels = reader.size();
-        picture.transformation = int(reader.transformation());
+    const picturecheck::CheckedPicture checked =
+        picturecheck::checkPicture(picture.path, picture.entry, kCheckArea);
+    if (checked.format == "jpeg" || checked.format == "png") {
+        picture.format = checked.format;
+        picture.pixels = checked.declared;
+        picture.transformation = checked.transformation;
         return;
     }
+    QFile file;
+    pictureloader::openPlainFile(picture.path, picture.entry, file);
+    QImageReader reader(&file, checked.format);
+    reader.setAutoDetectImageFormat(false);
     reader.setAutoTransform(true);
     QImage image;
     if (!reader.read(&image) || image.isNull())
@@ -81,7 +77,6 @@ QList<SheetPicture> collectPictures(const QString& folder, QStringList* skipped,
             continue;
         }
         try {
-            pictureloader::loadFitted(picture.path, entry.name, kCheckArea);
             describePicture(picture);
             pictures << picture;
         } catch (const PictureLoadError& e) {

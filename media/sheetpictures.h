@@ -33,7 +33,8 @@ struct RefusedPicture {
 };
 
 // Lists the folder as the editor's picture list does (the file system's order, every entry but
-// "." and "..") and keeps the pictures the image area can show, checked by the same reader.
+// "." and "..") and keeps the pictures the image area can show, checked by the same file and size
+// rules and by the structure of the whole file, without decoding JPEG and PNG pixels.
 // Entries whose names end like a picture (jpg, jpeg, png, bmp, gif, letter case ignored) but
 // that cannot be shown go to refused; the others (subfolders, hidden files, thumbnail caches,
 // text files...) go to skipped. A missing folder gives no pictures.

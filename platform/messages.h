@@ -18,6 +18,10 @@ void show(QWidget* parent, const QString& text);
 bool ask(QWidget* parent, const QString& text);
 // The default error box for a failure that ends an action.
 void error(QWidget* parent, const QString& text);
+// The text of a box with a Japanese first line: a text that does not begin in Japanese (a
+// system's or library's own words, such as "Permission denied") gets a line saying in Japanese
+// what it means, or that the action failed, above it.
+QString withJapaneseFirstLine(const QString& text);
 // Shows a window modally and returns when it is closed.
 void showModal(QDialog* dialog);
 

@@ -1,8 +1,7 @@
 #include "cardmatch.h"
 
 #include "textfold.h"
-
-#include <QSettings>
+#include "usersettings.h"
 
 #include <utility>
 
@@ -11,11 +10,6 @@ namespace search {
 namespace {
 
 const QString kFoldedSearchKey = QStringLiteral("search/foldKanaAndWidth");
-
-QSettings settings() {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Tavrona"),
-                     QStringLiteral("Tavrona"));
-}
 
 }  // namespace
 
@@ -28,11 +22,11 @@ bool FoldedKeyword::foundIn(QString text) const {
 }
 
 bool foldedSearchOn() {
-    return settings().value(kFoldedSearchKey, false).toBool();
+    return usersettings::UserSettings().value(kFoldedSearchKey, false).toBool();
 }
 
 void setFoldedSearchOn(bool on) {
-    QSettings s = settings();
+    usersettings::UserSettings s;
     s.setValue(kFoldedSearchKey, on);
     s.sync();
 }

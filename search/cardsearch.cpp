@@ -26,11 +26,14 @@ void openCardSearch(DbStatement& q, cards::SearchField field, const QString& key
     // The engine first leaves out the cards that cannot match, so that only likely matches are
     // sent; the fold decides on those. Where a card file's columns are not UTF-8, the statement
     // fails and every card is fetched instead, as for a keyword of voiced kana alone.
+    // Only the name search leaves out cards without a value in its first column, as the plain
+    // search does; a card without an organisation is still found by its department.
+    const bool nameRequired = field == cards::SearchField::Name;
     const auto held = heldRun(foldedKeyword.folded());
     const QString pattern = held ? held->similarToPattern() : QString();
     if (held && pattern.size() <= cards::kLongestSimilarToPattern) {
         try {
-            cards::prepareSearchSimilarTo(q, searched, pattern);
+            cards::prepareSearchSimilarTo(q, searched, pattern, nameRequired);
             q.openFiltered(searched, matches);
             return;
         } catch (const DbError& e) {
@@ -38,7 +41,10 @@ void openCardSearch(DbStatement& q, cards::SearchField field, const QString& key
                 throw;
         }
     }
-    cards::prepareSearch(q, field, QString());
+    if (field == cards::SearchField::Organisation)
+        cards::prepareAllCards(q);
+    else
+        cards::prepareSearch(q, field, QString());
     q.openFiltered(searched, matches);
 }
 

@@ -23,7 +23,8 @@ constexpr std::size_t kLongestRun = 4;
 // A character that the fold may change or that holds a decomposition; any other folds to itself.
 bool mayFoldOtherwise(char32_t c) {
     return QChar::decompositionTag(c) != QChar::NoDecomposition || QChar::toCaseFolded(c) != c ||
-           QChar::toLower(c) != c || (c >= 0x3041 && c <= 0x309F);  // hiragana
+           QChar::toLower(c) != c || (c >= 0x3041 && c <= 0x309F)  // hiragana
+           || foldedDash(c) != 0;
 }
 
 struct SourcePair {
@@ -140,7 +141,8 @@ QString HeldRun::similarToPattern() const {
         sequence += patternClass(sources);
     if (expanding.empty())
         return QLatin1Char('%') + sequence + QLatin1Char('%');
-    return QStringLiteral("%(") + sequence + QLatin1Char('|') + patternClass(expanding) + QStringLiteral(")%");
+    return QStringLiteral("%(") + sequence + QLatin1Char('|') + patternClass(expanding) +
+           QStringLiteral(")%");
 }
 
 std::optional<HeldRun> heldRun(const QString& foldedKeyword) {

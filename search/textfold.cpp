@@ -36,7 +36,27 @@ void foldKanaAndAscii(QString& text) {
     }
 }
 
+void foldDashes(QString& text) {
+    for (QChar& qc : text) {
+        if (const char16_t dash = foldedDash(qc.unicode()))
+            qc = QChar(dash);
+    }
+}
+
 }  // namespace
+
+char16_t foldedDash(char32_t c) {
+    switch (c) {
+        case 0x2010:  // hyphen (the non-breaking hyphen becomes it in the normaliser)
+        case 0x2012:  // figure dash, the hyphen of telephone numbers
+        case 0x2212:  // minus sign (superscript and subscript minus become it)
+            return u'-';
+        case 0x301C:  // wave dash; the full-width tilde its Windows twin becomes "~" in the normaliser
+            return u'~';
+        default:
+            return 0;
+    }
+}
 
 QString foldForSearch(QString text) {
     bool plain = true;
@@ -55,6 +75,7 @@ QString foldForSearch(QString text) {
     // full-width letters ASCII.
     QString folded = std::move(text).normalized(QString::NormalizationForm_KC);
     foldKanaAndAscii(folded);
+    foldDashes(folded);
     return folded.toCaseFolded();
 }
 

@@ -155,6 +155,10 @@ QStringList foldedSearchColumns(SearchField field) {
     return {QStringLiteral("MEMO")};
 }
 
+int returnedKey(const DbStatement& q) {
+    return q.field("KEY1").toInt();
+}
+
 void setStepObserver(std::function<void(const char*)> observer) {
     stepObserver() = std::move(observer);
 }
@@ -189,7 +193,8 @@ void prepareSearch(DbStatement& q, SearchField field, const QString& keyword) {
     q.param(QLatin1StringView(param)).setText(QLatin1Char('%') + keyword + QLatin1Char('%'));
 }
 
-void prepareSearchSimilarTo(DbStatement& q, const QStringList& columns, const QString& pattern) {
+void prepareSearchSimilarTo(DbStatement& q, const QStringList& columns, const QString& pattern,
+                            bool firstColumnRequired) {
     if (columns.isEmpty() || pattern.size() > kLongestSimilarToPattern)
         throw DbError(QStringLiteral("検索する項目がないか、検索の条件が長すぎます。"));
     selectCards(q);
@@ -199,13 +204,22 @@ void prepareSearchSimilarTo(DbStatement& q, const QStringList& columns, const QS
     // the caller to decide, which is quicker than matching it here (one of 5,000 kanji takes the
     // engine a millisecond). The other columns hold at most 150 characters.
     q.sql.add(QStringLiteral("WHERE"));
-    q.sql.add(QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0]));
+    q.sql.add(firstColumnRequired ? QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0])
+                                  : QStringLiteral("  ("));
+    // A memo is matched in its own collation: relabelled as UTF8, the engine copies the text
+    // as long as the memo column is declared for every card, which costs more than the match.
+    // A collation's comparison form of a character is the same wherever it stands, so the
+    // classes still take every character they list.
     for (qsizetype i = 0; i < columns.size(); ++i) {
-        if (columns[i].compare(QLatin1String("MEMO"), Qt::CaseInsensitive) == 0)
-            q.sql.add(QStringLiteral("    OCTET_LENGTH(%1) > %2 OR").arg(columns[i]).arg(kLongestTextMatched));
-        q.sql.add(QStringLiteral("    %1 COLLATE UTF8 SIMILAR TO CAST(:PATTERN AS VARCHAR(%2) CHARACTER SET UTF8) "
+        QString matched = columns[i] + QStringLiteral(" COLLATE UTF8");
+        if (columns[i].compare(QLatin1String("MEMO"), Qt::CaseInsensitive) == 0) {
+            q.sql.add(
+                QStringLiteral("    OCTET_LENGTH(%1) > %2 OR").arg(columns[i]).arg(kLongestTextMatched));
+            matched = columns[i];
+        }
+        q.sql.add(QStringLiteral("    %1 SIMILAR TO CAST(:PATTERN AS VARCHAR(%2) CHARACTER SET UTF8) "
                                  "ESCAPE '\\'%3")
-                      .arg(columns[i])
+                      .arg(matched)
                       .arg(kLongestSimilarToPattern)
                       .arg(i + 1 < columns.size() ? QStringLiteral(" OR") : QString()));
     }
@@ -330,7 +344,7 @@ std::optional<int> newCardInsert(CardDatabase& dm, const CardTexts& card) {
         step("insert");
         insertCard(dm.statement, QStringLiteral("0"), card, CardState::Live, dm.teamMode());
         if (dm.teamMode())
-            key = dm.statement.field("KEY1").toInt();
+            key = returnedKey(dm.statement);
         dm.statement.close();
         step("commit");
     });

@@ -97,12 +97,14 @@ private:
 
 // Sets up the search query of the field with the pattern "%" + keyword + "%"; the caller runs it.
 void prepareSearch(DbStatement& q, SearchField field, const QString& keyword);
-// Sets up the search query's columns and order with rows kept where the first column has a
-// value, as the search query's pattern asks, and one of the columns matches the pattern (SIMILAR
-// TO with "\\" as its escape, compared by code point whatever the column's collation) or is the memo
-// and holds more than 600 bytes; the caller runs it and decides on the rows it keeps. A
-// column whose character set is not UTF-8 makes the statement fail.
-void prepareSearchSimilarTo(DbStatement& q, const QStringList& columns, const QString& pattern);
+// Sets up the search query's columns and order with rows kept where one of the columns matches
+// the pattern (SIMILAR TO with "\\" as its escape, compared by code point whatever the column's
+// collation) or is the memo and holds more than 600 bytes; with firstColumnRequired only rows
+// whose first column has a value, as the name search leaves out cards without a name. The
+// caller runs it and decides on the rows it keeps. A column whose character set is not UTF-8
+// makes the statement fail.
+void prepareSearchSimilarTo(DbStatement& q, const QStringList& columns, const QString& pattern,
+                            bool firstColumnRequired);
 // The longest pattern, in characters, that prepareSearchSimilarTo takes.
 constexpr qsizetype kLongestSimilarToPattern = 1000;
 // Sets up the query of every card, whatever its texts (a name left empty by another program
@@ -114,6 +116,8 @@ void prepareFetch(DbStatement& q, const QString& keyText);
 // returningKey the insert also gives back the row's key as the column KEY1 of its result.
 void insertCard(DbStatement& q, const QString& keyText, const CardTexts& card, CardState state,
                 bool returningKey = false);
+// The key that the last insert run with returningKey gave back.
+int returnedKey(const DbStatement& q);
 // Writes the texts and the state's flag over the card's row, found by its key; returns the
 // number of rows written (0 when the card is not in the table).
 int updateCard(DbStatement& q, const QString& keyText, const CardTexts& card, CardState state);

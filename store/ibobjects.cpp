@@ -419,7 +419,11 @@ bool DbField::isNull() const {
 QString DbField::text() const {
     if (isNull())
         return QString();
-    return QString::fromUtf8(m_result->cell(m_row, m_column));
+    const QByteArrayView bytes(m_result->cell(m_row, m_column));
+    // fromUtf8 takes a leading U+FEFF for a byte-order mark and drops it; in a column it is text.
+    if (!bytes.startsWith("\xEF\xBB\xBF"))
+        return QString::fromUtf8(bytes);
+    return QString(QChar(0xFEFF)) + QString::fromUtf8(bytes.sliced(3));
 }
 
 qint32 DbField::toInt() const {

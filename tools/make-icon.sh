@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Draws the program's icon: two business cards, the front one with a portrait and lines of text,
 # on a dark blue rounded square (the blue of the version window's picture). Writes the scalable
-# packaging/icons/io.example.Tavrona.svg and the PNG sizes of the desktop's icon theme,
-# packaging/icons/<N>/io.example.Tavrona.png. Needs librsvg2-bin (rsvg-convert).
+# packaging/icons/example.olvemark.Tavrona.svg and the PNG sizes of the desktop's icon theme,
+# packaging/icons/<N>/example.olvemark.Tavrona.png. Needs librsvg2-bin (rsvg-convert).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 out=$root/packaging/icons
-name=io.example.Tavrona
+name=example.olvemark.Tavrona
 command -v rsvg-convert >/dev/null || { echo "missing rsvg-convert (librsvg2-bin)" >&2; exit 1; }
 mkdir -p "$out"
 cat >"$out/$name.svg" <<'SVG'

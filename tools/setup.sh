@@ -7,6 +7,8 @@ packages=(
     # build
     cmake g++ ninja-build pkg-config qt6-base-dev firebird-dev libxlsxwriter-dev libminizip-dev qtkeychain-qt6-dev
     libcsv-dev libicu-dev libarchive-dev
+    # the JPEG library's own scaled decode, the picture benchmark's floor
+    libjpeg62-turbo-dev
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats
     libfbclient2 firebird3.0-server-core libxlsxwriter4 fonts-noto-cjk fonts-dejavu-core
     qt6-translations-l10n qt6-image-formats-plugins xdg-utils
@@ -16,9 +18,12 @@ packages=(
     # tools and tests; the Debian package and the checks of its desktop entry and metadata; the
     # card pictures' drawing and the recognition command (the reading benchmark's baseline)
     firebird3.0-utils util-linux zip python3-vobject
+    # programs nobody here wrote that read the exports back: the spreadsheet (headless), an
+    # address book's contact parser and a command-line address book
+    libreoffice-calc-nogui gir1.2-ebookcontacts-1.2 python3-gi khard
     # team use tests: a real Firebird server, and a keyring in a D-Bus session of the test's own
     firebird3.0-server gnome-keyring dbus
-    dpkg-dev file desktop-file-utils appstream
+    dpkg-dev file desktop-file-utils appstream lintian
     # the second test run, built with clang's address and undefined-behaviour checks
     clang libclang-rt-14-dev
     # the style checks of the test run

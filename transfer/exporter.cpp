@@ -63,7 +63,7 @@ int exportCards(CardDatabase& dm, const QString& path, FileFormat format, bool w
         if (format == FileFormat::Csv)
             csv::appendRow(out, card);
         else
-            vcard::appendCard(out, card);
+            vcard::appendCard(out, card, {dm.databasePath()});
         ++count;
         if (out.size() >= kChunk)
             flush();

@@ -1,13 +1,18 @@
 #include "importer.h"
 
-#include "csvformat.h"
 #include "carddatabase.h"
 #include "engineprocess.h"
+#include "picturefolder.h"
 #include "textdecode.h"
 #include "vcardformat.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <optional>
 
 namespace transfer {
 
@@ -15,15 +20,9 @@ namespace {
 
 // Far above any card file this program writes; a larger file is most likely not one.
 constexpr qint64 kLargestFile = 512ll * 1024 * 1024;
-
-int characters(const QString& text) {
-    int n = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (!(text[i].isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate()))
-            ++n;
-    }
-    return n;
-}
+// Cards read again together on the second reading, newest last: a run this long is held in
+// memory at a time.
+constexpr int kBlock = 256;
 
 void checkCard(const ImportPlan& plan, const Card& card) {
     const cards::CardTexts& t = card.texts;
@@ -44,7 +43,7 @@ void checkCard(const ImportPlan& plan, const Card& card) {
         {&t.memo, ColumnLimits::memo, "メモ"},
     };
     for (const Limit& l : limits) {
-        const int n = characters(*l.text);
+        const int n = textLength(*l.text);
         if (n > l.limit)
             fail(QStringLiteral("%1が %2 文字を超えています（%3 文字）。")
                      .arg(QString::fromUtf8(l.caption))
@@ -63,33 +62,115 @@ void checkCard(const ImportPlan& plan, const Card& card) {
                      .arg(QString::fromUtf8(l.caption), *l.text)
                      .arg(l.limit));
     }
-    if (t.name.trimmed().isEmpty() && t.reading.trimmed().isEmpty())
-        fail(QStringLiteral("名前もふりがなもありません。"));
+    // A card file made elsewhere may hold a card with its organisation alone; our own export of
+    // it must come back.
+    if (t.name.trimmed().isEmpty() && t.reading.trimmed().isEmpty() && t.organisation.trimmed().isEmpty())
+        fail(QStringLiteral("名前もふりがなも組織名もありません。"));
 }
 
-FileFormat formatOf(const QString& text) {
-    for (const QChar c : text) {
-        if (c.isSpace())
-            continue;
-        return text.trimmed().startsWith(QLatin1String("BEGIN:VCARD"), Qt::CaseInsensitive)
-                   ? FileFormat::VCard
-                   : FileFormat::Csv;
+// A vCard file starts with BEGIN:VCARD after any blank space; anything else is read as CSV.
+FileFormat formatOf(QIODevice& file, const FileEncoding& encoding) {
+    file.seek(encoding.byteOrderMark ? 3 : 0);
+    const QByteArray head = file.peek(64 * 1024);
+    qsizetype i = 0;
+    while (i < head.size() && (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' || head[i] == '\n'))
+        ++i;
+    return head.mid(i, 11).compare("BEGIN:VCARD", Qt::CaseInsensitive) == 0 ? FileFormat::VCard
+                                                                            : FileFormat::Csv;
+}
+
+// The cards of a file one after another, from a place where a card starts.
+class CardStream {
+public:
+    CardStream(QIODevice& file, const ImportPlan& plan, const FilePlace& from) : m_plan(plan) {
+        if (plan.format == FileFormat::Csv)
+            m_rows.emplace(file, plan.fileEncoding.encoding, from.offset, from.line);
+        else
+            m_vcards.emplace(file, from.offset, from.number);
     }
-    return FileFormat::Csv;
+    // The CSV header row, read first when starting at the file's beginning.
+    bool header(QStringList& fields, int& line) {
+        qint64 offset;
+        return m_rows->next(fields, line, offset);
+    }
+    bool next(Card& card, FilePlace& place) {
+        if (m_rows) {
+            QStringList fields;
+            int line;
+            while (m_rows->next(fields, line, place.offset)) {
+                place.line = line;
+                if (csv::cardFrom(m_plan.columns, fields, line, card))
+                    return true;
+            }
+            return false;
+        }
+        int number;
+        if (!m_vcards->next(m_properties, number, place.offset))
+            return false;
+        place.number = number - 1;
+        card = vcard::cardFrom(m_properties, number);
+        return true;
+    }
+
+private:
+    const ImportPlan& m_plan;
+    std::optional<csv::RowReader> m_rows;
+    std::optional<vcard::CardReader> m_vcards;
+    QList<vcard::Property> m_properties;
+};
+
+void openFile(QFile& file, const QString& path) {
+    if (!file.open(QIODevice::ReadOnly))
+        throw TransferError(QStringLiteral("ファイル「%1」を開けません: %2").arg(path, file.errorString()));
+}
+
+// Only what a list of the card shows.
+Card listed(const Card& card) {
+    Card c;
+    c.origin = card.origin;
+    c.texts.name = card.texts.name;
+    c.texts.reading = card.texts.reading;
+    c.texts.organisation = card.texts.organisation;
+    return c;
+}
+
+QString fold(const QString& text) {
+    QString folded = text.normalized(QString::NormalizationForm_KC);
+    folded.removeIf([](QChar c) { return c.isSpace(); });
+    return folded;
+}
+
+// Writes a card's pictures into its new picture folder; the paths written are added to written.
+void writePictures(const CardFolder& cards, int key, const Card& card, QStringList& written) {
+    const QString& root = cards.picturesRoot;
+    if (card.pictures.isEmpty() || root.isEmpty())
+        return;
+    // Below the card folder the pictures are the user's own; a root set apart is shared.
+    const QString folder = picturefolder::prepare(
+        root, key,
+        QDir(root) == QDir(cards.folder) ? picturefolder::Access::OwnerOnly : picturefolder::Access::Shared);
+    for (qsizetype i = 0; i < card.pictures.size(); ++i) {
+        const Picture& p = card.pictures[i];
+        const QString path = folder + QStringLiteral("photo%1.%2").arg(i + 1).arg(p.suffix);
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(p.bytes) != p.bytes.size() || !file.commit())
+            throw TransferError(
+                QStringLiteral("画像「%1」を書き込めません: %2").arg(path, file.errorString()));
+        written << path;
+    }
 }
 
 }  // namespace
 
-QString duplicateKey(const QString& name, const QString& organisation) {
-    auto fold = [](const QString& text) {
-        QString folded = text.normalized(QString::NormalizationForm_KC);
-        folded.removeIf([](QChar c) { return c.isSpace(); });
-        return folded;
-    };
+QString duplicateKey(const QString& name, const QString& organisation, const QString& reading) {
     const QString n = fold(name);
-    if (n.isEmpty())
-        return QString();  // a card without a name is never taken for another
-    return n + QChar(0x1F) + fold(organisation);
+    if (!n.isEmpty())
+        return n + QChar(0x1F) + fold(organisation);
+    const QString r = fold(reading);
+    const QString o = fold(organisation);
+    if (r.isEmpty() && o.isEmpty())
+        return QString();  // nothing to know the card by
+    return QChar(0x1E) + r + QChar(0x1F) + o;
 }
 
 QString originText(const ImportPlan& plan, const Card& card) {
@@ -97,7 +178,7 @@ QString originText(const ImportPlan& plan, const Card& card) {
                                           : QStringLiteral("%1 件目のカード").arg(card.origin);
 }
 
-ImportPlan planImport(CardDatabase& dm, const QString& path) {
+ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns* columns) {
     const QFileInfo info(path);
     if (!info.exists())
         throw TransferError(QStringLiteral("ファイル「%1」がありません。").arg(path));
@@ -107,34 +188,68 @@ ImportPlan planImport(CardDatabase& dm, const QString& path) {
         throw TransferError(
             QStringLiteral("ファイル「%1」は大きすぎます（%2 MB）。").arg(path).arg(info.size() >> 20));
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw TransferError(QStringLiteral("ファイル「%1」を開けません: %2").arg(path, file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw TransferError(QStringLiteral("ファイル「%1」を読めません: %2").arg(path, file.errorString()));
+    openFile(file, path);
 
     ImportPlan plan;
-    const DecodedText decoded = decodeText(bytes);
-    plan.encoding = decoded.encoding;
-    plan.format = formatOf(decoded.text);
-    plan.cards = plan.format == FileFormat::VCard ? vcard::parse(decoded.text) : csv::parse(decoded.text);
-    if (plan.cards.isEmpty())
-        throw TransferError(QStringLiteral("ファイルに名刺がありません。"));
-    for (const Card& card : plan.cards)
-        checkCard(plan, card);
+    plan.path = path;
+    plan.fileSize = info.size();
+    plan.fileModified = info.lastModified();
+    FileEncoding bom;
+    bom.byteOrderMark = file.peek(3) == "\xEF\xBB\xBF";
+    plan.format = formatOf(file, bom);
+    // A vCard names the character set of each property; its parts may differ.
+    plan.fileEncoding = detectEncoding(file, plan.format == FileFormat::VCard);
+    plan.encoding = plan.fileEncoding.mixed ? QStringLiteral("UTF-8・Shift-JIS")
+                                            : encodingName(plan.fileEncoding.encoding);
+    const FilePlace start{plan.fileEncoding.byteOrderMark ? 3 : 0, 1, 0};
+    CardStream stream(file, plan, start);
+    if (plan.format == FileFormat::Csv) {
+        QStringList head;
+        int line = 1;
+        if (!stream.header(head, line))
+            throw TransferError(QStringLiteral("ファイルにヘッダ行がありません。"));
+        if (columns && columns->count() == head.size()) {
+            plan.columns = *columns;
+            csv::checkColumns(plan.columns, line);
+        } else {
+            plan.columns = csv::readHeader(head, line);
+        }
+    }
 
     QSet<QString> stored;
     forEachStoredCard(dm, false, [&](const Card& card) {
         engineprocess::throwIfInterrupted();
-        const QString key = duplicateKey(card.texts.name, card.texts.organisation);
+        const QString key = duplicateKey(card.texts.name, card.texts.organisation, card.texts.reading);
         if (!key.isEmpty())
             stored.insert(key);
     });
-    for (int i = 0; i < plan.cards.size(); ++i) {
-        const QString key = duplicateKey(plan.cards[i].texts.name, plan.cards[i].texts.organisation);
-        if (!key.isEmpty() && stored.contains(key))
-            plan.duplicates << i;
+
+    Card card;
+    FilePlace place;
+    while (stream.next(card, place)) {
+        engineprocess::throwIfInterrupted();
+        const int index = plan.cardCount++;
+        if (index % kBlock == 0)
+            plan.blocks << place;
+        checkCard(plan, card);
+        const QString key = duplicateKey(card.texts.name, card.texts.organisation, card.texts.reading);
+        if (!key.isEmpty() && stored.contains(key)) {
+            plan.duplicates << index;
+            plan.duplicateCards << listed(card);
+        }
+        if (!card.leftOut.isEmpty() && plan.leftOutNotes.size() < kPreviewCards * 10)
+            plan.leftOutNotes << originText(plan, card) + QStringLiteral(": ") +
+                                     card.leftOut.join(QStringLiteral("、"));
+        if (index < kPreviewCards) {
+            for (Picture& p : card.pictures)
+                p.bytes.clear();
+            plan.preview << card;
+        }
     }
+    if (plan.cardCount == 0)
+        throw TransferError(plan.format == FileFormat::VCard
+                                ? QStringLiteral("ファイルに vCard がありません。")
+                                : QStringLiteral("ファイルに名刺がありません。"));
     return plan;
 }
 
@@ -142,29 +257,80 @@ int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDu
     const QSet<int> duplicates(plan.duplicates.begin(), plan.duplicates.end());
     auto wanted = [&](int i) { return !duplicates.contains(i) || takenDuplicates.contains(i); };
     int total = 0;
-    for (int i = 0; i < plan.cards.size(); ++i)
+    for (int i = 0; i < plan.cardCount; ++i)
         total += wanted(i) ? 1 : 0;
     auto report = [&](int done) {
         if (progress)
             progress(QStringLiteral("名刺を登録しています（%1 / %2 件）…").arg(done).arg(total),
                      total ? done * 100 / total : 100);
     };
+    // The file is read again: it must be the one that was checked.
+    const QFileInfo info(plan.path);
+    if (!info.exists() || info.size() != plan.fileSize || info.lastModified() != plan.fileModified)
+        throw TransferError(
+            QStringLiteral("ファイル「%1」が確認の後で変わりました。もう一度読み込んでください。")
+                .arg(plan.path));
+    QFile file(plan.path);
+    openFile(file, plan.path);
+
+    // A card file left with its key trigger off would give every new card the key 0.
+    cards::ensureTriggerActive(dm);
     int written = 0;
-    dm.allOrNothing([&] {
-        written = 0;
-        // From the end of the file: the file lists the newest card first, as the export writes it,
-        // and the card written last gets the highest key.
-        for (int i = int(plan.cards.size()) - 1; i >= 0; --i) {
-            if (!wanted(i))
-                continue;
-            engineprocess::throwIfInterrupted();  // unwinding rolls the whole import back
-            const Card& card = plan.cards[i];
-            cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
-                              card.deleted ? cards::CardState::Deleted : cards::CardState::Live);
-            if (++written % 1000 == 0)
-                report(written);
+    QStringList picturesWritten;
+    QList<Card> block;
+    block.reserve(kBlock);
+    try {
+        dm.allOrNothing([&] {
+            written = 0;
+            picturesWritten.clear();
+            // From the end of the file: the file lists the newest card first, as the export writes
+            // it, and the card written last gets the highest key. The file is read a run of cards
+            // at a time, the runs from the last one back.
+            for (int b = int(plan.blocks.size()) - 1; b >= 0; --b) {
+                const int first = b * kBlock;
+                const int count = std::min(kBlock, plan.cardCount - first);
+                block.clear();
+                CardStream stream(file, plan, plan.blocks[b]);
+                Card read;
+                FilePlace place;
+                while (block.size() < count && stream.next(read, place)) {
+                    checkCard(plan, read);
+                    block << read;
+                }
+                if (block.size() != count)
+                    throw TransferError(
+                        QStringLiteral("ファイル「%1」が確認の後で変わりました。もう一度読み込んでください。")
+                            .arg(plan.path));
+                for (int i = first + count - 1; i >= first; --i) {
+                    if (!wanted(i))
+                        continue;
+                    engineprocess::throwIfInterrupted();  // unwinding rolls the whole import back
+                    const Card& card = block[i - first];
+                    const bool pictures = !card.pictures.isEmpty();
+                    cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
+                                      card.deleted ? cards::CardState::Deleted : cards::CardState::Live,
+                                      pictures);
+                    if (pictures) {
+                        const int key = cards::returnedKey(dm.statement);
+                        dm.statement.close();
+                        writePictures(dm.cardFolder(), key, card, picturesWritten);
+                    }
+                    if (++written % 1000 == 0)
+                        report(written);
+                }
+            }
+        });
+    } catch (...) {
+        // No card was written: neither are their pictures.
+        for (const QString& path : picturesWritten) {
+            QFile::remove(path);
+            // The folders made for them go too, when nothing else is in them.
+            const QString base = QFileInfo(path).path();
+            if (QDir().rmdir(base))
+                QDir().rmdir(QFileInfo(base).path());
         }
-    });
+        throw;
+    }
     report(written);
     return written;
 }

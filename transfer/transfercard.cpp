@@ -29,6 +29,32 @@ void forEachStoredCard(CardDatabase& dm, bool withDeleted, const std::function<v
     q.close();
 }
 
+int textLength(const QString& text) {
+    int n = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (!(text[i].isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate()))
+            ++n;
+    }
+    return n;
+}
+
+void appendMemoLines(Card& card, const QStringList& lines) {
+    QString& memo = card.texts.memo;
+    int length = textLength(memo);
+    for (const QString& line : lines) {
+        const int more = textLength(line) + (memo.isEmpty() ? 0 : 2);
+        if (length + more > ColumnLimits::memo) {
+            card.leftOut << QStringLiteral("メモに入りきらない行「%1」").arg(line);
+            continue;
+        }
+        if (!memo.isEmpty())
+            memo += QLatin1String("\r\n");
+        memo += line;
+        length += more;
+        card.memoLines << line;
+    }
+}
+
 bool sameFile(const QString& a, const QString& b) {
     const QString first = QFileInfo(a).canonicalFilePath();
     return !first.isEmpty() && first == QFileInfo(b).canonicalFilePath();

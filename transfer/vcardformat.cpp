@@ -1,14 +1,30 @@
 #include "vcardformat.h"
 
+#include "textdecode.h"
+
+#include <QBuffer>
 #include <QDate>
+#include <QFileInfo>
+#include <QHash>
+#include <QIODevice>
+#include <QImageReader>
 #include <QRegularExpression>
+#include <QUuid>
+
+#include <algorithm>
+#include <optional>
 
 namespace transfer::vcard {
 
 namespace {
 
-// The card date in its exact parts, which REV (a full date only) cannot always carry.
+// The card date in its exact parts, and the deleted mark: the card's own, beside what address
+// books read.
 const QByteArray kDateProperty = "X-CARD-DATE";
+const QByteArray kDeletedProperty = "X-CARD-DELETED";
+
+// The UIDs of exported cards are name-based UUIDs in a space of this program's own.
+const QUuid kUidSpace(QStringLiteral("{6f1f3c52-3b0e-4f62-9d8a-2c7a51e0b4d3}"));
 
 QString escaped(const QString& text) {
     QString out;
@@ -62,26 +78,34 @@ bool splitAtSpace(const QString& text, QString& first, QString& second) {
     return false;
 }
 
-bool isFullDate(const cards::CardTexts& t) {
-    bool y, m, d;
-    const QDate date(t.year.toInt(&y), t.month.toInt(&m), t.day.toInt(&d));
-    return y && m && d && t.year.size() == 4 && date.isValid();
-}
-
 // ---- reading ----
 
-struct Property {
-    QByteArray name;  // upper case, group removed
-    QString params;   // as written
-    QString value;    // still escaped
-};
+QString cardError(int number, const QString& what) {
+    return QStringLiteral("%1 件目のカード: %2").arg(number).arg(what);
+}
 
-QString unescaped(QStringView text) {
+// Bytes of a line for a message, whatever their encoding.
+QString shown(QByteArrayView bytes) {
+    const QByteArrayView cut = bytes.first(std::min<qsizetype>(bytes.size(), 40));
+    for (Encoding e : {Encoding::Utf8, Encoding::ShiftJis}) {
+        if (auto text = TextDecoder(e).decode(cut))
+            return *text;
+    }
+    return QString::fromUtf8(cut);
+}
+
+// Backslash escapes; a vCard 2.1 escapes only the semicolon, so other backslashes are text there.
+QString unescaped(QStringView text, bool version21) {
     QString out;
     out.reserve(text.size());
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] == QLatin1Char('\\') && i + 1 < text.size()) {
-            const QChar next = text[++i];
+            const QChar next = text[i + 1];
+            if (version21 && next != QLatin1Char(';')) {
+                out += text[i];
+                continue;
+            }
+            ++i;
             if (next == QLatin1Char('n') || next == QLatin1Char('N'))
                 out += QLatin1String("\r\n");
             else
@@ -94,59 +118,217 @@ QString unescaped(QStringView text) {
 }
 
 // Splits a structured value at the semicolons that are not escaped, then unescapes each part.
-QStringList components(const QString& value) {
+QStringList components(const QString& value, bool version21) {
     QStringList parts;
     qsizetype start = 0;
     for (qsizetype i = 0; i < value.size(); ++i) {
         if (value[i] == QLatin1Char('\\')) {
             ++i;
         } else if (value[i] == QLatin1Char(';')) {
-            parts << unescaped(QStringView(value).mid(start, i - start));
+            parts << unescaped(QStringView(value).mid(start, i - start), version21);
             start = i + 1;
         }
     }
-    parts << unescaped(QStringView(value).mid(start));
+    parts << unescaped(QStringView(value).mid(start), version21);
     return parts;
 }
 
-bool parseProperty(const QString& line, Property& p) {
-    // The name and parameters end at the first colon outside a quoted parameter value.
+// Line breaks in a memo are CR LF whatever the file used.
+QString storedLineBreaks(QString t) {
+    t.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    t.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    t.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+    return t;
+}
+
+QByteArray quotedPrintableDecoded(QByteArrayView in) {
+    QByteArray out;
+    out.reserve(in.size());
+    auto hex = [](char c) -> int {
+        if (c >= '0' && c <= '9')
+            return c - '0';
+        if (c >= 'A' && c <= 'F')
+            return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f')
+            return c - 'a' + 10;
+        return -1;
+    };
+    for (qsizetype i = 0; i < in.size(); ++i) {
+        if (in[i] == '=' && i + 2 < in.size() + 0 && hex(in[i + 1]) >= 0 && hex(in[i + 2]) >= 0) {
+            out += char(hex(in[i + 1]) * 16 + hex(in[i + 2]));
+            i += 2;
+        } else if (in[i] == '=' && i + 1 < in.size() && (in[i + 1] == '\r' || in[i + 1] == '\n')) {
+            // a soft line break left inside the value
+            i += (in[i + 1] == '\r' && i + 2 < in.size() && in[i + 2] == '\n') ? 2 : 1;
+        } else {
+            out += in[i];
+        }
+    }
+    return out;
+}
+
+bool isQuotedPrintable(const Property& p) {
+    return p.has("ENCODING", "QUOTED-PRINTABLE");
+}
+
+// Splits "NAME;PARAM=V;NAMELESS:value" into its parts; false when there is no name or colon.
+bool parseProperty(const QByteArray& line, Property& p) {
     bool quoted = false;
     qsizetype colon = -1;
     for (qsizetype i = 0; i < line.size(); ++i) {
-        if (line[i] == QLatin1Char('"'))
+        if (line[i] == '"')
             quoted = !quoted;
-        else if (line[i] == QLatin1Char(':') && !quoted) {
+        else if (line[i] == ':' && !quoted) {
             colon = i;
             break;
         }
     }
     if (colon <= 0)
         return false;
-    const QString head = line.left(colon);
-    const qsizetype semi = head.indexOf(QLatin1Char(';'));
-    QString name = semi < 0 ? head : head.left(semi);
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    if (dot >= 0)
-        name = name.mid(dot + 1);
-    p.name = name.trimmed().toUpper().toLatin1();
-    p.params = semi < 0 ? QString() : head.mid(semi + 1);
+    // Parameters end at semicolons outside quotes.
+    QList<QByteArray> parts;
+    qsizetype start = 0;
+    quoted = false;
+    for (qsizetype i = 0; i <= colon; ++i) {
+        if (i < colon && line[i] == '"')
+            quoted = !quoted;
+        if (i == colon || (line[i] == ';' && !quoted)) {
+            parts << line.mid(start, i - start);
+            start = i + 1;
+        }
+    }
+    QByteArray name = parts.takeFirst().trimmed().toUpper();
+    const qsizetype dot = name.lastIndexOf('.');
+    p.group = dot >= 0 ? name.left(dot) : QByteArray();
+    p.name = dot >= 0 ? name.mid(dot + 1) : name;
+    p.params.clear();
+    for (const QByteArray& part : parts) {
+        const qsizetype eq = part.indexOf('=');
+        if (eq < 0) {
+            // vCard 2.1 names the encoding or the type alone: "TEL;CELL;VOICE", "NOTE;QUOTED-PRINTABLE".
+            const QByteArray token = part.trimmed().toUpper();
+            const bool encoding = token == "QUOTED-PRINTABLE" || token == "BASE64" || token == "8BIT" ||
+                                  token == "7BIT" || token == "B";
+            p.params << qMakePair(QByteArray(encoding ? "ENCODING" : "TYPE"), token);
+            continue;
+        }
+        const QByteArray key = part.left(eq).trimmed().toUpper();
+        // "TYPE=CELL,VOICE" and "TYPE="cell,voice"" name several types.
+        for (QByteArray v : part.mid(eq + 1).split(',')) {
+            v = v.trimmed();
+            if (v.size() >= 2 && v.startsWith('"') && v.endsWith('"'))
+                v = v.mid(1, v.size() - 2);
+            else if (v.startsWith('"'))
+                v = v.mid(1);
+            else if (v.endsWith('"'))
+                v.chop(1);
+            p.params << qMakePair(key, v);
+        }
+    }
     p.value = line.mid(colon + 1);
     return !p.name.isEmpty();
 }
 
-QString cardError(int number, const QString& what) {
-    return QStringLiteral("%1 件目のカード: %2").arg(number).arg(what);
+struct Decoded {
+    QString text;
+    QString error;
+};
+
+// A property's text: quoted-printable undone, then its character set (CHARSET, else UTF-8 when
+// the bytes are UTF-8, else Shift-JIS).
+Decoded textOf(const Property& p) {
+    const QByteArray bytes = isQuotedPrintable(p) ? quotedPrintableDecoded(p.value) : p.value;
+    const QByteArray charset = p.param("CHARSET");
+    if (!charset.isEmpty()) {
+        const auto encoding = encodingFromCharset(charset);
+        if (!encoding)
+            return {QString(),
+                    QStringLiteral("%1 の文字コード「%2」は読めません（UTF-8 と Shift-JIS が読めます）。")
+                        .arg(QString::fromLatin1(p.name), QString::fromLatin1(charset))};
+        if (auto text = TextDecoder(*encoding).decode(bytes))
+            return {*text, QString()};
+        return {QString(), QStringLiteral("%1 が %2 として読めません。")
+                               .arg(QString::fromLatin1(p.name), QString::fromLatin1(charset))};
+    }
+    for (Encoding e : {Encoding::Utf8, Encoding::ShiftJis}) {
+        if (auto text = TextDecoder(e).decode(bytes))
+            return {*text, QString()};
+    }
+    return {QString(), QStringLiteral("%1 の文字コードがわかりません（UTF-8 か Shift-JIS にしてください）。")
+                           .arg(QString::fromLatin1(p.name))};
 }
 
-void setDateFromRev(const QString& value, cards::CardTexts& t) {
-    static const QRegularExpression form(QStringLiteral("^(\\d{4})-?(\\d{2})-?(\\d{2})"));
-    const QRegularExpressionMatch m = form.match(value.trimmed());
-    if (m.hasMatch()) {
-        t.year = m.captured(1);
-        t.month = m.captured(2);
-        t.day = m.captured(3);
+// A picture's bytes when they decode as a picture of a sensible size: PHOTO as base64 (2.1 and
+// 3.0) or as a data: address (4.0).
+std::optional<Picture> pictureOf(const Property& p) {
+    QByteArray data = p.value.trimmed();
+    const QByteArray encoding = p.param("ENCODING").toUpper();
+    if (data.startsWith("data:")) {
+        const qsizetype comma = data.indexOf(',');
+        if (comma < 0 || !data.left(comma).contains(";base64"))
+            return std::nullopt;
+        data = data.mid(comma + 1);
+    } else if (encoding != "B" && encoding != "BASE64") {
+        return std::nullopt;  // a link to a picture elsewhere is not fetched
     }
+    data.replace(' ', "").replace('\t', "");
+    const auto result = QByteArray::fromBase64Encoding(data, QByteArray::AbortOnBase64DecodingErrors);
+    if (!result)
+        return std::nullopt;
+    QBuffer buffer;
+    buffer.setData(*result);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    // A picture of a card fits well within this; a larger one is more likely a decoding bomb.
+    if (!size.isValid() || qint64(size.width()) * size.height() > 25'000'000)
+        return std::nullopt;
+    const QByteArray format = reader.format();
+    // Decoded small: enough to know it is a picture, and JPEG decodes scaled at a fraction of the cost.
+    reader.setScaledSize(size.scaled(256, 256, Qt::KeepAspectRatio));
+    if (reader.read().isNull())
+        return std::nullopt;
+    QString suffix = QString::fromLatin1(format).toLower();
+    if (suffix == QLatin1String("jpeg"))
+        suffix = QStringLiteral("jpg");
+    return Picture{*result, suffix};
+}
+
+// Labels of the telephone kinds, the first type found wins.
+QString phoneLabel(const Property& p, const QString& groupLabel) {
+    if (!groupLabel.isEmpty())
+        return QStringLiteral("電話（%1）").arg(groupLabel);
+    if (p.has("TYPE", "FAX"))
+        return QStringLiteral("FAX");
+    if (p.has("TYPE", "CELL"))
+        return QStringLiteral("電話（携帯）");
+    if (p.has("TYPE", "WORK"))
+        return QStringLiteral("電話（勤務先）");
+    if (p.has("TYPE", "HOME"))
+        return QStringLiteral("電話（自宅）");
+    return QStringLiteral("電話");
+}
+
+// A label from an address book ("_$!<Mobile>!$_" or a user's own), for the memo line.
+QString groupLabelText(QString label) {
+    static const QRegularExpression wrapped(QStringLiteral("^_\\$!<(.*)>!\\$_$"));
+    const QRegularExpressionMatch m = wrapped.match(label);
+    return m.hasMatch() ? m.captured(1) : label.trimmed();
+}
+
+// How well a property's language suits a Japanese card: lower is better.
+int languageRank(const Property& p) {
+    const QByteArray language = p.param("LANGUAGE").toLower();
+    if (language == "ja" || language.startsWith("ja-"))
+        return 0;
+    return language.isEmpty() ? 1 : 2;
+}
+
+bool isPhonetic(const Property& p) {
+    return !p.param("PHONETIC").isEmpty() || p.param("SCRIPT").compare("Hrkt", Qt::CaseInsensitive) == 0 ||
+           p.param("SCRIPT").compare("Kana", Qt::CaseInsensitive) == 0 ||
+           p.param("SCRIPT").compare("Hira", Qt::CaseInsensitive) == 0 ||
+           p.param("LANGUAGE").toLower().contains("-hrkt");
 }
 
 bool setDateFromParts(const QString& value, cards::CardTexts& t) {
@@ -160,86 +342,232 @@ bool setDateFromParts(const QString& value, cards::CardTexts& t) {
     return true;
 }
 
-// The reading: the phonetic family and given names, or else the sort string, or else the name's
-// sort parameter (vCard 4.0).
-QString readingFrom(const QString& phoneticLast, const QString& phoneticFirst, const QString& sortString,
-                    const QString& sortAs) {
-    if (phoneticLast.isEmpty() && phoneticFirst.isEmpty())
-        return sortString.isEmpty() ? sortAs : sortString;
-    QStringList parts{phoneticLast.trimmed(), phoneticFirst.trimmed()};
-    parts.removeAll(QString());
-    const QString reading = parts.join(QLatin1Char(' '));
-    // SORT-STRING keeps the reading exactly as stored when it is the same reading.
-    if (!sortString.isEmpty() &&
-        QString(sortString).remove(QLatin1Char(' ')).remove(QChar(0x3000)) == QString(reading).remove(QLatin1Char(' ')))
-        return sortString;
-    return reading;
-}
-
-// Turns the properties of one vCard into a card.
-Card cardFrom(const QList<Property>& props, int number) {
-    Card card;
-    card.origin = number;
-    cards::CardTexts& t = card.texts;
-    QStringList nameParts;  // N: family; given; ...
-    QString phoneticLast, phoneticFirst, sortString, sortAs, version, rev, exactDate;
-    QStringList notes;
-    for (const Property& p : props) {
-        if (p.name == "VERSION") {
-            version = p.value.trimmed();
-        } else if (p.name == "FN") {
-            t.name = unescaped(p.value);
-        } else if (p.name == "N") {
-            nameParts = components(p.value);
-            static const QRegularExpression sortParam(QStringLiteral("SORT-AS=\"?([^\";:]*)\"?"),
-                                                      QRegularExpression::CaseInsensitiveOption);
-            const QRegularExpressionMatch m = sortParam.match(p.params);
-            if (m.hasMatch())  // vCard 4.0 puts the reading here, family and given name split by a comma
-                sortAs = m.captured(1).replace(QLatin1Char(','), QLatin1Char(' ')).trimmed();
-        } else if (p.name == "X-PHONETIC-LAST-NAME") {
-            phoneticLast = unescaped(p.value);
-        } else if (p.name == "X-PHONETIC-FIRST-NAME") {
-            phoneticFirst = unescaped(p.value);
-        } else if (p.name == "SORT-STRING") {
-            sortString = unescaped(p.value);
-        } else if (p.name == "ORG") {
-            const QStringList parts = components(p.value);
-            t.organisation = parts.value(0);
-            t.department = parts.mid(1).join(QLatin1Char(' ')).trimmed();
-        } else if (p.name == "TITLE") {
-            t.position = unescaped(p.value);
-        } else if (p.name == "NOTE") {
-            notes << unescaped(p.value);
-        } else if (p.name == "REV") {
-            rev = p.value;
-        } else if (p.name == kDateProperty) {
-            exactDate = p.value;
-        } else if (p.name == "BEGIN") {
-            throw TransferError(cardError(number, QStringLiteral("カードの中に別のカードがあります。")));
-        }
+QString joinedNonEmpty(const QStringList& parts, QChar separator = QLatin1Char(' ')) {
+    QStringList kept;
+    for (const QString& s : parts) {
+        if (!s.trimmed().isEmpty())
+            kept << s.trimmed();
     }
-    if (version != QLatin1String("3.0") && version != QLatin1String("4.0"))
-        throw TransferError(cardError(
-            number, version.isEmpty()
-                        ? QStringLiteral("VERSION がありません。")
-                        : QStringLiteral("vCard %1 は読めません（3.0 と 4.0 が読めます）。").arg(version)));
-    if (t.name.trimmed().isEmpty() && !nameParts.isEmpty()) {
-        QStringList given{nameParts.value(0).trimmed(), nameParts.value(1).trimmed()};
-        given.removeAll(QString());
-        t.name = given.join(QLatin1Char(' '));
-    }
-    t.reading = readingFrom(phoneticLast, phoneticFirst, sortString, sortAs);
-    t.memo = notes.join(QLatin1String("\r\n"));
-    if (exactDate.isEmpty() || !setDateFromParts(exactDate, t))
-        setDateFromRev(rev, t);
-    return card;
+    return kept.join(separator);
 }
 
 }  // namespace
 
-void appendCard(QByteArray& out, const Card& card) {
+bool Property::has(QByteArrayView paramName, QByteArrayView wanted) const {
+    for (const auto& [key, v] : params) {
+        if (key == paramName && v.compare(wanted, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+}
+
+QByteArray Property::param(QByteArrayView paramName) const {
+    for (const auto& [key, v] : params) {
+        if (key == paramName)
+            return v;
+    }
+    return QByteArray();
+}
+
+Card cardFrom(const QList<Property>& props, int number) {
+    Card card;
+    card.origin = number;
+    cards::CardTexts& t = card.texts;
+    QByteArray version;
+    for (const Property& p : props) {
+        if (p.name == "VERSION")
+            version = p.value.trimmed();
+    }
+    if (version != "2.1" && version != "3.0" && version != "4.0")
+        throw TransferError(cardError(
+            number,
+            version.isEmpty()
+                ? QStringLiteral("VERSION がありません。")
+                : QStringLiteral("vCard %1 は読めません（2.1、3.0、4.0 が読めます）。").arg(shown(version))));
+    const bool v21 = version == "2.1";
+
+    // Labels that address books give a group of properties ("item1.X-ABLabel:会社").
+    QHash<QByteArray, QString> groupLabels;
+    for (const Property& p : props) {
+        if (p.name == "X-ABLABEL" && !p.group.isEmpty()) {
+            const Decoded d = textOf(p);
+            groupLabels.insert(p.group, groupLabelText(unescaped(d.text, v21)));
+        }
+    }
+
+    // Of alternatives (4.0's ALTID, or plain repeats), the Japanese one wins, then one without
+    // a language, then the first.
+    struct Chosen {
+        int rank = 99;
+        QString text;
+        const Property* property = nullptr;
+    };
+    Chosen fn, n, org, title, phoneticN, sortString, phoneticOrg, soundName;
+    QString phoneticLast, phoneticFirst, exactDate;
+    QStringList notes, phones, mails, addresses, urls, birthdays, nicknames;
+    auto choose = [&](Chosen& slot, const Property& p, const QString& text) {
+        const int rank = languageRank(p);
+        if (rank < slot.rank)
+            slot = {rank, text, &p};
+    };
+    for (const Property& p : props) {
+        if (p.name == "BEGIN")
+            throw TransferError(cardError(number, QStringLiteral("カードの中に別のカードがあります。")));
+        static const QList<QByteArray> binary = {"PHOTO", "LOGO", "SOUND", "KEY", "VERSION", "X-ABLABEL"};
+        if (p.name == "PHOTO") {
+            if (auto picture = pictureOf(p))
+                card.pictures << *picture;
+            else
+                card.leftOut << QStringLiteral("画像として読めない PHOTO");
+            continue;
+        }
+        if (p.name == "SOUND" && !p.has("TYPE", "X-IRMC-N"))
+            continue;  // a recording; the reading of the name is the one sound phones write as text
+        if (binary.contains(p.name) && p.name != "SOUND")
+            continue;
+        const Decoded d = textOf(p);
+        if (!d.error.isEmpty())
+            throw TransferError(cardError(number, d.error));
+        const QString& raw = d.text;
+        const QString groupLabel = p.group.isEmpty() ? QString() : groupLabels.value(p.group);
+        if (p.name == "FN") {
+            choose(fn, p, unescaped(raw, v21));
+        } else if (p.name == "N") {
+            if (isPhonetic(p))
+                choose(phoneticN, p, raw);
+            else
+                choose(n, p, raw);
+        } else if (p.name == "SOUND") {
+            choose(soundName, p, raw);
+        } else if (p.name == "X-PHONETIC-LAST-NAME") {
+            phoneticLast = unescaped(raw, v21);
+        } else if (p.name == "X-PHONETIC-FIRST-NAME") {
+            phoneticFirst = unescaped(raw, v21);
+        } else if (p.name == "SORT-STRING") {
+            choose(sortString, p, unescaped(raw, v21));
+        } else if (p.name == "ORG") {
+            if (isPhonetic(p))
+                choose(phoneticOrg, p, joinedNonEmpty(components(raw, v21)));
+            else
+                choose(org, p, raw);
+        } else if (p.name == "X-PHONETIC-ORG") {
+            choose(phoneticOrg, p, unescaped(raw, v21));
+        } else if (p.name == "TITLE") {
+            choose(title, p, unescaped(raw, v21));
+        } else if (p.name == "NOTE") {
+            notes << storedLineBreaks(unescaped(raw, v21));
+        } else if (p.name == "TEL") {
+            QString number = unescaped(raw, v21).trimmed();
+            if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive))
+                number = number.mid(4);
+            if (!number.isEmpty())
+                phones << phoneLabel(p, groupLabel) + QStringLiteral(": ") + number;
+        } else if (p.name == "EMAIL") {
+            const QString mail = unescaped(raw, v21).trimmed();
+            if (!mail.isEmpty())
+                mails << (groupLabel.isEmpty() ? QStringLiteral("メール")
+                                               : QStringLiteral("メール（%1）").arg(groupLabel)) +
+                             QStringLiteral(": ") + mail;
+        } else if (p.name == "ADR") {
+            // post office box; extended; street; locality; region; code; country, written the
+            // Japanese way round: code, country, region, locality, street, extended, box.
+            const QStringList a = components(raw, v21);
+            QString code = a.value(5).trimmed();
+            if (!code.isEmpty())
+                code = QStringLiteral("〒") + code;
+            const QString address = joinedNonEmpty(
+                {code, a.value(6), a.value(4), a.value(3), a.value(2), a.value(1), a.value(0)});
+            if (!address.isEmpty())
+                addresses << (groupLabel.isEmpty() ? QStringLiteral("住所")
+                                                   : QStringLiteral("住所（%1）").arg(groupLabel)) +
+                                 QStringLiteral(": ") +
+                                 QString(address).replace(QLatin1String("\r\n"), QLatin1String(" "));
+        } else if (p.name == "URL") {
+            const QString url = unescaped(raw, v21).trimmed();
+            if (!url.isEmpty())
+                urls << QStringLiteral("URL: ") + url;
+        } else if (p.name == "BDAY") {
+            const QString day = unescaped(raw, v21).trimmed();
+            if (!day.isEmpty())
+                birthdays << QStringLiteral("誕生日: ") + day;
+        } else if (p.name == "NICKNAME") {
+            const QString nick = unescaped(raw, v21).trimmed();
+            if (!nick.isEmpty())
+                nicknames << QStringLiteral("ニックネーム: ") + nick;
+        } else if (p.name == kDateProperty) {
+            exactDate = raw;
+        } else if (p.name == kDeletedProperty) {
+            card.deleted = raw.trimmed().compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0 ||
+                           raw.trimmed() == QLatin1String("1");
+        }
+    }
+
+    const QStringList nameParts = n.property ? components(n.text, v21) : QStringList();
+    t.name = fn.text;
+    if (t.name.trimmed().isEmpty())
+        t.name = joinedNonEmpty({nameParts.value(0), nameParts.value(1)});
+    if (org.property) {
+        const QStringList parts = components(org.text, v21);
+        t.organisation = parts.value(0);
+        t.department = parts.mid(1).join(QLatin1Char(' ')).trimmed();
+    }
+    t.position = title.text;
+
+    // The reading: the phonetic name properties, else the phonetic N of RFC 9554, else the
+    // name's sound that phones write, else SORT-AS of N, else SORT-STRING.
+    QString sortAs;
+    if (n.property) {
+        const QByteArray sortParam = n.property->param("SORT-AS");
+        if (!sortParam.isEmpty()) {
+            // vCard 4.0 puts the reading here, family and given name split by a comma
+            QStringList values;
+            for (const auto& [key, v] : n.property->params) {
+                if (key == "SORT-AS")
+                    values << QString::fromUtf8(v);
+            }
+            sortAs = joinedNonEmpty(values);
+        }
+    }
+    const QString sort = sortString.text;
+    if (!phoneticLast.isEmpty() || !phoneticFirst.isEmpty()) {
+        t.reading = joinedNonEmpty({phoneticLast, phoneticFirst});
+        // SORT-STRING keeps the reading exactly as stored when it is the same reading.
+        auto bare = [](QString s) {
+            s.removeIf([](QChar c) { return c.isSpace(); });
+            return s;
+        };
+        if (!sort.isEmpty() && bare(sort) == bare(t.reading))
+            t.reading = sort;
+    } else if (phoneticN.property) {
+        const QStringList parts = components(phoneticN.text, v21);
+        t.reading = joinedNonEmpty({parts.value(0), parts.value(1)});
+    } else if (soundName.property) {
+        const QStringList parts = components(soundName.text, v21);
+        t.reading = joinedNonEmpty({parts.value(0), parts.value(1)});
+    } else {
+        t.reading = sort.isEmpty() ? sortAs : sort;
+    }
+
+    t.memo = notes.join(QLatin1String("\r\n"));
+    if (!exactDate.isEmpty() && !setDateFromParts(exactDate, t))
+        throw TransferError(cardError(number, QStringLiteral("%1「%2」が読めません（年/月/日 の形の数字）。")
+                                                  .arg(QString::fromLatin1(kDateProperty), exactDate)));
+    QStringList lines = phones + mails + addresses + urls + birthdays + nicknames;
+    if (!phoneticOrg.text.isEmpty())
+        lines << QStringLiteral("組織名のふりがな: ") + phoneticOrg.text;
+    appendMemoLines(card, lines);
+    return card;
+}
+
+void appendCard(QByteArray& out, const Card& card, const ExportContext& context) {
     const cards::CardTexts& t = card.texts;
     out += "BEGIN:VCARD\r\nVERSION:3.0\r\n";
+    if (!context.cardFile.isEmpty() && !card.key.isEmpty()) {
+        const QString file = QFileInfo(context.cardFile).canonicalFilePath();
+        const QUuid uid = QUuid::createUuidV5(
+            kUidSpace, (file.isEmpty() ? context.cardFile : file) + QLatin1Char('#') + card.key);
+        appendLine(out, "UID", QStringLiteral("urn:uuid:") + uid.toString(QUuid::WithoutBraces));
+    }
     appendLine(out, "FN", escaped(t.name));
     QString family, given;
     if (splitAtSpace(t.name, family, given))
@@ -260,65 +588,129 @@ void appendCard(QByteArray& out, const Card& card) {
         appendLine(out, "TITLE", escaped(t.position));
     if (!t.memo.isEmpty())
         appendLine(out, "NOTE", escaped(t.memo));
+    // REV is when a vCard last changed, which is not the card's date: the date goes only in its
+    // own property.
     const QString date = joinDate(t);
-    if (!date.isEmpty()) {
-        if (isFullDate(t))
-            appendLine(out, "REV",
-                       QDate(t.year.toInt(), t.month.toInt(), t.day.toInt()).toString(Qt::ISODate));
+    if (!date.isEmpty())
         appendLine(out, kDateProperty, date);
-    }
+    if (card.deleted)
+        appendLine(out, kDeletedProperty, QStringLiteral("TRUE"));
     out += "END:VCARD\r\n";
 }
 
-QList<Card> parse(const QString& text) {
-    // Unfolding: a line break followed by a space or a tab continues the line.
-    QString unfolded = text;
-    unfolded.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    unfolded.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    unfolded.replace(QLatin1String("\n "), QString());
-    unfolded.replace(QLatin1String("\n\t"), QString());
-    const QStringList lines = unfolded.split(QLatin1Char('\n'));
+// ---- the reader ----
 
-    QList<Card> result;
-    QList<Property> current;
+struct CardReader::State {
+    QIODevice& device;
+    qint64 offset;       // of the next physical line
+    int number;          // cards begun so far
+    QByteArray pending;  // a physical line read ahead, without its line break
+    qint64 pendingOffset = -1;
+    bool havePending = false;
+
+    State(QIODevice& d, qint64 o, int n) : device(d), offset(o), number(n) {}
+
+    bool physical(QByteArray& line, qint64& at) {
+        if (havePending) {
+            havePending = false;
+            line = std::move(pending);
+            at = pendingOffset;
+            return true;
+        }
+        if (device.atEnd())
+            return false;
+        at = offset;
+        line = device.readLine();
+        if (line.isEmpty())
+            return false;
+        offset += line.size();
+        while (line.endsWith('\n') || line.endsWith('\r'))
+            line.chop(1);
+        return true;
+    }
+    void putBack(QByteArray line, qint64 at) {
+        pending = std::move(line);
+        pendingOffset = at;
+        havePending = true;
+    }
+    // One logical line: folded lines unfolded (a line break followed by a space or tab), and a
+    // quoted-printable value's soft line breaks ("=" at a line's end) joined, before any decoding.
+    bool logical(QByteArray& line, qint64& at) {
+        if (!physical(line, at))
+            return false;
+        QByteArray next;
+        qint64 nextAt;
+        while (physical(next, nextAt)) {
+            // A soft break first: a quoted-printable line may go on with a space that is text.
+            if (line.endsWith('=') && isQuotedPrintableLine(line)) {
+                line.chop(1);
+                line += next;
+                continue;
+            }
+            if (!next.isEmpty() && (next[0] == ' ' || next[0] == '\t')) {
+                line += next.mid(1);
+                continue;
+            }
+            putBack(std::move(next), nextAt);
+            break;
+        }
+        return true;
+    }
+    static bool isQuotedPrintableLine(const QByteArray& line) {
+        const qsizetype colon = line.indexOf(':');
+        return colon > 0 && line.left(colon).toUpper().contains("QUOTED-PRINTABLE");
+    }
+};
+
+CardReader::CardReader(QIODevice& device, qint64 offset, int number)
+    : m(std::make_unique<State>(device, offset, number)) {
+    if (!device.seek(offset))
+        throw TransferError(QStringLiteral("ファイルを読めません: %1").arg(device.errorString()));
+}
+
+CardReader::~CardReader() = default;
+
+bool CardReader::next(QList<Property>& properties, int& number, qint64& offset) {
+    properties.clear();
     bool inCard = false;
-    int number = 0;
-    for (const QString& line : lines) {
+    QByteArray line;
+    qint64 at = 0;
+    while (m->logical(line, at)) {
         if (line.trimmed().isEmpty())
             continue;
         Property p;
         if (!parseProperty(line, p)) {
             throw TransferError(
-                inCard ? cardError(number, QStringLiteral("「%1」が読めません。").arg(line.left(40)))
+                inCard ? cardError(m->number,
+                                   QStringLiteral("「%1」が読めません（「名前:値」の形の行ではありません）。")
+                                       .arg(shown(line)))
                        : QStringLiteral("%1 件目のカードの後に読めない行「%2」があります。")
-                             .arg(number)
-                             .arg(line.left(40)));
+                             .arg(m->number)
+                             .arg(shown(line)));
         }
-        const QString value = p.value.trimmed().toUpper();
-        if (p.name == "BEGIN" && value == QLatin1String("VCARD") && !inCard) {
+        const QByteArray value = p.value.trimmed().toUpper();
+        if (p.name == "BEGIN" && value == "VCARD" && !inCard) {
             inCard = true;
-            ++number;
-            current.clear();
-        } else if (p.name == "END" && value == QLatin1String("VCARD")) {
+            ++m->number;
+            offset = at;
+        } else if (p.name == "END" && value == "VCARD") {
             if (!inCard)
-                throw TransferError(
-                    cardError(number + 1, QStringLiteral("BEGIN:VCARD がないのに END:VCARD があります。")));
-            result << cardFrom(current, number);
-            inCard = false;
+                throw TransferError(cardError(
+                    m->number + 1, QStringLiteral("BEGIN:VCARD がないのに END:VCARD があります。")));
+            number = m->number;
+            return true;
         } else if (!inCard) {
             throw TransferError(QStringLiteral("%1 件目のカードの後に vCard の外の行「%2」があります。")
-                                    .arg(number)
-                                    .arg(line.left(40)));
+                                    .arg(m->number)
+                                    .arg(shown(line)));
         } else {
-            current << p;
+            properties << p;
         }
     }
     if (inCard)
         throw TransferError(
-            cardError(number, QStringLiteral("END:VCARD がありません。ファイルが途中で切れています。")));
-    if (result.isEmpty())
-        throw TransferError(QStringLiteral("ファイルに vCard がありません。"));
-    return result;
+            cardError(m->number, QStringLiteral("END:VCARD がありません。ファイルが途中で切れています。")));
+    return false;
 }
 
 }  // namespace transfer::vcard

@@ -6,18 +6,24 @@
 #include "controls.h"
 #include "carddatabase.h"
 #include "fakes.h"
+#include "japanese.h"
 #include "cardlistwindow.h"
 #include "mainmenuwindow.h"
+#include "messages.h"
 #include "cardeditorwindow.h"
 #include "openwait.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
+#include "transferwindows.h"
 #include "versionwindow.h"
 #include "visualstyle.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -25,6 +31,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QTreeView>
 
 #include <atomic>
 #include <csignal>
@@ -265,6 +272,88 @@ private slots:
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QByteArray mask = f.readAll().split(':').value(1).trimmed();
         QCOMPARE(mask.toULongLong(nullptr, 16) & (1ull << (SIGTERM - 1)), 0ull);
+    }
+
+    // Under the C locale (LANG=C.UTF-8, as this test runs) the file window of バックアップ and
+    // the others speaks Japanese: Qt's buttons and labels, file types and dates.
+    void fileWindowIsJapaneseWhateverTheLocale() {
+        QCOMPARE(qgetenv("LC_ALL"), QByteArray("C.UTF-8"));
+        QVERIFY(QLocale::system().language() != QLocale::Japanese);
+        useJapaneseInterface();
+        QTemporaryDir folder;
+        QVERIFY(QDir(folder.path()).mkdir("backups"));
+        QStringList seen;
+        QTimer poll;
+        poll.setInterval(20);
+        QElapsedTimer waited;
+        waited.start();
+        connect(&poll, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            auto* files = dialog->findChild<QTreeView*>("treeView");
+            const QModelIndex root = files ? files->rootIndex() : QModelIndex();
+            if (root.isValid() && files->model()->rowCount(root) == 1) {
+                const QModelIndex backups = files->model()->index(0, 0, root);
+                auto* buttons = dialog->findChild<QDialogButtonBox*>("buttonBox");
+                seen = QStringList{buttons->button(QDialogButtonBox::Save)->text(),
+                                   buttons->button(QDialogButtonBox::Cancel)->text(),
+                                   ctl<QLabel>(dialog, "fileNameLabel")->text(),
+                                   files->model()->headerData(2, Qt::Horizontal).toString(),
+                                   backups.data().toString(),
+                                   backups.siblingAtColumn(2).data().toString(),
+                                   backups.siblingAtColumn(3).data().toString()};
+            }
+            if (!seen.isEmpty() || waited.elapsed() > 10000)
+                dialog->reject();
+        });
+        poll.start();
+        QVERIFY(transferwindows::fileChooser()
+                    .saveFile(nullptr, QStringLiteral("バックアップ"), folder.filePath("名刺.fbk"),
+                              QStringLiteral("バックアップ (*.fbk)"))
+                    .isEmpty());
+        QCOMPARE(seen.size(), 7);
+        QCOMPARE(seen[0], QStringLiteral("保存(&S)"));
+        QCOMPARE(seen[1], QStringLiteral("キャンセル"));
+        QVERIFY2(seen[2].startsWith(QStringLiteral("ファイル名")), qPrintable(seen[2]));
+        QCOMPARE(seen[3], QStringLiteral("タイプ"));
+        QCOMPARE(seen[4], QStringLiteral("backups"));
+        QCOMPARE(seen[5], QStringLiteral("フォルダ"));
+        // Dates as Japanese write them: year first.
+        QVERIFY2(seen[6].startsWith(QString::number(QDate::currentDate().year()) + QLatin1Char('/')),
+                 qPrintable(seen[6]));
+    }
+
+    // A box's first line is Japanese whatever words a failure brought from the system; the
+    // system's own text follows it, and a text already Japanese is shown as it is.
+    void boxesBeginInJapanese_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("permission") << "Permission denied"
+                                    << "ファイルまたはフォルダにアクセスする権限がありません。";
+        QTest::newRow("missing, in a longer text")
+            << "open /home/u/cards.csv: No such file or directory\nmore"
+            << "ファイルまたはフォルダが見つかりません。";
+        QTest::newRow("disk full") << "No space left on device"
+                                   << "ディスクがいっぱいです。";
+        QTest::newRow("unknown words") << "Error creating output xlsx file"
+                                       << "処理を完了できませんでした。";
+        QTest::newRow("Japanese after an empty line") << "\r\n　登録しました。\r\n"
+                                                      << "\r";
+        QTest::newRow("already Japanese") << "ファイル「a.csv」に書き込めません: Permission denied"
+                                          << "ファイル「a.csv」に書き込めません: Permission denied";
+    }
+    void boxesBeginInJapanese() {
+        QFETCH(QString, text);
+        QFETCH(QString, firstLine);
+        MessageRecorder boxes;
+        messages::error(nullptr, text);
+        messages::show(nullptr, text);
+        for (const QString& shown : boxes.texts("error") + boxes.texts("show")) {
+            QCOMPARE(shown.section(QLatin1Char('\n'), 0, 0), firstLine);
+            QVERIFY(shown.endsWith(text));
+        }
+        QCOMPARE(boxes.shown.size(), 2);
     }
 
     void styleIsFoundWithoutRegardToCase() {

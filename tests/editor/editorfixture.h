@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QMap>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -33,6 +34,7 @@ struct EditorFixture {
         platform::setShell(shell.get());
         inputMethod = std::make_unique<RecordingInputMethod>();
         platform::setInputMethod(inputMethod.get());
+        QStandardPaths::setTestModeEnabled(true);  // the program's settings apart from the user's
         program = composeProgram(CardFolder::local(folder->path()));
         return true;
     }

@@ -20,6 +20,7 @@
 #include <QBuffer>
 #include <QDir>
 #include <QImage>
+#include <QImageWriter>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -313,6 +314,67 @@ private slots:
         QCOMPARE(s.rowHeight.value(5), 100.0);
     }
 
+    // Pictures are checked by their structure from the header to the end instead of being
+    // decoded: a whole picture goes on the sheet, a JPEG with data after its end too (phones
+    // append a video so); one cut short or with a damaged checksum is refused with its name.
+    void picturesCheckedByTheirStructure_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("placed");
+        QImage picture(120, 80, QImage::Format_RGB32);
+        for (int y = 0; y < picture.height(); ++y)
+            for (int x = 0; x < picture.width(); ++x)
+                picture.setPixel(x, y, qRgb(x * 2, y * 3, (x * y) % 256));
+        const QByteArray jpeg = encoded(picture, "jpeg"), png = encoded(picture, "png"),
+                         bmp = encoded(picture, "bmp");
+        QByteArray progressive;
+        {
+            QBuffer buffer(&progressive);
+            buffer.open(QIODevice::WriteOnly);
+            QImageWriter writer(&buffer, "jpeg");
+            writer.setProgressiveScanWrite(true);
+            QVERIFY(writer.write(picture));
+        }
+        // One white pixel.
+        const QByteArray gif(
+            "GIF89a\x01\x00\x01\x00\x80\x00\x00\xff\xff\xff\x00\x00\x00\x2c\x00\x00\x00\x00"
+            "\x01\x00\x01\x00\x00\x02\x02\x44\x01\x00\x3b",
+            35);
+        QByteArray badEndChecksum = png;
+        badEndChecksum[badEndChecksum.size() - 1] = char(badEndChecksum.back() ^ 0x5a);
+        QTest::newRow("JPEG") << "a.jpg" << jpeg << true;
+        QTest::newRow("JPEG with data after its end")
+            << "motion.jpg" << jpeg + QByteArray(70000, 'v') << true;
+        QTest::newRow("JPEG without its end") << "a.jpg" << jpeg.chopped(2) << false;
+        QTest::newRow("JPEG cut short, data after the cut")
+            << "a.jpg" << jpeg.left(jpeg.size() / 2) + QByteArray(70000, 'v') << false;
+        QTest::newRow("progressive JPEG") << "p.jpg" << progressive << true;
+        QTest::newRow("progressive JPEG cut short")
+            << "p.jpg" << progressive.left(progressive.size() * 2 / 3) << false;
+        QTest::newRow("PNG") << "a.png" << png << true;
+        QTest::newRow("PNG without its end") << "a.png" << png.chopped(12) << false;
+        QTest::newRow("PNG with a damaged end") << "a.png" << badEndChecksum << false;
+        QTest::newRow("GIF") << "a.gif" << gif << true;
+        QTest::newRow("GIF cut short") << "a.gif" << gif.left(28) << false;
+        QTest::newRow("bitmap") << "a.bmp" << bmp << true;
+        QTest::newRow("bitmap cut short") << "a.bmp" << bmp.left(bmp.size() - 100) << false;
+    }
+    void picturesCheckedByTheirStructure() {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, content);
+        QFETCH(bool, placed);
+        const QString folder = newFolder();
+        writeBytes(QDir(folder).filePath(name), content);
+        sheet::WrittenSheet written;
+        const XlsxSheet s = write(fullCard(), folder, &written);
+        QVERIFY2(s.ok, qPrintable(s.error));
+        QCOMPARE(written.placed, placed ? QStringList{name} : QStringList());
+        QCOMPARE(written.refused, placed ? QStringList() : QStringList{name});
+        QCOMPARE(s.anchors.size(), placed ? 1 : 0);
+        if (placed && !name.endsWith(QLatin1String(".gif")) && !name.endsWith(QLatin1String(".bmp")))
+            QCOMPARE(s.entries[s.anchors[0].media].data, content);  // the file as it is
+    }
+
     // Names from old archives in Shift-JIS go into the sheet by their real bytes, named readably.
     void picturesNamedInShiftJis() {
         const QString folder = newFolder();
@@ -421,6 +483,7 @@ private slots:
         RecordingShell shellFake;
         RecordingShell* shell = &shellFake;
         platform::setShell(shell);
+        QStandardPaths::setTestModeEnabled(true);  // the program's settings apart from the user's
         program = composeProgram(CardFolder::local(cardFolder.path()));
         CardEditorWindow* editor = program->cardEditor();
         auto cleanup = qScopeGuard([&] {

@@ -28,7 +28,7 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 # ---- control fields
 [ "$(dpkg-deb -f "$deb" Package)" = tavrona ] || fail "package name"
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "version $(dpkg-deb -f "$deb" Version)"
-[ "$(dpkg-deb -f "$deb" Maintainer)" = Olvemark ] || fail "maintainer"
+[ "$(dpkg-deb -f "$deb" Maintainer)" = "Olvemark <tavrona@olvemark.example>" ] || fail "maintainer"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for needed in libfbclient2 libqt6widgets6 libxlsxwriter firebird3.0-server-core fonts-noto-cjk \
@@ -41,7 +41,7 @@ done
 # ---- contents: exactly the program, its tools and the desktop files, nothing from tests or benchmarks
 dpkg-deb -c "$deb" >"$tmp/listing"
 awk '$1 !~ /^d/ {print $6}' "$tmp/listing" | sort >"$tmp/files"
-app=io.example.Tavrona
+app=example.olvemark.Tavrona
 expected=(
     ./usr/bin/tavrona
     ./usr/bin/tavrona-cards
@@ -50,6 +50,10 @@ expected=(
     "./usr/share/applications/$app.desktop"
     "./usr/share/metainfo/$app.metainfo.xml"
     "./usr/share/icons/hicolor/scalable/apps/$app.svg"
+    ./usr/share/doc/tavrona/copyright
+    ./usr/share/doc/tavrona/changelog.gz
+    ./usr/share/man/man1/tavrona.1.gz
+    ./usr/share/man/man1/tavrona-cards.1.gz
 )
 for size in 16 24 32 48 64 128 256; do
     expected+=("./usr/share/icons/hicolor/${size}x$size/apps/$app.png")
@@ -66,6 +70,23 @@ appstreamcli validate --no-net "$root/usr/share/metainfo/$app.metainfo.xml" || f
 grep -q '^Name\[ja\]=名刺管理$' "$root/usr/share/applications/$app.desktop" || fail "Japanese name"
 newest=$(grep -o '<release version="[^"]*"' "$root/usr/share/metainfo/$app.metainfo.xml" | head -1)
 [ "$newest" = "<release version=\"$version\"" ] || fail "newest release in the metainfo is $newest, not $version"
+# The metadata's addresses are the program's own links; its screenshots are the README's pictures.
+source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+for url in $(grep -o '<url type="[a-z]*">[^<]*' "$root/usr/share/metainfo/$app.metainfo.xml" | sed 's/.*>//'); do
+    grep -qF "\"$url\"" "$source/app/menu.cpp" || fail "the metainfo's address $url is none of the program's links"
+done
+for picture in $(grep -o '<image>[^<]*' "$root/usr/share/metainfo/$app.metainfo.xml" | sed 's/.*\///'); do
+    grep -qF "(docs/$picture)" "$source/README.md" || fail "the screenshot $picture is not a picture of the README"
+done
+[ "$(zcat "$root/usr/share/doc/tavrona/changelog.gz" | head -1 | grep -o '([^)]*)')" = "($version)" ] ||
+    fail "the changelog's newest entry is not $version"
+
+# ---- the licence, and what Debian's own checker says: no errors; warnings are listed
+grep -q '^License: Expat$' "$root/usr/share/doc/tavrona/copyright" || fail "copyright names no Expat licence"
+command -v lintian >/dev/null || fail "lintian is not installed (tools/setup.sh installs it)"
+lintian --no-tag-display-limit "$deb" >"$tmp/lintian.log" 2>&1 || true
+cat "$tmp/lintian.log"
+! grep -q '^E: ' "$tmp/lintian.log" || fail "lintian reports errors"
 
 # ---- the installed launcher, run from the unpacked tree
 launcher=$root/usr/bin/tavrona

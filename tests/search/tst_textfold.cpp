@@ -4,8 +4,11 @@
 #include "cardmatch.h"
 #include "foldsources.h"
 #include "textfold.h"
+#include "usersettings.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTest>
 
@@ -58,6 +61,12 @@ private slots:
                                            << "田中 太郎";
         QTest::newRow("full-width symbols") << "％＿"
                                             << "%_";
+        QTest::newRow("hyphen, minus sign, figure dash")
+            << "03-1234-5678-9" << QString::fromUtf16(u"03\u20101234\u22125678\u20129");
+        QTest::newRow("full-width and non-breaking hyphens")
+            << "０３－１２３４﹣５" << QString::fromUtf16(u"03\u20111234\u207B5");
+        QTest::newRow("wave dash and full-width tilde") << "10時〜12時"
+                                                        << "10時～12時";
         QTest::newRow("kanji untouched") << "北星商事"
                                          << "北星商事";
         QTest::newRow("mixed scripts") << "ｱｵﾊﾞｼｽﾃﾑ開発ＫＫ"
@@ -76,6 +85,12 @@ private slots:
                                              << "コオヒイ";
         QTest::newRow("long vowel vs dash") << "ー"
                                             << "-";
+        QTest::newRow("long vowel vs minus sign") << "ー"
+                                                  << "−";
+        QTest::newRow("long vowel vs wave dash") << "ー"
+                                                 << "〜";
+        QTest::newRow("hyphen vs wave dash") << "‐"
+                                             << "〜";
         QTest::newRow("middle dot vs none") << "マイク・スミス"
                                             << "マイクスミス";
         QTest::newRow("small vs large kana") << "きゃ"
@@ -174,8 +189,8 @@ private slots:
             // A keyword cut from the text's own fold, so that most rounds match.
             const QString folded = search::foldForSearch(text);
             const qsizetype from = random() % folded.size();
-            const QString keyword = round % 3 == 0 ? randomText(1 + round % 3)
-                                                   : folded.mid(from, 1 + qsizetype(random() % 4));
+            const QString keyword =
+                round % 3 == 0 ? randomText(1 + round % 3) : folded.mid(from, 1 + qsizetype(random() % 4));
             const search::FoldedKeyword foldedKeyword(keyword);
             const auto held = search::heldRun(foldedKeyword.folded());
             if (!held)
@@ -195,19 +210,28 @@ private slots:
     void chosenRun_data() {
         QTest::addColumn<QString>("keyword");
         QTest::addColumn<QString>("pattern");  // empty: no run
-        QTest::newRow("kanji with radical and enclosed forms") << "田中" << "%[⽥田][㆗㊥中🈭]%";
+        QTest::newRow("kanji with radical and enclosed forms") << "田中"
+                                                               << "%[⽥田][㆗㊥中🈭]%";
         QTest::newRow("enclosed and squared words expand")
             << "株式会社" << QString::fromUtf16(u"%([㊑株]式会[㊓社\uFA4C]|[㈱㈳㍿])%");
         QTest::newRow("kana in both scripts and half-width")
-            << "タナカ" << "%([たタ㋟ﾀ][なナ㋤ﾅ][かカ㋕ｶ]|[㌈㌋㌌㌍㌝㌨㌶㌼🈀])%";
-        QTest::newRow("a voiced kana ends the run")
-            << "やまだ" << "%([やヤ㋳ﾔ][まマ㋮ﾏ]|[㌏㍃㍄㍅㍆㍇㍎㍏])%";
-        QTest::newRow("a voiced kana alone can be made of two") << "ガ" << "";
+            << "タナカ"
+            << "%([たタ㋟ﾀ][なナ㋤ﾅ][かカ㋕ｶ]|[㌈㌋㌌㌍㌝㌨㌶㌼🈀])%";
+        QTest::newRow("a voiced kana ends the run") << "やまだ"
+                                                    << "%([やヤ㋳ﾔ][まマ㋮ﾏ]|[㌏㍃㍄㍅㍆㍇㍎㍏])%";
+        QTest::newRow("a voiced kana alone can be made of two") << "ガ"
+                                                                << "";
         QTest::newRow("zero-width no-break space kept")
             << QString::fromUtf16(u"田\uFEFF中") << QString::fromUtf16(u"%[⽥田]\uFEFF[㆗㊥中🈭]%");
-        QTest::newRow("half-width voiced kana") << "ｶﾞ" << "";
-        QTest::newRow("a Hangul syllable can be made of jamo") << "가" << "";
-        QTest::newRow("pattern characters escaped") << "_%" << "%[\\_︳︴﹍﹎﹏＿][\\%﹪％]%";
+        QTest::newRow("half-width voiced kana") << "ｶﾞ"
+                                                << "";
+        QTest::newRow("a Hangul syllable can be made of jamo") << "가"
+                                                               << "";
+        QTest::newRow("pattern characters escaped") << "_%"
+                                                    << "%[\\_︳︴﹍﹎﹏＿][\\%﹪％]%";
+        QTest::newRow("hyphens and wave dashes from every form")
+            << "‐〜"
+            << QString::fromUtf16(u"%[\\-\u2010\u2011\u2012\u207B\u208B\u2212\uFE63\uFF0D][~\u301C\uFF5E]%");
         QTest::newRow("at most four characters, from the fewest sources")
             << "ヴァイオリン"
             << "%([ぁァｧ][いイ㋑ｲ][おオ㋔ｵ][りリ㋷ﾘ]|[ゟ㌁㌄㌅㌉㌊㌋㌍㌒㌚㌟㌡㌪㌲㌽㍃㍄㍉㍊㍑㍒])%";
@@ -227,6 +251,38 @@ private slots:
         QVERIFY(search::foldedSearchOn());
         search::setFoldedSearchOn(false);
         QVERIFY(!search::foldedSearchOn());
+    }
+
+    // Settings written by an earlier version to Qt's stand-in folder "Unknown Organization" are
+    // read once and moved into the one settings file, whose own values win.
+    void settingsWrittenElsewhereAreMovedOnce_data() {
+        QTest::addColumn<QString>("alreadyKept");  // the search option in Tavrona.conf, or none
+        QTest::addColumn<bool>("foldedOn");
+        QTest::newRow("only in the stray file") << QString() << true;
+        QTest::newRow("the settings file wins") << "false" << false;
+    }
+    void settingsWrittenElsewhereAreMovedOnce() {
+        QFETCH(QString, alreadyKept);
+        QFETCH(bool, foldedOn);
+        const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+        const QString stray = config + QStringLiteral("/Unknown Organization/Tavrona.conf");
+        QCOMPARE(usersettings::filePath(), config + QStringLiteral("/Tavrona/Tavrona.conf"));
+        QFile::remove(usersettings::filePath());
+        if (!alreadyKept.isEmpty())
+            QSettings(usersettings::filePath(), QSettings::IniFormat)
+                .setValue("search/foldKanaAndWidth", alreadyKept);
+        {
+            QSettings old(stray, QSettings::IniFormat);
+            old.setValue("team/user", "ALICE");
+            old.setValue("search/foldKanaAndWidth", true);
+        }
+        QCOMPARE(search::foldedSearchOn(), foldedOn);
+        QVERIFY(!QFileInfo::exists(stray));
+        const QSettings kept(usersettings::filePath(), QSettings::IniFormat);
+        QCOMPARE(kept.value("team/user").toString(), QStringLiteral("ALICE"));
+        search::setFoldedSearchOn(!foldedOn);  // read and written in the one file from now on
+        QCOMPARE(search::foldedSearchOn(), !foldedOn);
+        QVERIFY(!QFileInfo::exists(stray));
     }
 };
 

@@ -10,15 +10,18 @@
 #include "login.h"
 #include "startup.h"
 #include "testserver.h"
+#include "usersettings.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QScopeGuard>
-#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QWidget>
 
 class TestKeyring final : public QObject {
     Q_OBJECT
@@ -27,16 +30,21 @@ private slots:
     void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
 
     void keptForEachPersonAndCardFile() {
-        const QString a = QStringLiteral("127.0.0.1/3050:/srv/a.fdb"), b = QStringLiteral("127.0.0.1/3050:/srv/b.fdb");
+        const QString a = QStringLiteral("127.0.0.1/3050:/srv/a.fdb"),
+                      b = QStringLiteral("127.0.0.1/3050:/srv/b.fdb");
         login::keepPassword(a, QStringLiteral("ALICE"), QStringLiteral("パス１"));
         login::keepPassword(b, QStringLiteral("ALICE"), QStringLiteral("pass-b"));
         login::keepPassword(a, QStringLiteral("BOB"), QStringLiteral("pass-bob"));
-        QCOMPARE(login::keptPassword(a, QStringLiteral("ALICE")), std::optional<QString>(QStringLiteral("パス１")));
-        QCOMPARE(login::keptPassword(b, QStringLiteral("ALICE")), std::optional<QString>(QStringLiteral("pass-b")));
-        QCOMPARE(login::keptPassword(a, QStringLiteral("BOB")), std::optional<QString>(QStringLiteral("pass-bob")));
+        QCOMPARE(login::keptPassword(a, QStringLiteral("ALICE")),
+                 std::optional<QString>(QStringLiteral("パス１")));
+        QCOMPARE(login::keptPassword(b, QStringLiteral("ALICE")),
+                 std::optional<QString>(QStringLiteral("pass-b")));
+        QCOMPARE(login::keptPassword(a, QStringLiteral("BOB")),
+                 std::optional<QString>(QStringLiteral("pass-bob")));
         login::forgetPassword(a, QStringLiteral("ALICE"));
         QCOMPARE(login::keptPassword(a, QStringLiteral("ALICE")), std::nullopt);
-        QCOMPARE(login::keptPassword(b, QStringLiteral("ALICE")), std::optional<QString>(QStringLiteral("pass-b")));
+        QCOMPARE(login::keptPassword(b, QStringLiteral("ALICE")),
+                 std::optional<QString>(QStringLiteral("pass-b")));
         QCOMPARE(login::keptPassword(a, QStringLiteral("CAROL")), std::nullopt);
     }
 
@@ -48,7 +56,7 @@ private slots:
         server.start();
         QTemporaryDir folderDir;
         const CardFolder folder = CardFolder::resolve(folderDir.path(), database);
-        QSettings().remove(QStringLiteral("team/user"));
+        usersettings::UserSettings().remove(QStringLiteral("team/user"));
         MessageRecorder boxes;
         int dialogs = 0;
         boxes.onShowModal = [&](QDialog* dialog) {
@@ -63,9 +71,29 @@ private slots:
             auto end = qScopeGuard([] { program.reset(); });
             return program->database()->connection.isConnected();
         };
+        // Whenever the first start waits (for the keyring above all, which may ask for a new
+        // keyring's password in a prompt of its own), a window of the program is on the screen.
+        QStringList windowsWhileWaiting;
+        QTimer waiting;
+        waiting.setInterval(0);
+        connect(&waiting, &QTimer::timeout, [&] {
+            QStringList shown;
+            for (const QWidget* w : QApplication::topLevelWidgets()) {
+                if (w->isVisible())
+                    shown << w->windowTitle();
+            }
+            windowsWhileWaiting << (shown.isEmpty() ? QStringLiteral("(none)")
+                                                    : shown.join(QLatin1Char('+')));
+        });
+        waiting.start();
         QVERIFY(start());
+        waiting.stop();
         QCOMPARE(dialogs, 1);
-        QCOMPARE(login::keptPassword(database, QStringLiteral("BOB")), std::optional(TestServer::password("BOB")));
+        QVERIFY(!windowsWhileWaiting.isEmpty());
+        QVERIFY2(!windowsWhileWaiting.contains(QStringLiteral("(none)")),
+                 qPrintable(windowsWhileWaiting.join(", ")));
+        QCOMPARE(login::keptPassword(database, QStringLiteral("BOB")),
+                 std::optional(TestServer::password("BOB")));
 
         QVERIFY(start());
         QCOMPARE(dialogs, 1);
@@ -76,7 +104,8 @@ private slots:
         QCOMPARE(dialogs, 2);
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY(boxes.texts("error")[0].contains(QStringLiteral("パスワードが違います")));
-        QCOMPARE(login::keptPassword(database, QStringLiteral("BOB")), std::optional(TestServer::password("BOB")));
+        QCOMPARE(login::keptPassword(database, QStringLiteral("BOB")),
+                 std::optional(TestServer::password("BOB")));
     }
 };
 

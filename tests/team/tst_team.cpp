@@ -14,10 +14,12 @@
 #include "startup.h"
 #include "stringgrid.h"
 #include "testserver.h"
+#include "usersettings.h"
 
 #include <QCheckBox>
 #include <QCursor>
 #include <QDialog>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -186,7 +188,7 @@ private slots:
     // at the next start. With no keyring on this desk, "保存" keeps nothing and connects all the
     // same. Cancelling connects nothing and says so.
     void loginDialogUntilTheRightPassword() {
-        QSettings().remove(QStringLiteral("team/user"));
+        usersettings::UserSettings().remove(QStringLiteral("team/user"));
         const CardFolder folder = CardFolder::resolve(m_folder.path(), m_database);
         MessageRecorder boxes;
         QStringList passwords{QStringLiteral("wrong"), TestServer::password("BOB")};
@@ -206,6 +208,11 @@ private slots:
             QVERIFY(boxes.texts("error")[0].contains(QStringLiteral("パスワードが違います")));
             QVERIFY(cards::newCardInsert(*program->database(), texts("logged in")));
         }
+        // The name is remembered in the one settings file the search option is kept in too.
+        QCOMPARE(QSettings(usersettings::filePath(), QSettings::IniFormat).value("team/user").toString(),
+                 QStringLiteral("BOB"));
+        QVERIFY(!QFileInfo::exists(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                                   "/Unknown Organization/Tavrona.conf"));
 
         boxes.clear();
         namesOffered.clear();

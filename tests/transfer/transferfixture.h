@@ -65,6 +65,39 @@ inline void writeFile(const QString& path, const QByteArray& bytes) {
     QCOMPARE(f.write(bytes), bytes.size());
 }
 
+// Text in Windows' Shift-JIS, as converted by iconv.
+inline QByteArray shiftJis(const QString& text) {
+    QProcess iconv;
+    iconv.start(QStringLiteral("iconv"), {QStringLiteral("-f"), QStringLiteral("UTF-8"), QStringLiteral("-t"),
+                                          QStringLiteral("CP932")});
+    iconv.write(text.toUtf8());
+    iconv.closeWriteChannel();
+    if (!iconv.waitForFinished() || iconv.exitCode() != 0)
+        qFatal("iconv failed");
+    return iconv.readAllStandardOutput();
+}
+
+// A property line with its value in quoted-printable as phones write it: every byte outside
+// printable ASCII (and "=") as =XX, lines broken with a soft break ("=" at the end) before 76
+// characters, CR LF after the last.
+inline QByteArray quotedPrintableLine(const QByteArray& head, const QByteArray& value) {
+    QByteArray out = head + ':';
+    int column = int(out.size());
+    for (const char c : value) {
+        const uchar u = uchar(c);
+        const QByteArray piece = (u >= 0x20 && u < 0x7F && c != '=')
+                                     ? QByteArray(1, c)
+                                     : "=" + QByteArray::number(u, 16).toUpper().rightJustified(2, '0');
+        if (column + piece.size() > 75) {
+            out += "=\r\n";
+            column = 0;
+        }
+        out += piece;
+        column += int(piece.size());
+    }
+    return out + "\r\n";
+}
+
 // Runs a Python script with the file's path as its argument and returns its JSON output.
 inline QJsonArray python(const char* script, const QString& path) {
     QProcess p;
@@ -98,6 +131,43 @@ with open(sys.argv[1], encoding='utf-8') as f:
             d[child.name] = v
         out.append(d)
 print(json.dumps(out, ensure_ascii=False))
+)";
+
+// Evolution's contact parser: each vCard of the file as the address book reads it.
+inline const char* const kReadVcardWithEvolution = R"(
+import json, re, sys
+import gi
+gi.require_version('EBookContacts', '1.2')
+from gi.repository import EBookContacts as E
+text = open(sys.argv[1], encoding='utf-8').read()
+out = []
+for chunk in re.findall(r'BEGIN:VCARD.*?END:VCARD\r?\n', text, re.S):
+    c = E.Contact.new_from_vcard(chunk)
+    deleted = c.get_attribute('X-CARD-DELETED')
+    out.append({'uid': c.get_property('id') or '', 'fn': c.get_property('full-name') or '',
+                'org': c.get_property('org') or '', 'unit': c.get_property('org-unit') or '',
+                'title': c.get_property('title') or '', 'note': c.get_property('note') or '',
+                'deleted': deleted.get_value() if deleted else ''})
+print(json.dumps(out, ensure_ascii=False))
+)";
+
+// LibreOffice Calc's reading of a CSV file: every cell of the first sheet with its text and
+// whether Calc took it for a formula, from the flat OpenDocument file Calc writes of it.
+inline const char* const kReadCalcCells = R"(
+import json, sys
+import xml.etree.ElementTree as ET
+ns = {'table': 'urn:oasis:names:tc:opendocument:xmlns:table:1.0',
+      'text': 'urn:oasis:names:tc:opendocument:xmlns:text:1.0'}
+rows = []
+for row in ET.parse(sys.argv[1]).getroot().iter('{%s}table-row' % ns['table']):
+    cells = []
+    for cell in row.findall('table:table-cell', ns):
+        repeat = int(cell.get('{%s}number-columns-repeated' % ns['table'], '1'))
+        text = '\n'.join(''.join(p.itertext()) for p in cell.findall('text:p', ns))
+        formula = cell.get('{%s}formula' % ns['table']) is not None
+        cells += [[text, formula]] * min(repeat, 20)
+    rows.append(cells)
+print(json.dumps(rows[:50], ensure_ascii=False))
 )";
 
 }  // namespace fixture

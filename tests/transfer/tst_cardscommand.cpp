@@ -150,6 +150,20 @@ private slots:
         QCOMPARE(QDir(target.path() + "/data").entryList({"*.restoring-*"}), QStringList());
     }
 
+    // The command takes the same columns the window would and says where each goes.
+    void importPrintsWhereColumnsGo() {
+        fixture::writeFile(m_dir->filePath("outlook.csv"),
+                           fixture::shiftJis(QStringLiteral("\"敬称\",\"姓\",\"名\",\"携帯電話\"\r\n"
+                                                            "\"様\",\"高橋\",\"誠\",\"090-0000-1111\"\r\n")));
+        const CommandRun r =
+            run({"import", m_dir->filePath("outlook.csv"), "--dry-run", "--card-folder", folder()});
+        QCOMPARE(r.code, 0);
+        for (const char* line :
+             {"CSV（Shift-JIS）、名刺 1 件", "列「敬称」→ 読み込まない", "列「姓」→ 名前（姓）",
+              "列「名」→ 名前（名）", "列「携帯電話」→ メモ（携帯電話: …）", "1 件を登録できます"})
+            QVERIFY2(r.out.contains(QString::fromUtf8(line)), qPrintable(r.out));
+    }
+
     void exportAndImportThroughTheCommand() {
         const QString file = m_dir->filePath("cards.vcf");
         // The card folder defaults to the working directory.

@@ -84,10 +84,29 @@ private slots:
         QVERIFY2(middle.lightness() > 200, qPrintable(middle.name()));
     }
 
-    // Shown modally from the menu, the memo shows the whole notice: a heading framed by square
-    // marks, then four parts separated by empty lines (rights, the request to be told before the
-    // program is presented, no liability, subject to change). The user types into the memo and
-    // closes; the next showing has the typed text where it was.
+    // Heading framed by square marks, then four parts separated by empty lines: rights, the
+    // request to be told before the program is presented, no liability, subject to change.
+    void noticeStructure() {
+        const QStringList lines =
+            ctl<QPlainTextEdit>(m_window, "Memo1")->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 13);
+        QVERIFY(lines[0].startsWith(QStringLiteral("■")) && lines[0].endsWith(QStringLiteral("■")));
+        QList<int> empty;
+        for (int i = 0; i < lines.size(); ++i)
+            if (lines[i].trimmed().isEmpty())
+                empty << i;
+        QCOMPARE(empty.size(), 4);
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("著作権")));
+        // The program is published under the MIT licence: the notice allows what it allows.
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("MIT ライセンス")));
+        QVERIFY(!lines.join(QString()).contains(QStringLiteral("ご遠慮ください")));
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("雑誌")));
+        QVERIFY(lines.join(QString()).contains(QStringLiteral("責任を負いません")));
+        QVERIFY(lines.last().contains(QStringLiteral("予告なく変更")));
+    }
+
+    // Shown modally from the menu; the user types into the memo and closes; the next showing
+    // has the typed text where it was.
     void typedTextStaysForTheNextShowing() {
         MessageRecorder recorder;
         const QString typed = QStringLiteral("メモ追記");

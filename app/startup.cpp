@@ -1,19 +1,20 @@
 #include "startup.h"
 
 #include "cards.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "engineprocess.h"
 #include "folderlock.h"
 #include "formlook.h"
 #include "japanese.h"
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 #include "login.h"
-#include "menu.h"
+#include "program.h"
+#include "mainmenuwindow.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "openwait.h"
 #include "usersettings.h"
-#include "varsion.h"
+#include "versionwindow.h"
 #include "visualstyle.h"
 
 #include <QApplication>
@@ -51,15 +52,15 @@ void endOnTerminationSignals() {
 
 // Opens the card file with the event loop live; false when the user stopped waiting or the
 // program is being ended.
-bool openCardFile(TDM1& dm) {
-    return openwait::runWhileWaiting(dm.cardFolder().database, [&dm] { dm.DataModuleCreate(); }) ==
+bool openCardFile(CardDatabase& dm) {
+    return openwait::runWhileWaiting(dm.cardFolder().database, [&dm] { dm.open(); }) ==
            openwait::Outcome::Done;
 }
 
 // Team use: the person's own database user. ISC_USER and ISC_PASSWORD, when set, are the client
 // library's own way and are left to it; otherwise the password kept in the keyring, then the
 // login dialog, asked again after a wrong password until the user cancels.
-bool logInToServer(TDM1& dm) {
+bool logInToServer(CardDatabase& dm) {
     if (qEnvironmentVariableIsSet("ISC_USER"))
         return openCardFile(dm);
     const QString database = dm.cardFolder().database;
@@ -130,41 +131,46 @@ public:
 
 }  // namespace
 
-bool composeProgram(const CardFolder& folder) {
-    menu = new Tmenu;
-    DM1 = new TDM1(folder);
-    bool opened = true;
-    messages::guarded(nullptr, [&] {
-        opened = DM1->teamMode() ? logInToServer(*DM1) : openCardFile(*DM1);
-        if (opened)
-            cards::ensureTriggerActive(*DM1);  // a file left with the key trigger off by a crash
+Program::Program(const CardFolder& folder) : m_database(std::make_unique<CardDatabase>(folder)) {
+    m_mainMenu = std::make_unique<MainMenuWindow>(*m_database);
+    messages::guarded(nullptr, [this] {
+        m_opened = m_database->teamMode() ? logInToServer(*m_database) : openCardFile(*m_database);
+        if (m_opened)
+            cards::ensureTriggerActive(*m_database);  // a file left with the key trigger off by a crash
     });
-    if (!opened)
-        return false;
-    varsion = new Tvarsion(menu);
-    mst_car = new Tmst_car(folder, menu);
-    kihon_ichiran = new Tkihon_ichiran(menu);
-    return true;
+    if (!m_opened)
+        return;
+    m_versionWindow = new VersionWindow(m_mainMenu.get());
+    m_cardEditor = new CardEditorWindow(folder, *m_database, m_mainMenu.get());
+    m_cardList = new CardListWindow(*m_database, *m_cardEditor, m_mainMenu.get());
+    m_mainMenu->setWindows(*m_cardEditor, *m_cardList, *m_versionWindow);
 }
 
-bool startProgram(const CardFolder& folder) {
+Program::~Program() {
+    m_mainMenu.reset();
+    m_database.reset();
+}
+
+std::unique_ptr<Program> composeProgram(const CardFolder& folder) {
+    auto program = std::make_unique<Program>(folder);
+    if (!program->opened()) {
+        // The open may still be running inside the engine: the program is left as it is, for the
+        // process to leave without waiting for it.
+        [[maybe_unused]] Program* abandoned = program.release();
+        return nullptr;
+    }
+    return program;
+}
+
+std::unique_ptr<Program> startProgram(const CardFolder& folder) {
     if (!applyVisualStyle(kStyleName))
         messages::error(nullptr, QStringLiteral("スタイル「%1」が見つかりません。").arg(kStyleName));
-    if (!composeProgram(folder))
-        return false;
-    formlook::centreOnScreen(menu);
-    menu->show();
-    return true;
-}
-
-void endProgram() {
-    delete menu;  // owns the other windows
-    menu = nullptr;
-    varsion = nullptr;
-    mst_car = nullptr;
-    kihon_ichiran = nullptr;
-    delete DM1;
-    DM1 = nullptr;
+    std::unique_ptr<Program> program = composeProgram(folder);
+    if (!program)
+        return nullptr;
+    formlook::centreOnScreen(program->mainMenu());
+    program->mainMenu()->show();
+    return program;
 }
 
 namespace {
@@ -215,18 +221,19 @@ int runWindows(int argc, char** argv) {
         return 1;
     }
     endOnTerminationSignals();
-    if (!startProgram(cards)) {
+    std::unique_ptr<Program> program = startProgram(cards);
+    if (!program) {
         // 中止 while the card file was opening, or a termination signal then: the open may still
         // be running inside the engine, so the process leaves without waiting for it.
         engineprocess::leaveNow(g_terminated || engineprocess::interruptingSignal() ? 0 : 1);
     }
     if (qEnvironmentVariableIsSet("TAVRONA_READY_LINE"))
-        menu->windowHandle()->installEventFilter(new ReadyLine(menu));
+        program->mainMenu()->windowHandle()->installEventFilter(new ReadyLine(program->mainMenu()));
     const int rc = engineprocess::interruptingSignal() ? 0 : app.exec();
     engineprocess::finishWithin(std::chrono::seconds(8), rc);
     // Ended as 終了 ends it, a termination signal included: pending work is committed and the
     // card file detached before the engine is shut down.
-    endProgram();
+    program.reset();
     return rc;
 }
 

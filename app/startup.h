@@ -1,19 +1,19 @@
 #pragma once
+// Start-up: the composition root that makes the program over a card folder and runs it.
 
-#include <QString>
+#include "program.h"
+
+#include <memory>
+
+struct CardFolder;
 
 // The whole program: start-up, the main menu's event loop, and the orderly end.
 int runTavrona(int argc, char** argv);
 
-struct CardFolder;
-
-// The program's objects over one card folder, in this order: the main menu, the database module
-// (which connects, reporting a failure in the error box), the version window, the card editor
-// and the card list. Shows nothing: tests and benchmarks build the program this way too. An open
-// that takes long shows the waiting window; false when the user stopped it there with 中止 (or
-// the program is being ended), and the windows after the database module are then not made.
-bool composeProgram(const CardFolder& folder);
-// Composes the program with its visual style and shows the main menu; false as composeProgram.
-bool startProgram(const CardFolder& folder);
-// Destroys the windows, then the database module, which commits pending work.
-void endProgram();
+// The program's objects over one card folder (see Program). Shows nothing: tests and benchmarks
+// build the program this way too. Destroying it ends the program: the windows go, then the
+// database module, which commits pending work. Null when the user stopped a slow open with 中止
+// (or the program is being ended): the open may still run in the engine, so nothing is destroyed.
+[[nodiscard]] std::unique_ptr<Program> composeProgram(const CardFolder& folder);
+// Composes the program with its visual style and shows the main menu; null as composeProgram.
+[[nodiscard]] std::unique_ptr<Program> startProgram(const CardFolder& folder);

@@ -2,7 +2,7 @@
 // card through the store, on the same connection and in turns with it.
 
 #include "benchcommon.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "duplicates.h"
 
 #include <QCoreApplication>
@@ -16,8 +16,8 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const int count = 100000;
     bench::makeCardDatabase(dir.path(), count);
-    TDM1 dm(dir.path());
-    dm.DataModuleCreate();
+    CardDatabase dm(dir.path());
+    dm.open();
 
     qsizetype fetched = 0, groups = 0;
     const std::vector<double> times = bench::interleavedMediansMs(

@@ -4,14 +4,15 @@
 // against the bare fetch's floor, and the heap the filled grid keeps against its text.
 
 #include "benchcommon.h"
+#include "programundertest.h"
 #include "benchmessages.h"
 #include "cardfolder.h"
 #include "cardmatch.h"
 #include "controls.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "exporter.h"
 #include "formlook.h"
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 #include "messages.h"
 #include "startup.h"
 #include "stringgrid.h"
@@ -57,10 +58,10 @@ std::size_t gridTextBytes(const StringGrid& grid) {
 // "表示" with the keyword in the name search; returns the rows the grid lists.
 int fill(bool folded, const QString& keyword) {
     search::setFoldedSearchOn(folded);
-    ctl<QLineEdit>(kihon_ichiran, "Edit1")->setText(keyword);
-    ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
+    ctl<QLineEdit>(program->cardList(), "Edit1")->setText(keyword);
+    ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
     QApplication::processEvents();  // the view takes in the new rows and paints them
-    return ctl<StringGrid>(kihon_ichiran, "SGrid1")->rowCount() - 2;
+    return ctl<StringGrid>(program->cardList(), "SGrid1")->rowCount() - 2;
 }
 
 void fail(const char* what, int cards, int got) {
@@ -85,8 +86,8 @@ int main(int argc, char** argv) {
         made.start();
         const QString path = bench::makeCardDatabase(dir.path(), cards);
         std::fprintf(stderr, "bench_growth: %d cards made in %.1f s\n", cards, made.nsecsElapsed() / 1e9);
-        composeProgram(CardFolder::local(dir.path()));
-        kihon_ichiran->show();
+        program = composeProgram(CardFolder::local(dir.path()));
+        program->cardList()->show();
         QApplication::processEvents();
         bench::bareTouchFetch(path);  // warms the engine's page cache
 
@@ -102,7 +103,7 @@ int main(int argc, char** argv) {
         search::setFoldedSearchOn(false);
         const QString csv = dir.filePath(QStringLiteral("cards.csv"));
         exportMs.push_back(
-            shortestMs([&] { rows = transfer::exportCards(*DM1, csv, transfer::FileFormat::Csv, false); }));
+            shortestMs([&] { rows = transfer::exportCards(*program->database(), csv, transfer::FileFormat::Csv, false); }));
         if (rows != cards)
             fail("the export", cards, rows);
 
@@ -112,12 +113,12 @@ int main(int argc, char** argv) {
             const std::size_t before = bench::heapInUse();
             rows = fill(false, QString());
             const std::size_t growth = bench::heapInUse() - before;
-            const std::size_t text = gridTextBytes(*ctl<StringGrid>(kihon_ichiran, "SGrid1"));
+            const std::size_t text = gridTextBytes(*ctl<StringGrid>(program->cardList(), "SGrid1"));
 
             const auto touch = [&] { bench::bareTouchFetch(path); };
             const auto search = [&] { fill(false, QString()); };
             const auto firstView = [&] {
-                kihon_ichiran->openCardList();
+                program->cardList()->openCardList();
                 QApplication::processEvents();
             };
             const std::vector<double> ms = bench::interleavedMediansMs(kRuns, {touch, search, firstView});
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
                               .arg(growth / 1e6, 0, 'f', 1)
                               .arg(text / 1e6, 0, 'f', 1));
         }
-        endProgram();
+        program.reset();
     }
 
     const auto times = [](const std::vector<double>& ms) {

@@ -4,13 +4,14 @@
 // message buffer; and the heap the filled grid takes against the text of its rows.
 
 #include "benchcommon.h"
+#include "programundertest.h"
 #include "benchmessages.h"
 #include "controls.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "formlook.h"
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "startup.h"
 #include "stringgrid.h"
 
@@ -46,8 +47,8 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const int cards = 100000;
     const QString path = bench::makeCardDatabase(dir.path(), cards);
-    composeProgram(CardFolder::local(dir.path()));
-    kihon_ichiran->show();
+    program = composeProgram(CardFolder::local(dir.path()));
+    program->cardList()->show();
     QApplication::processEvents();
 
     const auto bare = [&] {
@@ -55,11 +56,11 @@ int main(int argc, char** argv) {
         bench::bareNameSearch(path, cells);
     };
     const auto search = [&] {
-        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
+        ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
         QApplication::processEvents();  // the view takes in the new rows and paints them
     };
     const auto firstView = [&] {
-        kihon_ichiran->openCardList();
+        program->cardList()->openCardList();
         QApplication::processEvents();
     };
     bare();  // warms the engine's page cache for both sides
@@ -68,12 +69,12 @@ int main(int argc, char** argv) {
     const std::size_t before = bench::heapInUse();
     search();
     const std::size_t growth = bench::heapInUse() - before;
-    const int rows = ctl<StringGrid>(kihon_ichiran, "SGrid1")->rowCount() - 2;
+    const int rows = ctl<StringGrid>(program->cardList(), "SGrid1")->rowCount() - 2;
     if (rows != cards) {
         std::fprintf(stderr, "bench_list: the grid holds %d cards, not %d\n", rows, cards);
         return 1;
     }
-    const std::size_t text = gridTextBytes(*ctl<StringGrid>(kihon_ichiran, "SGrid1"));
+    const std::size_t text = gridTextBytes(*ctl<StringGrid>(program->cardList(), "SGrid1"));
 
     const auto touch = [&] { bench::bareTouchFetch(path); };
     const std::vector<double> ms = bench::interleavedMediansMs(5, {bare, search, firstView, touch});
@@ -98,7 +99,7 @@ int main(int argc, char** argv) {
                       .arg(firstMs, 0, 'f', 0)
                       .arg(rows));
 
-    endProgram();
+    program.reset();
     messages::setHandler(nullptr);
     return 0;
 }

@@ -6,7 +6,8 @@
 
 #include "benchcommon.h"
 #include "controls.h"
-#include "mst_car.h"
+#include "carddatabase.h"
+#include "cardeditorwindow.h"
 #include "picturearea.h"
 
 #include <QApplication>
@@ -116,7 +117,8 @@ int libraryDecode(const QString& path, const QSize& fitted, std::vector<unsigned
 }
 
 Timing measure(const QString& cardFolder, const QString& path) {
-    Tmst_car editor(CardFolder::local(cardFolder));
+    CardDatabase database(cardFolder);  // never opened: the pictures need no card
+    CardEditorWindow editor(CardFolder::local(cardFolder), database);
     editor.setCardKey(1);
     editor.refreshPictureList();
     Timing t;
@@ -124,7 +126,7 @@ Timing measure(const QString& cardFolder, const QString& path) {
     t.showMs = bench::medianMs(kRuns, [&] {
         ctl<PictureArea>(&editor, "Image1")->clear();
         ctl<QListWidget>(&editor, "ListBox1")->setCurrentRow(0);
-        editor.ListBox1Click();
+        editor.onPictureChosen();
         ctl<PictureArea>(&editor, "Image1")->grab();
         t.shown = ctl<PictureArea>(&editor, "Image1")->picture().size();
     });

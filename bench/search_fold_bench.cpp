@@ -5,12 +5,13 @@
 // grid keeps.
 
 #include "benchcommon.h"
+#include "programundertest.h"
 #include "benchmessages.h"
 #include "cardfolder.h"
 #include "cardmatch.h"
 #include "controls.h"
 #include "formlook.h"
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 #include "messages.h"
 #include "startup.h"
 #include "stringgrid.h"
@@ -37,18 +38,18 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const int cards = 100000;
     bench::makeCardDatabase(dir.path(), cards);
-    composeProgram(CardFolder::local(dir.path()));
-    kihon_ichiran->show();
+    program = composeProgram(CardFolder::local(dir.path()));
+    program->cardList()->show();
     QApplication::processEvents();
 
     // One family name in ten cards; the generated readings never hold it.
     const QString keyword = QStringLiteral("田中");
     const auto fill = [&](bool folded, const QString& text) {
         search::setFoldedSearchOn(folded);
-        ctl<QLineEdit>(kihon_ichiran, "Edit1")->setText(text);
-        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
+        ctl<QLineEdit>(program->cardList(), "Edit1")->setText(text);
+        ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
         QApplication::processEvents();  // the view takes in the new rows and paints them
-        return ctl<StringGrid>(kihon_ichiran, "SGrid1")->rowCount() - 2;
+        return ctl<StringGrid>(program->cardList(), "SGrid1")->rowCount() - 2;
     };
     const auto plain = [&] { fill(false, keyword); };
     const auto folded = [&] { fill(true, keyword); };
@@ -83,9 +84,9 @@ int main(int argc, char** argv) {
         return bench::interleavedMediansMs(5, {[&] { fill(false, kana); }, [&] { fill(true, kana); }});
     };
     const std::vector<double> kanaMs = kanaMedians();
-    ctl<QRadioButton>(kihon_ichiran, "RadioButton2")->setChecked(true);  // メモ
+    ctl<QRadioButton>(program->cardList(), "RadioButton2")->setChecked(true);  // メモ
     const std::vector<double> memoMs = kanaMedians();
-    ctl<QRadioButton>(kihon_ichiran, "RadioButton1")->setChecked(true);
+    ctl<QRadioButton>(program->cardList(), "RadioButton1")->setChecked(true);
     search::setFoldedSearchOn(false);
 
     bench::report("search_fold", foldedMs / plainMs, 1.5,
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
                       .arg(foldedHeap / 1e6, 0, 'f', 2)
                       .arg(plainHeap / 1e6, 0, 'f', 2));
 
-    endProgram();
+    program.reset();
     messages::setHandler(nullptr);
     return 0;
 }

@@ -3,10 +3,11 @@
 // in the same run; the embedded fill is printed beside it.
 
 #include "benchcommon.h"
+#include "programundertest.h"
 #include "cardfolder.h"
 #include "controls.h"
 #include "fakes.h"
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testserver.h"
@@ -27,7 +28,7 @@ std::pair<double, double> fillAgainstBare(const QString& database) {
         bench::bareNameSearch(database, cells);
     };
     const auto fill = [&] {
-        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
+        ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
         QApplication::processEvents();
     };
     bare();
@@ -45,23 +46,23 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const QString path = bench::makeCardDatabase(dir.path(), 100000);
 
-    composeProgram(CardFolder::local(dir.path()));
+    program = composeProgram(CardFolder::local(dir.path()));
     const auto [embeddedFill, embeddedBare] = fillAgainstBare(path);
-    endProgram();
+    program.reset();
 
     TestServer server{QStringList{}};
     const QString database = server.serve(path);
     server.start();
     qputenv("ISC_USER", "SYSDBA");  // the client library's own login, for both sides
     qputenv("ISC_PASSWORD", "masterkey");
-    composeProgram(CardFolder::resolve(dir.path(), database));
+    program = composeProgram(CardFolder::resolve(dir.path(), database));
     if (!boxes.texts("error").isEmpty()) {
         std::fprintf(stderr, "bench_server: %s\n", qPrintable(boxes.texts("error").join('\n')));
         return 1;
     }
     const auto [serverFill, serverBare] = fillAgainstBare(database);
-    const int rows = ctl<StringGrid>(kihon_ichiran, "SGrid1")->rowCount() - 2;
-    endProgram();
+    const int rows = ctl<StringGrid>(program->cardList(), "SGrid1")->rowCount() - 2;
+    program.reset();
 
     bench::report("server_fill", serverFill / serverBare, 1.2,
                   QStringLiteral("fill through the server=%1ms bare fetch through it=%2ms rows=%3; embedded "

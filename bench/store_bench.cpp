@@ -5,7 +5,7 @@
 
 #include "benchcommon.h"
 #include "cards.h"
-#include "dm1.h"
+#include "carddatabase.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -26,22 +26,22 @@ int main(int argc, char** argv) {
     std::size_t heapGrowth = 0;
     std::size_t resultBytes = 0;
     const auto fetchAndWalk = [&] {
-        TDM1 dm(dir.path());
-        dm.DataModuleCreate();
-        TIBQuery& q = dm.IBQuery1;
+        CardDatabase dm(dir.path());
+        dm.open();
+        DbStatement& q = dm.statement;
         const std::size_t before = bench::heapInUse();
         cards::prepareSearch(q, cards::SearchField::Name, QString());
-        q.Open();
+        q.open();
         heapGrowth = bench::heapInUse() - before;
         resultBytes = q.resultBytes();
         std::size_t read = 0;
         static const char* const names[] = {"DEL_FLG1", "LYEAR",   "LMONTH", "LDAY",    "KEY1", "SYASYU",
                                             "HURIGANA", "KATABAN", "KYORI",  "KINGAKU", "MEMO"};
-        q.Last();
-        while (!q.Bof()) {
+        q.last();
+        while (!q.beforeFirst()) {
             for (const char* name : names)
-                read += q.FieldByName(name).AsString().size();
-            q.Prior();
+                read += q.field(name).text().size();
+            q.prior();
         }
         if (read == 0)
             std::abort();

@@ -3,7 +3,7 @@
 
 #include "backup.h"
 #include "benchcommon.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "exporter.h"
 
 #include <QCoreApplication>
@@ -45,8 +45,8 @@ int main(int argc, char** argv) {
     });
     int written = 0;
     const double exported = bench::medianMs(3, [&] {
-        TDM1 dm(dir.path());
-        dm.DataModuleCreate();
+        CardDatabase dm(dir.path());
+        dm.open();
         written = transfer::exportCards(dm, dir.filePath("cards.csv"), transfer::FileFormat::Csv, false);
     });
     if (written != cards)

@@ -1,7 +1,7 @@
 #include "commandline.h"
 
 #include "commands.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "engineprocess.h"
 #include "folderlock.h"
 
@@ -95,9 +95,9 @@ int withCardFolder(const QString& folder, const QString& busyHint, const std::fu
     }
 }
 
-void withCardFile(const QString& folder, const std::function<void(TDM1&)>& work) {
-    TDM1 dm(resolved(folder));
-    dm.DataModuleCreate();
+void withCardFile(const QString& folder, const std::function<void(CardDatabase&)>& work) {
+    CardDatabase dm(resolved(folder));
+    dm.open();
     work(dm);
     // Done and committed: closing the card file may not keep the command alive for long.
     engineprocess::finishWithin(std::chrono::seconds(5), kDone);

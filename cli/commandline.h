@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class TDM1;
+class CardDatabase;
 
 namespace cli {
 
@@ -41,6 +41,6 @@ int withCardFolder(const QString& folder, const QString& busyHint, const std::fu
                    CardFile cardFile = CardFile::Required, const QString& interruptedLine = kNothingWritten);
 
 // Runs work with a connection to the card folder's card file (inside withCardFolder).
-void withCardFile(const QString& folder, const std::function<void(TDM1&)>& work);
+void withCardFile(const QString& folder, const std::function<void(CardDatabase&)>& work);
 
 }  // namespace cli

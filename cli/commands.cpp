@@ -4,7 +4,7 @@
 #include "cards.h"
 #include "cardsearch.h"
 #include "commandline.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "duplicates.h"
 #include "exporter.h"
 #include "importer.h"
@@ -41,7 +41,7 @@ int exportCommand(const QStringList& arguments) {
     return withCardFolder(
         call.cardFolder(), kCloseProgramFirst,
         [&] {
-            withCardFile(call.cardFolder(), [&](TDM1& dm) {
+            withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
                 const int n = transfer::exportCards(dm, file, fileFormat, call.parser.isSet(deleted));
                 say(QStringLiteral("%1 件の名刺を「%2」に書き出しました。").arg(n).arg(file));
             });
@@ -59,7 +59,7 @@ int importCommand(const QStringList& arguments) {
         return kWrongUse;
     const QString file = call.positional(0);
     return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
             const transfer::ImportPlan plan = transfer::planImport(dm, file);
             say(QStringLiteral("「%1」: %2（%3）、名刺 %4 件")
                     .arg(file,
@@ -163,9 +163,9 @@ int findCommand(const QStringList& arguments) {
     const cards::CardState leftOut =
         call.parser.isSet(deleted) ? cards::CardState::Live : cards::CardState::Deleted;
     return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
             for (const search::FoundCard& card :
-                 search::findCards(dm.IBQuery1, searchField, keyword, call.parser.isSet(fold), leftOut)) {
+                 search::findCards(dm.statement, searchField, keyword, call.parser.isSet(fold), leftOut)) {
                 // A line break or tab inside a name would split the card over two lines or fields.
                 QString name = card.name;
                 for (QChar& c : name) {
@@ -223,7 +223,7 @@ int duplicatesCommand(const QStringList& arguments) {
         }
     }
     return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
             if (!dismissed.isEmpty()) {
                 transfer::dismissGroup(dm.cardFolder(), dismissed);
                 say(QStringLiteral("別人として記録しました。このグループは今後表示しません。"));
@@ -268,7 +268,7 @@ int mergeCommand(const QStringList& arguments) {
     if (call.parser.isSet(keep) && !readKeys({call.parser.value(keep)}, kept))
         return kWrongUse;
     return withCardFolder(call.cardFolder(), kCloseProgramFirst, [&] {
-        withCardFile(call.cardFolder(), [&](TDM1& dm) {
+        withCardFile(call.cardFolder(), [&](CardDatabase& dm) {
             const transfer::MergeResult r = transfer::mergeDuplicates(dm, keys, kept.value(0));
             QStringList retired;
             for (int k : r.retiredKeys)

@@ -2,12 +2,14 @@
 // The card editor's memo: a plain text box whose typing limit counts each line break as two
 // characters, as the stored text (CR LF between lines) does.
 
+#include "cards.h"
+
 #include <QPlainTextEdit>
 
 class MemoBox final : public QPlainTextEdit {
     Q_OBJECT
 public:
-    static constexpr int kLimit = 5000;
+    static constexpr int kLimit = cards::ColumnLimits::memo;
 
     explicit MemoBox(QWidget* parent = nullptr);
 

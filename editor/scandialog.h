@@ -39,6 +39,10 @@ public:
                QWidget* parent = nullptr);
     // Stops a reading still running and waits for the worker.
     ~ScanDialog() override;
+    ScanDialog(const ScanDialog&) = delete;
+    ScanDialog& operator=(const ScanDialog&) = delete;
+    ScanDialog(ScanDialog&&) = delete;
+    ScanDialog& operator=(ScanDialog&&) = delete;
 
     // The editor's boxes after 適用; the boxes as given before it.
     const scan::BoxTexts& result() const { return m_result; }

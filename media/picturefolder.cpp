@@ -1,5 +1,6 @@
 #include "picturefolder.h"
 
+#include "cardfolder.h"
 #include "privatefile.h"
 
 #include <QDir>
@@ -26,17 +27,17 @@ bool hasEntryNamed(const QString& folder, const QString& name) {
 }  // namespace
 
 QString baseFolder(const QString& root, const QString& keyText) {
-    return root + QStringLiteral("/image/") + keyText + QStringLiteral("/base");
+    return CardFolder::imageFolder(root) + QLatin1Char('/') + keyText + QStringLiteral("/base");
 }
 
 QString displayName(const QByteArray& raw) {
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString asUtf8 = utf8.decode(raw);
+    QString asUtf8 = utf8.decode(raw);
     if (!utf8.hasError())
         return asUtf8;
     QStringDecoder shiftJis("CP932", QStringDecoder::Flag::Stateless);
     if (shiftJis.isValid()) {
-        const QString asShiftJis = shiftJis.decode(raw);
+        QString asShiftJis = shiftJis.decode(raw);
         if (!shiftJis.hasError())
             return asShiftJis;
     }
@@ -75,7 +76,7 @@ bool listEntries(const QString& folder, QStringList& names) {
 
 QString prepare(const QString& root, int key, Access access) {
     const QString k = QString::number(key);
-    const QString image = root + QStringLiteral("/image");
+    const QString image = CardFolder::imageFolder(root);
     const QString cardFolder = image + QLatin1Char('/') + k;
     const QString base = cardFolder + QStringLiteral("/base");
     const auto makeFolders = [access](const QString& path) {

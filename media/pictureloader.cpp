@@ -180,7 +180,7 @@ QImage loadFitted(const QByteArray& nativePath, const QString& name, const QSize
     QString damage;
     {
         // The budget and the scaled copy made from a whole decode.
-        const ReaderAllocationLimit limit(int(kDecodeBudgetBytes / (1024 * 1024)) * 2);
+        const ReaderAllocationLimit limit(int(kDecodeBudgetBytes / (1024LL * 1024)) * 2);
         const DamageWatch watch;
         picture = reader.read();
         damage = watch.report();

@@ -59,6 +59,13 @@ QFrame* captionPanel(QWidget* parent, const QString& panelName, const QRect& geo
     return panel;
 }
 
+void place(QWidget* control, const ControlSpec& spec) {
+    control->setObjectName(spec.name());
+    control->setGeometry(spec.rect);
+    if (!spec.caption.isEmpty())
+        control->setAccessibleName(spec.caption);
+}
+
 QPushButton* flatButton(QWidget* parent, const QString& name, const QString& caption, const QRect& geometry) {
     auto* button = new QPushButton(caption, parent);
     button->setObjectName(name);

@@ -32,6 +32,19 @@ QFrame* captionPanel(QWidget* parent, const QString& panelName, const QRect& geo
 // A label placed inside an existing panel, with the panel's text colour.
 QLabel* panelLabel(QFrame* panel, const QString& labelName, const QPoint& pos, const QString& text);
 
+// One control of a window's table of controls: its design name (the objectName that tests and
+// the trace to the design use), its rectangle in its parent, its typing limit (0: none) and its
+// caption, which an edit box, a memo or a list carries as its accessible name.
+struct ControlSpec {
+    const char* objectName;
+    QRect rect;
+    int limit = 0;
+    QString caption;
+    QString name() const { return QLatin1String(objectName); }
+};
+// Names and places a control as its row says, with the caption as its accessible name.
+void place(QWidget* control, const ControlSpec& spec);
+
 // A push button that is worked with the mouse and never takes the keyboard focus.
 QPushButton* flatButton(QWidget* parent, const QString& name, const QString& caption, const QRect& geometry);
 

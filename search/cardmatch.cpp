@@ -21,18 +21,6 @@ bool FoldedKeyword::foundIn(QString text) const {
     return foldForSearch(std::move(text)).contains(m_folded);
 }
 
-std::array<QLatin1StringView, 2> foldedColumns(cards::SearchField field) {
-    switch (field) {
-        case cards::SearchField::Name:
-            return {QLatin1StringView("SYASYU"), QLatin1StringView("HURIGANA")};
-        case cards::SearchField::Organisation:
-            return {QLatin1StringView("KATABAN"), QLatin1StringView("KYORI")};
-        case cards::SearchField::Memo:
-            break;
-    }
-    return {QLatin1StringView("MEMO"), QLatin1StringView()};
-}
-
 bool foldedSearchOn() {
     return usersettings::UserSettings().value(kFoldedSearchKey, false).toBool();
 }

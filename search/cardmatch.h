@@ -23,11 +23,6 @@ private:
     QString m_folded;
 };
 
-// The columns of the search statement's result that the folded search looks in for a field:
-// the name with its reading, the organisation with its department, the memo. A column name is
-// empty where the field has fewer than two.
-std::array<QLatin1StringView, 2> foldedColumns(cards::SearchField field);
-
 // Whether the folded search in the setting remembered between runs is switched on (off unless
 // the user switched it on).
 bool foldedSearchOn();

@@ -3,19 +3,18 @@
 #include "foldsources.h"
 #include "ibobjects.h"
 
+#include <QScopeGuard>
+
 namespace search {
 
-void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded) {
+void openCardSearch(DbStatement& q, cards::SearchField field, const QString& keyword, bool folded) {
     const FoldedKeyword foldedKeyword(keyword);
     if (!folded || foldedKeyword.folded().isEmpty()) {
         cards::prepareSearch(q, field, keyword);
-        q.Open();
+        q.open();
         return;
     }
-    const auto columns = foldedColumns(field);
-    QStringList searched{columns[0]};
-    if (!columns[1].isEmpty())
-        searched << columns[1];
+    const QStringList searched = cards::foldedSearchColumns(field);
     const qsizetype count = searched.size();
     const auto matches = [&](const QByteArrayView* cells) {
         for (qsizetype i = 0; i < count; ++i) {
@@ -35,7 +34,7 @@ void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keywor
     if (held && pattern.size() <= cards::kLongestSimilarToPattern) {
         try {
             cards::prepareSearchSimilarTo(q, searched, pattern, nameRequired);
-            q.OpenFiltered(searched, matches);
+            q.openFiltered(searched, matches);
             return;
         } catch (const DbError& e) {
             if (e.problem() != DbProblem::Other)
@@ -46,23 +45,20 @@ void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keywor
         cards::prepareAllCards(q);
     else
         cards::prepareSearch(q, field, QString());
-    q.OpenFiltered(searched, matches);
+    q.openFiltered(searched, matches);
 }
 
-std::vector<FoundCard> findCards(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded,
+std::vector<FoundCard> findCards(DbStatement& q, cards::SearchField field, const QString& keyword, bool folded,
                                  cards::CardState leftOut) {
-    struct CloseAtEnd {
-        TIBQuery& q;
-        ~CloseAtEnd() { q.Close(); }
-    } closeAtEnd{q};
+    const auto closeAtEnd = qScopeGuard([&q] { q.close(); });
     openCardSearch(q, field, keyword, folded);
-    const int key = q.FieldIndex("KEY1"), name = q.FieldIndex("SYASYU"), flag = q.FieldIndex("DEL_FLG1");
+    const cards::CardReader reader(q);
     std::vector<FoundCard> found;
-    q.Last();
-    while (!q.Bof()) {
-        if (!cards::flagIsWrittenFor(q.Fields(flag).AsString(), leftOut))
-            found.push_back({q.Fields(key).AsString(), q.Fields(name).AsString()});
-        q.Prior();
+    q.last();
+    while (!q.beforeFirst()) {
+        if (!reader.flagIsWrittenFor(leftOut))
+            found.push_back({reader.keyText(), reader.text(cards::CardField::Name)});
+        q.prior();
     }
     return found;
 }

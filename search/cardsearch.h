@@ -9,7 +9,7 @@
 
 #include <vector>
 
-class TIBQuery;
+class DbStatement;
 
 namespace search {
 
@@ -17,7 +17,7 @@ namespace search {
 // as always. Folded with a keyword, it fetches the cards that have the field and may match, and
 // only the rows whose field or companion column holds the folded keyword are kept. Either way
 // the caller walks q's result as the plain search leaves it, and closes it.
-void openCardSearch(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded);
+void openCardSearch(DbStatement& q, cards::SearchField field, const QString& keyword, bool folded);
 
 struct FoundCard {
     QString key;
@@ -26,7 +26,7 @@ struct FoundCard {
 
 // The cards the card list would show for the search, in its order (highest key first), leaving
 // out those whose deleted flag is exactly the one written for leftOut; the result is closed afterwards.
-std::vector<FoundCard> findCards(TIBQuery& q, cards::SearchField field, const QString& keyword, bool folded,
+std::vector<FoundCard> findCards(DbStatement& q, cards::SearchField field, const QString& keyword, bool folded,
                                  cards::CardState leftOut);
 
 }  // namespace search

@@ -41,6 +41,10 @@ CardFolder CardFolder::resolve(const QString& folder, const QString& databaseOpt
     return f;
 }
 
+QString CardFolder::imageFolder(const QString& picturesRoot) {
+    return picturesRoot + QStringLiteral("/image");
+}
+
 QString CardFolder::settingsFile() const {
     return QDir(folder).filePath(QStringLiteral("tavrona.ini"));
 }

@@ -20,6 +20,9 @@ struct CardFolder {
     static CardFolder resolve(const QString& folder, const QString& databaseOption = {},
                               const QString& picturesOption = {});
 
+    // The folder below a pictures root that holds every card's picture folder <key>/base.
+    static QString imageFolder(const QString& picturesRoot);
+
     QString settingsFile() const;
     QString sheetsFolder() const;
 };

@@ -1,6 +1,6 @@
 #include "cardmerge.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
 
 #include <algorithm>
 #include <tuple>
@@ -160,11 +160,11 @@ MergePlan planMerge(const QList<KeyedCard>& cards, int keepKey, const QMap<Merge
     return plan;
 }
 
-void mergeCards(TDM1& dm, const MergePlan& plan, const MergeHooks& hooks) {
+void mergeCards(CardDatabase& dm, const MergePlan& plan, const MergeHooks& hooks) {
     bool hooksRan = false;
     try {
         dm.allOrNothing([&] {
-            TIBQuery& q = dm.IBQuery1;
+            DbStatement& q = dm.statement;
             // Every card is locked and read again first: a card changed since it was read (by
             // someone else on a server) is not overwritten, and nothing is written.
             for (const KeyedCard& c : plan.loaded) {

@@ -8,7 +8,7 @@
 
 #include <functional>
 
-class TDM1;
+class CardDatabase;
 
 namespace cards {
 
@@ -52,7 +52,7 @@ struct MergeHooks {
 // (CardChanged when someone else changed it, CardGone when it is gone; nothing is written), the
 // kept card rewritten and the others marked deleted, as "データ削除" marks them. A crash at any
 // moment leaves all of it or none.
-void mergeCards(TDM1& dm, const MergePlan& plan, const MergeHooks& hooks = {});
+void mergeCards(CardDatabase& dm, const MergePlan& plan, const MergeHooks& hooks = {});
 
 // Counts a text as the card table does: in characters (code points).
 int storedLength(const QString& text);

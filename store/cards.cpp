@@ -1,6 +1,6 @@
 #include "cards.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
 
 namespace cards {
 
@@ -22,62 +22,43 @@ std::function<void(const char*)>& stepObserver() {
     return observer;
 }
 
-void addLines(TIBQuery& q, std::initializer_list<const char*> lines) {
+void addLines(DbStatement& q, std::initializer_list<const char*> lines) {
     for (const char* line : lines)
-        q.SQL.Add(QString::fromUtf8(line));
+        q.sql.add(QString::fromUtf8(line));
 }
 
-void setLines(TIBQuery& q, std::initializer_list<const char*> lines) {
-    q.SQL.Clear();
+void setLines(DbStatement& q, std::initializer_list<const char*> lines) {
+    q.sql.clear();
     addLines(q, lines);
 }
 
 // The first lines of every statement that reads whole cards: all their columns, from the table.
-void selectCards(TIBQuery& q) {
+void selectCards(DbStatement& q) {
     setLines(q, {"SELECT", "  KEY1,", "  SYASYU,", "  KATABAN,", "  KINGAKU,", "  KYORI,", "  MEMO,",
                  "  LYEAR,", "  LMONTH,", "  LDAY,", "  HURIGANA,", "  DEL_FLG1", "FROM", "  MST_CAR"});
 }
 
 // The card's texts and flag, bound to the parameters the insert and the update share.
-void bindTexts(TIBQuery& q, const CardTexts& card, CardState state) {
-    q.ParamByName("SYASYU").setAsString(card.name);
-    q.ParamByName("KATABAN").setAsString(card.organisation);
-    q.ParamByName("hurigana").setAsString(card.reading);
-    q.ParamByName("KINGAKU").setAsString(card.position);
-    q.ParamByName("KYORI").setAsString(card.department);
-    q.ParamByName("MEMO").setAsString(card.memo);
-    q.ParamByName("DEL_FLG1").setAsString(flagText(state));
-    q.ParamByName("LYEAR").setAsString(card.year);
-    q.ParamByName("LMONTH").setAsString(card.month);
-    q.ParamByName("LDAY").setAsString(card.day);
-}
-
-// The current row of a search or fetch result as a card.
-Card readCard(const TIBQuery& q) {
-    return Card{
-        .texts =
-            {
-                .name = q.FieldByName("SYASYU").AsString(),
-                .reading = q.FieldByName("HURIGANA").AsString(),
-                .organisation = q.FieldByName("KATABAN").AsString(),
-                .department = q.FieldByName("KYORI").AsString(),
-                .position = q.FieldByName("KINGAKU").AsString(),
-                .memo = q.FieldByName("MEMO").AsString(),
-                .year = q.FieldByName("LYEAR").AsString(),
-                .month = q.FieldByName("LMONTH").AsString(),
-                .day = q.FieldByName("LDAY").AsString(),
-            },
-        .state = stateOfFlag(q.FieldByName("DEL_FLG1").AsString()),
-    };
+void bindTexts(DbStatement& q, const CardTexts& card, CardState state) {
+    q.param("SYASYU").setText(card.name);
+    q.param("KATABAN").setText(card.organisation);
+    q.param("hurigana").setText(card.reading);
+    q.param("KINGAKU").setText(card.position);
+    q.param("KYORI").setText(card.department);
+    q.param("MEMO").setText(card.memo);
+    q.param("DEL_FLG1").setText(flagText(state));
+    q.param("LYEAR").setText(card.year);
+    q.param("LMONTH").setText(card.month);
+    q.param("LDAY").setText(card.day);
 }
 
 // Runs a statement that finds one card by its key and reads it; nothing when no row has it.
-std::optional<Card> openOneCard(TIBQuery& q) {
-    q.Open();
+std::optional<Card> openOneCard(DbStatement& q) {
+    q.open();
     std::optional<Card> card;
-    if (q.RecordCount() > 0)
-        card = readCard(q);
-    q.Close();
+    if (q.rowCount() > 0)
+        card = CardReader(q).card();
+    q.close();
     return card;
 }
 
@@ -88,10 +69,10 @@ void step(const char* name) {
         stepObserver()(name);
 }
 
-std::optional<Card> lockCard(TIBQuery& q, int key) {
+std::optional<Card> lockCard(DbStatement& q, int key) {
     selectCards(q);
     addLines(q, {"WHERE", "  (KEY1    = :KEY1   )", "WITH LOCK;"});
-    q.ParamByName("KEY1").setAsInteger(key);
+    q.param("KEY1").setInt(key);
     return openOneCard(q);
 }
 
@@ -117,6 +98,66 @@ CardGone::CardGone(const QString& keyText)
                              "何も書き込んでいません。")
                   .arg(keyText)) {}
 
+namespace {
+
+// The card table's column of each field, in the order of CardField.
+constexpr std::array<const char*, 11> kFieldColumns = {"KEY1",    "SYASYU", "HURIGANA", "KATABAN",
+                                                       "KYORI",   "KINGAKU", "MEMO",     "LYEAR",
+                                                       "LMONTH",  "LDAY",   "DEL_FLG1"};
+
+}  // namespace
+
+CardReader::CardReader(const DbStatement& q) : m_q(q) {
+    for (std::size_t i = 0; i < kFieldColumns.size(); ++i)
+        m_columns[i] = q.fieldIndex(kFieldColumns[i]);
+}
+
+QString CardReader::text(CardField field) const {
+    return m_q.fieldAt(m_columns[std::size_t(field)]).text();
+}
+
+CardTexts CardReader::texts() const {
+    return {
+        .name = text(CardField::Name),
+        .reading = text(CardField::Reading),
+        .organisation = text(CardField::Organisation),
+        .department = text(CardField::Department),
+        .position = text(CardField::Position),
+        .memo = text(CardField::Memo),
+        .year = text(CardField::Year),
+        .month = text(CardField::Month),
+        .day = text(CardField::Day),
+    };
+}
+
+CardState CardReader::state() const {
+    return stateOfFlag(text(CardField::Flag));
+}
+
+bool CardReader::flagIsWrittenFor(CardState state) const {
+    return cards::flagIsWrittenFor(text(CardField::Flag), state);
+}
+
+Card CardReader::card() const {
+    return Card{.texts = texts(), .state = state()};
+}
+
+QStringList foldedSearchColumns(SearchField field) {
+    switch (field) {
+        case SearchField::Name:
+            return {QStringLiteral("SYASYU"), QStringLiteral("HURIGANA")};
+        case SearchField::Organisation:
+            return {QStringLiteral("KATABAN"), QStringLiteral("KYORI")};
+        case SearchField::Memo:
+            break;
+    }
+    return {QStringLiteral("MEMO")};
+}
+
+int returnedKey(const DbStatement& q) {
+    return q.field("KEY1").toInt();
+}
+
 void setStepObserver(std::function<void(const char*)> observer) {
     stepObserver() = std::move(observer);
 }
@@ -129,7 +170,7 @@ int keyFromText(const QString& keyText) {
     return key;
 }
 
-void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword) {
+void prepareSearch(DbStatement& q, SearchField field, const QString& keyword) {
     const char* condition = nullptr;
     const char* param = nullptr;
     switch (field) {
@@ -148,10 +189,10 @@ void prepareSearch(TIBQuery& q, SearchField field, const QString& keyword) {
     }
     selectCards(q);
     addLines(q, {"WHERE", condition, "ORDER BY", "KEY1 ASC;"});
-    q.ParamByName(QLatin1StringView(param)).setAsString(QLatin1Char('%') + keyword + QLatin1Char('%'));
+    q.param(QLatin1StringView(param)).setText(QLatin1Char('%') + keyword + QLatin1Char('%'));
 }
 
-void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QString& pattern,
+void prepareSearchSimilarTo(DbStatement& q, const QStringList& columns, const QString& pattern,
                             bool firstColumnRequired) {
     if (columns.isEmpty() || pattern.size() > kLongestSimilarToPattern)
         throw DbError(QStringLiteral("検索する項目がないか、検索の条件が長すぎます。"));
@@ -161,8 +202,8 @@ void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QStri
     // character the longer the text: a memo of more than a few hundred characters is kept for
     // the caller to decide, which is quicker than matching it here (one of 5,000 kanji takes the
     // engine a millisecond). The other columns hold at most 150 characters.
-    q.SQL.Add(QStringLiteral("WHERE"));
-    q.SQL.Add(firstColumnRequired ? QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0])
+    q.sql.add(QStringLiteral("WHERE"));
+    q.sql.add(firstColumnRequired ? QStringLiteral("  %1 IS NOT NULL AND (").arg(columns[0])
                                   : QStringLiteral("  ("));
     // A memo is matched in its own collation: relabelled as UTF8, the engine copies the text
     // as long as the memo column is declared for every card, which costs more than the match.
@@ -171,34 +212,34 @@ void prepareSearchSimilarTo(TIBQuery& q, const QStringList& columns, const QStri
     for (qsizetype i = 0; i < columns.size(); ++i) {
         QString matched = columns[i] + QStringLiteral(" COLLATE UTF8");
         if (columns[i].compare(QLatin1String("MEMO"), Qt::CaseInsensitive) == 0) {
-            q.SQL.Add(
+            q.sql.add(
                 QStringLiteral("    OCTET_LENGTH(%1) > %2 OR").arg(columns[i]).arg(kLongestTextMatched));
             matched = columns[i];
         }
-        q.SQL.Add(QStringLiteral("    %1 SIMILAR TO CAST(:PATTERN AS VARCHAR(%2) CHARACTER SET UTF8) "
+        q.sql.add(QStringLiteral("    %1 SIMILAR TO CAST(:PATTERN AS VARCHAR(%2) CHARACTER SET UTF8) "
                                  "ESCAPE '\\'%3")
                       .arg(matched)
                       .arg(kLongestSimilarToPattern)
                       .arg(i + 1 < columns.size() ? QStringLiteral(" OR") : QString()));
     }
-    q.SQL.Add(QStringLiteral("  )"));
-    q.SQL.Add(QStringLiteral("ORDER BY"));
-    q.SQL.Add(QStringLiteral("KEY1 ASC;"));
-    q.ParamByName("PATTERN").setAsString(pattern);
+    q.sql.add(QStringLiteral("  )"));
+    q.sql.add(QStringLiteral("ORDER BY"));
+    q.sql.add(QStringLiteral("KEY1 ASC;"));
+    q.param("PATTERN").setText(pattern);
 }
 
-void prepareAllCards(TIBQuery& q) {
+void prepareAllCards(DbStatement& q) {
     selectCards(q);
     addLines(q, {"ORDER BY", "KEY1 ASC;"});
 }
 
-void prepareFetch(TIBQuery& q, const QString& keyText) {
+void prepareFetch(DbStatement& q, const QString& keyText) {
     selectCards(q);
     addLines(q, {"WHERE", "  (KEY1    = :KEY1   )", "ORDER BY", "  KEY1;"});
-    q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
+    q.param("KEY1").setInt(keyFromText(keyText));
 }
 
-void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardState state,
+void insertCard(DbStatement& q, const QString& keyText, const CardTexts& card, CardState state,
                 bool returningKey) {
     setLines(q, {"INSERT INTO MST_CAR",
                  "(",
@@ -229,53 +270,53 @@ void insertCard(TIBQuery& q, const QString& keyText, const CardTexts& card, Card
                  "  :LDAY"});
     if (returningKey) {
         // The key the trigger gave this very row, read from the insert itself.
-        q.SQL.Add(QStringLiteral(")"));
-        q.SQL.Add(QStringLiteral("RETURNING KEY1;"));
+        q.sql.add(QStringLiteral(")"));
+        q.sql.add(QStringLiteral("RETURNING KEY1;"));
     } else {
-        q.SQL.Add(QStringLiteral(");"));
+        q.sql.add(QStringLiteral(");"));
     }
-    q.ParamByName("KEY1").setAsString(keyText);
+    q.param("KEY1").setText(keyText);
     bindTexts(q, card, state);
-    q.Open();
+    q.open();
 }
 
-int updateCard(TIBQuery& q, const QString& keyText, const CardTexts& card, CardState state) {
+int updateCard(DbStatement& q, const QString& keyText, const CardTexts& card, CardState state) {
     setLines(q, {"UPDATE MST_CAR", "SET", "  SYASYU   = :SYASYU,", "  KATABAN  = :KATABAN,",
                  "  hurigana = :hurigana,", "  KINGAKU  = :KINGAKU,", "  KYORI    = :KYORI,",
                  "  MEMO     = :MEMO,", "  DEL_FLG1 = :DEL_FLG1,", "  LYEAR    = :LYEAR,",
                  "  LMONTH   = :LMONTH,", "  LDAY     = :LDAY", "WHERE", "  (KEY1   = :KEY1  );"});
-    q.ParamByName("KEY1").setAsInteger(keyFromText(keyText));
+    q.param("KEY1").setInt(keyFromText(keyText));
     bindTexts(q, card, state);
-    q.ExecSQL();
-    return q.RowsAffected();
+    q.execute();
+    return q.rowsAffected();
 }
 
-void triggerOn(TIBQuery& q) {
+void triggerOn(DbStatement& q) {
     setLines(q, {"ALTER TRIGGER TRG_CAR ACTIVE ;"});
-    q.ExecSQL();
+    q.execute();
 }
 
-int newestKey(TIBQuery& q) {
+int newestKey(DbStatement& q) {
     setLines(q, {"SELECT MAX(KEY1) as ANS FROM MST_CAR"});
-    q.Open();
-    const int key = q.FieldByName("ANS").AsInteger();
-    q.Close();
+    q.open();
+    const int key = q.field("ANS").toInt();
+    q.close();
     return key;
 }
 
-TriggerState triggerState(TIBQuery& q) {
+TriggerState triggerState(DbStatement& q) {
     setLines(q,
              {"SELECT RDB$TRIGGER_INACTIVE AS OFF FROM RDB$TRIGGERS", "WHERE RDB$TRIGGER_NAME = 'TRG_CAR'"});
-    q.Open();
-    const TriggerState state = q.RecordCount() == 0                    ? TriggerState::Missing
-                               : q.FieldByName("OFF").AsInteger() == 0 ? TriggerState::Active
+    q.open();
+    const TriggerState state = q.rowCount() == 0                    ? TriggerState::Missing
+                               : q.field("OFF").toInt() == 0 ? TriggerState::Active
                                                                        : TriggerState::Inactive;
-    q.Close();
+    q.close();
     return state;
 }
 
-bool ensureTriggerActive(TDM1& dm) {
-    switch (triggerState(dm.IBQuery1)) {
+bool ensureTriggerActive(CardDatabase& dm) {
+    switch (triggerState(dm.statement)) {
         case TriggerState::Active:
             return false;
         case TriggerState::Missing:
@@ -285,48 +326,48 @@ bool ensureTriggerActive(TDM1& dm) {
         case TriggerState::Inactive:
             break;
     }
-    dm.allOrNothing([&] { triggerOn(dm.IBQuery1); });
+    dm.allOrNothing([&] { triggerOn(dm.statement); });
     return true;
 }
 
-std::optional<Card> fetchCard(TDM1& dm, int key) {
-    TIBQuery& q = dm.IBQuery1;
+std::optional<Card> fetchCard(CardDatabase& dm, int key) {
+    DbStatement& q = dm.statement;
     prepareFetch(q, QString::number(key));
     return openOneCard(q);
 }
 
-std::optional<int> newCardInsert(TDM1& dm, const CardTexts& card) {
+std::optional<int> newCardInsert(CardDatabase& dm, const CardTexts& card) {
     ensureTriggerActive(dm);
     std::optional<int> key;
     dm.allOrNothing([&] {
         step("insert");
-        insertCard(dm.IBQuery1, QStringLiteral("0"), card, CardState::Live, dm.teamMode());
+        insertCard(dm.statement, QStringLiteral("0"), card, CardState::Live, dm.teamMode());
         if (dm.teamMode())
-            key = dm.IBQuery1.FieldByName("KEY1").AsInteger();
-        dm.IBQuery1.Close();
+            key = returnedKey(dm.statement);
+        dm.statement.close();
         step("commit");
     });
     step("committed");
     return key;
 }
 
-int newCardKey(TDM1& dm, std::optional<int> insertedKey) {
-    return insertedKey ? *insertedKey : newestKey(dm.IBQuery1);
+int newCardKey(CardDatabase& dm, std::optional<int> insertedKey) {
+    return insertedKey ? *insertedKey : newestKey(dm.statement);
 }
 
-void cardRewrite(TDM1& dm, const QString& keyText, const CardTexts& card, CardState state,
+void cardRewrite(CardDatabase& dm, const QString& keyText, const CardTexts& card, CardState state,
                  const Card* loaded) {
     keyFromText(keyText);  // refuse a key that is no number before anything is written
     dm.allOrNothing([&] {
         if (loaded && dm.teamMode()) {
-            const std::optional<Card> current = lockCard(dm.IBQuery1, keyFromText(keyText));
+            const std::optional<Card> current = lockCard(dm.statement, keyFromText(keyText));
             if (!current)
                 throw CardGone(keyText);
             if (!(*current == *loaded))
                 throw CardChanged(*current);
         }
         step("update");
-        if (updateCard(dm.IBQuery1, keyText, card, state) == 0)
+        if (updateCard(dm.statement, keyText, card, state) == 0)
             throw CardGone(keyText);
         step("commit");
     });

@@ -4,8 +4,9 @@
 
 #include "fbservices.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
 #include "engineprocess.h"
+#include "fbcall.h"
 #include "ibobjects.h"
 
 #include <QRegularExpression>
@@ -17,24 +18,46 @@
 #include <unistd.h>
 
 using namespace Firebird;
+using fbcall::finish;
+using fbcall::master;
+using fbcall::Owned;
 
 namespace fbservices {
 
 namespace {
 
 // The account the database module connects with; the services need the same one.
-const char* const kUser = TDM1::kLocalUser;
-const char* const kPassword = TDM1::kLocalPassword;
+const char* const kUser = CardDatabase::kLocalUser;
+const char* const kPassword = CardDatabase::kLocalPassword;
 
-IMaster* master() {
-    static IMaster* m = fb_get_master_interface();
-    return m;
-}
-
-QString formatStatus(const IStatus* status) {
-    char buf[2048];
-    master()->getUtilInterface()->formatStatus(buf, sizeof buf, const_cast<IStatus*>(status));
-    return QString::fromUtf8(buf).trimmed();
+// Hands on every report line of the running service until it ends. A termination signal stops
+// the polling (engineprocess::Interrupted).
+void pollReport(ThrowStatusWrapper* st, IService* svc, const LineHandler& onLine) {
+    const unsigned char items[] = {isc_info_svc_line};
+    unsigned char out[8192];
+    for (bool more = true; more;) {
+        engineprocess::throwIfInterrupted();
+        svc->query(st, 0, nullptr, sizeof items, items, sizeof out, out);
+        more = false;
+        for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
+            const unsigned char tag = *p++;
+            if (tag == isc_info_svc_line) {
+                const unsigned length = unsigned(p[0]) | (unsigned(p[1]) << 8);
+                p += 2;
+                if (length > 0) {
+                    more = true;
+                    if (onLine)
+                        onLine(QString::fromUtf8(reinterpret_cast<const char*>(p), int(length)));
+                }
+                p += length;
+            } else if (tag == isc_info_truncated || tag == isc_info_data_not_ready) {
+                more = true;
+                break;
+            } else {
+                break;
+            }
+        }
+    }
 }
 
 // Attaches to the service manager, starts the action the builder describes and hands on every
@@ -42,74 +65,35 @@ QString formatStatus(const IStatus* status) {
 // reads past its last line.
 void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& describe,
                 const LineHandler& onLine) {
-    ThrowStatusWrapper st(master()->getStatus());
-    IService* svc = nullptr;
-    IXpbBuilder* spb = nullptr;
-    try {
+    fbcall::call([&](ThrowStatusWrapper* st) {
         IUtil* util = master()->getUtilInterface();
-        spb = util->getXpbBuilder(&st, IXpbBuilder::SPB_ATTACH, nullptr, 0);
-        spb->insertString(&st, isc_spb_user_name, kUser);
-        spb->insertString(&st, isc_spb_password, kPassword);
-        svc = master()->getDispatcher()->attachServiceManager(&st, "service_mgr", spb->getBufferLength(&st),
-                                                              spb->getBuffer(&st));
-        spb->dispose();
-        spb = util->getXpbBuilder(&st, IXpbBuilder::SPB_START, nullptr, 0);
-        describe(&st, spb);
-        svc->start(&st, spb->getBufferLength(&st), spb->getBuffer(&st));
-        spb->dispose();
-        spb = nullptr;
+        Owned<IXpbBuilder> spb{util->getXpbBuilder(st, IXpbBuilder::SPB_ATTACH, nullptr, 0)};
+        spb->insertString(st, isc_spb_user_name, kUser);
+        spb->insertString(st, isc_spb_password, kPassword);
+        Owned<IService> svc{
+            master()->getDispatcher()->attachServiceManager(st, "service_mgr", spb->getBufferLength(st),
+                                                            spb->getBuffer(st))};
+        spb.reset(util->getXpbBuilder(st, IXpbBuilder::SPB_START, nullptr, 0));
+        describe(st, spb.get());
+        svc->start(st, spb->getBufferLength(st), spb->getBuffer(st));
+        spb.reset();
 
-        const unsigned char items[] = {isc_info_svc_line};
-        unsigned char out[8192];
-        for (bool more = true; more;) {
-            // A termination signal stops the polling; the caller removes what the service made.
-            engineprocess::throwIfInterrupted();
-            svc->query(&st, 0, nullptr, sizeof items, items, sizeof out, out);
-            more = false;
-            for (const unsigned char* p = out; p < out + sizeof out && *p != isc_info_end;) {
-                const unsigned char tag = *p++;
-                if (tag == isc_info_svc_line) {
-                    const unsigned length = unsigned(p[0]) | (unsigned(p[1]) << 8);
-                    p += 2;
-                    if (length > 0) {
-                        more = true;
-                        if (onLine)
-                            onLine(QString::fromUtf8(reinterpret_cast<const char*>(p), int(length)));
-                    }
-                    p += length;
-                } else if (tag == isc_info_truncated || tag == isc_info_data_not_ready) {
-                    more = true;
-                    break;
-                } else {
-                    break;
-                }
-            }
-        }
-        svc->detach(&st);
-        svc = nullptr;
-    } catch (const FbException& e) {
-        const QString text = formatStatus(e.getStatus());
-        if (spb)
-            spb->dispose();
-        if (svc)
-            svc->release();
-        st.dispose();
-        throw DbError(text);
-    } catch (const engineprocess::Interrupted&) {
-        if (spb)
-            spb->dispose();
-        // Detached, the running service is told to stop, and the engine's shutdown waits for it.
-        if (svc) {
+        try {
+            pollReport(st, svc.get(), onLine);
+        } catch (const FbException&) {
+            throw;  // the service's own failure: its owner releases it
+        } catch (...) {
+            // A termination signal, or a line handler that failed: detached, the running service is
+            // told to stop and the engine's shutdown waits for it. The caller removes what it made.
             try {
-                svc->detach(&st);
+                finish(svc, [&](IService* s) { s->detach(st); });
             } catch (const FbException&) {
-                svc->release();
+                // Released by its owner instead.
             }
+            throw;
         }
-        st.dispose();
-        throw;
-    }
-    st.dispose();
+        finish(svc, [&](IService* s) { s->detach(st); });
+    });
 }
 
 // Points standard input at the null device for its lifetime.
@@ -222,29 +206,29 @@ namespace {
 
 // A read-only connection of the database module's account to another card file.
 struct Connection {
-    TIBDatabase db;
-    TIBTransaction tr{db};
-    TIBQuery q{db, tr};
+    DbConnection db;
+    DbTransaction tr{db};
+    DbStatement q{db, tr};
     explicit Connection(const QString& path) {
-        db.DatabaseName = path;
+        db.databaseName = path;
         db.setDefaultTransaction(&tr);
-        db.Params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
+        db.params = {QStringLiteral("user_name=%1").arg(QLatin1String(kUser)),
                      QStringLiteral("password=%1").arg(QLatin1String(kPassword)),
                      QStringLiteral("lc_ctype=UTF8")};
-        tr.Params = {QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("wait")};
-        db.Open();
+        tr.params = {QStringLiteral("read"), QStringLiteral("concurrency"), QStringLiteral("wait")};
+        db.open();
     }
     int number(const char* sql) {
-        q.SQL.Clear();
-        q.SQL.Add(QString::fromUtf8(sql));
-        q.Open();
-        const int n = q.Fields(0).AsInteger();
-        q.Close();
+        q.sql.clear();
+        q.sql.add(QString::fromUtf8(sql));
+        q.open();
+        const int n = q.fieldAt(0).toInt();
+        q.close();
         return n;
     }
     void close() {
-        tr.Commit();
-        db.Close();
+        tr.commit();
+        db.close();
     }
 };
 

@@ -1,12 +1,14 @@
-// Every call into the Firebird client library lives in this file.
+// The connection, transaction and statement object over the Firebird client library.
 
 #include "ibobjects.h"
 
 #include "engineprocess.h"
+#include "fbcall.h"
 #include "sqlparams.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 #include <firebird/Interface.h>
 #include <ibase.h>
@@ -22,12 +24,17 @@
 #include <set>
 
 using namespace Firebird;
+using fbcall::describe;
+using fbcall::finish;
+using fbcall::master;
+using fbcall::Owned;
+using fbcall::provider;
 
 struct FbAttachmentHandle {
-    IAttachment* att = nullptr;
+    Owned<IAttachment> att;
 };
 struct FbTransactionHandle {
-    ITransaction* tra = nullptr;
+    Owned<ITransaction> tra;
 };
 
 namespace {
@@ -40,158 +47,6 @@ constexpr int kConnectTimeoutSeconds = 10;
 bool isRemoteName(const QString& name) {
     return !name.startsWith(QLatin1Char('/')) && name.contains(QLatin1Char(':'));
 }
-
-IMaster* master() {
-    static IMaster* m = fb_get_master_interface();
-    return m;
-}
-
-IProvider* provider() {
-    static IProvider* p = master()->getDispatcher();
-    return p;
-}
-
-QString formatStatus(const IStatus* status) {
-    char buf[2048];
-    master()->getUtilInterface()->formatStatus(buf, sizeof buf, const_cast<IStatus*>(status));
-    return QString::fromUtf8(buf).trimmed();
-}
-
-// A status object for one series of calls; failures come out as DbError with the client's text.
-class Status final {
-public:
-    Status() : m_wrapper(master()->getStatus()) {}
-    ~Status() { m_wrapper.dispose(); }
-    Status(const Status&) = delete;
-    Status& operator=(const Status&) = delete;
-    ThrowStatusWrapper* operator&() { return &m_wrapper; }
-
-private:
-    ThrowStatusWrapper m_wrapper;
-};
-
-DbProblem classify(const IStatus* status) {
-    DbProblem problem = DbProblem::Other;
-    for (const intptr_t* v = const_cast<IStatus*>(status)->getErrors(); v && *v != isc_arg_end; v += 2) {
-        if (*v == isc_arg_gds) {
-            switch (v[1]) {
-                case isc_bad_db_format:
-                case isc_db_corrupt:
-                case isc_wrong_ods:
-                case isc_badodsver:
-                    return DbProblem::Damaged;
-                case isc_already_opened:
-                case isc_lock_conflict:
-                    return DbProblem::InUse;
-                case isc_no_priv:
-                case isc_read_only_database:
-                    return DbProblem::ReadOnly;
-                case isc_login:
-                    return DbProblem::Login;
-                case isc_network_error:
-                case isc_net_read_err:
-                case isc_net_write_err:
-                case isc_conn_lost:
-                case isc_lost_db_connection:
-                case isc_shutdown:
-                case isc_att_shutdown:
-                    problem = DbProblem::Network;
-                    break;
-                default:
-                    break;
-            }
-        } else if (*v == isc_arg_unix) {
-            switch (v[1]) {
-                case ENOENT:
-                case ENOTDIR:
-                    return DbProblem::Missing;
-                case EACCES:
-                case EPERM:
-                case EROFS:
-                    return DbProblem::ReadOnly;
-                case ENOSPC:
-                case EDQUOT:
-                    return DbProblem::DiskFull;
-                default:
-                    break;
-            }
-        }
-    }
-    return problem;
-}
-
-template <class F>
-auto fbCall(F&& f) {
-    Status status;
-    try {
-        return f(&status);
-    } catch (const FbException& e) {
-        throw DbError(formatStatus(e.getStatus()), classify(e.getStatus()), false);
-    }
-}
-
-// The client's text of a failure with the card file, preceded by what failed in plain words;
-// attaching tells a server never reached from a connection lost on the way.
-DbError describe(const DbError& e, const QString& databaseName, bool attaching = false) {
-    if (e.described())
-        return e;
-    const QString file = QDir::toNativeSeparators(databaseName);
-    QString line;
-    switch (e.problem()) {
-        case DbProblem::Missing:
-            line = QStringLiteral("カードファイル「%1」が見つかりません。");
-            break;
-        case DbProblem::InUse: {
-            line = QStringLiteral("カードファイル「%1」は別のプログラムが使っています。");
-            const QString users = engineprocess::processesUsing(databaseName);
-            if (!users.isEmpty())
-                line += QStringLiteral("\n使っているプログラム: %1").arg(users);
-            break;
-        }
-        case DbProblem::ReadOnly:
-            line =
-                QStringLiteral("カードファイル「%1」に書き込めません（読み取り専用か、権限がありません）。");
-            break;
-        case DbProblem::Damaged:
-            line = QStringLiteral("カードファイル「%1」は壊れているか、カードファイルではありません。");
-            break;
-        case DbProblem::DiskFull:
-            line = QStringLiteral("ディスクがいっぱいで、カードファイル「%1」に書き込めません。");
-            break;
-        case DbProblem::Login:
-            line = QStringLiteral("カードファイル「%1」に接続できません。ユーザー名かパスワードが違います。");
-            break;
-        case DbProblem::Network:
-            line = attaching
-                       ? QStringLiteral("カードファイル「%1」のデータベースサーバーに接続できません。")
-                       : QStringLiteral("カードファイル「%1」のデータベースサーバーとの接続が切れました。");
-            break;
-        case DbProblem::NoAnswer:
-            line = QStringLiteral(
-                "カードファイル「%"
-                "1」のデータベースサーバーが応答しません。サーバーとネットワークを確かめてください。");
-            break;
-        case DbProblem::Other:
-            line = QStringLiteral("カードファイル「%1」の処理に失敗しました。");
-            break;
-    }
-    return DbError(line.arg(file) + QStringLiteral("\n") + QString::fromUtf8(e.what()), e.problem());
-}
-
-// Releases an interface that was not closed, freed or committed (which release it themselves).
-template <class T>
-struct Owned {
-    T* p = nullptr;
-    ~Owned() {
-        if (!p)
-            return;
-        if constexpr (requires { p->release(); })
-            p->release();
-        else
-            p->dispose();
-    }
-    T* take() { return std::exchange(p, nullptr); }
-};
 
 // Maps the parameter lines of the connection and transaction settings onto the client's tags.
 struct Tag {
@@ -275,52 +130,50 @@ void shutdownEngine() noexcept {
     fb_shutdown(5000, fb_shutrsn_app_stopped);
 }
 
-// ---- TIBDatabase ---------------------------------------------------------------------------
+// ---- DbConnection ---------------------------------------------------------------------------
 
-TIBDatabase::TIBDatabase() = default;
+DbConnection::DbConnection() = default;
 
-TIBDatabase::~TIBDatabase() {
+DbConnection::~DbConnection() {
     try {
-        Close();
+        close();
     } catch (...) {
         // Nothing can be reported on the way out.
     }
-    for (TIBTransaction* t : m_transactions) {
+    for (DbTransaction* t : m_transactions) {
         t->forget();
         t->m_db = nullptr;
     }
 }
 
-void TIBDatabase::setDefaultTransaction(TIBTransaction* transaction) {
+void DbConnection::setDefaultTransaction(DbTransaction* transaction) {
     if (transaction && transaction->m_db != this)
         throw DbError(QStringLiteral("別のデータベースのトランザクションは既定にできません。"));
     m_default = transaction;
 }
 
-bool TIBDatabase::Connected() const {
+bool DbConnection::isConnected() const {
     return m_att != nullptr;
 }
 
-void TIBDatabase::Open() {
+void DbConnection::open() {
     if (m_att)
         return;
-    IAttachment* att = nullptr;
-    const bool remote = isRemoteName(DatabaseName);
+    auto handle = std::make_unique<FbAttachmentHandle>();
+    const bool remote = isRemoteName(databaseName);
     const auto started = std::chrono::steady_clock::now();
     try {
-        att = fbCall([&](ThrowStatusWrapper* st) {
+        handle->att = fbcall::call([&](ThrowStatusWrapper* st) {
             Owned<IXpbBuilder> dpb{
                 master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
-            buildDpb(st, dpb.p, Params, SQLDialect);
+            buildDpb(st, dpb.get(), params, sqlDialect);
             // A server that accepts the connection and never answers would otherwise hold the
             // attach for minutes.
             if (remote)
-                dpb.p->insertInt(st, isc_dpb_connect_timeout, kConnectTimeoutSeconds);
-            const QByteArray path = DatabaseName.toUtf8();
-            IAttachment* a = provider()->attachDatabase(st, path.constData(), dpb.p->getBufferLength(st),
-                                                        dpb.p->getBuffer(st));
-            dpb.take()->dispose();
-            return a;
+                dpb->insertInt(st, isc_dpb_connect_timeout, kConnectTimeoutSeconds);
+            const QByteArray path = databaseName.toUtf8();
+            return Owned<IAttachment>{provider()->attachDatabase(st, path.constData(),
+                                                                 dpb->getBufferLength(st), dpb->getBuffer(st))};
         });
     } catch (const DbError& e) {
         // However the client words it, a server that let the whole connect timeout pass has not
@@ -329,67 +182,64 @@ void TIBDatabase::Open() {
         if (remote && !e.described() &&
             (e.problem() == DbProblem::Network || e.problem() == DbProblem::Other) &&
             waited >= std::chrono::seconds(kConnectTimeoutSeconds) - std::chrono::milliseconds(500))
-            throw describe(DbError(QString::fromUtf8(e.what()), DbProblem::NoAnswer, false), DatabaseName,
+            throw describe(DbError(QString::fromUtf8(e.what()), DbProblem::NoAnswer, false), databaseName,
                            true);
-        throw describe(e, DatabaseName, true);
+        throw describe(e, databaseName, true);
     }
-    m_att = std::make_unique<FbAttachmentHandle>();
-    m_att->att = att;
-    registerAttachment(att);
+    registerAttachment(handle->att.get());
+    m_att = std::move(handle);
 }
 
-void TIBDatabase::Close() {
+void DbConnection::close() {
     if (!m_att)
         return;
     std::optional<DbError> failure;
-    if (m_default && m_default->InTransaction()) {
+    if (m_default && m_default->isActive()) {
         try {
-            m_default->Commit();
+            m_default->commit();
         } catch (const DbError& e) {
             failure = e;
-            m_default->Rollback();
+            m_default->rollback();
         }
     }
     // The engine refuses to detach while a transaction is open: whatever the other transactions
     // left uncommitted is undone, as their own destructors would.
-    for (TIBTransaction* t : m_transactions)
-        t->Rollback();
-    IAttachment* att = m_att->att;
-    unregisterAttachment(att);
-    m_att.reset();
+    for (DbTransaction* t : m_transactions)
+        t->rollback();
+    const std::unique_ptr<FbAttachmentHandle> handle = std::move(m_att);
+    unregisterAttachment(handle->att.get());
     try {
-        fbCall([&](ThrowStatusWrapper* st) { att->detach(st); });
+        fbcall::call([&](ThrowStatusWrapper* st) { finish(handle->att, [&](IAttachment* a) { a->detach(st); }); });
     } catch (const DbError&) {
-        att->release();
+        // A refused detach leaves the attachment to its owner, which releases it.
     }
     if (failure)
         throw *failure;
 }
 
-void TIBDatabase::forgetConnection() noexcept {
+void DbConnection::forgetConnection() noexcept {
     // Every transaction of a lost connection is lost with it.
-    for (TIBTransaction* t : m_transactions)
+    for (DbTransaction* t : m_transactions)
         t->forget();
     if (m_att) {
-        unregisterAttachment(m_att->att);
-        m_att->att->release();
+        unregisterAttachment(m_att->att.get());
         m_att.reset();
     }
 }
 
-void TIBDatabase::reconnect() {
-    Close();
-    Open();
+void DbConnection::reconnect() {
+    close();
+    open();
 }
 
-// ---- TIBTransaction ------------------------------------------------------------------------
+// ---- DbTransaction ------------------------------------------------------------------------
 
-TIBTransaction::TIBTransaction(TIBDatabase& db) : m_db(&db) {
+DbTransaction::DbTransaction(DbConnection& db) : m_db(&db) {
     db.m_transactions.push_back(this);
 }
 
-TIBTransaction::~TIBTransaction() {
-    Rollback();
+DbTransaction::~DbTransaction() {
+    rollback();
     if (!m_db)
         return;
     std::erase(m_db->m_transactions, this);
@@ -397,88 +247,82 @@ TIBTransaction::~TIBTransaction() {
         m_db->m_default = nullptr;
 }
 
-TIBDatabase& TIBTransaction::database() const {
+DbConnection& DbTransaction::database() const {
     if (!m_db)
         throw DbError(QStringLiteral("データベースに接続されていません。"));
     return *m_db;
 }
 
-bool TIBTransaction::InTransaction() const {
+bool DbTransaction::isActive() const {
     return m_tra != nullptr;
 }
 
-void TIBTransaction::StartTransaction() {
+void DbTransaction::start() {
     if (m_tra)
         return;
-    TIBDatabase& db = database();
+    DbConnection& db = database();
     if (!db.m_att)
         throw DbError(QStringLiteral("データベースに接続されていません。"));
-    ITransaction* tra = nullptr;
+    auto handle = std::make_unique<FbTransactionHandle>();
     try {
-        tra = fbCall([&](ThrowStatusWrapper* st) {
+        handle->tra = fbcall::call([&](ThrowStatusWrapper* st) {
             Owned<IXpbBuilder> tpb{
                 master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::TPB, nullptr, 0)};
-            for (const QString& p : Params)
-                tpb.p->insertTag(st, tagFor(kTpbTags, p.trimmed()));
-            ITransaction* t =
-                db.m_att->att->startTransaction(st, tpb.p->getBufferLength(st), tpb.p->getBuffer(st));
-            tpb.take()->dispose();
-            return t;
+            for (const QString& p : params)
+                tpb->insertTag(st, tagFor(kTpbTags, p.trimmed()));
+            return Owned<ITransaction>{
+                db.m_att->att->startTransaction(st, tpb->getBufferLength(st), tpb->getBuffer(st))};
         });
     } catch (const DbError& e) {
         if (e.problem() == DbProblem::Network)
             db.forgetConnection();
-        throw describe(e, db.DatabaseName);
+        throw describe(e, db.databaseName);
     }
-    m_tra = std::make_unique<FbTransactionHandle>();
-    m_tra->tra = tra;
+    m_tra = std::move(handle);
 }
 
-void TIBTransaction::Commit() {
+void DbTransaction::commit() {
     if (!m_tra)
         return;
     try {
-        fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->commit(st); });
+        fbcall::call([&](ThrowStatusWrapper* st) { finish(m_tra->tra, [&](ITransaction* t) { t->commit(st); }); });
     } catch (const DbError& e) {
-        TIBDatabase& db = database();
+        DbConnection& db = database();
         if (e.problem() == DbProblem::Network)
             db.forgetConnection();
-        throw describe(e, db.DatabaseName);
+        throw describe(e, db.databaseName);
     }
     m_tra.reset();
 }
 
-void TIBTransaction::Rollback() noexcept {
+void DbTransaction::rollback() noexcept {
     if (!m_tra)
         return;
     try {
-        fbCall([&](ThrowStatusWrapper* st) { m_tra->tra->rollback(st); });
+        fbcall::call([&](ThrowStatusWrapper* st) { finish(m_tra->tra, [&](ITransaction* t) { t->rollback(st); }); });
         m_tra.reset();
     } catch (const DbError&) {
         forget();
     }
 }
 
-void TIBTransaction::forget() noexcept {
-    if (m_tra) {
-        m_tra->tra->release();
-        m_tra.reset();
-    }
+void DbTransaction::forget() noexcept {
+    m_tra.reset();
 }
 
-// ---- TIBParam ------------------------------------------------------------------------------
+// ---- DbParam ------------------------------------------------------------------------------
 
-void TIBParam::setAsString(const QString& value) {
+void DbParam::setText(const QString& value) {
     m_kind = Kind::Text;
     m_text = value.toUtf8();
 }
 
-void TIBParam::setAsInteger(qint32 value) {
+void DbParam::setInt(qint32 value) {
     m_kind = Kind::Integer;
     m_int = value;
 }
 
-void TIBParam::clear() {
+void DbParam::clear() {
     m_kind = Kind::Null;
     m_text.clear();
 }
@@ -566,14 +410,14 @@ std::size_t ResultBuffer::bytesAllocated() const {
     return total;
 }
 
-// ---- TIBField ------------------------------------------------------------------------------
+// ---- DbField ------------------------------------------------------------------------------
 
-bool TIBField::IsNull() const {
+bool DbField::isNull() const {
     return m_row < 0 || m_result->isNull(m_row, m_column);
 }
 
-QString TIBField::AsString() const {
-    if (IsNull())
+QString DbField::text() const {
+    if (isNull())
         return QString();
     const QByteArrayView bytes(m_result->cell(m_row, m_column));
     // fromUtf8 takes a leading U+FEFF for a byte-order mark and drops it; in a column it is text.
@@ -582,8 +426,8 @@ QString TIBField::AsString() const {
     return QString(QChar(0xFEFF)) + QString::fromUtf8(bytes.sliced(3));
 }
 
-qint32 TIBField::AsInteger() const {
-    if (IsNull())
+qint32 DbField::toInt() const {
+    if (isNull())
         return 0;
     const QByteArrayView text = m_result->cell(m_row, m_column);
     bool ok = false;
@@ -593,32 +437,32 @@ qint32 TIBField::AsInteger() const {
     return value;
 }
 
-// ---- TIBQuery ------------------------------------------------------------------------------
+// ---- DbStatement ------------------------------------------------------------------------------
 
-void TIBQuery::Lines::Clear() {
+void DbStatement::Lines::clear() {
     m_lines.clear();
     m_q.textChanged(true);
 }
 
-void TIBQuery::Lines::Add(const QString& line) {
+void DbStatement::Lines::add(const QString& line) {
     m_lines << line;
     m_q.textChanged(false);
 }
 
-void TIBQuery::textChanged(bool dropParams) {
-    Close();
+void DbStatement::textChanged(bool dropParams) {
+    close();
     m_parsed.reset();
     if (dropParams)
         m_params.clear();
 }
 
-const ParsedSql& TIBQuery::parsed() {
+const ParsedSql& DbStatement::parsed() {
     if (m_parsed)
         return *m_parsed;
     // Parameters are taken from the whole text; values already set are kept.
-    m_parsed = parseSqlParams(SQL.Text());
+    m_parsed = parseSqlParams(sql.text());
     for (const QString& name : m_parsed->markers) {
-        const bool known = std::any_of(m_params.begin(), m_params.end(), [&](const TIBParam& p) {
+        const bool known = std::any_of(m_params.begin(), m_params.end(), [&](const DbParam& p) {
             return p.name().compare(name, Qt::CaseInsensitive) == 0;
         });
         if (!known)
@@ -627,73 +471,70 @@ const ParsedSql& TIBQuery::parsed() {
     return *m_parsed;
 }
 
-TIBParam& TIBQuery::ParamByName(QAnyStringView name) {
+DbParam& DbStatement::param(QAnyStringView name) {
     parsed();
-    for (TIBParam& p : m_params) {
+    for (DbParam& p : m_params) {
         if (QAnyStringView::compare(name, p.name(), Qt::CaseInsensitive) == 0)
             return p;
     }
     throw DbError(QStringLiteral("パラメータ「%1」が見つかりません。").arg(name.toString()));
 }
 
-void TIBQuery::Open() {
+void DbStatement::open() {
     if (m_result)
         return;
     run(true);
 }
 
-void TIBQuery::OpenFiltered(const QStringList& columns, const RowFilter& keep) {
+void DbStatement::openFiltered(const QStringList& columns, const RowFilter& keep) {
     if (m_result)
         return;
-    struct Reset {
-        TIBQuery& q;
-        ~Reset() {
-            q.m_filterColumns = nullptr;
-            q.m_filter = nullptr;
-        }
-    } reset{*this};
+    const auto reset = qScopeGuard([this] {
+        m_filterColumns = nullptr;
+        m_filter = nullptr;
+    });
     m_filterColumns = &columns;
     m_filter = &keep;
     run(true);
 }
 
-void TIBQuery::ExecSQL() {
-    Close();
+void DbStatement::execute() {
+    close();
     run(false);
 }
 
-void TIBQuery::Close() {
+void DbStatement::close() {
     m_result.reset();
     m_row = 0;
     m_bof = true;
 }
 
-TIBField TIBQuery::FieldByName(QAnyStringView name) const {
-    return Fields(FieldIndex(name));
+DbField DbStatement::field(QAnyStringView name) const {
+    return fieldAt(fieldIndex(name));
 }
 
-int TIBQuery::FieldIndex(QAnyStringView name) const {
+int DbStatement::fieldIndex(QAnyStringView name) const {
     const int column = m_result ? m_result->columnIndex(name) : -1;
     if (column < 0)
         throw DbError(QStringLiteral("項目「%1」が見つかりません。").arg(name.toString()));
     return column;
 }
 
-TIBField TIBQuery::Fields(int column) const {
+DbField DbStatement::fieldAt(int column) const {
     if (!m_result || column < 0 || column >= m_result->columnCount())
         throw DbError(QStringLiteral("項目番号 %1 はありません。").arg(column));
     const int row = m_result->rowCount() == 0 ? -1 : m_row;
-    return TIBField(m_result.get(), row, column);
+    return DbField(m_result.get(), row, column);
 }
 
-void TIBQuery::Last() {
+void DbStatement::last() {
     if (!m_result)
         return;
     m_row = std::max(0, m_result->rowCount() - 1);
     m_bof = m_result->rowCount() == 0;
 }
 
-void TIBQuery::Prior() {
+void DbStatement::prior() {
     if (!m_result)
         return;
     if (m_row == 0)
@@ -711,35 +552,35 @@ struct InputMessage {
 };
 
 void buildInput(ThrowStatusWrapper* st, const QStringList& markers,
-                const std::vector<const TIBParam*>& values, InputMessage& in) {
+                const std::vector<const DbParam*>& values, InputMessage& in) {
     if (markers.isEmpty())
         return;
     Owned<IMetadataBuilder> builder{master()->getMetadataBuilder(st, unsigned(markers.size()))};
     for (unsigned i = 0; i < unsigned(markers.size()); ++i) {
-        const TIBParam* p = values[i];
-        if (p->kind() == TIBParam::Kind::Integer) {
-            builder.p->setType(st, i, SQL_LONG + 1);
-            builder.p->setLength(st, i, sizeof(ISC_LONG));
-            builder.p->setScale(st, i, 0);
+        const DbParam* p = values[i];
+        if (p->kind() == DbParam::Kind::Integer) {
+            builder->setType(st, i, SQL_LONG + 1);
+            builder->setLength(st, i, sizeof(ISC_LONG));
+            builder->setScale(st, i, 0);
         } else {
             if (p->text().size() > 32765)
                 throw DbError(QStringLiteral("パラメータ「%1」の値が長すぎます。").arg(p->name()));
-            builder.p->setType(st, i, SQL_VARYING + 1);
-            builder.p->setCharSet(st, i, kUtf8CharSet);
-            builder.p->setLength(st, i, unsigned(std::max<qsizetype>(1, p->text().size())));
+            builder->setType(st, i, SQL_VARYING + 1);
+            builder->setCharSet(st, i, kUtf8CharSet);
+            builder->setLength(st, i, unsigned(std::max<qsizetype>(1, p->text().size())));
         }
     }
-    in.meta.p = builder.p->getMetadata(st);
-    in.buffer.assign(in.meta.p->getMessageLength(st), 0);
+    in.meta.reset(builder->getMetadata(st));
+    in.buffer.assign(in.meta->getMessageLength(st), 0);
     for (unsigned i = 0; i < unsigned(markers.size()); ++i) {
-        const TIBParam* p = values[i];
-        unsigned char* data = in.buffer.data() + in.meta.p->getOffset(st, i);
-        auto* null = reinterpret_cast<short*>(in.buffer.data() + in.meta.p->getNullOffset(st, i));
-        *null = p->kind() == TIBParam::Kind::Null ? -1 : 0;
-        if (p->kind() == TIBParam::Kind::Integer) {
+        const DbParam* p = values[i];
+        unsigned char* data = in.buffer.data() + in.meta->getOffset(st, i);
+        auto* null = reinterpret_cast<short*>(in.buffer.data() + in.meta->getNullOffset(st, i));
+        *null = p->kind() == DbParam::Kind::Null ? -1 : 0;
+        if (p->kind() == DbParam::Kind::Integer) {
             const ISC_LONG v = p->integer();
             std::memcpy(data, &v, sizeof v);
-        } else if (p->kind() == TIBParam::Kind::Text) {
+        } else if (p->kind() == DbParam::Kind::Text) {
             const std::uint16_t len = std::uint16_t(p->text().size());
             std::memcpy(data, &len, sizeof len);
             std::memcpy(data + sizeof len, p->text().constData(), len);
@@ -751,36 +592,36 @@ void buildInput(ThrowStatusWrapper* st, const QStringList& markers,
 // conversion of numbers and dates and every cell reads back as text.
 IMessageMetadata* textOutput(ThrowStatusWrapper* st, IStatement* stmt, QStringList& names) {
     Owned<IMessageMetadata> original{stmt->getOutputMetadata(st)};
-    const unsigned count = original.p->getCount(st);
-    Owned<IMetadataBuilder> builder{original.p->getBuilder(st)};
+    const unsigned count = original->getCount(st);
+    Owned<IMetadataBuilder> builder{original->getBuilder(st)};
     for (unsigned i = 0; i < count; ++i) {
-        const unsigned type = original.p->getType(st, i) & ~1u;
-        unsigned length = original.p->getLength(st, i);
+        const unsigned type = original->getType(st, i) & ~1u;
+        unsigned length = original->getLength(st, i);
         if (type != SQL_VARYING && type != SQL_TEXT)
             length = 64;  // the text of any number, date or time fits
-        builder.p->setType(st, i, SQL_VARYING + 1);
-        builder.p->setCharSet(st, i, kUtf8CharSet);
-        builder.p->setLength(st, i, length);
-        builder.p->setScale(st, i, 0);
-        const char* alias = original.p->getAlias(st, i);
-        names << QString::fromUtf8(alias && *alias ? alias : original.p->getField(st, i));
+        builder->setType(st, i, SQL_VARYING + 1);
+        builder->setCharSet(st, i, kUtf8CharSet);
+        builder->setLength(st, i, length);
+        builder->setScale(st, i, 0);
+        const char* alias = original->getAlias(st, i);
+        names << QString::fromUtf8(alias && *alias ? alias : original->getField(st, i));
     }
-    return builder.p->getMetadata(st);
+    return builder->getMetadata(st);
 }
 
 }  // namespace
 
-void TIBQuery::run(bool keepRows) {
-    if (!m_db.Connected())
-        m_db.Open();
-    if (!m_tr.InTransaction())
-        m_tr.StartTransaction();
+void DbStatement::run(bool keepRows) {
+    if (!m_db.isConnected())
+        m_db.open();
+    if (!m_tr.isActive())
+        m_tr.start();
 
     const ParsedSql& statement = parsed();
-    std::vector<const TIBParam*> values;
+    std::vector<const DbParam*> values;
     values.reserve(statement.markers.size());
     for (const QString& marker : statement.markers)
-        values.push_back(&ParamByName(marker));
+        values.push_back(&param(marker));
     const QByteArray sql = statement.text.toUtf8();
     m_rowsAffected = 0;
 
@@ -789,88 +630,127 @@ void TIBQuery::run(bool keepRows) {
     } catch (const DbError& e) {
         if (e.problem() == DbProblem::Network)
             m_db.forgetConnection();
-        else if (m_tr.CommitAfterEachStatement && !m_tr.inUnit())
-            m_tr.Rollback();
-        throw describe(e, m_db.DatabaseName);
+        else if (m_tr.commitAfterEachStatement && !m_tr.inUnit())
+            m_tr.rollback();
+        throw describe(e, m_db.databaseName);
     }
     m_row = 0;
     m_bof = true;
-    if (m_tr.CommitAfterEachStatement && !m_tr.inUnit())
-        m_tr.Commit();  // the rows are buffered: the result stays readable
+    if (m_tr.commitAfterEachStatement && !m_tr.inUnit())
+        m_tr.commit();  // the rows are buffered: the result stays readable
 }
 
-std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, const QStringList& markers,
-                                                     const std::vector<const TIBParam*>& values,
-                                                     bool keepRows) {
-    IAttachment* att = m_db.m_att->att;
-    ITransaction* tra = m_tr.m_tra->tra;
-    return fbCall([&](ThrowStatusWrapper* st) -> std::unique_ptr<ResultBuffer> {
-        Owned<IStatement> stmt{att->prepare(st, tra, 0, sql.constData(), unsigned(m_db.SQLDialect),
+namespace {
+
+// One output row as the engine writes it, split into UTF-8 cells.
+class OutputRow final {
+public:
+    OutputRow(ThrowStatusWrapper* st, IMessageMetadata* out, unsigned count)
+        : m_offsets(count), m_nullOffsets(count), m_cells(count), m_lengths(count) {
+        for (unsigned i = 0; i < count; ++i) {
+            m_offsets[i] = out->getOffset(st, i);
+            m_nullOffsets[i] = out->getNullOffset(st, i);
+        }
+        m_buffer.resize(out->getMessageLength(st));
+    }
+
+    unsigned char* data() { return m_buffer.data(); }
+
+    // Reads the cells of the row last written into data(); a null cell gets ResultBuffer::kNull.
+    void decode() {
+        for (std::size_t i = 0; i < m_offsets.size(); ++i) {
+            const bool null = *reinterpret_cast<const short*>(m_buffer.data() + m_nullOffsets[i]) != 0;
+            const unsigned char* data = m_buffer.data() + m_offsets[i];
+            std::uint16_t len = 0;
+            std::memcpy(&len, data, sizeof len);
+            m_cells[i] = reinterpret_cast<const char*>(data + sizeof len);
+            m_lengths[i] = null ? ResultBuffer::kNull : len;
+        }
+    }
+    QByteArrayView cell(std::size_t i) const {
+        return m_lengths[i] == ResultBuffer::kNull ? QByteArrayView() : QByteArrayView(m_cells[i], m_lengths[i]);
+    }
+    const char* const* cells() const { return m_cells.data(); }
+    const std::uint16_t* lengths() const { return m_lengths.data(); }
+
+private:
+    std::vector<unsigned> m_offsets, m_nullOffsets;
+    std::vector<unsigned char> m_buffer;
+    std::vector<const char*> m_cells;
+    std::vector<std::uint16_t> m_lengths;
+};
+
+// Appends to the result the rows that the filter keeps, every row when there is no filter. The
+// filter's columns are looked up once.
+class RowKeeper final {
+public:
+    RowKeeper(ResultBuffer* result, const QStringList* columns, const DbStatement::RowFilter* filter)
+        : m_result(result), m_filter(result && columns ? filter : nullptr) {
+        if (!m_filter)
+            return;
+        for (const QString& column : *columns) {
+            const int index = result->columnIndex(column);
+            if (index < 0)
+                throw DbError(QStringLiteral("項目「%1」が見つかりません。").arg(column));
+            m_indexes.push_back(std::size_t(index));
+        }
+        m_cells.resize(m_indexes.size());
+    }
+
+    void keep(OutputRow& row) {
+        if (!m_result)
+            return;
+        row.decode();
+        if (m_filter) {
+            for (std::size_t f = 0; f < m_indexes.size(); ++f)
+                m_cells[f] = row.cell(m_indexes[f]);
+            if (!(*m_filter)(m_cells.data()))
+                return;
+        }
+        m_result->appendRow(row.cells(), row.lengths());
+    }
+
+private:
+    ResultBuffer* m_result;
+    const DbStatement::RowFilter* m_filter;
+    std::vector<std::size_t> m_indexes;
+    std::vector<QByteArrayView> m_cells;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultBuffer> DbStatement::runStatement(const QByteArray& sql, const QStringList& markers,
+                                                        const std::vector<const DbParam*>& values,
+                                                        bool keepRows) {
+    IAttachment* att = m_db.m_att->att.get();
+    ITransaction* tra = m_tr.m_tra->tra.get();
+    return fbcall::call([&](ThrowStatusWrapper* st) -> std::unique_ptr<ResultBuffer> {
+        Owned<IStatement> stmt{att->prepare(st, tra, 0, sql.constData(), unsigned(m_db.sqlDialect),
                                             IStatement::PREPARE_PREFETCH_METADATA)};
         InputMessage in;
         buildInput(st, markers, values, in);
-        std::unique_ptr<ResultBuffer> result;
         QStringList names;
-        Owned<IMessageMetadata> out{textOutput(st, stmt.p, names)};
-        const unsigned count = unsigned(names.size());
-        std::vector<unsigned> offsets(count), nullOffsets(count);
-        for (unsigned i = 0; i < count; ++i) {
-            offsets[i] = out.p->getOffset(st, i);
-            nullOffsets[i] = out.p->getNullOffset(st, i);
-        }
-        std::vector<unsigned char> row(out.p->getMessageLength(st));
-        std::vector<const char*> cells(count);
-        std::vector<std::uint16_t> lengths(count);
-        if (count > 0)
-            result = std::make_unique<ResultBuffer>(names);
-        std::vector<int> filterIndexes;
-        std::vector<QByteArrayView> filterCells;
-        if (m_filter && result) {
-            for (const QString& column : *m_filterColumns) {
-                const int index = result->columnIndex(column);
-                if (index < 0)
-                    throw DbError(QStringLiteral("項目「%1」が見つかりません。").arg(column));
-                filterIndexes.push_back(index);
-            }
-            filterCells.resize(filterIndexes.size());
-        }
-        auto keepRow = [&] {
-            for (unsigned i = 0; i < count; ++i) {
-                const bool null = *reinterpret_cast<const short*>(row.data() + nullOffsets[i]) != 0;
-                const unsigned char* data = row.data() + offsets[i];
-                std::uint16_t len;
-                std::memcpy(&len, data, sizeof len);
-                cells[i] = reinterpret_cast<const char*>(data + sizeof len);
-                lengths[i] = null ? ResultBuffer::kNull : len;
-            }
-            if (m_filter) {
-                for (std::size_t f = 0; f < filterIndexes.size(); ++f) {
-                    const int i = filterIndexes[f];
-                    filterCells[f] = lengths[i] == ResultBuffer::kNull ? QByteArrayView()
-                                                                       : QByteArrayView(cells[i], lengths[i]);
-                }
-                if (!(*m_filter)(filterCells.data()))
-                    return;
-            }
-            result->appendRow(cells.data(), lengths.data());
-        };
-        if (stmt.p->getFlags(st) & IStatement::FLAG_HAS_CURSOR) {
-            Owned<IResultSet> cursor{stmt.p->openCursor(st, tra, in.meta.p, in.buffer.data(), out.p, 0)};
-            while (cursor.p->fetchNext(st, row.data()) == IStatus::RESULT_OK) {
+        Owned<IMessageMetadata> out{textOutput(st, stmt.get(), names)};
+        OutputRow row(st, out.get(), unsigned(names.size()));
+        std::unique_ptr<ResultBuffer> result = names.isEmpty() ? nullptr : std::make_unique<ResultBuffer>(names);
+        RowKeeper keeper(result.get(), m_filterColumns, m_filter);
+        if (stmt->getFlags(st) & IStatement::FLAG_HAS_CURSOR) {
+            Owned<IResultSet> cursor{stmt->openCursor(st, tra, in.meta.get(), in.buffer.data(), out.get(), 0)};
+            while (cursor->fetchNext(st, row.data()) == IStatus::RESULT_OK) {
                 if (keepRows)
-                    keepRow();
+                    keeper.keep(row);
             }
-            cursor.take()->close(st);
-        } else if (count > 0) {
-            // A statement with a RETURNING clause: one row of output, no cursor.
-            stmt.p->execute(st, tra, in.meta.p, in.buffer.data(), out.p, row.data());
-            m_rowsAffected = int(stmt.p->getAffectedRecords(st));
-            keepRow();
+            finish(cursor, [&](IResultSet* c) { c->close(st); });
         } else {
-            stmt.p->execute(st, tra, in.meta.p, in.buffer.data(), nullptr, nullptr);
-            m_rowsAffected = int(stmt.p->getAffectedRecords(st));
+            // A statement with a RETURNING clause has one row of output and no cursor.
+            const bool returning = !names.isEmpty();
+            stmt->execute(st, tra, in.meta.get(), in.buffer.data(), returning ? out.get() : nullptr,
+                          returning ? row.data() : nullptr);
+            m_rowsAffected = int(stmt->getAffectedRecords(st));
+            if (returning)
+                keeper.keep(row);
         }
-        stmt.take()->free(st);
+        finish(stmt, [&](IStatement* s) { s->free(st); });
         return keepRows ? std::move(result) : nullptr;
     });
 }
@@ -878,34 +758,34 @@ std::unique_ptr<ResultBuffer> TIBQuery::runStatement(const QByteArray& sql, cons
 // ---- database creation ---------------------------------------------------------------------
 
 void createDatabaseFile(const QString& path, const QStringList& statements, bool automaticSweep) {
-    fbCall([&](ThrowStatusWrapper* st) {
+    fbcall::call([&](ThrowStatusWrapper* st) {
         Owned<IXpbBuilder> dpb{master()->getUtilInterface()->getXpbBuilder(st, IXpbBuilder::DPB, nullptr, 0)};
-        buildDpb(st, dpb.p, {QStringLiteral("user_name=SYSDBA")}, 3);
-        dpb.p->insertString(st, isc_dpb_set_db_charset, "UTF8");
-        dpb.p->insertInt(st, isc_dpb_page_size, 8192);
+        buildDpb(st, dpb.get(), {QStringLiteral("user_name=SYSDBA")}, 3);
+        dpb->insertString(st, isc_dpb_set_db_charset, "UTF8");
+        dpb->insertInt(st, isc_dpb_page_size, 8192);
         if (!automaticSweep)
-            dpb.p->insertInt(st, isc_dpb_sweep_interval, 0);
+            dpb->insertInt(st, isc_dpb_sweep_interval, 0);
         const QByteArray file = path.toUtf8();
-        Owned<IAttachment> att{provider()->createDatabase(st, file.constData(), dpb.p->getBufferLength(st),
-                                                          dpb.p->getBuffer(st))};
-        dpb.take()->dispose();
+        Owned<IAttachment> att{provider()->createDatabase(st, file.constData(), dpb->getBufferLength(st),
+                                                          dpb->getBuffer(st))};
+        dpb.reset();
         try {
             for (const QString& statement : statements) {
                 const QByteArray sql = statement.toUtf8();
-                Owned<ITransaction> tra{att.p->startTransaction(st, 0, nullptr)};
-                att.p->execute(st, tra.p, 0, sql.constData(), 3, nullptr, nullptr, nullptr, nullptr);
-                tra.take()->commit(st);
+                Owned<ITransaction> tra{att->startTransaction(st, 0, nullptr)};
+                att->execute(st, tra.get(), 0, sql.constData(), 3, nullptr, nullptr, nullptr, nullptr);
+                finish(tra, [&](ITransaction* t) { t->commit(st); });
             }
         } catch (const FbException&) {
             // Leave no half-made database behind.
-            Status dropStatus;
+            fbcall::Status dropStatus;
             try {
-                att.p->dropDatabase(&dropStatus);
-                att.take();
+                finish(att, [&](IAttachment* a) { a->dropDatabase(dropStatus.get()); });
             } catch (const FbException&) {
+                // The attachment stays owned and is released; the first failure is the one told.
             }
             throw;
         }
-        att.take()->detach(st);
+        finish(att, [&](IAttachment* a) { a->detach(st); });
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The connection, transaction and statement object the whole program talks to the card database
-// through. Only Qt and standard types show here; the Firebird client calls stay in ibobjects.cpp.
+// through. Only Qt and standard types show here; the Firebird client's types show only inside
+// store/ (fbcall.h).
 
 #include "sqlparams.h"
 
@@ -33,8 +34,8 @@ private:
     bool m_described;
 };
 
-class TIBTransaction;
-class TIBQuery;
+class DbTransaction;
+class DbStatement;
 struct FbAttachmentHandle;
 struct FbTransactionHandle;
 
@@ -53,91 +54,91 @@ void shutdownEngine() noexcept;
 // rolls back what it left uncommitted and unregisters it. A database that goes first (it
 // normally outlives its transactions) rolls back the transactions still registered and leaves
 // them unusable, so no object ever points at one that has gone.
-class TIBDatabase final {
+class DbConnection final {
 public:
-    TIBDatabase();
-    ~TIBDatabase();
-    TIBDatabase(const TIBDatabase&) = delete;
-    TIBDatabase& operator=(const TIBDatabase&) = delete;
+    DbConnection();
+    ~DbConnection();
+    DbConnection(const DbConnection&) = delete;
+    DbConnection& operator=(const DbConnection&) = delete;
 
-    QString DatabaseName;  // bare file path: the client opens it with the embedded engine
-    QStringList Params;    // "user_name=...", "password=...", "lc_ctype=..."
-    int SQLDialect = 3;
+    QString databaseName;  // bare file path: the client opens it with the embedded engine
+    QStringList params;    // "user_name=...", "password=...", "lc_ctype=..."
+    int sqlDialect = 3;
 
-    // The transaction Close commits; it must be one of this database's. Cleared when that
+    // The transaction close() commits; it must be one of this database's. Cleared when that
     // transaction is destroyed.
-    void setDefaultTransaction(TIBTransaction* transaction);
-    TIBTransaction* defaultTransaction() const { return m_default; }
+    void setDefaultTransaction(DbTransaction* transaction);
+    DbTransaction* defaultTransaction() const { return m_default; }
 
-    void Open();
+    void open();
     // Commits an active default transaction, rolls back the other transactions of this database,
     // then detaches. A failing commit still detaches.
-    void Close();
-    bool Connected() const;
-    // Close (committing pending work), then attach again with the same path and parameters.
+    void close();
+    bool isConnected() const;
+    // close() (committing pending work), then attach again with the same path and parameters.
     void reconnect();
     // Lets go of a connection that the server has lost, without talking to it; the next
     // statement attaches again.
     void forgetConnection() noexcept;
 
 private:
-    friend class TIBTransaction;
-    friend class TIBQuery;
+    friend class DbTransaction;
+    friend class DbStatement;
     std::unique_ptr<FbAttachmentHandle> m_att;
-    std::vector<TIBTransaction*> m_transactions;
-    TIBTransaction* m_default = nullptr;
+    std::vector<DbTransaction*> m_transactions;
+    DbTransaction* m_default = nullptr;
 };
 
-class TIBTransaction final {
+class DbTransaction final {
 public:
-    explicit TIBTransaction(TIBDatabase& db);
-    // Rolls back work left uncommitted: only an explicit Commit (or the database's Close for its
+    explicit DbTransaction(DbConnection& db);
+    // Rolls back work left uncommitted: only an explicit commit (or the database's close for its
     // default transaction) keeps it.
-    ~TIBTransaction();
-    TIBTransaction(const TIBTransaction&) = delete;
-    TIBTransaction& operator=(const TIBTransaction&) = delete;
+    ~DbTransaction();
+    DbTransaction(const DbTransaction&) = delete;
+    DbTransaction& operator=(const DbTransaction&) = delete;
 
-    QStringList Params;  // "read_committed", "no_rec_version", "wait", ...
+    QStringList params;  // "read_committed", "no_rec_version", "wait", ...
     // Each statement run outside a unit of work commits when it ends (team use on a server).
-    bool CommitAfterEachStatement = false;
+    bool commitAfterEachStatement = false;
 
     // Marks statements that belong together: none of them commits on its own.
     class Unit final {
     public:
-        explicit Unit(TIBTransaction& t) : m_t(t) { ++m_t.m_unitDepth; }
+        explicit Unit(DbTransaction& t) : m_t(t) { ++m_t.m_unitDepth; }
         ~Unit() { --m_t.m_unitDepth; }
         Unit(const Unit&) = delete;
         Unit& operator=(const Unit&) = delete;
 
     private:
-        TIBTransaction& m_t;
+        DbTransaction& m_t;
     };
     bool inUnit() const { return m_unitDepth > 0; }
 
-    void StartTransaction();
-    void Commit();
+    void start();
+    void commit();
     // Undoes the transaction's work. Never throws: used on the way out of a failed sequence,
     // where the connection itself may already be gone.
-    void Rollback() noexcept;
-    bool InTransaction() const;
+    void rollback() noexcept;
+    bool isActive() const;
 
 private:
-    friend class TIBDatabase;
-    friend class TIBQuery;
+    friend class DbConnection;
+    friend class DbStatement;
     void forget() noexcept;
-    TIBDatabase& database() const;
-    TIBDatabase* m_db;  // null once the database has gone
+    DbConnection& database() const;
+    DbConnection* m_db;  // null once the database has gone
     std::unique_ptr<FbTransactionHandle> m_tra;
     int m_unitDepth = 0;
 };
 
 // One named parameter's value: unset (sent as null), text, or 32-bit integer.
-class TIBParam final {
+class DbParam final {
 public:
-    explicit TIBParam(QString name) : m_name(std::move(name)) {}
+    explicit DbParam(QString name) : m_name(std::move(name)) {}
     const QString& name() const { return m_name; }
-    void setAsString(const QString& value);
-    void setAsInteger(qint32 value);
+    void setText(const QString& value);
+    void setInt(qint32 value);
     void clear();
 
     enum class Kind { Null, Text, Integer };
@@ -187,13 +188,13 @@ private:
 };
 
 // A column of the current row. Null reads as "" or 0.
-class TIBField final {
+class DbField final {
 public:
-    TIBField(const ResultBuffer* result, int row, int column)
+    DbField(const ResultBuffer* result, int row, int column)
         : m_result(result), m_row(row), m_column(column) {}
-    QString AsString() const;
-    qint32 AsInteger() const;
-    bool IsNull() const;
+    QString text() const;
+    qint32 toInt() const;
+    bool isNull() const;
 
 private:
     const ResultBuffer* m_result;
@@ -201,70 +202,71 @@ private:
     int m_column;
 };
 
-class TIBQuery final {
+class DbStatement final {
 public:
     // The statement text as lines. Any change closes an open result; Clear also drops the
     // parameters with their values. The text is parsed for its parameters once, when a
     // parameter is first looked up or the statement runs, not at each added line.
     class Lines final {
     public:
-        explicit Lines(TIBQuery& q) : m_q(q) {}
-        void Clear();
-        void Add(const QString& line);
+        explicit Lines(DbStatement& q) : m_q(q) {}
+        void clear();
+        void add(const QString& line);
         const QStringList& lines() const { return m_lines; }
-        QString Text() const { return m_lines.join(QLatin1Char('\n')); }
+        QString text() const { return m_lines.join(QLatin1Char('\n')); }
 
     private:
-        TIBQuery& m_q;
+        DbStatement& m_q;
         QStringList m_lines;
     };
 
-    TIBQuery(TIBDatabase& db, TIBTransaction& tr) : SQL(*this), m_db(db), m_tr(tr) {}
-    TIBQuery(const TIBQuery&) = delete;
-    TIBQuery& operator=(const TIBQuery&) = delete;
+    DbStatement(DbConnection& db, DbTransaction& tr) : sql(*this), m_db(db), m_tr(tr) {}
+    ~DbStatement() = default;
+    DbStatement(const DbStatement&) = delete;
+    DbStatement& operator=(const DbStatement&) = delete;
 
-    Lines SQL;
+    Lines sql;
 
-    TIBParam& ParamByName(QAnyStringView name);  // throws DbError for an unknown name
+    DbParam& param(QAnyStringView name);  // throws DbError for an unknown name
     // Runs the statement and buffers its rows with the first row current. A statement without
     // rows (an insert) is simply run. Does nothing while a result is open.
-    void Open();
-    // As Open, but buffers only the rows for which keep(cells) is true, where cells are the texts
+    void open();
+    // As open(), but buffers only the rows for which keep(cells) is true, where cells are the texts
     // of the named columns in the order named (UTF-8; a null cell empty). A result narrowed on
     // the client thus takes no more memory than the rows it keeps.
     using RowFilter = std::function<bool(const QByteArrayView* cells)>;
-    void OpenFiltered(const QStringList& columns, const RowFilter& keep);
-    void ExecSQL();
-    void Close();
-    bool Active() const { return m_result != nullptr; }
+    void openFiltered(const QStringList& columns, const RowFilter& keep);
+    void execute();
+    void close();
+    bool isOpen() const { return m_result != nullptr; }
 
-    TIBField FieldByName(QAnyStringView name) const;  // throws DbError for an unknown name
+    DbField field(QAnyStringView name) const;  // throws DbError for an unknown name
     // A column's position, looked up once for reading it from many rows with Fields; throws
     // DbError for an unknown name.
-    int FieldIndex(QAnyStringView name) const;
-    TIBField Fields(int column) const;  // the column at that position in the current row
-    void Last();
-    void Prior();
-    bool Bof() const { return m_bof; }
-    int RecordCount() const { return m_result ? m_result->rowCount() : 0; }
+    int fieldIndex(QAnyStringView name) const;
+    DbField fieldAt(int column) const;  // the column at that position in the current row
+    void last();
+    void prior();
+    bool beforeFirst() const { return m_bof; }
+    int rowCount() const { return m_result ? m_result->rowCount() : 0; }
     // Rows changed by the last statement run without a cursor (update, delete, insert).
-    int RowsAffected() const { return m_rowsAffected; }
+    int rowsAffected() const { return m_rowsAffected; }
     std::size_t resultBytes() const { return m_result ? m_result->bytesAllocated() : 0; }
 
 private:
     void run(bool keepRows);
     std::unique_ptr<ResultBuffer> runStatement(const QByteArray& sql, const QStringList& markers,
-                                               const std::vector<const TIBParam*>& values, bool keepRows);
+                                               const std::vector<const DbParam*>& values, bool keepRows);
     void textChanged(bool dropParams);
     // The statement with its markers, parsed once per text; adds the parameters it names.
     const ParsedSql& parsed();
 
-    TIBDatabase& m_db;
-    TIBTransaction& m_tr;
-    std::vector<TIBParam> m_params;
+    DbConnection& m_db;
+    DbTransaction& m_tr;
+    std::vector<DbParam> m_params;
     std::optional<ParsedSql> m_parsed;
     std::unique_ptr<ResultBuffer> m_result;
-    // Set for the length of an OpenFiltered only.
+    // Set for the length of an openFiltered only.
     const QStringList* m_filterColumns = nullptr;
     const RowFilter* m_filter = nullptr;
     int m_row = 0;

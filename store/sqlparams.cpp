@@ -7,6 +7,24 @@ bool isNameStart(QChar c) {
 bool isNamePart(QChar c) {
     return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$');
 }
+// The end of the quoted literal that starts at `start`: just past its closing quote, or the end
+// of the text. A doubled quote inside the literal is an escaped quote, not its end.
+qsizetype quotedEnd(const QString& sql, qsizetype start) {
+    const QChar quote = sql[start];
+    const qsizetype n = sql.size();
+    qsizetype j = start + 1;
+    while (j < n) {
+        if (sql[j] != quote) {
+            ++j;
+        } else if (j + 1 < n && sql[j + 1] == quote) {
+            j += 2;
+        } else {
+            return j + 1;
+        }
+    }
+    return n;
+}
+
 }  // namespace
 
 ParsedSql parseSqlParams(const QString& sql) {
@@ -21,19 +39,7 @@ ParsedSql parseSqlParams(const QString& sql) {
     while (i < n) {
         const QChar c = sql[i];
         if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // A doubled quote inside the literal is an escaped quote, not its end.
-            qsizetype j = i + 1;
-            while (j < n) {
-                if (sql[j] == c) {
-                    if (j + 1 < n && sql[j + 1] == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            copyUntil(qMin(j + 1, n));
+            copyUntil(quotedEnd(sql, i));
         } else if (c == QLatin1Char('-') && i + 1 < n && sql[i + 1] == QLatin1Char('-')) {
             qsizetype j = sql.indexOf(QLatin1Char('\n'), i);
             copyUntil(j < 0 ? n : j);

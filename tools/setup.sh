@@ -26,6 +26,8 @@ packages=(
     dpkg-dev file desktop-file-utils appstream lintian
     # the second test run, built with clang's address and undefined-behaviour checks
     clang libclang-rt-14-dev
+    # the style checks of the test run
+    clang-tidy clang-format
     imagemagick tesseract-ocr
     # the wider drawn card set's gothic and mincho typefaces beside Noto's
     fonts-ipafont-gothic fonts-ipafont-mincho
@@ -43,5 +45,7 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# TAVRONA_WERROR=ON (tools/test.sh) makes every compiler warning an error.
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTAVRONA_WERROR="${TAVRONA_WERROR:-OFF}" >/dev/null
 cmake --build "$root/build"

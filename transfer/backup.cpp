@@ -63,7 +63,7 @@ QString picturesArchivePath(const QString& backupPath) {
 }
 
 BackupResult backupCardFolder(const QString& folder, const QString& backupPath, bool withPictures,
-                              const Progress& progress) {
+                              const Progress& progress, const QString& picturesRoot) {
     const QString cardFile = CardFolder::local(folder).database;
     if (!QFileInfo::exists(cardFile))
         throw TransferError(QStringLiteral("カードファイル「%1」がありません。").arg(cardFile));
@@ -124,7 +124,8 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
     if (withPictures) {
         result.picturesArchive = picturesArchivePath(target.absoluteFilePath());
         report(progress, QStringLiteral("画像フォルダをまとめています…"), 90);
-        result.pictureFiles = writePicturesArchive(folder, result.picturesArchive);
+        result.pictureFiles = writePicturesArchive(
+            picturesRoot.isEmpty() ? CardFolder::resolve(folder).picturesRoot : picturesRoot, result.picturesArchive);
         report(progress,
                QStringLiteral("画像 %1 件: %2").arg(result.pictureFiles).arg(result.picturesArchive), 100);
     }

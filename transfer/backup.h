@@ -16,10 +16,11 @@ struct BackupResult {
 QString picturesArchivePath(const QString& backupPath);
 
 // Writes the backup of the folder's card file to backupPath, which is replaced only once the new
-// backup is complete; with pictures, also the archive of image/ beside it. The card file may be
-// open in this process.
+// backup is complete; with pictures, also the archive of the pictures root's image/ beside it:
+// the folder's own (its settings file may name a shared one) unless picturesRoot names it. The
+// card file may be open in this process.
 BackupResult backupCardFolder(const QString& folder, const QString& backupPath, bool withPictures,
-                              const Progress& progress = {});
+                              const Progress& progress = {}, const QString& picturesRoot = {});
 
 struct RestoreResult {
     int cards = 0;

@@ -1,6 +1,6 @@
 #include "duplicates.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
 #include "picturefolder.h"
 #include "privatefile.h"
 #include "textfold.h"
@@ -313,7 +313,7 @@ QList<DuplicateGroup> groupDuplicates(const QList<Card>& cards, const QList<QLis
     return shown;
 }
 
-QList<DuplicateGroup> findDuplicates(TDM1& dm, const QList<QList<int>>& dismissed) {
+QList<DuplicateGroup> findDuplicates(CardDatabase& dm, const QList<QList<int>>& dismissed) {
     QList<Card> cards;
     forEachStoredCard(dm, false, [&](const Card& c) { cards << c; });
     return groupDuplicates(cards, dismissed);
@@ -378,10 +378,10 @@ void dismissGroup(const CardFolder& folder, QList<int> keys) {
         QStringLiteral("「%1」に書き込めません: %2").arg(path, privatefile::systemReason(error)));
 }
 
-MergeResult mergeDuplicates(TDM1& dm, const QList<int>& keys, int keepKey,
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey,
                             const QMap<cards::MergeBox, int>& chosen) {
-    if (!dm.IBDatabase1.Connected())
-        dm.IBDatabase1.Open();
+    if (!dm.connection.isConnected())
+        dm.connection.open();
     QList<cards::KeyedCard> loaded;
     for (int key : keys) {
         const std::optional<cards::Card> card = cards::fetchCard(dm, key);
@@ -390,7 +390,7 @@ MergeResult mergeDuplicates(TDM1& dm, const QList<int>& keys, int keepKey,
                 QStringLiteral("番号 %1 の名刺はありません。何も書き込んでいません。").arg(key));
         loaded << cards::KeyedCard{key, *card};
     }
-    dm.IBTransaction1.Commit();
+    dm.transaction.commit();
     cards::MergePlan plan;
     try {
         plan = cards::planMerge(loaded, keepKey, chosen);

@@ -11,7 +11,7 @@
 
 #include <optional>
 
-class TDM1;
+class CardDatabase;
 struct CardFolder;
 
 namespace transfer {
@@ -49,7 +49,7 @@ QStringList memoPhones(const QString& memo);
 // it (see DismissedGroups).
 QList<DuplicateGroup> groupDuplicates(const QList<Card>& cards, const QList<QList<int>>& dismissed = {});
 // The same over the live cards of the card file, read once.
-QList<DuplicateGroup> findDuplicates(TDM1& dm, const QList<QList<int>>& dismissed = {});
+QList<DuplicateGroup> findDuplicates(CardDatabase& dm, const QList<QList<int>>& dismissed = {});
 
 // The groups the user said are different people ("別人"), kept in a small text file in the card
 // folder (one group a line, its keys), so that the card file itself, which may come from
@@ -71,7 +71,7 @@ struct MergeResult {
 // the commit, each under its own name or with "_2", "_3"... added when the name is taken, and
 // removed again when the merge fails. Refusals and failures come as TransferError; nothing in
 // the card file or the picture folders has changed then.
-MergeResult mergeDuplicates(TDM1& dm, const QList<int>& keys, int keepKey = 0,
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey = 0,
                             const QMap<cards::MergeBox, int>& chosen = {});
 
 }  // namespace transfer

@@ -3,7 +3,7 @@
 #include "csvformat.h"
 #include "vcardformat.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
 #include "engineprocess.h"
 #include "privatefile.h"
 
@@ -18,7 +18,7 @@
 
 namespace transfer {
 
-int exportCards(TDM1& dm, const QString& path, FileFormat format, bool withDeleted) {
+int exportCards(CardDatabase& dm, const QString& path, FileFormat format, bool withDeleted) {
     // Writing over the card file would replace the cards with their own export.
     if (sameFile(path, dm.databasePath()))
         throw TransferError(

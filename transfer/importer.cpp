@@ -1,6 +1,6 @@
 #include "importer.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
 #include "engineprocess.h"
 #include "picturefolder.h"
 #include "textdecode.h"
@@ -178,7 +178,7 @@ QString originText(const ImportPlan& plan, const Card& card) {
                                           : QStringLiteral("%1 件目のカード").arg(card.origin);
 }
 
-ImportPlan planImport(TDM1& dm, const QString& path, const csv::Columns* columns) {
+ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns* columns) {
     const QFileInfo info(path);
     if (!info.exists())
         throw TransferError(QStringLiteral("ファイル「%1」がありません。").arg(path));
@@ -253,7 +253,7 @@ ImportPlan planImport(TDM1& dm, const QString& path, const csv::Columns* columns
     return plan;
 }
 
-int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates, const Progress& progress) {
+int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates, const Progress& progress) {
     const QSet<int> duplicates(plan.duplicates.begin(), plan.duplicates.end());
     auto wanted = [&](int i) { return !duplicates.contains(i) || takenDuplicates.contains(i); };
     int total = 0;
@@ -307,12 +307,12 @@ int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates
                     engineprocess::throwIfInterrupted();  // unwinding rolls the whole import back
                     const Card& card = block[i - first];
                     const bool pictures = !card.pictures.isEmpty();
-                    cards::insertCard(dm.IBQuery1, QStringLiteral("0"), card.texts,
+                    cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
                                       card.deleted ? cards::CardState::Deleted : cards::CardState::Live,
                                       pictures);
                     if (pictures) {
-                        const int key = dm.IBQuery1.FieldByName("KEY1").AsInteger();
-                        dm.IBQuery1.Close();
+                        const int key = cards::returnedKey(dm.statement);
+                        dm.statement.close();
                         writePictures(dm.cardFolder(), key, card, picturesWritten);
                     }
                     if (++written % 1000 == 0)

@@ -47,7 +47,7 @@ constexpr int kPreviewCards = 100;
 // columns go where their header names say, or where columns says (the user's choice, one target
 // per column of the header row). Throws TransferError with the line or card at fault; nothing is
 // written.
-ImportPlan planImport(TDM1& dm, const QString& path, const csv::Columns* columns = nullptr);
+ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns* columns = nullptr);
 
 // The same texts give the same key after Unicode compatibility folding (full-width letters and
 // digits, half-width kana) with every space removed. A card without a name is known by its
@@ -61,7 +61,7 @@ QString originText(const ImportPlan& plan, const Card& card);
 // from the trigger, all in one transaction: all of them or none. The file is read again and must
 // be as it was when planned. Pictures go to the new cards' picture folders. Returns the number
 // written.
-int runImport(TDM1& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates,
+int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates,
               const Progress& progress = {});
 
 }  // namespace transfer

@@ -1,5 +1,6 @@
 #include "picturearchive.h"
 
+#include "cardfolder.h"
 #include "privatefile.h"
 #include "transfercard.h"
 
@@ -30,8 +31,8 @@ using Entry = std::unique_ptr<archive_entry, decltype(&archive_entry_free)>;
 
 }  // namespace
 
-int writePicturesArchive(const QString& folder, const QString& archivePath) {
-    const QDir root(folder);
+int writePicturesArchive(const QString& picturesRoot, const QString& archivePath) {
+    const QDir root(picturesRoot);
     const QString partial = archivePath + QStringLiteral(".part");
     // Made private before the writer opens it by name (and keeps its mode).
     QFile::remove(partial);
@@ -41,7 +42,7 @@ int writePicturesArchive(const QString& folder, const QString& archivePath) {
     Archive a(archive_write_new(), archive_write_free);
     // pax keeps UTF-8 names and large files exactly.
     int files = 0;
-    const QString imageDir = root.filePath(QStringLiteral("image"));
+    const QString imageDir = CardFolder::imageFolder(root.path());
     QDirIterator it(imageDir, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     QByteArray buffer(1 << 16, Qt::Uninitialized);

@@ -1,43 +1,32 @@
 #include "transfercard.h"
 
-#include "dm1.h"
+#include "carddatabase.h"
 
 #include <QFileInfo>
 
 namespace transfer {
 
-void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(const Card&)>& visit) {
-    if (!dm.IBDatabase1.Connected())
-        dm.IBDatabase1.Open();
-    TIBQuery& q = dm.IBQuery1;
+void forEachStoredCard(CardDatabase& dm, bool withDeleted, const std::function<void(const Card&)>& visit) {
+    if (!dm.connection.isConnected())
+        dm.connection.open();
+    DbStatement& q = dm.statement;
     // Every card, also one without a name (which the name search passes over); rows come
     // ascending by key.
     cards::prepareAllCards(q);
-    q.Open();
-    const int key = q.FieldIndex("KEY1"), name = q.FieldIndex("SYASYU"), reading = q.FieldIndex("HURIGANA"),
-              org = q.FieldIndex("KATABAN"), dept = q.FieldIndex("KYORI"), pos = q.FieldIndex("KINGAKU"),
-              memo = q.FieldIndex("MEMO"), year = q.FieldIndex("LYEAR"), month = q.FieldIndex("LMONTH"),
-              day = q.FieldIndex("LDAY"), flag = q.FieldIndex("DEL_FLG1");
+    q.open();
+    const cards::CardReader reader(q);
     Card card;
-    q.Last();
-    while (!q.Bof()) {
-        card.deleted = cards::stateOfFlag(q.Fields(flag).AsString()) == cards::CardState::Deleted;
+    q.last();
+    while (!q.beforeFirst()) {
+        card.deleted = reader.state() == cards::CardState::Deleted;
         if (withDeleted || !card.deleted) {
-            card.key = q.Fields(key).AsString();
-            card.texts.name = q.Fields(name).AsString();
-            card.texts.reading = q.Fields(reading).AsString();
-            card.texts.organisation = q.Fields(org).AsString();
-            card.texts.department = q.Fields(dept).AsString();
-            card.texts.position = q.Fields(pos).AsString();
-            card.texts.memo = q.Fields(memo).AsString();
-            card.texts.year = q.Fields(year).AsString();
-            card.texts.month = q.Fields(month).AsString();
-            card.texts.day = q.Fields(day).AsString();
+            card.key = reader.keyText();
+            card.texts = reader.texts();
             visit(card);
         }
-        q.Prior();
+        q.prior();
     }
-    q.Close();
+    q.close();
 }
 
 int textLength(const QString& text) {

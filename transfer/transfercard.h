@@ -11,7 +11,7 @@
 #include <functional>
 #include <stdexcept>
 
-class TDM1;
+class CardDatabase;
 
 namespace transfer {
 
@@ -45,13 +45,9 @@ struct Card {
 using Progress = std::function<void(const QString& line, int percent)>;
 
 // Walks the stored cards from the newest (highest key) down; deleted cards only when asked.
-void forEachStoredCard(TDM1& dm, bool withDeleted, const std::function<void(const Card&)>& visit);
+void forEachStoredCard(CardDatabase& dm, bool withDeleted, const std::function<void(const Card&)>& visit);
 
-// The longest text each column takes, in characters, and the date parts' digit counts.
-struct ColumnLimits {
-    static constexpr int name = 150, reading = 150, organisation = 150, department = 150, position = 100,
-                         memo = 5000, year = 4, month = 2, day = 2;
-};
+using cards::ColumnLimits;
 
 // A text's length as the card's columns count it: in characters, a line break (CR LF) two.
 int textLength(const QString& text);

@@ -2,20 +2,21 @@
 // end of the program, and a second copy in the same card folder.
 
 #include "cards.h"
+#include "programundertest.h"
 #include "controls.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "fakes.h"
 #include "japanese.h"
-#include "kihon_ichiran.h"
-#include "menu.h"
+#include "cardlistwindow.h"
+#include "mainmenuwindow.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "openwait.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
 #include "transferwindows.h"
-#include "varsion.h"
+#include "versionwindow.h"
 #include "visualstyle.h"
 
 #include <QApplication>
@@ -59,7 +60,7 @@ private slots:
     }
 
     void cleanup() {
-        endProgram();
+        program.reset();
         platform::setShell(nullptr);
         QDir::setCurrent(m_startDir);
         QDir(m_dir.path() + "/data").removeRecursively();
@@ -67,19 +68,19 @@ private slots:
 
     void missingDatabaseShowsOneErrorAndTheMenuStillOpens() {
         MessageRecorder boxes;
-        startProgram(CardFolder::local(QDir::currentPath()));
+        program = startProgram(CardFolder::local(QDir::currentPath()));
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains("DATA.FDB"), qPrintable(boxes.texts("error")[0]));
-        QVERIFY(menu->isVisible());
-        QVERIFY(mst_car && kihon_ichiran && varsion && DM1);
-        QVERIFY(!DM1->IBDatabase1.Connected());
+        QVERIFY(program->mainMenu()->isVisible());
+        QVERIFY(program->cardEditor() && program->cardList() && program->versionWindow() && program->database());
+        QVERIFY(!program->database()->connection.isConnected());
 
         // The next statement tries again: still missing, then found once the file exists.
-        messages::guarded(menu, [] { cards::newestKey(DM1->IBQuery1); });
+        messages::guarded(program->mainMenu(), [] { cards::newestKey(program->database()->statement); });
         QCOMPARE(boxes.texts("error").size(), 2);
         testdb::create(m_dir.path());
         int key = -1;
-        messages::guarded(menu, [&] { key = cards::newestKey(DM1->IBQuery1); });
+        messages::guarded(program->mainMenu(), [&] { key = cards::newestKey(program->database()->statement); });
         QCOMPARE(boxes.texts("error").size(), 2);
         QCOMPARE(key, 0);
     }
@@ -87,19 +88,19 @@ private slots:
     void databasePathIsFixedAtStartUp() {
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram(CardFolder::local(QDir::currentPath()));
+        program = startProgram(CardFolder::local(QDir::currentPath()));
         QVERIFY(boxes.shown.isEmpty());
         QDir::setCurrent(m_startDir);
-        DM1->IBDatabase1.reconnect();  // still the card folder's file
-        QCOMPARE(DM1->databasePath(), QDir::toNativeSeparators(m_dir.path() + "/data/DATA.FDB"));
+        program->database()->connection.reconnect();  // still the card folder's file
+        QCOMPARE(program->database()->databasePath(), QDir::toNativeSeparators(m_dir.path() + "/data/DATA.FDB"));
     }
 
     void mainMenuLooksAsDesigned() {
         MessageRecorder boxes;
-        startProgram(CardFolder::local(QDir::currentPath()));
-        QCOMPARE(menu->windowTitle(), QStringLiteral("メインメニュー"));
-        QCOMPARE(menu->centralWidget()->size(), QSize(384, 291));
-        QCOMPARE(menu->minimumSize(), menu->maximumSize());
+        program = startProgram(CardFolder::local(QDir::currentPath()));
+        QCOMPARE(program->mainMenu()->windowTitle(), QStringLiteral("メインメニュー"));
+        QCOMPARE(program->mainMenu()->centralWidget()->size(), QSize(384, 291));
+        QCOMPARE(program->mainMenu()->minimumSize(), program->mainMenu()->maximumSize());
         const struct {
             const char* name;
             const char* caption;
@@ -109,25 +110,25 @@ private slots:
                        {"SpeedButton8", "ヘルプ", {35, 142, 137, 78}},
                        {"SpeedButton6", "閉じる", {203, 142, 137, 78}}};
         for (const auto& b : buttons) {
-            auto* button = menu->findChild<QPushButton*>(b.name);
+            auto* button = program->mainMenu()->findChild<QPushButton*>(b.name);
             QVERIFY(button);
             QCOMPARE(button->text(), QString::fromUtf8(b.caption));
             QCOMPARE(button->geometry(), b.geometry);
             QCOMPARE(button->focusPolicy(), Qt::NoFocus);
         }
-        QCOMPARE(ctl<QAction>(menu, "N2")->text(), QStringLiteral("終了"));
-        QCOMPARE(ctl<QAction>(menu, "N4")->text(), QStringLiteral("バージョン"));
-        QVERIFY(ctl<LinkLabel>(menu, "Label4")->text().startsWith("olvemark :  http://"));
+        QCOMPARE(ctl<QAction>(program->mainMenu(), "N2")->text(), QStringLiteral("終了"));
+        QCOMPARE(ctl<QAction>(program->mainMenu(), "N4")->text(), QStringLiteral("バージョン"));
+        QVERIFY(ctl<LinkLabel>(program->mainMenu(), "Label4")->text().startsWith("olvemark :  http://"));
     }
 
     void webLinksGoToTheShell() {
         MessageRecorder boxes;
-        startProgram(CardFolder::local(QDir::currentPath()));
-        QTest::mouseClick(ctl<LinkLabel>(menu, "Label4"), Qt::LeftButton);
-        ctl<QPushButton>(menu, "SpeedButton8")->click();
-        QCOMPARE(m_shell->urls, (QStringList{Tmenu::kHomePage, Tmenu::kManualPage}));
-        QVERIFY(Tmenu::kManualPage.endsWith("/olvemark/soft/Manual/Business_card001.html"));
-        QVERIFY(menu->isVisible());
+        program = startProgram(CardFolder::local(QDir::currentPath()));
+        QTest::mouseClick(ctl<LinkLabel>(program->mainMenu(), "Label4"), Qt::LeftButton);
+        ctl<QPushButton>(program->mainMenu(), "SpeedButton8")->click();
+        QCOMPARE(m_shell->urls, (QStringList{MainMenuWindow::kHomePage, MainMenuWindow::kManualPage}));
+        QVERIFY(MainMenuWindow::kManualPage.endsWith("/olvemark/soft/Manual/Business_card001.html"));
+        QVERIFY(program->mainMenu()->isVisible());
     }
 
     void closingEndsTheProgram_data() {
@@ -140,14 +141,14 @@ private slots:
         QFETCH(int, how);
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram(CardFolder::local(QDir::currentPath()));
+        program = startProgram(CardFolder::local(QDir::currentPath()));
         if (how == 0)
-            ctl<QPushButton>(menu, "SpeedButton6")->click();
+            ctl<QPushButton>(program->mainMenu(), "SpeedButton6")->click();
         else if (how == 1)
-            ctl<QAction>(menu, "N2")->trigger();
+            ctl<QAction>(program->mainMenu(), "N2")->trigger();
         else
-            menu->close();
-        QVERIFY(!menu->isVisible());
+            program->mainMenu()->close();
+        QVERIFY(!program->mainMenu()->isVisible());
         QVERIFY(boxes.shown.isEmpty());
     }
 
@@ -157,27 +158,27 @@ private slots:
                       "/Tavrona/Tavrona.conf");
         testdb::create(m_dir.path());
         MessageRecorder boxes;
-        startProgram(CardFolder::local(QDir::currentPath()));
+        program = startProgram(CardFolder::local(QDir::currentPath()));
         const cards::CardTexts card{"田中 太郎", "たなか たろう", "", "", "", "", "2024", "1", "1"};
-        cards::insertCard(DM1->IBQuery1, "1", card, cards::CardState::Live);
-        QCOMPARE(ctl<QAction>(menu, "N5")->text(), QStringLiteral("かな・全角半角を区別せずに検索"));
-        QVERIFY(ctl<QAction>(menu, "N5")->isCheckable());
-        QVERIFY(!ctl<QAction>(menu, "N5")->isChecked());
+        cards::insertCard(program->database()->statement, "1", card, cards::CardState::Live);
+        QCOMPARE(ctl<QAction>(program->mainMenu(), "N5")->text(), QStringLiteral("かな・全角半角を区別せずに検索"));
+        QVERIFY(ctl<QAction>(program->mainMenu(), "N5")->isCheckable());
+        QVERIFY(!ctl<QAction>(program->mainMenu(), "N5")->isChecked());
 
-        ctl<QLineEdit>(kihon_ichiran, "Edit1")->setText(QStringLiteral("タナカ"));
-        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
-        QCOMPARE(ctl<StringGrid>(kihon_ichiran, "SGrid1")->cell(0, 1), QString());
-        ctl<QAction>(menu, "N5")->trigger();
-        ctl<QPushButton>(kihon_ichiran, "SpeedButton1")->click();
-        QCOMPARE(ctl<StringGrid>(kihon_ichiran, "SGrid1")->cell(0, 1), QStringLiteral("1"));
+        ctl<QLineEdit>(program->cardList(), "Edit1")->setText(QStringLiteral("タナカ"));
+        ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
+        QCOMPARE(ctl<StringGrid>(program->cardList(), "SGrid1")->cell(0, 1), QString());
+        ctl<QAction>(program->mainMenu(), "N5")->trigger();
+        ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
+        QCOMPARE(ctl<StringGrid>(program->cardList(), "SGrid1")->cell(0, 1), QStringLiteral("1"));
 
-        endProgram();
-        startProgram(CardFolder::local(QDir::currentPath()));
-        QVERIFY(ctl<QAction>(menu, "N5")->isChecked());
-        ctl<QAction>(menu, "N5")->trigger();
-        endProgram();
-        startProgram(CardFolder::local(QDir::currentPath()));
-        QVERIFY(!ctl<QAction>(menu, "N5")->isChecked());
+        program.reset();
+        program = startProgram(CardFolder::local(QDir::currentPath()));
+        QVERIFY(ctl<QAction>(program->mainMenu(), "N5")->isChecked());
+        ctl<QAction>(program->mainMenu(), "N5")->trigger();
+        program.reset();
+        program = startProgram(CardFolder::local(QDir::currentPath()));
+        QVERIFY(!ctl<QAction>(program->mainMenu(), "N5")->isChecked());
         QVERIFY(boxes.texts("error").isEmpty());
     }
 

@@ -1,5 +1,6 @@
 #include "testdb.h"
 
+#include "carddatabase.h"
 #include "ibobjects.h"
 #include "schemascript.h"
 
@@ -88,6 +89,29 @@ QString create(const QString& dir, Kind kind) {
         throw std::runtime_error("cannot copy the template database");
     QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
     return target;
+}
+
+QMap<int, CardRow> committedCards(const QString& cardFolder) {
+    static const QStringList columns{"KEY1", "SYASYU", "HURIGANA", "KATABAN", "KYORI",   "KINGAKU",
+                                     "MEMO", "LYEAR",  "LMONTH",   "LDAY",    "DEL_FLG1"};
+    CardDatabase reader(cardFolder);
+    reader.open();
+    DbStatement& q = reader.statement;
+    q.sql.clear();
+    q.sql.add(QStringLiteral("SELECT ") + columns.join(QLatin1String(", ")) +
+              QStringLiteral(" FROM MST_CAR ORDER BY KEY1"));
+    q.open();
+    QMap<int, CardRow> cards;
+    q.last();
+    while (!q.beforeFirst()) {
+        CardRow row;
+        for (const QString& c : columns)
+            row[c] = q.field(c).text();
+        cards[row["KEY1"].toInt()] = row;
+        q.prior();
+    }
+    q.close();
+    return cards;
 }
 
 }  // namespace testdb

@@ -2,6 +2,7 @@
 // Card databases for tests, made by the real creation tool in temporary folders, and card files
 // of another make, as users bring them.
 
+#include <QMap>
 #include <QString>
 
 namespace testdb {
@@ -23,6 +24,12 @@ QString create(const QString& dir, Kind kind);
 
 // The script that makes the foreign kind's table and trigger, for tests that vary it.
 const char* foreignSchema();
+
+// One stored card row: column name -> text, every column of the card table.
+using CardRow = QMap<QString, QString>;
+// Every card committed in the card folder's card file, by key, read through a connection of its
+// own: what the program has not committed yet does not show.
+QMap<int, CardRow> committedCards(const QString& cardFolder);
 
 // Path of the creation tool, for tests that run it themselves.
 QString toolPath();

@@ -3,9 +3,10 @@
 // recording stand-ins for the message boxes and the desktop.
 
 #include "desktop.h"
-#include "dm1.h"
+#include "programundertest.h"
+#include "carddatabase.h"
 #include "fakes.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "startup.h"
 #include "testdb.h"
 
@@ -34,12 +35,12 @@ struct EditorFixture {
         inputMethod = std::make_unique<RecordingInputMethod>();
         platform::setInputMethod(inputMethod.get());
         QStandardPaths::setTestModeEnabled(true);  // the program's settings apart from the user's
-        composeProgram(CardFolder::local(folder->path()));
+        program = composeProgram(CardFolder::local(folder->path()));
         return true;
     }
 
     void tearDown() {
-        endProgram();
+        program.reset();
         messages.reset();
         platform::setShell(nullptr);
         platform::setInputMethod(nullptr);
@@ -49,28 +50,7 @@ struct EditorFixture {
     }
 
     // Every card as committed, read through a connection of its own: key -> column -> text.
-    QMap<int, QMap<QString, QString>> committedCards() const {
-        static const QStringList columns{"KEY1", "SYASYU", "HURIGANA", "KATABAN", "KYORI",   "KINGAKU",
-                                         "MEMO", "LYEAR",  "LMONTH",   "LDAY",    "DEL_FLG1"};
-        TDM1 reader(folder->path());
-        reader.DataModuleCreate();
-        TIBQuery& q = reader.IBQuery1;
-        q.SQL.Clear();
-        q.SQL.Add(QStringLiteral("SELECT ") + columns.join(QLatin1String(", ")) +
-                  QStringLiteral(" FROM MST_CAR ORDER BY KEY1"));
-        q.Open();
-        QMap<int, QMap<QString, QString>> cards;
-        q.Last();
-        while (!q.Bof()) {
-            QMap<QString, QString> row;
-            for (const QString& c : columns)
-                row[c] = q.FieldByName(c).AsString();
-            cards[row["KEY1"].toInt()] = row;
-            q.Prior();
-        }
-        q.Close();
-        return cards;
-    }
+    QMap<int, testdb::CardRow> committedCards() const { return testdb::committedCards(folder->path()); }
 
     QString cardFolder(const QString& key) const {
         return folder->filePath(QStringLiteral("image/%1/base").arg(key));

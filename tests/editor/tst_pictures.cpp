@@ -3,6 +3,7 @@
 // actually leave there (huge, empty, broken, misnamed).
 
 #include "controls.h"
+#include "programundertest.h"
 #include "editorfixture.h"
 #include "filemode.h"
 #include "picturearea.h"
@@ -71,7 +72,7 @@ class TestPictures final : public QObject {
     Q_OBJECT
 
     EditorFixture f;
-    Tmst_car* w = nullptr;
+    CardEditorWindow* w = nullptr;
 
     QString base(const QString& key = QStringLiteral("12")) const { return f.cardFolder(key); }
 
@@ -87,7 +88,7 @@ private slots:
     void initTestCase() { useDesktopUmask(); }
     void init() {
         QVERIFY(f.setUp());
-        w = mst_car;
+        w = program->cardEditor();
         w->setCardKey(12);
     }
     void cleanup() { f.tearDown(); }
@@ -120,7 +121,7 @@ private slots:
             QVERIFY(root.mkpath(d));
         for (const QString& file : files)
             writeBytes(root.filePath(file), "x");
-        w->SpeedButton1Click();
+        w->onOpenFolderClicked();
         QCOMPARE(f.shell->folders, QStringList{root.filePath("image/12/base/")});
         QCOMPARE(QFileInfo(root.filePath("image/12/base")).isDir(), baseExistsAfter);
         for (const QString& file : files)
@@ -145,7 +146,7 @@ private slots:
     // must be created, listed and shown below the one working directory.
     void allPictureOperationsShareTheCardFolder() {
         QVERIFY(QDir(f.folder->path()) != QDir::current());  // the card folder is not the working directory
-        w->SpeedButton1Click();
+        w->onOpenFolderClicked();
         QVERIFY(QFileInfo(base()).isDir());
         QVERIFY(!QFileInfo::exists(QCoreApplication::applicationDirPath() + "/image/12"));
         writeImage(base() + "/scan.png", {40, 20}, "png");
@@ -271,7 +272,7 @@ private slots:
     void showWithoutSelectionLoadsNothing() {
         ctl<QLabel>(w, "Label14")->setText(QStringLiteral("---"));
         ctl<QListWidget>(w, "ListBox1")->clear();
-        w->ListBox1Click();
+        w->onPictureChosen();
         QCOMPARE(ctl<QLabel>(w, "Label14")->text(), QStringLiteral("---"));
         QVERIFY(ctl<PictureArea>(w, "Image1")->picture().isNull());
     }

@@ -3,6 +3,7 @@
 // and nothing reaches the database.
 
 #include "controls.h"
+#include "programundertest.h"
 #include "editorfixture.h"
 #include "picturearea.h"
 #include "scandialog.h"
@@ -25,7 +26,7 @@ class TestScanDialog final : public QObject {
     Q_OBJECT
 
     EditorFixture f;
-    Tmst_car* w = nullptr;
+    CardEditorWindow* w = nullptr;
     QTemporaryDir drawn;  // cards drawn once by the card script
 
     // Puts a drawn card in the picture folder of card 12 and shows it as a click does.
@@ -35,7 +36,7 @@ class TestScanDialog final : public QObject {
         w->setCardKey(12);
         w->refreshPictureList();
         ctl<QListWidget>(w, "ListBox1")->setCurrentRow(0);
-        w->ListBox1Click();
+        w->onPictureChosen();
         QVERIFY(!ctl<PictureArea>(w, "Image1")->picture().isNull());
     }
 
@@ -65,7 +66,7 @@ private slots:
     }
     void init() {
         QVERIFY(f.setUp());
-        w = mst_car;
+        w = program->cardEditor();
         w->resetFields(QDate(2024, 5, 1));
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
@@ -78,26 +79,26 @@ private slots:
     }
 
     void offeredOnlyWithPicture() {
-        QVERIFY(ctl<PictureArea>(w, "Image1")->actions().contains(w->ReadScan));
+        QVERIFY(ctl<PictureArea>(w, "Image1")->actions().contains(w->readScan));
         QCOMPARE(ctl<PictureArea>(w, "Image1")->contextMenuPolicy(), Qt::ActionsContextMenu);
-        QCOMPARE(w->ReadScan->text(), QStringLiteral("画像から読み取る…"));
-        QVERIFY(!w->ReadScan->isEnabled());
+        QCOMPARE(w->readScan->text(), QStringLiteral("画像から読み取る…"));
+        QVERIFY(!w->readScan->isEnabled());
         QTest::keyClick(ctl<QLineEdit>(w, "Edit4"), Qt::Key_R, Qt::ControlModifier);
         QVERIFY(!w->findChild<ScanDialog*>());
 
         showCard("jp-h-1.png");
-        QVERIFY(w->ReadScan->isEnabled());
+        QVERIFY(w->readScan->isEnabled());
         w->resetFields(QDate(2024, 5, 2));
-        QVERIFY(!w->ReadScan->isEnabled());
+        QVERIFY(!w->readScan->isEnabled());
     }
 
     void namesWhatToInstall() {
         QTemporaryDir empty;
         qputenv("TESSDATA_PREFIX", empty.path().toLocal8Bit());
         showCard("jp-h-1.png");
-        QVERIFY(!w->ReadScan->isEnabled());
-        QVERIFY2(w->ReadScan->text().contains("tesseract-ocr-jpn、tesseract-ocr-jpn-vert、tesseract-ocr-eng"),
-                 qPrintable(w->ReadScan->text()));
+        QVERIFY(!w->readScan->isEnabled());
+        QVERIFY2(w->readScan->text().contains("tesseract-ocr-jpn、tesseract-ocr-jpn-vert、tesseract-ocr-eng"),
+                 qPrintable(w->readScan->text()));
     }
 
     void fillsChosenBoxes_data() {
@@ -167,7 +168,7 @@ private slots:
     // 中止 stops the worker; closing the dialog while it reads waits for it to end.
     void stopAndCloseWhileReading() {
         showCard("photo-jp-h-1.jpg");
-        w->ReadScan->trigger();
+        w->readScan->trigger();
         auto* d = w->findChild<ScanDialog*>();
         QVERIFY(d);
         QVERIFY(d->reading());
@@ -179,7 +180,7 @@ private slots:
         d->reject();
         QTRY_VERIFY(closed.isNull());
 
-        w->ReadScan->trigger();
+        w->readScan->trigger();
         d = w->findChild<ScanDialog*>();
         QVERIFY(d && d->reading());
         delete d;

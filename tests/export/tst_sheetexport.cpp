@@ -3,12 +3,13 @@
 // one new file per press, and what a spreadsheet program makes of it.
 
 #include "controls.h"
+#include "programundertest.h"
 #include "desktop.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "fakes.h"
 #include "filemode.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "picturefolder.h"
 #include "sheetexport.h"
 #include "startup.h"
@@ -483,10 +484,10 @@ private slots:
         RecordingShell* shell = &shellFake;
         platform::setShell(shell);
         QStandardPaths::setTestModeEnabled(true);  // the program's settings apart from the user's
-        composeProgram(CardFolder::local(cardFolder.path()));
-        Tmst_car* editor = mst_car;
+        program = composeProgram(CardFolder::local(cardFolder.path()));
+        CardEditorWindow* editor = program->cardEditor();
         auto cleanup = qScopeGuard([&] {
-            endProgram();
+            program.reset();
             platform::setShell(nullptr);
         });
         if (!ctl<QLineEdit>(editor, "Edit4"))

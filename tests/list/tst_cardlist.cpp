@@ -4,12 +4,13 @@
 // database read back after each write.
 
 #include "cardmatch.h"
+#include "programundertest.h"
 #include "controls.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "fakes.h"
 #include "formlook.h"
-#include "kihon_ichiran.h"
-#include "mst_car.h"
+#include "cardlistwindow.h"
+#include "cardeditorwindow.h"
 #include "picturearea.h"
 #include "startup.h"
 #include "stringgrid.h"
@@ -62,7 +63,7 @@ class TestCardList final : public QObject {
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<MessageRecorder> messages;
     QString previousDir = QDir::currentPath();
-    Tkihon_ichiran* w = nullptr;
+    CardListWindow* w = nullptr;
 
     // A card with every text filled, the memo on two lines; the day as the test stores it.
     static cards::CardTexts fullCard(const char* day) {
@@ -78,10 +79,10 @@ class TestCardList final : public QObject {
     }
 
     void exec(const QString& sql) {
-        TIBQuery& q = DM1->IBQuery1;
-        q.SQL.Clear();
-        q.SQL.Add(sql);
-        q.ExecSQL();
+        DbStatement& q = program->database()->statement;
+        q.sql.clear();
+        q.sql.add(sql);
+        q.execute();
     }
 
     void addCard(int key, const QString& name, cards::CardState state = cards::CardState::Live,
@@ -95,34 +96,15 @@ class TestCardList final : public QObject {
                                  .year = QStringLiteral("2021"),
                                  .month = QStringLiteral("3"),
                                  .day = QStringLiteral("31")};
-        cards::insertCard(DM1->IBQuery1, QString::number(key), t, state);
-        DM1->IBQuery1.Close();
+        cards::insertCard(program->database()->statement, QString::number(key), t, state);
+        program->database()->statement.close();
     }
 
     // Every card as committed, read through a connection of its own.
-    QMap<int, Row> committedCards() const {
-        static const QStringList columns{"KEY1", "SYASYU", "HURIGANA", "KATABAN", "KYORI",   "KINGAKU",
-                                         "MEMO", "LYEAR",  "LMONTH",   "LDAY",    "DEL_FLG1"};
-        TDM1 reader(dir->path());
-        reader.DataModuleCreate();
-        TIBQuery& q = reader.IBQuery1;
-        q.SQL.Clear();
-        q.SQL.Add(QStringLiteral("SELECT ") + columns.join(", ") + " FROM MST_CAR ORDER BY KEY1");
-        q.Open();
-        QMap<int, Row> out;
-        q.Last();
-        while (!q.Bof()) {
-            Row row;
-            for (const QString& c : columns)
-                row[c] = q.FieldByName(c).AsString();
-            out[row["KEY1"].toInt()] = row;
-            q.Prior();
-        }
-        return out;
-    }
+    QMap<int, Row> committedCards() const { return testdb::committedCards(dir->path()); }
 
     // Commits what the tests inserted through the program's connection.
-    void commit() { DM1->IBDatabase1.reconnect(); }
+    void commit() { program->database()->connection.reconnect(); }
 
     QStringList gridKeys() const {
         QStringList keys;
@@ -172,14 +154,14 @@ private slots:
         QVERIFY(dir->isValid());
         testdb::create(dir->path());
         messages = std::make_unique<MessageRecorder>();
-        composeProgram(CardFolder::local(dir->path()));
-        w = kihon_ichiran;
+        program = composeProgram(CardFolder::local(dir->path()));
+        w = program->cardList();
         w->show();
         QVERIFY(QTest::qWaitForWindowExposed(w));
     }
 
     void cleanup() {
-        endProgram();
+        program.reset();
         w = nullptr;
         messages.reset();
         dir.reset();
@@ -337,7 +319,7 @@ private slots:
     // What a card row holds, column by column, and that stored text is shown unchanged.
     void cardRowCells() {
         const cards::CardTexts t = fullCard("05");
-        cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
+        cards::insertCard(program->database()->statement, "42", t, cards::CardState::Live);
         exec("INSERT INTO MST_CAR (KEY1, SYASYU, DEL_FLG1) VALUES (7, '日付なし', '1')");
         QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         const QStringList row42{
@@ -491,12 +473,12 @@ private slots:
                              const char* department, const char* memo) {
             return cards::CardTexts{name, reading, organisation, department, "", memo, "2024", "4", "1"};
         };
-        cards::insertCard(DM1->IBQuery1, "1",
+        cards::insertCard(program->database()->statement, "1",
                           card("田中 太郎", "たなか たろう", "カブシキガイシャ北星", "営業部", "ＡＢＣ商談"),
                           cards::CardState::Live);
-        cards::insertCard(DM1->IBQuery1, "2", card("タナカ", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "第二営業課", "abc 50%"),
+        cards::insertCard(program->database()->statement, "2", card("タナカ", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "第二営業課", "abc 50%"),
                           cards::CardState::Live);
-        cards::insertCard(DM1->IBQuery1, "3", card("佐藤", "さとう", "みなと物産", "カイハツ部", "割引_あり"),
+        cards::insertCard(program->database()->statement, "3", card("佐藤", "さとう", "みなと物産", "カイハツ部", "割引_あり"),
                           cards::CardState::Live);
         // A card without a name is not listed by the name search, whatever its reading.
         exec(
@@ -537,7 +519,7 @@ private slots:
             }
             const cards::CardTexts t{
                 match ? "田中" : "佐藤", match ? "たなか" : "さとう", "", "", "", "", "", "", ""};
-            cards::insertCard(DM1->IBQuery1, QString::number(k), t,
+            cards::insertCard(program->database()->statement, QString::number(k), t,
                               gone ? cards::CardState::Deleted : cards::CardState::Live);
         }
         w->openCardList();
@@ -600,9 +582,9 @@ private slots:
         addCard(1, "山田");
         QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         QCOMPARE(gridKeys().first(), QStringLiteral("1"));
-        const QString path = DM1->IBDatabase1.DatabaseName;
-        DM1->IBDatabase1.Close();
-        DM1->IBDatabase1.DatabaseName = dir->filePath("missing/DATA.FDB");
+        const QString path = program->database()->connection.databaseName;
+        program->database()->connection.close();
+        program->database()->connection.databaseName = dir->filePath("missing/DATA.FDB");
 
         QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         QCOMPARE(messages->texts("error").size(), 1);
@@ -617,7 +599,7 @@ private slots:
         QVERIFY(messages->modals.isEmpty());
         QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), 2);
 
-        DM1->IBDatabase1.DatabaseName = path;
+        program->database()->connection.databaseName = path;
         messages->clear();
         w->openCardList();
         QCOMPARE(gridKeys(), padded({"1"}, 20));
@@ -652,13 +634,13 @@ private slots:
         }
         QVERIFY(messages->shown.isEmpty());
         QVERIFY(messages->modals.isEmpty());
-        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("---"));
+        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label13")->text(), QStringLiteral("---"));
 
         // The same grid opens the card from its row.
         g->setRowCount(20);
         doubleClickCell(3, 1);
-        QCOMPARE(messages->modals, QList<QDialog*>{mst_car});
-        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("3"));
+        QCOMPARE(messages->modals, QList<QDialog*>{program->cardEditor()});
+        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label13")->text(), QStringLiteral("3"));
     }
 
     // Opening a card fills the editor from the stored row, with the button that suits its flag.
@@ -673,44 +655,44 @@ private slots:
         QFETCH(QString, flag);
         QFETCH(bool, deleteEnabled);
         const cards::CardTexts t = fullCard("5");
-        cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
+        cards::insertCard(program->database()->statement, "42", t, cards::CardState::Live);
         if (flag != QStringLiteral("1"))
             exec(QStringLiteral("UPDATE MST_CAR SET DEL_FLG1 = '%1' WHERE KEY1 = 42").arg(flag));
         addCard(41, "他の人");
-        ctl<QPushButton>(mst_car, "SpeedButton1")->setEnabled(false);
-        ctl<QLabel>(mst_car, "Label14")->setText("old.jpg");
+        ctl<QPushButton>(program->cardEditor(), "SpeedButton1")->setEnabled(false);
+        ctl<QLabel>(program->cardEditor(), "Label14")->setText("old.jpg");
         QTest::mouseClick(
             deleteEnabled ? ctl<QPushButton>(w, "SpeedButton1") : ctl<QPushButton>(w, "SpeedButton3"),
             Qt::LeftButton);
         const QStringList gridBefore = gridKeys();
 
-        mst_car->move(0, 0);
+        program->cardEditor()->move(0, 0);
         doubleClickCell(5, 1);
-        QCOMPARE(messages->modals, QList<QDialog*>{mst_car});
+        QCOMPARE(messages->modals, QList<QDialog*>{program->cardEditor()});
         // Centred on the screen, as 名刺登録 shows it.
-        const QPoint placed = mst_car->pos();
+        const QPoint placed = program->cardEditor()->pos();
         QVERIFY(placed != QPoint(0, 0));
-        formlook::centreOnScreen(mst_car);
-        QCOMPARE(mst_car->pos(), placed);
+        formlook::centreOnScreen(program->cardEditor());
+        QCOMPARE(program->cardEditor()->pos(), placed);
         QVERIFY(messages->texts("error").isEmpty());
-        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("42"));
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit1")->text(), QStringLiteral("2021"));
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit2")->text(), QStringLiteral("3"));  // no leading zero added
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit3")->text(), QStringLiteral("5"));
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit4")->text(), t.name);
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit5")->text(), t.organisation);
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit6")->text(), t.department);
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit7")->text(), t.position);
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit8")->text(), t.reading);
-        QCOMPARE(ctl<QPlainTextEdit>(mst_car, "Memo1")->toPlainText(), QStringLiteral("一行目\n二行目"));
-        QCOMPARE(mst_car->cardTexts().memo, t.memo);
-        QCOMPARE(ctl<QPushButton>(mst_car, "SpeedButton5")->isEnabled(), deleteEnabled);
-        QCOMPARE(ctl<QPushButton>(mst_car, "SpeedButton6")->isEnabled(), !deleteEnabled);
-        QVERIFY(ctl<QPushButton>(mst_car, "SpeedButton1")->isEnabled());
+        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label13")->text(), QStringLiteral("42"));
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit1")->text(), QStringLiteral("2021"));
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit2")->text(), QStringLiteral("3"));  // no leading zero added
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit3")->text(), QStringLiteral("5"));
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(), t.name);
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit5")->text(), t.organisation);
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit6")->text(), t.department);
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit7")->text(), t.position);
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit8")->text(), t.reading);
+        QCOMPARE(ctl<QPlainTextEdit>(program->cardEditor(), "Memo1")->toPlainText(), QStringLiteral("一行目\n二行目"));
+        QCOMPARE(program->cardEditor()->cardTexts().memo, t.memo);
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled(), deleteEnabled);
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled(), !deleteEnabled);
+        QVERIFY(ctl<QPushButton>(program->cardEditor(), "SpeedButton1")->isEnabled());
         // No picture folder: empty list, "---", no picture.
-        QCOMPARE(ctl<QListWidget>(mst_car, "ListBox1")->count(), 0);
-        QCOMPARE(ctl<QLabel>(mst_car, "Label14")->text(), QStringLiteral("---"));
-        QVERIFY(ctl<PictureArea>(mst_car, "Image1")->picture().isNull());
+        QCOMPARE(ctl<QListWidget>(program->cardEditor(), "ListBox1")->count(), 0);
+        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label14")->text(), QStringLiteral("---"));
+        QVERIFY(ctl<PictureArea>(program->cardEditor(), "Image1")->picture().isNull());
         QCOMPARE(gridKeys(), gridBefore);
     }
 
@@ -727,22 +709,22 @@ private slots:
                                  "2021",
                                  "3",
                                  "5"};
-        cards::insertCard(DM1->IBQuery1, "42", t, cards::CardState::Live);
+        cards::insertCard(program->database()->statement, "42", t, cards::CardState::Live);
         commit();
         const QMap<QPushButton*, QString> question{
-            {ctl<QPushButton>(mst_car, "SpeedButton3"), QStringLiteral("登録しますか？")},
-            {ctl<QPushButton>(mst_car, "SpeedButton5"), QStringLiteral("削除しますか？")},
-            {ctl<QPushButton>(mst_car, "SpeedButton6"), QStringLiteral("復活しますか？")}};
+            {ctl<QPushButton>(program->cardEditor(), "SpeedButton3"), QStringLiteral("登録しますか？")},
+            {ctl<QPushButton>(program->cardEditor(), "SpeedButton5"), QStringLiteral("削除しますか？")},
+            {ctl<QPushButton>(program->cardEditor(), "SpeedButton6"), QStringLiteral("復活しますか？")}};
         for (QPushButton* action :
-             {ctl<QPushButton>(mst_car, "SpeedButton3"), ctl<QPushButton>(mst_car, "SpeedButton5"),
-              ctl<QPushButton>(mst_car, "SpeedButton6")}) {
+             {ctl<QPushButton>(program->cardEditor(), "SpeedButton3"), ctl<QPushButton>(program->cardEditor(), "SpeedButton5"),
+              ctl<QPushButton>(program->cardEditor(), "SpeedButton6")}) {
             messages->expectQuestion(question[action]);
             messages->onShowModal = [&](QDialog* d) {
-                if (d == mst_car)
+                if (d == program->cardEditor())
                     QTest::mouseClick(action, Qt::LeftButton);
             };
             w->openCardList();
-            QTest::mouseClick(action == ctl<QPushButton>(mst_car, "SpeedButton6")
+            QTest::mouseClick(action == ctl<QPushButton>(program->cardEditor(), "SpeedButton6")
                                   ? ctl<QPushButton>(w, "SpeedButton3")
                                   : ctl<QPushButton>(w, "SpeedButton1"),
                               Qt::LeftButton);
@@ -798,12 +780,12 @@ private slots:
         if (fails)
             expected.prepend("error");
         QCOMPARE(events, expected);
-        QCOMPARE(ctl<QLabel>(mst_car, "Label13")->text(), QStringLiteral("8"));
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit4")->text(), QStringLiteral("山田"));
-        QCOMPARE(ctl<QListWidget>(mst_car, "ListBox1")->count(), entry.isEmpty() ? 0 : 1);
-        QCOMPARE(ctl<QListWidget>(mst_car, "ListBox1")->currentRow(), entry.isEmpty() ? -1 : 0);
-        QCOMPARE(ctl<QLabel>(mst_car, "Label14")->text(), entry.isEmpty() ? QStringLiteral("---") : entry);
-        QCOMPARE(!ctl<PictureArea>(mst_car, "Image1")->picture().isNull(), shown);
+        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label13")->text(), QStringLiteral("8"));
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(), QStringLiteral("山田"));
+        QCOMPARE(ctl<QListWidget>(program->cardEditor(), "ListBox1")->count(), entry.isEmpty() ? 0 : 1);
+        QCOMPARE(ctl<QListWidget>(program->cardEditor(), "ListBox1")->currentRow(), entry.isEmpty() ? -1 : 0);
+        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label14")->text(), entry.isEmpty() ? QStringLiteral("---") : entry);
+        QCOMPARE(!ctl<PictureArea>(program->cardEditor(), "Image1")->picture().isNull(), shown);
         if (fails)
             QVERIFY(messages->texts("error")[0].contains("scan1.jpg"));
     }
@@ -816,15 +798,15 @@ private slots:
         bool closed = false;
         QString action;
         messages->onShowModal = [&](QDialog* d) {
-            if (d != mst_car)
+            if (d != program->cardEditor())
                 return;
-            mst_car->show();
+            program->cardEditor()->show();
             if (action == "delete")
-                ctl<QLineEdit>(mst_car, "Edit4")->setText(QStringLiteral("山田 次郎"));
-            QTest::mouseClick(action == "delete" ? ctl<QPushButton>(mst_car, "SpeedButton5")
-                                                 : ctl<QPushButton>(mst_car, "SpeedButton6"),
+                ctl<QLineEdit>(program->cardEditor(), "Edit4")->setText(QStringLiteral("山田 次郎"));
+            QTest::mouseClick(action == "delete" ? ctl<QPushButton>(program->cardEditor(), "SpeedButton5")
+                                                 : ctl<QPushButton>(program->cardEditor(), "SpeedButton6"),
                               Qt::LeftButton);
-            closed = !mst_car->isVisible();
+            closed = !program->cardEditor()->isVisible();
         };
 
         w->openCardList();
@@ -850,7 +832,7 @@ private slots:
         closed = false;
         messages->expectQuestion(QStringLiteral("復活しますか？"));
         doubleClickCell(3, 1);
-        QVERIFY(!ctl<QPushButton>(mst_car, "SpeedButton5")->isEnabled());
+        QVERIFY(!ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled());
         QVERIFY(closed);
         QCOMPARE(messages->texts("ask"), QStringList{"復活しますか？"});
         QCOMPARE(messages->texts("show"), QStringList{"復活しました。"});
@@ -871,12 +853,12 @@ private slots:
         bool closed = false;
         messages->expectQuestion(QStringLiteral("削除しますか？"), false);
         messages->onShowModal = [&](QDialog* d) {
-            if (d != mst_car)
+            if (d != program->cardEditor())
                 return;
-            mst_car->show();
-            ctl<QLineEdit>(mst_car, "Edit4")->setText(QStringLiteral("変更"));
-            QTest::mouseClick(ctl<QPushButton>(mst_car, "SpeedButton5"), Qt::LeftButton);
-            closed = !mst_car->isVisible();
+            program->cardEditor()->show();
+            ctl<QLineEdit>(program->cardEditor(), "Edit4")->setText(QStringLiteral("変更"));
+            QTest::mouseClick(ctl<QPushButton>(program->cardEditor(), "SpeedButton5"), Qt::LeftButton);
+            closed = !program->cardEditor()->isVisible();
         };
         w->openCardList();
         doubleClickCell(3, 1);

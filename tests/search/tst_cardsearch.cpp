@@ -2,7 +2,7 @@
 // the deleted cards, and the list's order.
 
 #include "cardsearch.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "foldsources.h"
 #include "ibobjects.h"
 #include "schemascript.h"
@@ -23,7 +23,7 @@ class TestCardSearch final : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    std::unique_ptr<TDM1> m_dm;
+    std::unique_ptr<CardDatabase> m_dm;
 
     // Texts made of pieces in both scripts, both widths and compatibility forms (a kanji's
     // radical, enclosed and squared forms, ligatures, separate voiced marks and accents), and
@@ -110,28 +110,28 @@ class TestCardSearch final : public QObject {
         return keys;
     }
 
-    static QStringList foundKeys(TDM1& dm, cards::SearchField field, const QString& keyword) {
+    static QStringList foundKeys(CardDatabase& dm, cards::SearchField field, const QString& keyword) {
         QStringList keys;
         for (const search::FoundCard& c :
-             search::findCards(dm.IBQuery1, field, keyword, true, cards::CardState::Deleted))
+             search::findCards(dm.statement, field, keyword, true, cards::CardState::Deleted))
             keys << c.key;
         return keys;
     }
 
-    static void storeMixedCards(TDM1& dm, const std::vector<cards::CardTexts>& made) {
+    static void storeMixedCards(CardDatabase& dm, const std::vector<cards::CardTexts>& made) {
         for (std::size_t i = 0; i < made.size(); ++i) {
             const int key = int(i) + 1;
-            cards::insertCard(dm.IBQuery1, QString::number(key), made[i],
+            cards::insertCard(dm.statement, QString::number(key), made[i],
                               key % 7 == 0 ? cards::CardState::Deleted : cards::CardState::Live);
-            dm.IBQuery1.Close();
+            dm.statement.close();
         }
-        dm.IBTransaction1.Commit();
+        dm.transaction.commit();
     }
 
     void exec(const QString& sql) {
-        m_dm->IBQuery1.SQL.Clear();
-        m_dm->IBQuery1.SQL.Add(sql);
-        m_dm->IBQuery1.ExecSQL();
+        m_dm->statement.sql.clear();
+        m_dm->statement.sql.add(sql);
+        m_dm->statement.execute();
     }
 
     void add(const char* key, const char* name, const char* reading, const char* organisation,
@@ -144,16 +144,16 @@ class TestCardSearch final : public QObject {
                                  .year = "2024",
                                  .month = "1",
                                  .day = "1"};
-        cards::insertCard(m_dm->IBQuery1, key, t, state);
-        m_dm->IBQuery1.Close();
+        cards::insertCard(m_dm->statement, key, t, state);
+        m_dm->statement.close();
     }
 
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         testdb::create(m_dir.path());
-        m_dm = std::make_unique<TDM1>(m_dir.path());
-        m_dm->DataModuleCreate();
+        m_dm = std::make_unique<CardDatabase>(m_dir.path());
+        m_dm->open();
         add("1", "田中 太郎", "たなか たろう", "株式会社ひかり印刷", "営業部", "ＡＢＣ商談",
             cards::CardState::Live);
         add("2", "タナカ", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "第二営業課", "50% 値引き", cards::CardState::Live);
@@ -164,7 +164,7 @@ private slots:
         add("5", "山本", "やまもと", "", "ガス開発部", "電話 03‐1234−5678、10時〜12時",
             cards::CardState::Live);
         exec(QStringLiteral("UPDATE MST_CAR SET KATABAN = NULL WHERE KEY1 = 5"));
-        m_dm->IBTransaction1.Commit();
+        m_dm->transaction.commit();
     }
     void cleanupTestCase() { m_dm.reset(); }
 
@@ -230,10 +230,10 @@ private slots:
         QFETCH(cards::CardState, leftOut);
         QFETCH(Found, found);
         Found got;
-        for (const search::FoundCard& c : search::findCards(m_dm->IBQuery1, field, keyword, folded, leftOut))
+        for (const search::FoundCard& c : search::findCards(m_dm->statement, field, keyword, folded, leftOut))
             got.append({c.key, c.name});
         QCOMPARE(got, found);
-        QVERIFY(!m_dm->IBQuery1.Active());
+        QVERIFY(!m_dm->statement.isOpen());
     }
 
     // The folded search finds exactly what the fold finds card by card, whether the engine is
@@ -274,11 +274,11 @@ private slots:
         QFETCH(QString, keyword);
         static const std::vector<cards::CardTexts> made = mixedCards(300);
         static QTemporaryDir dir;
-        static std::unique_ptr<TDM1> dm;
+        static std::unique_ptr<CardDatabase> dm;
         if (!dm) {
             testdb::create(dir.path());
-            dm = std::make_unique<TDM1>(dir.path());
-            dm->DataModuleCreate();
+            dm = std::make_unique<CardDatabase>(dir.path());
+            dm->open();
             storeMixedCards(*dm, made);
         }
         const QStringList expected = expectedKeys(made, field, keyword);
@@ -301,12 +301,12 @@ private slots:
                         .day = "1"});
         QTemporaryDir dir;
         testdb::create(dir.path());
-        TDM1 dm(dir.path());
-        dm.DataModuleCreate();
+        CardDatabase dm(dir.path());
+        dm.open();
         storeMixedCards(dm, made);
-        for (const QString keyword : {QStringLiteral("タナカ"), QStringLiteral("ヘクタ"),
-                                      QStringLiteral("50%"), QStringLiteral("[x]"), QStringLiteral("\\"),
-                                      QStringLiteral("a.b"), QStringLiteral("ff"), QStringLiteral("株式")}) {
+        for (const QString& keyword : {QStringLiteral("タナカ"), QStringLiteral("ヘクタ"), QStringLiteral("50%"),
+                                      QStringLiteral("[x]"), QStringLiteral("\\"), QStringLiteral("a.b"),
+                                      QStringLiteral("ff"), QStringLiteral("株式")}) {
             const auto held = search::heldRun(search::FoldedKeyword(keyword).folded());
             QVERIFY(held);
             QStringList expected;
@@ -315,13 +315,13 @@ private slots:
                 if (held->heldBy(t.memo) || t.memo.toUtf8().size() > 600)
                     expected << QString::number(i + 1);
             }
-            cards::prepareSearchSimilarTo(dm.IBQuery1, {QStringLiteral("MEMO")}, held->similarToPattern(),
+            cards::prepareSearchSimilarTo(dm.statement, {QStringLiteral("MEMO")}, held->similarToPattern(),
                                           false);
-            dm.IBQuery1.Open();
+            dm.statement.open();
             QStringList got;
-            for (dm.IBQuery1.Last(); !dm.IBQuery1.Bof(); dm.IBQuery1.Prior())
-                got.prepend(dm.IBQuery1.FieldByName("KEY1").AsString());
-            dm.IBQuery1.Close();
+            for (dm.statement.last(); !dm.statement.beforeFirst(); dm.statement.prior())
+                got.prepend(dm.statement.field("KEY1").text());
+            dm.statement.close();
             QCOMPARE(got, expected);
             QVERIFY2(!expected.isEmpty() && expected.size() < int(made.size()) / 2, qPrintable(keyword));
         }
@@ -335,8 +335,8 @@ private slots:
         QString schema = QString::fromUtf8(testdb::foreignSchema());
         schema.replace(QStringLiteral("CHARACTER SET UTF8"), QStringLiteral("CHARACTER SET SJIS_0208"));
         createDatabaseFile(dir.filePath("data/DATA.FDB"), splitSqlScript(schema), true);
-        TDM1 dm(dir.path());
-        dm.DataModuleCreate();
+        CardDatabase dm(dir.path());
+        dm.open();
         std::vector<cards::CardTexts> made = {
             {.name = "田中 太郎", .reading = "たなか", .year = "2024", .month = "1", .day = "1"},
             {.name = "佐藤", .reading = "さとう", .year = "2024", .month = "1", .day = "1"},
@@ -352,18 +352,18 @@ private slots:
     // Folded, only the matching rows are kept while fetching, so the result is no larger than a
     // plain search's; the deleted flag is left to the caller, as in the plain search.
     void foldedResultHoldsOnlyMatchingRows() {
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         search::openCardSearch(q, cards::SearchField::Name, QStringLiteral("ヴィ"), true);
-        QCOMPARE(q.RecordCount(), 1);
-        q.Close();
+        QCOMPARE(q.rowCount(), 1);
+        q.close();
         search::openCardSearch(q, cards::SearchField::Organisation, QStringLiteral("ヒカリ"), true);
-        QCOMPARE(q.RecordCount(), 2);
-        q.Last();
-        QCOMPARE(q.FieldByName("KEY1").AsString(), QStringLiteral("3"));
-        QCOMPARE(q.FieldByName("MEMO").AsString(), QString());
-        q.Prior();
-        QCOMPARE(q.FieldByName("KATABAN").AsString(), QStringLiteral("株式会社ひかり印刷"));
-        q.Close();
+        QCOMPARE(q.rowCount(), 2);
+        q.last();
+        QCOMPARE(q.field("KEY1").text(), QStringLiteral("3"));
+        QCOMPARE(q.field("MEMO").text(), QString());
+        q.prior();
+        QCOMPARE(q.field("KATABAN").text(), QStringLiteral("株式会社ひかり印刷"));
+        q.close();
     }
 };
 

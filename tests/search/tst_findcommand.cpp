@@ -3,7 +3,7 @@
 
 #include "cards.h"
 #include "commandrun.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "testdb.h"
 
 #include <QProcess>
@@ -24,8 +24,8 @@ private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
         testdb::create(m_dir.path());
-        TDM1 dm(m_dir.path());
-        dm.DataModuleCreate();
+        CardDatabase dm(m_dir.path());
+        dm.open();
         const auto add = [&](const char* key, const char* name, const char* reading, const char* organisation,
                              const char* memo, cards::CardState state) {
             const cards::CardTexts t{.name = name,
@@ -35,13 +35,13 @@ private slots:
                                      .year = "2024",
                                      .month = "1",
                                      .day = "1"};
-            cards::insertCard(dm.IBQuery1, key, t, state);
-            dm.IBQuery1.Close();
+            cards::insertCard(dm.statement, key, t, state);
+            dm.statement.close();
         };
         add("1", "田中 太郎", "たなか たろう", "株式会社ひかり印刷", "ＡＢＣ商談", cards::CardState::Live);
         add("2", "タナカ\t花子", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "50% 値引き", cards::CardState::Live);
         add("3", "ゔぃおら", "ゔぃおら", "ヒカリ印刷", "", cards::CardState::Deleted);
-        dm.IBDatabase1.Close();
+        dm.connection.close();
     }
 
     void found_data() {

@@ -11,7 +11,7 @@
 //   cardwriter lockdir                  prints the engine's lock folder
 
 #include "cards.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "engineprocess.h"
 #include "testdb.h"
 
@@ -59,7 +59,7 @@ void recordSteps(const QString& dir) {
 }
 
 // The rewrites and new cards a user makes, as fast as they go, until the process is killed.
-int churn(TDM1& dm, const QString& dir, quint32 seed) {
+int churn(CardDatabase& dm, const QString& dir, quint32 seed) {
     recordSteps(dir);
     QRandomGenerator random(seed);
     std::printf("ready\n");
@@ -77,23 +77,23 @@ int churn(TDM1& dm, const QString& dir, quint32 seed) {
 
 // The file after any crash: the cards 1..n each once and found by their keys, no key 0, no key
 // twice, the newest key read right, the trigger on.
-int check(TDM1& dm, int n) {
-    TIBQuery& q = dm.IBQuery1;
-    q.SQL.Clear();
-    q.SQL.Add(QStringLiteral("SELECT KEY1 FROM MST_CAR"));
-    q.Open();
+int check(CardDatabase& dm, int n) {
+    DbStatement& q = dm.statement;
+    q.sql.clear();
+    q.sql.add(QStringLiteral("SELECT KEY1 FROM MST_CAR"));
+    q.open();
     QSet<int> keys;
     QStringList faults, newCardsTwice;
-    for (q.Last(); !q.Bof(); q.Prior()) {
-        const int key = q.Fields(0).AsInteger();
+    for (q.last(); !q.beforeFirst(); q.prior()) {
+        const int key = q.fieldAt(0).toInt();
         if (key == 0)
             faults << QStringLiteral("a card has the key 0");
         if (keys.contains(key))
             (key <= n ? faults : newCardsTwice) << QStringLiteral("key %1 twice").arg(key);
         keys.insert(key);
     }
-    const int rows = q.RecordCount();
-    q.Close();
+    const int rows = q.rowCount();
+    q.close();
     for (int key = 1; key <= n; ++key) {
         if (!keys.contains(key))
             faults << QStringLiteral("card %1 is gone").arg(key);
@@ -113,18 +113,18 @@ int check(TDM1& dm, int n) {
 }
 
 // Every row as read by a natural scan, in key order, for comparing one read with a later one.
-int versions(TDM1& dm) {
-    TIBQuery& q = dm.IBQuery1;
-    q.SQL.Add(QStringLiteral("SELECT KEY1, SYASYU, MEMO, DEL_FLG1 FROM MST_CAR"));
-    q.Open();
+int versions(CardDatabase& dm) {
+    DbStatement& q = dm.statement;
+    q.sql.add(QStringLiteral("SELECT KEY1, SYASYU, MEMO, DEL_FLG1 FROM MST_CAR"));
+    q.open();
     QStringList rows;
-    for (q.Last(); !q.Bof(); q.Prior())
+    for (q.last(); !q.beforeFirst(); q.prior())
         rows << QStringLiteral("%1\t%2\t%3\t%4")
-                    .arg(q.Fields(0).AsInteger(), 6)
-                    .arg(q.Fields(1).AsString(),
-                         q.Fields(2).AsString().replace(QLatin1String("\r\n"), QLatin1String("|")),
-                         q.Fields(3).AsString());
-    q.Close();
+                    .arg(q.fieldAt(0).toInt(), 6)
+                    .arg(q.fieldAt(1).text(),
+                         q.fieldAt(2).text().replace(QLatin1String("\r\n"), QLatin1String("|")),
+                         q.fieldAt(3).text());
+    q.close();
     rows.sort();
     for (const QString& row : std::as_const(rows))
         std::printf("%s\n", qPrintable(row));
@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
         std::printf("%s\n", file.readAll().constData());
         return 0;
     }
-    TDM1 dm(args[1]);
+    CardDatabase dm(args[1]);
     const QByteArray killAt = args.value(3).toUtf8();
     if (mode == QLatin1String("new") || mode == QLatin1String("rewrite")) {
         cards::setStepObserver([&](const char* step) {
@@ -165,11 +165,11 @@ int main(int argc, char** argv) {
         });
     }
     try {
-        dm.DataModuleCreate();
+        dm.open();
         if (mode == QLatin1String("count")) {
-            dm.IBQuery1.SQL.Add(QStringLiteral("SELECT COUNT(*) AS N FROM MST_CAR"));
-            dm.IBQuery1.Open();
-            std::printf("%d\n", dm.IBQuery1.FieldByName("N").AsInteger());
+            dm.statement.sql.add(QStringLiteral("SELECT COUNT(*) AS N FROM MST_CAR"));
+            dm.statement.open();
+            std::printf("%d\n", dm.statement.field("N").toInt());
         } else if (mode == QLatin1String("new")) {
             cards::newCardInsert(dm, texts(QStringLiteral("書き換え後")));
         } else if (mode == QLatin1String("rewrite")) {

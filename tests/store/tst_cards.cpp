@@ -3,7 +3,7 @@
 
 #include "cards.h"
 #include "crashrecovery.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "testdb.h"
 
 #include <QDir>
@@ -31,64 +31,64 @@ class TestCards final : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    std::unique_ptr<TDM1> m_dm;
+    std::unique_ptr<CardDatabase> m_dm;
 
     void open() {
-        m_dm = std::make_unique<TDM1>(m_dir.path());
-        m_dm->DataModuleCreate();
+        m_dm = std::make_unique<CardDatabase>(m_dir.path());
+        m_dm->open();
     }
-    TIBQuery& q() { return m_dm->IBQuery1; }
+    DbStatement& q() { return m_dm->statement; }
 
     // Keys found by a search, highest first, as the card list walks them.
     QStringList search(cards::SearchField field, const QString& keyword) {
         cards::prepareSearch(q(), field, keyword);
-        q().Open();
+        q().open();
         QStringList keys;
-        q().Last();
-        while (!q().Bof()) {
-            keys << q().FieldByName("KEY1").AsString();
-            q().Prior();
+        q().last();
+        while (!q().beforeFirst()) {
+            keys << q().field("KEY1").text();
+            q().prior();
         }
         return keys;
     }
 
     QString column(const QString& key, const char* name) {
         cards::prepareFetch(q(), key);
-        q().Open();
-        const QString v = q().FieldByName(name).AsString();
-        q().Close();
+        q().open();
+        const QString v = q().field(name).text();
+        q().close();
         return v;
     }
 
     int count() {
-        q().SQL.Clear();
-        q().SQL.Add("SELECT COUNT(*) AS N FROM MST_CAR");
-        q().Open();
-        return q().FieldByName("N").AsInteger();
+        q().sql.clear();
+        q().sql.add("SELECT COUNT(*) AS N FROM MST_CAR");
+        q().open();
+        return q().field("N").toInt();
     }
 
     bool triggerActive() { return cards::triggerState(q()) == cards::TriggerState::Active; }
 
     void exec(const char* sql) {
-        q().SQL.Clear();
-        q().SQL.Add(sql);
-        q().ExecSQL();
-        m_dm->IBTransaction1.Commit();
+        q().sql.clear();
+        q().sql.add(sql);
+        q().execute();
+        m_dm->transaction.commit();
     }
 
     // A row with exactly this key, whatever the file's trigger would make of it.
     void rawInsert(const QString& key, const QVariant& name, const QString& flag, const QString& org = {}) {
         exec("ALTER TRIGGER TRG_CAR INACTIVE");
-        q().SQL.Clear();
-        q().SQL.Add(
+        q().sql.clear();
+        q().sql.add(
             "INSERT INTO MST_CAR (KEY1, SYASYU, KATABAN, MEMO, DEL_FLG1) VALUES (:K, :N, :O, :M, :F)");
-        q().ParamByName("K").setAsString(key);
+        q().param("K").setText(key);
         if (!name.isNull())
-            q().ParamByName("N").setAsString(name.toString());
-        q().ParamByName("O").setAsString(org);
-        q().ParamByName("M").setAsString(QStringLiteral("memo ") + key);
-        q().ParamByName("F").setAsString(flag);
-        q().Open();
+            q().param("N").setText(name.toString());
+        q().param("O").setText(org);
+        q().param("M").setText(QStringLiteral("memo ") + key);
+        q().param("F").setText(flag);
+        q().open();
         exec("ALTER TRIGGER TRG_CAR ACTIVE");
     }
 
@@ -180,7 +180,7 @@ private slots:
         QVERIFY(triggerActive());
         cards::newCardInsert(*m_dm, card("later"));
         QCOMPARE(cards::newestKey(q()), 2);
-        m_dm->IBDatabase1.reconnect();
+        m_dm->connection.reconnect();
         QCOMPARE(count(), 2);
     }
 
@@ -252,10 +252,10 @@ private slots:
     void cardFilesOfOursAreNeverSweptAutomatically() {
         if (testdb::defaultKind() != testdb::Kind::Ours)
             QSKIP("only files made by the creation tool");
-        q().SQL.Clear();
-        q().SQL.Add("SELECT MON$SWEEP_INTERVAL AS S FROM MON$DATABASE");
-        q().Open();
-        QCOMPARE(q().FieldByName("S").AsInteger(), 0);
+        q().sql.clear();
+        q().sql.add("SELECT MON$SWEEP_INTERVAL AS S FROM MON$DATABASE");
+        q().open();
+        QCOMPARE(q().field("S").toInt(), 0);
     }
 
     // Failures with the file itself are named in plain words before the client's text.
@@ -263,9 +263,9 @@ private slots:
         m_dm.reset();
         const QString dataFile = m_dir.filePath("data/DATA.FDB");
         auto openError = [&]() -> QString {
-            TDM1 dm(m_dir.path());
+            CardDatabase dm(m_dir.path());
             try {
-                dm.DataModuleCreate();
+                dm.open();
             } catch (const DbError& e) {
                 return QString::fromUtf8(e.what());
             }

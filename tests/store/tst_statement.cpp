@@ -1,7 +1,7 @@
 // The statement object, the transaction behaviour and the parameter parser, against real
 // database files made by the creation tool.
 
-#include "dm1.h"
+#include "carddatabase.h"
 #include "ibobjects.h"
 #include "schemascript.h"
 #include "sqlparams.h"
@@ -12,28 +12,28 @@
 
 namespace {
 
-void run(TIBQuery& q, std::initializer_list<const char*> lines) {
-    q.SQL.Clear();
+void run(DbStatement& q, std::initializer_list<const char*> lines) {
+    q.sql.clear();
     for (const char* l : lines)
-        q.SQL.Add(QString::fromUtf8(l));
+        q.sql.add(QString::fromUtf8(l));
 }
 
-void insertRow(TIBQuery& q, const QString& key, const QString& name,
+void insertRow(DbStatement& q, const QString& key, const QString& name,
                const QString& flag = QStringLiteral("1")) {
     run(q, {"INSERT INTO MST_CAR (KEY1, SYASYU, DEL_FLG1)", "VALUES (:key1, :Syasyu, :flag);"});
-    q.ParamByName("KEY1").setAsString(key);
-    q.ParamByName("syasyu").setAsString(name);
-    q.ParamByName("FLAG").setAsString(flag);
-    q.Open();
+    q.param("KEY1").setText(key);
+    q.param("syasyu").setText(name);
+    q.param("FLAG").setText(flag);
+    q.open();
 }
 
 // Reads every key of a result from the last row to the first, as the program's lists do.
-QStringList walkBack(TIBQuery& q) {
+QStringList walkBack(DbStatement& q) {
     QStringList keys;
-    q.Last();
-    while (!q.Bof()) {
-        keys << q.FieldByName("key1").AsString();
-        q.Prior();
+    q.last();
+    while (!q.beforeFirst()) {
+        keys << q.field("key1").text();
+        q.prior();
     }
     return keys;
 }
@@ -44,14 +44,14 @@ class TestStatement final : public QObject {
     Q_OBJECT
 
     QTemporaryDir m_dir;
-    std::unique_ptr<TDM1> m_dm;
+    std::unique_ptr<CardDatabase> m_dm;
 
 private slots:
     void init() {
         QVERIFY(m_dir.isValid());
         testdb::create(m_dir.path());
-        m_dm = std::make_unique<TDM1>(m_dir.path());
-        m_dm->DataModuleCreate();
+        m_dm = std::make_unique<CardDatabase>(m_dir.path());
+        m_dm->open();
     }
     void cleanup() { m_dm.reset(); }
 
@@ -89,35 +89,35 @@ private slots:
     }
 
     void namesMatchWithoutRegardToCase() {
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         insertRow(q, "7", QStringLiteral("山田"));
         run(q, {"SELECT SYASYU AS Hurigana, KEY1 FROM MST_CAR WHERE KEY1 = :Key1"});
-        q.ParamByName("kEY1").setAsInteger(7);
-        q.Open();
-        QCOMPARE(q.FieldByName("HURIGANA").AsString(), QStringLiteral("山田"));
-        QCOMPARE(q.FieldByName("hurigana").AsString(), QStringLiteral("山田"));
-        QCOMPARE(q.FieldByName("key1").AsInteger(), 7);
-        QCOMPARE(q.FieldByName("KEY1").AsString(), QStringLiteral("7"));
-        QVERIFY_THROWS_EXCEPTION(DbError, q.FieldByName("nothing"));
-        QVERIFY_THROWS_EXCEPTION(DbError, q.ParamByName("nothing"));
+        q.param("kEY1").setInt(7);
+        q.open();
+        QCOMPARE(q.field("HURIGANA").text(), QStringLiteral("山田"));
+        QCOMPARE(q.field("hurigana").text(), QStringLiteral("山田"));
+        QCOMPARE(q.field("key1").toInt(), 7);
+        QCOMPARE(q.field("KEY1").text(), QStringLiteral("7"));
+        QVERIFY_THROWS_EXCEPTION(DbError, q.field("nothing"));
+        QVERIFY_THROWS_EXCEPTION(DbError, q.param("nothing"));
     }
 
     void nullsAndUnsetParametersReadEmpty() {
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         run(q, {"INSERT INTO MST_CAR (KEY1, SYASYU, MEMO) VALUES (:KEY1, :SYASYU, :MEMO);"});
-        q.ParamByName("KEY1").setAsInteger(3);
-        q.ParamByName("SYASYU").setAsString(QString());  // empty text, not null
-        q.Open();
+        q.param("KEY1").setInt(3);
+        q.param("SYASYU").setText(QString());  // empty text, not null
+        q.open();
         run(q, {"SELECT SYASYU, MEMO, KINGAKU, MAX(KEY1) AS ANS FROM MST_CAR GROUP BY 1, 2, 3"});
-        q.Open();
-        QVERIFY(!q.FieldByName("SYASYU").IsNull());
-        QVERIFY(q.FieldByName("MEMO").IsNull());  // never set: sent as null
-        QCOMPARE(q.FieldByName("MEMO").AsString(), QString());
-        QCOMPARE(q.FieldByName("KINGAKU").AsInteger(), 0);
+        q.open();
+        QVERIFY(!q.field("SYASYU").isNull());
+        QVERIFY(q.field("MEMO").isNull());  // never set: sent as null
+        QCOMPARE(q.field("MEMO").text(), QString());
+        QCOMPARE(q.field("KINGAKU").toInt(), 0);
         run(q, {"SELECT MAX(KEY1) AS ANS FROM MST_CAR WHERE KEY1 < 0"});
-        q.Open();
-        QCOMPARE(q.FieldByName("ANS").AsInteger(), 0);
-        QCOMPARE(q.FieldByName("ANS").AsString(), QString());
+        q.open();
+        QCOMPARE(q.field("ANS").toInt(), 0);
+        QCOMPARE(q.field("ANS").text(), QString());
     }
 
     void walksBackOverResultsOfAnySize_data() {
@@ -128,139 +128,139 @@ private slots:
     }
     void walksBackOverResultsOfAnySize() {
         QFETCH(int, rows);
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         QStringList expected;
         for (int k = 1; k <= rows; ++k) {
             insertRow(q, QString::number(k), QStringLiteral("名%1").arg(k));
             expected.prepend(QString::number(k));
         }
         run(q, {"SELECT KEY1, SYASYU FROM MST_CAR ORDER BY KEY1 ASC;"});
-        q.Open();
-        QCOMPARE(q.RecordCount(), rows);
+        q.open();
+        QCOMPARE(q.rowCount(), rows);
         QCOMPARE(walkBack(q), expected);
-        QVERIFY(q.Bof());
+        QVERIFY(q.beforeFirst());
         if (rows == 1) {
-            q.Last();
-            QVERIFY(!q.Bof());
-            q.Prior();
-            QVERIFY(q.Bof());
-            QCOMPARE(q.FieldByName("KEY1").AsString(), QStringLiteral("1"));
+            q.last();
+            QVERIFY(!q.beforeFirst());
+            q.prior();
+            QVERIFY(q.beforeFirst());
+            QCOMPARE(q.field("KEY1").text(), QStringLiteral("1"));
         }
         if (rows == 0)
-            QCOMPARE(q.FieldByName("SYASYU").AsString(), QString());  // no rows: every column null
+            QCOMPARE(q.field("SYASYU").text(), QString());  // no rows: every column null
     }
 
     void changingTheTextClosesTheResult() {
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         insertRow(q, "1", "a");
         run(q, {"SELECT KEY1 FROM MST_CAR"});
-        q.Open();
-        QVERIFY(q.Active());
-        q.SQL.Add("WHERE KEY1 = 2");
-        QVERIFY(!q.Active());
-        q.Open();
-        QCOMPARE(q.RecordCount(), 0);
-        q.Open();  // already open: nothing happens
-        QCOMPARE(q.RecordCount(), 0);
+        q.open();
+        QVERIFY(q.isOpen());
+        q.sql.add("WHERE KEY1 = 2");
+        QVERIFY(!q.isOpen());
+        q.open();
+        QCOMPARE(q.rowCount(), 0);
+        q.open();  // already open: nothing happens
+        QCOMPARE(q.rowCount(), 0);
     }
 
     void failuresCarryTheClientsText() {
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         run(q, {"SELECT NOPE FROM MST_CAR"});
         try {
-            q.Open();
+            q.open();
             QFAIL("no error");
         } catch (const DbError& e) {
             QVERIFY2(QString::fromUtf8(e.what()).contains("NOPE"), e.what());
         }
         // A value longer than its column is refused, counted in characters.
         run(q, {"INSERT INTO MST_CAR (KEY1, KINGAKU) VALUES (5, :v);"});
-        q.ParamByName("v").setAsString(QString(100, QChar(0x540D)));  // 100 three-byte characters fit
-        q.Open();
+        q.param("v").setText(QString(100, QChar(0x540D)));  // 100 three-byte characters fit
+        q.open();
         run(q, {"INSERT INTO MST_CAR (KEY1, KINGAKU) VALUES (6, :v);"});
-        q.ParamByName("v").setAsString(QString(101, QLatin1Char('x')));
-        QVERIFY_THROWS_EXCEPTION(DbError, q.Open());
+        q.param("v").setText(QString(101, QLatin1Char('x')));
+        QVERIFY_THROWS_EXCEPTION(DbError, q.open());
     }
 
     // Lines are added one at a time; the parameters of every line are found once the line is
     // there, and values set on the way keep their values until the text is cleared.
     void parametersOfLinesAddedLaterAreFound() {
-        TIBQuery& q = m_dm->IBQuery1;
-        q.SQL.Clear();
-        q.SQL.Add("INSERT INTO MST_CAR (KEY1, SYASYU, MEMO)");
-        q.SQL.Add("VALUES (:KEY1,");
-        q.ParamByName("KEY1").setAsInteger(31);
-        QVERIFY_THROWS_EXCEPTION(DbError, q.ParamByName("SYASYU"));  // its line is not there yet
-        q.SQL.Add(":SYASYU,");
-        q.ParamByName("SYASYU").setAsString(QStringLiteral("途中"));
-        q.SQL.Add(":MEMO);");
-        q.ParamByName("memo").setAsString(QStringLiteral("最後の行"));
-        q.ExecSQL();
+        DbStatement& q = m_dm->statement;
+        q.sql.clear();
+        q.sql.add("INSERT INTO MST_CAR (KEY1, SYASYU, MEMO)");
+        q.sql.add("VALUES (:KEY1,");
+        q.param("KEY1").setInt(31);
+        QVERIFY_THROWS_EXCEPTION(DbError, q.param("SYASYU"));  // its line is not there yet
+        q.sql.add(":SYASYU,");
+        q.param("SYASYU").setText(QStringLiteral("途中"));
+        q.sql.add(":MEMO);");
+        q.param("memo").setText(QStringLiteral("最後の行"));
+        q.execute();
         run(q, {"SELECT SYASYU, MEMO FROM MST_CAR WHERE KEY1 = :KEY1"});
-        q.ParamByName("KEY1").setAsInteger(31);
-        q.Open();
-        QCOMPARE(q.RecordCount(), 1);
-        QCOMPARE(q.FieldByName("SYASYU").AsString(), QStringLiteral("途中"));
-        QCOMPARE(q.FieldByName("MEMO").AsString(), QStringLiteral("最後の行"));
-        q.SQL.Clear();
-        q.SQL.Add("SELECT KEY1 FROM MST_CAR");
-        QVERIFY_THROWS_EXCEPTION(DbError, q.ParamByName("KEY1"));  // cleared with the text
+        q.param("KEY1").setInt(31);
+        q.open();
+        QCOMPARE(q.rowCount(), 1);
+        QCOMPARE(q.field("SYASYU").text(), QStringLiteral("途中"));
+        QCOMPARE(q.field("MEMO").text(), QStringLiteral("最後の行"));
+        q.sql.clear();
+        q.sql.add("SELECT KEY1 FROM MST_CAR");
+        QVERIFY_THROWS_EXCEPTION(DbError, q.param("KEY1"));  // cleared with the text
     }
 
     // A transaction that goes away without a commit undoes its work at once: its row locks are
     // gone for other connections, and its change never reaches the card file.
     void transactionLeftUncommittedIsRolledBack() {
-        insertRow(m_dm->IBQuery1, "21", QStringLiteral("元の名前"));
-        m_dm->IBTransaction1.Commit();
-        TIBDatabase db;
+        insertRow(m_dm->statement, "21", QStringLiteral("元の名前"));
+        m_dm->transaction.commit();
+        DbConnection db;
         attach(db);
         {
-            TIBTransaction tr(db);
-            tr.Params = {"read_committed", "no_rec_version", "nowait"};
-            TIBQuery q(db, tr);
+            DbTransaction tr(db);
+            tr.params = {"read_committed", "no_rec_version", "nowait"};
+            DbStatement q(db, tr);
             run(q, {"UPDATE MST_CAR SET SYASYU = 'uncommitted' WHERE KEY1 = 21"});
-            q.ExecSQL();
-            QVERIFY(tr.InTransaction());
+            q.execute();
+            QVERIFY(tr.isActive());
         }
         // Would be refused with a lock conflict while the update above were still pending.
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         run(q, {"UPDATE MST_CAR SET MEMO = 'next' WHERE KEY1 = 21"});
-        m_dm->IBTransaction1.Params = {"read_committed", "no_rec_version", "nowait"};
-        q.ExecSQL();
-        QCOMPARE(q.RowsAffected(), 1);
+        m_dm->transaction.params = {"read_committed", "no_rec_version", "nowait"};
+        q.execute();
+        QCOMPARE(q.rowsAffected(), 1);
         run(q, {"SELECT SYASYU FROM MST_CAR WHERE KEY1 = 21"});
-        q.Open();
-        QCOMPARE(q.FieldByName("SYASYU").AsString(), QStringLiteral("元の名前"));
+        q.open();
+        QCOMPARE(q.field("SYASYU").text(), QStringLiteral("元の名前"));
     }
 
     // Either of the pair may go first: a database closed before its transactions commits its
     // default one, rolls back the others, and leaves them refusing further work.
     void databaseMayGoBeforeItsTransactions() {
-        auto db = std::make_unique<TIBDatabase>();
+        auto db = std::make_unique<DbConnection>();
         attach(*db);
-        TIBTransaction first(*db), other(*db);
+        DbTransaction first(*db), other(*db);
         db->setDefaultTransaction(&first);
         {
-            TIBQuery q(*db, first);
+            DbStatement q(*db, first);
             insertRow(q, "41", "committed at close");
         }
         {
-            TIBQuery q(*db, other);
+            DbStatement q(*db, other);
             insertRow(q, "42", "rolled back at close");
         }
         db.reset();
-        QVERIFY(!first.InTransaction());
-        QVERIFY(!other.InTransaction());
-        QVERIFY_THROWS_EXCEPTION(DbError, first.StartTransaction());
+        QVERIFY(!first.isActive());
+        QVERIFY(!other.isActive());
+        QVERIFY_THROWS_EXCEPTION(DbError, first.start());
         QCOMPARE(committedRows(), 1);
     }
 
     void defaultTransactionMustBelongToTheDatabase() {
-        TIBDatabase a, b;
-        TIBTransaction ofB(b);
+        DbConnection a, b;
+        DbTransaction ofB(b);
         QVERIFY_THROWS_EXCEPTION(DbError, a.setDefaultTransaction(&ofB));
         {
-            TIBTransaction ofA(a);
+            DbTransaction ofA(a);
             a.setDefaultTransaction(&ofA);
             QCOMPARE(a.defaultTransaction(), &ofA);
         }
@@ -270,40 +270,40 @@ private slots:
     // Every statement shares one transaction: an uncommitted row is seen at once by the program,
     // but by nobody else until the reconnect commits it.
     void reconnectCommitsPendingWork() {
-        TIBQuery& q = m_dm->IBQuery1;
+        DbStatement& q = m_dm->statement;
         insertRow(q, "11", "pending");
         run(q, {"SELECT KEY1 FROM MST_CAR"});
-        q.Open();
-        QCOMPARE(q.RecordCount(), 1);
+        q.open();
+        QCOMPARE(q.rowCount(), 1);
         QCOMPARE(committedRows(), 0);
-        m_dm->IBDatabase1.reconnect();
-        QVERIFY(!m_dm->IBTransaction1.InTransaction());
+        m_dm->connection.reconnect();
+        QVERIFY(!m_dm->transaction.isActive());
         QCOMPARE(committedRows(), 1);
     }
 
     void closingTheModuleCommits() {
-        insertRow(m_dm->IBQuery1, "12", "at the end");
+        insertRow(m_dm->statement, "12", "at the end");
         m_dm.reset();
         QCOMPARE(committedRows(), 1);
     }
 
 private:
-    void attach(TIBDatabase& db) {
-        db.DatabaseName = m_dir.path() + "/data/DATA.FDB";
-        db.Params = {"user_name=SYSDBA", "password=quintlake", "lc_ctype=UTF8"};
-        db.Open();
+    void attach(DbConnection& db) {
+        db.databaseName = m_dir.path() + "/data/DATA.FDB";
+        db.params = {"user_name=SYSDBA", "password=quintlake", "lc_ctype=UTF8"};
+        db.open();
     }
 
     int committedRows() {
-        TIBDatabase db;
+        DbConnection db;
         attach(db);
-        TIBTransaction tr(db);
-        tr.Params = {"read_committed", "rec_version", "nowait", "read"};
+        DbTransaction tr(db);
+        tr.params = {"read_committed", "rec_version", "nowait", "read"};
         db.setDefaultTransaction(&tr);
-        TIBQuery q(db, tr);
+        DbStatement q(db, tr);
         run(q, {"SELECT COUNT(*) AS N FROM MST_CAR"});
-        q.Open();
-        return q.FieldByName("N").AsInteger();
+        q.open();
+        return q.field("N").toInt();
     }
 };
 

@@ -2,9 +2,10 @@
 // file, used at the next start without asking, and forgotten once the server refuses it.
 
 #include "cardfolder.h"
+#include "programundertest.h"
 #include "cards.h"
 #include "controls.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "fakes.h"
 #include "login.h"
 #include "startup.h"
@@ -66,9 +67,9 @@ private slots:
             dialog->accept();
         };
         const auto start = [&] {
-            composeProgram(folder);
-            auto end = qScopeGuard([] { endProgram(); });
-            return DM1->IBDatabase1.Connected();
+            program = composeProgram(folder);
+            auto end = qScopeGuard([] { program.reset(); });
+            return program->database()->connection.isConnected();
         };
         // Whenever the first start waits (for the keyring above all, which may ask for a new
         // keyring's password in a prompt of its own), a window of the program is on the screen.

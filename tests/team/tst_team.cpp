@@ -4,12 +4,13 @@
 // lost server are told plainly.
 
 #include "cards.h"
+#include "programundertest.h"
 #include "cardsearch.h"
 #include "controls.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "fakes.h"
-#include "kihon_ichiran.h"
-#include "mst_car.h"
+#include "cardlistwindow.h"
+#include "cardeditorwindow.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testserver.h"
@@ -52,14 +53,17 @@ class TestTeam final : public QObject {
     QTemporaryDir m_folder;
 
     // One person's desk: their own connection with their own database user.
-    std::unique_ptr<TDM1> desk(const QString& user, const QString& password = {}) {
-        auto dm = std::make_unique<TDM1>(CardFolder::resolve(m_folder.path(), m_database));
+    std::unique_ptr<CardDatabase> desk(const QString& user, const QString& password = {}) {
+        auto dm = std::make_unique<CardDatabase>(CardFolder::resolve(m_folder.path(), m_database));
         dm->setCredentials(user, password.isNull() ? TestServer::password(user) : password);
-        dm->DataModuleCreate();
+        dm->open();
         return dm;
     }
 
 private slots:
+    // The remembered login name goes to a test folder, never to the user's settings.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
+
     void init() {
         m_server = std::make_unique<TestServer>();
         m_database = m_server->makeCardFile();
@@ -98,7 +102,7 @@ private slots:
                 QCOMPARE(cards::fetchCard(*dm, key)->texts.name, QStringLiteral("%1-%2").arg(who).arg(i));
             }
         }
-        QVERIFY(!dm->IBTransaction1.InTransaction());  // nothing stays open between actions
+        QVERIFY(!dm->transaction.isActive());  // nothing stays open between actions
     }
 
     void changeBySomeoneElseIsNeverOverwrittenSilently() {
@@ -137,10 +141,10 @@ private slots:
         QCOMPARE(loaded->state, cards::CardState::Live);
         cards::cardRewrite(*alice, QString::number(key), loaded->texts, cards::CardState::Deleted, &*loaded);
         QCOMPARE(cards::fetchCard(*bob, key)->state, cards::CardState::Deleted);
-        cards::prepareSearch(bob->IBQuery1, cards::SearchField::Name, "");
-        bob->IBQuery1.Open();
-        QCOMPARE(bob->IBQuery1.RecordCount(), 1);
-        QVERIFY(!bob->IBTransaction1.InTransaction());
+        cards::prepareSearch(bob->statement, cards::SearchField::Name, "");
+        bob->statement.open();
+        QCOMPARE(bob->statement.rowCount(), 1);
+        QVERIFY(!bob->transaction.isActive());
     }
 
     // The search that ignores kana and width asks the server the same as the embedded engine,
@@ -154,12 +158,12 @@ private slots:
         const int second =
             cards::newCardKey(*alice, cards::newCardInsert(*alice, texts(QStringLiteral("ﾀﾅｶ商店"))));
         cards::newCardInsert(*alice, texts(QStringLiteral("佐藤")));
-        const auto found = search::findCards(bob->IBQuery1, cards::SearchField::Name,
+        const auto found = search::findCards(bob->statement, cards::SearchField::Name,
                                              QStringLiteral("タナカ"), true, cards::CardState::Deleted);
         QCOMPARE(found.size(), std::size_t(2));
         QCOMPARE(found[0].key, QString::number(second));
         QCOMPARE(found[1].key, QString::number(first));
-        QVERIFY(!bob->IBTransaction1.InTransaction());
+        QVERIFY(!bob->transaction.isActive());
     }
 
     void wrongPasswordIsRefusedPlainly() {
@@ -172,8 +176,8 @@ private slots:
         }
         qputenv("ISC_USER", "BOB");  // the client library's own way to log in
         qputenv("ISC_PASSWORD", TestServer::password("BOB").toUtf8());
-        auto dm = std::make_unique<TDM1>(CardFolder::resolve(m_folder.path(), m_database));
-        dm->DataModuleCreate();
+        auto dm = std::make_unique<CardDatabase>(CardFolder::resolve(m_folder.path(), m_database));
+        dm->open();
         qunsetenv("ISC_USER");
         qunsetenv("ISC_PASSWORD");
         QVERIFY(cards::newCardInsert(*dm, texts("env")));
@@ -184,7 +188,6 @@ private slots:
     // at the next start. With no keyring on this desk, "保存" keeps nothing and connects all the
     // same. Cancelling connects nothing and says so.
     void loginDialogUntilTheRightPassword() {
-        QStandardPaths::setTestModeEnabled(true);  // the remembered name goes to a test folder
         usersettings::UserSettings().remove(QStringLiteral("team/user"));
         const CardFolder folder = CardFolder::resolve(m_folder.path(), m_database);
         MessageRecorder boxes;
@@ -197,13 +200,13 @@ private slots:
             ctl<QCheckBox>(dialog, "remember")->setChecked(true);
             dialog->accept();
         };
-        composeProgram(folder);
+        program = composeProgram(folder);
         {
-            auto end = qScopeGuard([] { endProgram(); });
+            auto end = qScopeGuard([] { program.reset(); });
             QCOMPARE(namesOffered, (QStringList{QString(), QStringLiteral("BOB")}));
             QCOMPARE(boxes.texts("error").size(), 1);
             QVERIFY(boxes.texts("error")[0].contains(QStringLiteral("パスワードが違います")));
-            QVERIFY(cards::newCardInsert(*DM1, texts("logged in")));
+            QVERIFY(cards::newCardInsert(*program->database(), texts("logged in")));
         }
         // The name is remembered in the one settings file the search option is kept in too.
         QCOMPARE(QSettings(usersettings::filePath(), QSettings::IniFormat).value("team/user").toString(),
@@ -217,21 +220,21 @@ private slots:
             namesOffered << ctl<QLineEdit>(dialog, "user")->text();
             dialog->reject();
         };
-        composeProgram(folder);
-        auto end = qScopeGuard([] { endProgram(); });
+        program = composeProgram(folder);
+        auto end = qScopeGuard([] { program.reset(); });
         QCOMPARE(namesOffered, QStringList{QStringLiteral("BOB")});
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains(QStringLiteral("への接続をやめました")),
                  qPrintable(boxes.texts("error")[0]));
-        QVERIFY(!DM1->IBDatabase1.Connected());
+        QVERIFY(!program->database()->connection.isConnected());
     }
 
     // A server that cannot be reached at start is told as such, not as a connection lost.
     void unreachableServerIsToldPlainly() {
-        TDM1 dm(CardFolder::resolve(m_folder.path(), QStringLiteral("127.0.0.1/1:/nowhere/DATA.FDB")));
+        CardDatabase dm(CardFolder::resolve(m_folder.path(), QStringLiteral("127.0.0.1/1:/nowhere/DATA.FDB")));
         dm.setCredentials(QStringLiteral("BOB"), TestServer::password("BOB"));
         try {
-            dm.DataModuleCreate();
+            dm.open();
             QFAIL("connected to a server that is not there");
         } catch (const DbError& e) {
             QCOMPARE(e.problem(), DbProblem::Network);
@@ -283,31 +286,31 @@ private slots:
         qputenv("ISC_USER", "BOB");
         qputenv("ISC_PASSWORD", TestServer::password("BOB").toUtf8());
         MessageRecorder boxes;
-        composeProgram(CardFolder::resolve(m_folder.path(), m_database));
+        program = composeProgram(CardFolder::resolve(m_folder.path(), m_database));
         auto end = qScopeGuard([] {
-            endProgram();
+            program.reset();
             qunsetenv("ISC_USER");
             qunsetenv("ISC_PASSWORD");
         });
         QVERIFY(boxes.texts("error").isEmpty());
-        mst_car->showCard(key, *cards::fetchCard(*DM1, key));
+        program->cardEditor()->showCard(key, *cards::fetchCard(*program->database(), key));
         const auto aliceLoaded = cards::fetchCard(*alice, key);
         cards::cardRewrite(*alice, QString::number(key), texts("alice"),
                            aliceDeletes ? cards::CardState::Deleted : cards::CardState::Live, &*aliceLoaded);
 
-        ctl<QLineEdit>(mst_car, "Edit4")->setText("bob");
+        ctl<QLineEdit>(program->cardEditor(), "Edit4")->setText("bob");
         boxes.expectQuestion(QStringLiteral("登録しますか？"), true);
         boxes.expectQuestion(question, answer);
-        ctl<QPushButton>(mst_car, "SpeedButton3")->click();
+        ctl<QPushButton>(program->cardEditor(), "SpeedButton3")->click();
         QCOMPARE(boxes.texts("ask").size(), 2);
         const auto stored = cards::fetchCard(*alice, key);
         QCOMPARE(stored->texts.name, storedName);
         QCOMPARE(stored->state == cards::CardState::Deleted, storedDeleted);
-        QCOMPARE(ctl<QLineEdit>(mst_car, "Edit4")->text(), shownName);
-        QCOMPARE(ctl<QPushButton>(mst_car, "SpeedButton6")->isEnabled(), shownDeleted);   // データ復元
-        QCOMPARE(ctl<QPushButton>(mst_car, "SpeedButton5")->isEnabled(), !shownDeleted);  // データ削除
-        QCOMPARE(boxes.texts("show").contains(mst_car->savedMessage()), answer);
-        QVERIFY(!DM1->IBTransaction1.InTransaction());
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(), shownName);
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled(), shownDeleted);   // データ復元
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled(), !shownDeleted);  // データ削除
+        QCOMPARE(boxes.texts("show").contains(program->cardEditor()->savedMessage()), answer);
+        QVERIFY(!program->database()->transaction.isActive());
     }
 
     // Bob's list still shows a card that Alice deleted meanwhile: opening it says so, and the
@@ -319,26 +322,26 @@ private slots:
         qputenv("ISC_PASSWORD", TestServer::password("BOB").toUtf8());
         MessageRecorder boxes;
         boxes.onShowModal = [](QDialog*) {};
-        composeProgram(CardFolder::resolve(m_folder.path(), m_database));
+        program = composeProgram(CardFolder::resolve(m_folder.path(), m_database));
         auto end = qScopeGuard([] {
-            endProgram();
+            program.reset();
             qunsetenv("ISC_USER");
             qunsetenv("ISC_PASSWORD");
         });
-        kihon_ichiran->openCardList();
-        kihon_ichiran->show();
-        QVERIFY(QTest::qWaitForWindowExposed(kihon_ichiran));
+        program->cardList()->openCardList();
+        program->cardList()->show();
+        QVERIFY(QTest::qWaitForWindowExposed(program->cardList()));
         const auto loaded = cards::fetchCard(*alice, key);
         cards::cardRewrite(*alice, QString::number(key), loaded->texts, cards::CardState::Deleted, &*loaded);
 
-        StringGrid* grid = ctl<StringGrid>(kihon_ichiran, "SGrid1");
+        StringGrid* grid = ctl<StringGrid>(program->cardList(), "SGrid1");
         const QModelIndex cell = grid->model()->index(0, 3);
         const QRect r = grid->visualRect(cell);
         QCursor::setPos(grid->viewport()->mapToGlobal(r.center()));
         QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(boxes.texts("show"), QStringList{QStringLiteral("このカードはほかの人が削除しました。")});
-        QVERIFY(ctl<QPushButton>(mst_car, "SpeedButton6")->isEnabled());  // データ復元
-        QVERIFY(!ctl<QPushButton>(mst_car, "SpeedButton5")->isEnabled());
+        QVERIFY(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled());  // データ復元
+        QVERIFY(!ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled());
     }
 
     void lostServerLosesNothing() {

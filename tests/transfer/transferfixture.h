@@ -3,7 +3,7 @@
 // (Python's csv module and python3-vobject) to check what the export writes.
 
 #include "cards.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "testdb.h"
 #include "transfercard.h"
 
@@ -31,16 +31,16 @@ inline cards::CardTexts texts(const QString& name, const QString& organisation =
     return t;
 }
 
-inline void store(TDM1& dm, const QList<cards::CardTexts>& list,
+inline void store(CardDatabase& dm, const QList<cards::CardTexts>& list,
                   cards::CardState state = cards::CardState::Live) {
     dm.allOrNothing([&] {
         for (const cards::CardTexts& t : list)
-            cards::insertCard(dm.IBQuery1, QStringLiteral("0"), t, state);
+            cards::insertCard(dm.statement, QStringLiteral("0"), t, state);
     });
 }
 
 // Every stored card as one line of its texts and flag (no key), newest first.
-inline QStringList storedCards(TDM1& dm, bool withDeleted = true) {
+inline QStringList storedCards(CardDatabase& dm, bool withDeleted = true) {
     QStringList rows;
     transfer::forEachStoredCard(dm, withDeleted, [&](const transfer::Card& c) {
         const cards::CardTexts& t = c.texts;

@@ -13,7 +13,7 @@ class TestBackup final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TDM1> m_dm;
+    std::unique_ptr<CardDatabase> m_dm;
 
     QString folder() const { return m_dir->path(); }
     QString path(const QString& name) const { return m_dir->filePath(name); }
@@ -47,8 +47,8 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(folder());
-        m_dm = std::make_unique<TDM1>(folder());
-        m_dm->DataModuleCreate();
+        m_dm = std::make_unique<CardDatabase>(folder());
+        m_dm->open();
         fixture::store(*m_dm, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事"),
                                               QStringLiteral("一行目\r\n二行目")),
                                fixture::texts(QStringLiteral("佐藤"))});
@@ -64,7 +64,7 @@ private slots:
         QStringList steps;
         QList<int> percents;
         // The program's connection stays open and holds uncommitted work of its own.
-        m_dm->IBTransaction1.StartTransaction();
+        m_dm->transaction.start();
         const transfer::BackupResult r = transfer::backupCardFolder(folder(), path("cards.fbk"), false,
                                                                     [&](const QString& line, int percent) {
                                                                         steps << line;
@@ -85,8 +85,8 @@ private slots:
             runTool("gbak", {"-c", "-user", "SYSDBA", path("cards.fbk"), other.path() + "/data/DATA.FDB"},
                     &output),
             0);
-        TDM1 restored(other.path());
-        restored.DataModuleCreate();
+        CardDatabase restored(other.path());
+        restored.open();
         QCOMPARE(fixture::storedCards(restored), cards);
     }
 
@@ -140,18 +140,18 @@ private slots:
 
         bool released = false;
         const transfer::RestoreResult r = transfer::restoreCardFolder(folder(), path("cards.fbk"), {}, [&] {
-            m_dm->IBDatabase1.Close();  // as the program does before the swap
+            m_dm->connection.close();  // as the program does before the swap
             released = true;
         });
         QVERIFY(released);
         QCOMPARE(r.cards, 3);
         QVERIFY(r.previousFile.startsWith(folder() + "/data/DATA.FDB.before-restore-"));
         QCOMPARE(fbservices::inspectCardFile(r.previousFile).cards, 4);
-        m_dm->IBDatabase1.Open();
+        m_dm->connection.open();
         QCOMPARE(fixture::storedCards(*m_dm), before);
         // The key trigger came back with the generator: a new card gets a key above every other.
         cards::newCardInsert(*m_dm, fixture::texts(QStringLiteral("復元後")));
-        QCOMPARE(cards::newestKey(m_dm->IBQuery1), 4);
+        QCOMPARE(cards::newestKey(m_dm->statement), 4);
         QVERIFY(leftovers().isEmpty());
     }
 
@@ -186,7 +186,7 @@ private slots:
         } else {
             transfer::backupCardFolder(folder(), path("cards.fbk"), false);
             const transfer::RestoreResult r = transfer::restoreCardFolder(folder(), path("cards.fbk"), {},
-                                                                          [&] { m_dm->IBDatabase1.Close(); });
+                                                                          [&] { m_dm->connection.close(); });
             file = kind == "restored" ? folder() + "/data/DATA.FDB" : r.previousFile;
             QCOMPARE(fbservices::inspectCardFile(file).cards, 3);
         }

@@ -20,8 +20,8 @@ class TestCardsCommand final : public QObject {
     QString folder() const { return m_dir->path(); }
 
     QStringList stored(const QString& dir) {
-        TDM1 dm(dir);
-        dm.DataModuleCreate();
+        CardDatabase dm(dir);
+        dm.open();
         return fixture::storedCards(dm);
     }
 
@@ -29,8 +29,8 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(folder());
-        TDM1 dm(folder());
-        dm.DataModuleCreate();
+        CardDatabase dm(folder());
+        dm.open();
         fixture::store(dm, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事"),
                                            QStringLiteral("一行目\r\n二行目")),
                             fixture::texts(QStringLiteral("佐藤"), QStringLiteral("みなと物産"))});
@@ -126,8 +126,8 @@ private slots:
 
     void killedRestoreLeavesACardFile() {
         {
-            TDM1 dm(folder());
-            dm.DataModuleCreate();
+            CardDatabase dm(folder());
+            dm.open();
             QList<cards::CardTexts> many;
             for (int i = 0; i < 20000; ++i)
                 many << fixture::texts(QStringLiteral("名刺 %1").arg(i));
@@ -208,8 +208,8 @@ private slots:
     // The groups as a script reads them, a merge with its defaults, and a refused one.
     void duplicatesAndMergeThroughTheCommand() {
         {
-            TDM1 dm(folder());
-            dm.DataModuleCreate();
+            CardDatabase dm(folder());
+            dm.open();
             fixture::store(dm, {fixture::texts(QStringLiteral("山田太郎"), QStringLiteral("北星商事"),
                                                QStringLiteral("TEL 03-1234-5678"))});
         }

@@ -41,7 +41,7 @@ class TestDuplicates final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TDM1> m_dm;
+    std::unique_ptr<CardDatabase> m_dm;
     QList<int> m_keys;  // the stored cards' keys in the order of the row
 
     QString folder() const { return m_dir->path(); }
@@ -87,7 +87,7 @@ class TestDuplicates final : public QObject {
 
     cards::Card card(int key) {
         const std::optional<cards::Card> c = cards::fetchCard(*m_dm, key);
-        m_dm->IBTransaction1.Commit();
+        m_dm->transaction.commit();
         return c.value_or(cards::Card{});
     }
 
@@ -95,8 +95,8 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(folder());
-        m_dm = std::make_unique<TDM1>(folder());
-        m_dm->DataModuleCreate();
+        m_dm = std::make_unique<CardDatabase>(folder());
+        m_dm->open();
     }
     void cleanup() {
         m_dm.reset();
@@ -354,8 +354,8 @@ private slots:
             ::kill(pid_t(p.processId()), SIGKILL);
             p.waitForFinished();
 
-            TDM1 dm(folder());
-            dm.DataModuleCreate();
+            CardDatabase dm(folder());
+            dm.open();
             const cards::Card kept = cards::fetchCard(dm, m_keys[0]).value();
             const cards::Card other = cards::fetchCard(dm, m_keys[1]).value();
             const bool keptChanged = kept.texts.memo.contains(QStringLiteral("二枚目"));

@@ -20,7 +20,7 @@ class TestTransfer final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<TDM1> m_dm;
+    std::unique_ptr<CardDatabase> m_dm;
 
     QString path(const QString& name) const { return m_dir->filePath(name); }
 
@@ -46,10 +46,10 @@ class TestTransfer final : public QObject {
     }
 
     // A second, empty card folder with its own connection.
-    std::unique_ptr<TDM1> emptyCardFile(QTemporaryDir& dir) {
+    std::unique_ptr<CardDatabase> emptyCardFile(QTemporaryDir& dir) {
         testdb::create(dir.path());
-        auto dm = std::make_unique<TDM1>(dir.path());
-        dm->DataModuleCreate();
+        auto dm = std::make_unique<CardDatabase>(dir.path());
+        dm->open();
         return dm;
     }
 
@@ -58,8 +58,8 @@ private slots:
     void init() {
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(m_dir->path());
-        m_dm = std::make_unique<TDM1>(m_dir->path());
-        m_dm->DataModuleCreate();
+        m_dm = std::make_unique<CardDatabase>(m_dir->path());
+        m_dm->open();
     }
     void cleanup() {
         m_dm.reset();
@@ -104,11 +104,11 @@ private slots:
     // exported with the others, not passed over.
     void cardWithoutANameIsExported() {
         storeAwkwardCards();
-        TIBQuery& q = m_dm->IBQuery1;
-        q.SQL.Clear();
-        q.SQL.Add(QStringLiteral("INSERT INTO MST_CAR (KEY1, KATABAN) VALUES (0, '名前のない会社')"));
-        q.ExecSQL();
-        m_dm->IBTransaction1.Commit();
+        DbStatement& q = m_dm->statement;
+        q.sql.clear();
+        q.sql.add(QStringLiteral("INSERT INTO MST_CAR (KEY1, KATABAN) VALUES (0, '名前のない会社')"));
+        q.execute();
+        m_dm->transaction.commit();
         QCOMPARE(transfer::exportCards(*m_dm, path("out.csv"), FileFormat::Csv, false), 4);
         const QJsonArray rows = fixture::python(fixture::kReadCsv, path("out.csv"));
         QCOMPARE(rows.size(), 5);
@@ -773,11 +773,11 @@ private slots:
 
     // A card without a name is known again by its organisation, also from our own export.
     void cardWithoutANameIsNotImportedTwice() {
-        TIBQuery& q = m_dm->IBQuery1;
-        q.SQL.Clear();
-        q.SQL.Add(QStringLiteral("INSERT INTO MST_CAR (KEY1, KATABAN) VALUES (0, '名前のない会社')"));
-        q.ExecSQL();
-        m_dm->IBTransaction1.Commit();
+        DbStatement& q = m_dm->statement;
+        q.sql.clear();
+        q.sql.add(QStringLiteral("INSERT INTO MST_CAR (KEY1, KATABAN) VALUES (0, '名前のない会社')"));
+        q.execute();
+        m_dm->transaction.commit();
         for (const FileFormat format : {FileFormat::Csv, FileFormat::VCard}) {
             transfer::exportCards(*m_dm, path("nameless"), format, false);
             QTemporaryDir other;
@@ -815,7 +815,7 @@ private slots:
         QCOMPARE(plan.preview[1].pictures.size(), 0);
         QCOMPARE(plan.preview[1].leftOut, QStringList{"画像として読めない PHOTO"});
         QCOMPARE(transfer::runImport(*m_dm, plan, {}), 2);
-        const int key = cards::newestKey(m_dm->IBQuery1);  // the file's first card is the newest
+        const int key = cards::newestKey(m_dm->statement);  // the file's first card is the newest
         const QString folder = m_dir->filePath(QStringLiteral("image/%1/base").arg(key));
         QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"photo1.png"});
         QCOMPARE(fixture::readFile(folder + "/photo1.png"), png);

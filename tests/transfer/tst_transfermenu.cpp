@@ -2,7 +2,8 @@
 // message boxes answered by the test.
 
 #include "controls.h"
-#include "menu.h"
+#include "programundertest.h"
+#include "mainmenuwindow.h"
 #include "startup.h"
 #include "transferfixture.h"
 #include "transferwindows.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QListWidget>
+#include <QMenu>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTableWidget>
@@ -71,20 +73,22 @@ private slots:
         m_dir = std::make_unique<QTemporaryDir>();
         testdb::create(m_dir->path());
         MessageRecorder quiet;
-        composeProgram(CardFolder::local(m_dir->path()));
-        fixture::store(*DM1, {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事")),
+        program = composeProgram(CardFolder::local(m_dir->path()));
+        fixture::store(*program->database(), {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事")),
                               fixture::texts(QStringLiteral("佐藤"), QStringLiteral("みなと物産"))});
         m_chooser.captions.clear();
         m_chooser.suggested.clear();
     }
     void cleanup() {
-        endProgram();
+        program.reset();
         m_dir.reset();
     }
 
     void itemsSitAboveTheEnd() {
         QStringList texts;
-        for (QAction* a : ctl<QAction>(menu, "N2")->parentWidget()->actions())
+        const auto* fileMenu = qobject_cast<QMenu*>(ctl<QAction>(program->mainMenu(), "N2")->associatedObjects().value(0));
+        QVERIFY(fileMenu);
+        for (QAction* a : fileMenu->actions())
             texts << a->text();
         QCOMPARE(texts, (QStringList{"バックアップ…", "復元…", "書き出し…", "読み込み…", "", "終了"}));
     }
@@ -93,7 +97,7 @@ private slots:
         MessageRecorder boxes;
         boxes.expectQuestion(QStringLiteral("削除した名刺も書き出しますか？"), false);
         m_chooser.answer = path("cards.csv");
-        ctl<QAction>(menu, "ExportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ExportAction")->trigger();
         QCOMPARE(boxes.texts("show").value(0),
                  QStringLiteral("名刺 2 件を書き出しました。\r\n") + path("cards.csv"));
         QCOMPARE(fixture::python(fixture::kReadCsv, path("cards.csv")).size(), 3);
@@ -108,17 +112,17 @@ private slots:
             list->item(0)->setCheckState(Qt::Checked);
             d->findChild<QPushButton*>("ImportButton")->click();
         };
-        ctl<QAction>(menu, "ImportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QCOMPARE(boxes.modals.size(), 1);
         QCOMPARE(boxes.texts("show").value(0), QStringLiteral("名刺 1 件を登録しました。"));
-        QCOMPARE(fixture::storedCards(*DM1).size(), 3);
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 3);
 
         // Cancelled: nothing is written.
         boxes.clear();
         boxes.onShowModal = [](QDialog* d) { d->findChild<QPushButton*>("CancelButton")->click(); };
-        ctl<QAction>(menu, "ImportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QVERIFY(boxes.texts("show").isEmpty());
-        QCOMPARE(fixture::storedCards(*DM1).size(), 3);
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 3);
     }
 
     // Before anything is written the window shows where each column goes and what each card
@@ -153,22 +157,22 @@ private slots:
             QCOMPARE(d->findChild<QComboBox*>("ColumnChoice0")->currentText(), QStringLiteral("名前"));
             d->findChild<QPushButton*>("ImportButton")->click();
         };
-        ctl<QAction>(menu, "ImportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QCOMPARE(boxes.modals.size(), 1);
         QCOMPARE(boxes.texts("show").value(0), QStringLiteral("名刺 1 件を登録しました。"));
-        QVERIFY(fixture::storedCards(*DM1).first().contains(QStringLiteral("|鈴木 次郎|よみ|青葉商会|")) ||
-                fixture::storedCards(*DM1).first().contains(QStringLiteral("|鈴木 次郎||青葉商会|")));
+        QVERIFY(fixture::storedCards(*program->database()).first().contains(QStringLiteral("|鈴木 次郎|よみ|青葉商会|")) ||
+                fixture::storedCards(*program->database()).first().contains(QStringLiteral("|鈴木 次郎||青葉商会|")));
     }
 
     void badImportShowsTheErrorBox() {
         MessageRecorder boxes;
         fixture::writeFile(path("bad.csv"), "名前\r\n\"佐藤\r\n");
         m_chooser.answer = path("bad.csv");
-        ctl<QAction>(menu, "ImportAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains(QStringLiteral("2 行目")),
                  qPrintable(boxes.texts("error")[0]));
-        QCOMPARE(fixture::storedCards(*DM1).size(), 2);
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 2);
     }
 
     void backupThenRestoreWhileTheProgramRuns() {
@@ -176,13 +180,13 @@ private slots:
         boxes.expectQuestion(kSameDisk + QStringLiteral("画像フォルダもまとめてバックアップしますか？"),
                              true);
         m_chooser.answer = path("cards.fbk");
-        ctl<QAction>(menu, "BackupAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "BackupAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY(boxes.texts("show").value(0).startsWith(QStringLiteral("名刺 2 件をバックアップしました。")));
         QVERIFY(QFile::exists(path("cards.pictures.tar")));
 
-        const QStringList saved = fixture::storedCards(*DM1);
-        cards::newCardInsert(*DM1, fixture::texts(QStringLiteral("後から")));
+        const QStringList saved = fixture::storedCards(*program->database());
+        cards::newCardInsert(*program->database(), fixture::texts(QStringLiteral("後から")));
 
         // Answered no: nothing changes.
         const QString restoreQuestion =
@@ -192,16 +196,16 @@ private slots:
                 .arg(path("cards.fbk"));
         boxes.clear();
         boxes.expectQuestion(restoreQuestion, false);
-        ctl<QAction>(menu, "RestoreAction")->trigger();
-        QCOMPARE(fixture::storedCards(*DM1).size(), 3);
+        ctl<QAction>(program->mainMenu(), "RestoreAction")->trigger();
+        QCOMPARE(fixture::storedCards(*program->database()).size(), 3);
 
         boxes.clear();
         boxes.expectQuestion(restoreQuestion, true);
-        ctl<QAction>(menu, "RestoreAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "RestoreAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY(boxes.texts("show").value(0).startsWith(QStringLiteral("名刺 2 件を復元しました。")));
-        QVERIFY(DM1->IBDatabase1.Connected());
-        QCOMPARE(fixture::storedCards(*DM1), saved);
+        QVERIFY(program->database()->connection.isConnected());
+        QCOMPARE(fixture::storedCards(*program->database()), saved);
         QCOMPARE(QDir(m_dir->path() + "/data").entryList({"DATA.FDB.before-restore-*"}).size(), 1);
     }
 
@@ -232,7 +236,7 @@ private slots:
         MessageRecorder boxes;
         boxes.expectQuestion(sameDisk ? kSameDisk + question : question, false);
         m_chooser.answer = targetDir.filePath("first.fbk");
-        ctl<QAction>(menu, "BackupAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "BackupAction")->trigger();
         QVERIFY2(boxes.texts("error").isEmpty(), qPrintable(boxes.texts("error").join("\n")));
         QVERIFY2(m_chooser.suggested.value(0).startsWith(documents),
                  qPrintable(m_chooser.suggested.value(0)));
@@ -241,14 +245,14 @@ private slots:
 
         boxes.clear();
         boxes.expectQuestion(sameDisk ? kSameDisk + question : question, false);
-        ctl<QAction>(menu, "BackupAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "BackupAction")->trigger();
         QCOMPARE(QFileInfo(m_chooser.suggested.value(1)).absolutePath(), targetDir.path());
 
         // The folder gone (a disk unplugged): the documents folder again, never the card folder.
         QVERIFY(targetDir.remove());
         boxes.clear();
         m_chooser.answer.clear();
-        ctl<QAction>(menu, "BackupAction")->trigger();
+        ctl<QAction>(program->mainMenu(), "BackupAction")->trigger();
         QVERIFY2(m_chooser.suggested.value(2).startsWith(documents),
                  qPrintable(m_chooser.suggested.value(2)));
     }
@@ -256,8 +260,8 @@ private slots:
     void nothingChosenDoesNothing() {
         MessageRecorder boxes;
         m_chooser.answer.clear();
-        for (QAction* a : {ctl<QAction>(menu, "BackupAction"), ctl<QAction>(menu, "RestoreAction"),
-                           ctl<QAction>(menu, "ExportAction"), ctl<QAction>(menu, "ImportAction")})
+        for (QAction* a : {ctl<QAction>(program->mainMenu(), "BackupAction"), ctl<QAction>(program->mainMenu(), "RestoreAction"),
+                           ctl<QAction>(program->mainMenu(), "ExportAction"), ctl<QAction>(program->mainMenu(), "ImportAction")})
             a->trigger();
         QCOMPARE(m_chooser.captions.size(), 4);
         QVERIFY(boxes.shown.isEmpty());

@@ -1,11 +1,11 @@
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 
 #include "cardmatch.h"
 #include "cardsearch.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "formlook.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "picturearea.h"
 #include "stringgrid.h"
 
@@ -18,14 +18,13 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QVarLengthArray>
 
 #include <array>
 #include <utility>
-
-Tkihon_ichiran* kihon_ichiran = nullptr;
 
 namespace {
 
@@ -63,105 +62,102 @@ void padShortList(StringGrid* grid) {
 
 }  // namespace
 
-Tkihon_ichiran::Tkihon_ichiran(QWidget* parent) : QDialog(parent) {
+CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor, QWidget* parent)
+    : QDialog(parent), m_database(database), m_editor(editor) {
     setObjectName(QStringLiteral("kihon_ichiran"));
     setWindowTitle(QStringLiteral("名刺一覧"));
     formlook::fixClientSize(this, 804, 451);
 
-    Panel8 =
+    m_bannerPanel =
         formlook::captionPanel(this, QStringLiteral("Panel8"), QRect(8, 8, 153, 25), QStringLiteral("Label7"),
                                QPoint(8, 6), QStringLiteral("データを選択してください。"));
-    Panel1 = formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(175, 8, 82, 25),
+    m_keywordCaption = formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(175, 8, 82, 25),
                                     QStringLiteral("Label1"), QPoint(16, 6), QStringLiteral("キーワード"));
 
-    Edit1 = new QLineEdit(this);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setGeometry(264, 10, 135, 21);
-    Edit1->setAccessibleName(QStringLiteral("キーワード"));
+    m_keywordEdit = new QLineEdit(this);
+    m_keywordEdit->setObjectName(QStringLiteral("Edit1"));
+    m_keywordEdit->setGeometry(264, 10, 135, 21);
+    m_keywordEdit->setAccessibleName(QStringLiteral("キーワード"));
 
-    Panel2 = formlook::captionPanel(this, QStringLiteral("Panel2"), QRect(406, 8, 379, 25), {}, {}, {},
+    m_fieldPanel = formlook::captionPanel(this, QStringLiteral("Panel2"), QRect(406, 8, 379, 25), {}, {}, {},
                                     formlook::kPanelSilver);
     const auto radio = [this](const QString& name, const QString& caption, const QRect& geometry) {
-        auto* button = new QRadioButton(caption, Panel2);
+        auto* button = new QRadioButton(caption, m_fieldPanel);
         button->setObjectName(name);
         button->setGeometry(geometry);
         return button;
     };
-    RadioButton1 = radio(QStringLiteral("RadioButton1"), QStringLiteral("名前"), QRect(14, 4, 51, 17));
-    RadioButton3 = radio(QStringLiteral("RadioButton3"), QStringLiteral("組織名"), QRect(72, 4, 58, 17));
-    RadioButton2 = radio(QStringLiteral("RadioButton2"), QStringLiteral("メモ"), QRect(143, 4, 50, 17));
-    RadioButton1->setChecked(true);
+    m_nameChoice = radio(QStringLiteral("RadioButton1"), QStringLiteral("名前"), QRect(14, 4, 51, 17));
+    m_organisationChoice = radio(QStringLiteral("RadioButton3"), QStringLiteral("組織名"), QRect(72, 4, 58, 17));
+    m_memoChoice = radio(QStringLiteral("RadioButton2"), QStringLiteral("メモ"), QRect(143, 4, 50, 17));
+    m_nameChoice->setChecked(true);
 
-    SGrid1 = new StringGrid(this);
-    SGrid1->setObjectName(QStringLiteral("SGrid1"));
-    SGrid1->setGeometry(8, 39, 777, 355);
-    SGrid1->setAccessibleName(QStringLiteral("名刺一覧"));
+    m_cardGrid = new StringGrid(this);
+    m_cardGrid->setObjectName(QStringLiteral("SGrid1"));
+    m_cardGrid->setGeometry(8, 39, 777, 355);
+    m_cardGrid->setAccessibleName(QStringLiteral("名刺一覧"));
 
     const auto button = [this](const QString& name, const QString& caption, int left, int width) {
         return formlook::flatButton(this, name, caption, QRect(left, 400, width, 46));
     };
-    SpeedButton3 = button(QStringLiteral("SpeedButton3"), QStringLiteral("削除分"), 8, 87);
-    SpeedButton4 = button(QStringLiteral("SpeedButton4"), {}, 106, 87);
-    SpeedButton5 = button(QStringLiteral("SpeedButton5"), {}, 204, 87);
-    SpeedButton6 = button(QStringLiteral("SpeedButton6"), {}, 302, 87);
-    SpeedButton7 = button(QStringLiteral("SpeedButton7"), {}, 400, 87);
-    SpeedButton8 = button(QStringLiteral("SpeedButton8"), {}, 498, 87);
-    SpeedButton1 = button(QStringLiteral("SpeedButton1"), QStringLiteral("表示"), 596, 91);
-    SpeedButton2 = button(QStringLiteral("SpeedButton2"), QStringLiteral("閉じる"), 694, 91);
+    m_deletedViewButton = button(QStringLiteral("SpeedButton3"), QStringLiteral("削除分"), 8, 87);
+    m_spareButton1 = button(QStringLiteral("SpeedButton4"), {}, 106, 87);
+    m_spareButton2 = button(QStringLiteral("SpeedButton5"), {}, 204, 87);
+    m_spareButton3 = button(QStringLiteral("SpeedButton6"), {}, 302, 87);
+    m_spareButton4 = button(QStringLiteral("SpeedButton7"), {}, 400, 87);
+    m_spareButton5 = button(QStringLiteral("SpeedButton8"), {}, 498, 87);
+    m_searchButton = button(QStringLiteral("SpeedButton1"), QStringLiteral("表示"), 596, 91);
+    m_closeButton = button(QStringLiteral("SpeedButton2"), QStringLiteral("閉じる"), 694, 91);
 
-    setTabOrder(SGrid1, Edit1);
-    setTabOrder(Edit1, RadioButton1);
-    setTabOrder(RadioButton1, RadioButton2);
-    setTabOrder(RadioButton2, RadioButton3);
+    setTabOrder(m_cardGrid, m_keywordEdit);
+    setTabOrder(m_keywordEdit, m_nameChoice);
+    setTabOrder(m_nameChoice, m_memoChoice);
+    setTabOrder(m_memoChoice, m_organisationChoice);
 
-    messages::connectGuarded(SpeedButton1, &QPushButton::clicked, this, &Tkihon_ichiran::SpeedButton1Click);
-    messages::connectGuarded(SpeedButton2, &QPushButton::clicked, this, &Tkihon_ichiran::SpeedButton2Click);
+    messages::connectGuarded(m_searchButton, &QPushButton::clicked, this, &CardListWindow::onSearchClicked);
+    messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &CardListWindow::onCloseClicked);
     for (QPushButton* deletedView :
-         {SpeedButton3, SpeedButton4, SpeedButton5, SpeedButton6, SpeedButton7, SpeedButton8})
+         {m_deletedViewButton, m_spareButton1, m_spareButton2, m_spareButton3, m_spareButton4, m_spareButton5})
         messages::connectGuarded(deletedView, &QPushButton::clicked, this,
-                                 &Tkihon_ichiran::SpeedButton3Click);
-    messages::connectGuarded(SGrid1, &StringGrid::gridDoubleClicked, this, &Tkihon_ichiran::SGrid1DblClick);
+                                 &CardListWindow::onDeletedViewClicked);
+    messages::connectGuarded(m_cardGrid, &StringGrid::gridDoubleClicked, this, &CardListWindow::onGridDoubleClicked);
 
-    FormCreate();
+    setUpGrid();
 }
 
-void Tkihon_ichiran::FormCreate() {
-    StringGridModel& grid = SGrid1->grid();
+void CardListWindow::setUpGrid() {
+    StringGridModel& grid = m_cardGrid->grid();
     grid.setColCount(kColumns);
     grid.setGridRowCount(kRowsAtCreation);
     writeHeader(grid);
     grid.setFixedCols(2);
     grid.setFixedRows(1);
     for (int col = 0; col < kColumns; ++col)
-        SGrid1->setColWidth(col, kWidths[std::size_t(col)]);
+        m_cardGrid->setColWidth(col, kWidths[std::size_t(col)]);
 }
 
-cards::SearchField Tkihon_ichiran::selectedField() const {
-    if (RadioButton1->isChecked())
+cards::SearchField CardListWindow::selectedField() const {
+    if (m_nameChoice->isChecked())
         return cards::SearchField::Name;
-    if (RadioButton3->isChecked())
+    if (m_organisationChoice->isChecked())
         return cards::SearchField::Organisation;
     return cards::SearchField::Memo;
 }
 
-void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keyword, cards::CardState leftOut,
+void CardListWindow::fillCardList(cards::SearchField field, const QString& keyword, cards::CardState leftOut,
                                   int maxCards) {
     m_leftOut = leftOut;
-    StringGridModel& grid = SGrid1->grid();
-    TIBQuery& q = DM1->IBQuery1;
+    StringGridModel& grid = m_cardGrid->grid();
+    DbStatement& q = m_database.statement;
 
     // The views see the whole fill as one reset, also when a statement fails halfway: the grid
     // then keeps the rows written so far. The result is closed either way, since nothing reads
     // it after the fill and it holds a copy of every row.
-    struct FillScope {
-        StringGridModel& grid;
-        TIBQuery& q;
-        ~FillScope() {
-            q.Close();
-            grid.endBulk();
-        }
-    } scope{grid, q};
     grid.beginBulk();
+    const auto endOfFill = qScopeGuard([&] {
+        q.close();
+        grid.endBulk();
+    });
 
     grid.emptyAll();
     writeHeader(grid);
@@ -169,34 +165,32 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
 
     // With the search that ignores kana and width, the cards are matched as they are fetched.
     search::openCardSearch(q, field, keyword, search::foldedSearchOn());
-    const int expected = maxCards < 0 ? q.RecordCount() : std::min(maxCards, q.RecordCount());
+    const int expected = maxCards < 0 ? q.rowCount() : std::min(maxCards, q.rowCount());
     grid.reserveRows(expected + 2);
 
-    // Columns by position, looked up once: a lookup by name for every cell of every row would cost
+    // The reader finds the columns once: a lookup by name for every cell of every row would cost
     // more than the rest of the walk.
-    const int key = q.FieldIndex("KEY1"), year = q.FieldIndex("LYEAR"), month = q.FieldIndex("LMONTH"),
-              day = q.FieldIndex("LDAY"), name = q.FieldIndex("SYASYU"), reading = q.FieldIndex("HURIGANA"),
-              organisation = q.FieldIndex("KATABAN"), department = q.FieldIndex("KYORI"),
-              position = q.FieldIndex("KINGAKU"), memo = q.FieldIndex("MEMO"),
-              flag = q.FieldIndex("DEL_FLG1");
+    const cards::CardReader reader(q);
+    using cards::CardField;
     // Texts of one card row; the grid copies them into its own packed row.
     std::array<QString, kColumns> texts;
     std::array<QStringView, kColumns> row;
     QVarLengthArray<char16_t, 32> date;
     int written = 0;
-    q.Last();
-    while (!q.Bof() && (maxCards < 0 || written < maxCards)) {
-        if (!cards::flagIsWrittenFor(q.Fields(flag).AsString(), leftOut)) {
-            texts[0] = q.Fields(key).AsString();
-            texts[3] = q.Fields(name).AsString();
-            texts[4] = q.Fields(reading).AsString();
-            texts[5] = q.Fields(organisation).AsString();
-            texts[6] = q.Fields(department).AsString();
-            texts[7] = q.Fields(position).AsString();
-            texts[8] = q.Fields(memo).AsString();
+    q.last();
+    while (!q.beforeFirst() && (maxCards < 0 || written < maxCards)) {
+        if (!reader.flagIsWrittenFor(leftOut)) {
+            texts[0] = reader.keyText();
+            texts[3] = reader.text(CardField::Name);
+            texts[4] = reader.text(CardField::Reading);
+            texts[5] = reader.text(CardField::Organisation);
+            texts[6] = reader.text(CardField::Department);
+            texts[7] = reader.text(CardField::Position);
+            texts[8] = reader.text(CardField::Memo);
             date.clear();
-            for (const auto& [column, unit] : {std::pair{year, u'年'}, {month, u'月'}, {day, u'日'}}) {
-                const QString part = q.Fields(column).AsString();
+            for (const auto& [field, unit] :
+                 {std::pair{CardField::Year, u'年'}, {CardField::Month, u'月'}, {CardField::Day, u'日'}}) {
+                const QString part = reader.text(field);
                 date.append(reinterpret_cast<const char16_t*>(part.utf16()), part.size());
                 date.append(unit);
             }
@@ -208,19 +202,19 @@ void Tkihon_ichiran::fillCardList(cards::SearchField field, const QString& keywo
             grid.setGridRowCount(last + 2);
             ++written;
         }
-        q.Prior();
+        q.prior();
     }
 }
 
-void Tkihon_ichiran::openCardList() {
-    Edit1->clear();
-    RadioButton1->setChecked(true);
+void CardListWindow::openCardList() {
+    m_keywordEdit->clear();
+    m_nameChoice->setChecked(true);
     // Rows past the 19th would be cut by the row count below, so they are not written at all.
     fillCardList(cards::SearchField::Name, QString(), cards::CardState::Deleted, kFirstViewCards);
-    SGrid1->setRowCount(kFirstViewRows);
+    m_cardGrid->setRowCount(kFirstViewRows);
     // Each opening starts at the newest card and the date column, wherever the last one left off.
-    SGrid1->scrollToTop();
-    SGrid1->horizontalScrollBar()->setValue(SGrid1->horizontalScrollBar()->minimum());
+    m_cardGrid->scrollToTop();
+    m_cardGrid->horizontalScrollBar()->setValue(m_cardGrid->horizontalScrollBar()->minimum());
     formlook::centreOnScreen(this);
     messages::showModal(this);
 }
@@ -230,13 +224,13 @@ QString keywordProblem(cards::SearchField field, const QString& keyword) {
     const auto [columnLength, caption] = [field]() -> std::pair<int, QString> {
         switch (field) {
             case cards::SearchField::Organisation:
-                return {150, QStringLiteral("組織名")};
+                return {cards::ColumnLimits::organisation, QStringLiteral("組織名")};
             case cards::SearchField::Memo:
-                return {5000, QStringLiteral("メモ")};
+                return {cards::ColumnLimits::memo, QStringLiteral("メモ")};
             case cards::SearchField::Name:
                 break;
         }
-        return {150, QStringLiteral("名前")};
+        return {cards::ColumnLimits::name, QStringLiteral("名前")};
     }();
     const int longest = columnLength - 2;
     if (keyword.toUcs4().size() <= longest)
@@ -246,28 +240,28 @@ QString keywordProblem(cards::SearchField field, const QString& keyword) {
         .arg(longest);
 }
 
-bool Tkihon_ichiran::keywordUsable() {
-    const QString problem = keywordProblem(selectedField(), Edit1->text());
+bool CardListWindow::keywordUsable() {
+    const QString problem = keywordProblem(selectedField(), m_keywordEdit->text());
     if (!problem.isEmpty())
         messages::show(this, problem);
     return problem.isEmpty();
 }
 
-void Tkihon_ichiran::SpeedButton1Click() {
+void CardListWindow::onSearchClicked() {
     if (!keywordUsable())
         return;
-    fillCardList(selectedField(), Edit1->text(), cards::CardState::Deleted);
-    padShortList(SGrid1);
+    fillCardList(selectedField(), m_keywordEdit->text(), cards::CardState::Deleted);
+    padShortList(m_cardGrid);
 }
 
-void Tkihon_ichiran::SpeedButton3Click() {
+void CardListWindow::onDeletedViewClicked() {
     if (!keywordUsable())
         return;
-    fillCardList(selectedField(), Edit1->text(), cards::CardState::Live);
-    padShortList(SGrid1);
+    fillCardList(selectedField(), m_keywordEdit->text(), cards::CardState::Live);
+    padShortList(m_cardGrid);
 }
 
-void Tkihon_ichiran::keyPressEvent(QKeyEvent* event) {
+void CardListWindow::keyPressEvent(QKeyEvent* event) {
     // Esc does not close the window; 閉じる and the title bar do.
     if (event->matches(QKeySequence::Cancel)) {
         event->accept();
@@ -276,30 +270,30 @@ void Tkihon_ichiran::keyPressEvent(QKeyEvent* event) {
     QDialog::keyPressEvent(event);
 }
 
-void Tkihon_ichiran::SpeedButton2Click() {
+void CardListWindow::onCloseClicked() {
     close();
 }
 
-void Tkihon_ichiran::SGrid1DblClick() {
-    const StringGridModel& grid = SGrid1->grid();
-    const QPoint hit = SGrid1->cellAtGlobal(QCursor::pos());
+void CardListWindow::onGridDoubleClicked() {
+    const StringGridModel& grid = m_cardGrid->grid();
+    const QPoint hit = m_cardGrid->cellAtGlobal(QCursor::pos());
     if (hit.x() < grid.fixedCols() || hit.y() < grid.fixedRows())
         return;  // a fixed column, the header row, or no cell at all
-    const QString keyText = SGrid1->cell(0, SGrid1->selectedRow());
+    const QString keyText = m_cardGrid->cell(0, m_cardGrid->selectedRow());
     if (keyText.isEmpty())
         return;  // one of the empty rows below the cards
 
     // A key without a row opens as an empty card under that key, as the fetch reads it. On a
     // server the card may have been deleted by someone else since the list was filled.
     const int key = cards::keyFromText(keyText);
-    const std::optional<cards::Card> card = cards::fetchCard(*DM1, key);
-    if (DM1->teamMode() &&
+    const std::optional<cards::Card> card = cards::fetchCard(m_database, key);
+    if (m_database.teamMode() &&
         (!card || (card->state == cards::CardState::Deleted && m_leftOut == cards::CardState::Deleted))) {
         messages::show(this, QStringLiteral("このカードはほかの人が削除しました。"));
         if (!card)
             return;
     }
-    mst_car->showCard(key, card.value_or(cards::Card{}));
-    formlook::centreOnScreen(mst_car);
-    messages::showModal(mst_car);
+    m_editor.showCard(key, card.value_or(cards::Card{}));
+    formlook::centreOnScreen(&m_editor);
+    messages::showModal(&m_editor);
 }

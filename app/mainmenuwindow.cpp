@@ -1,17 +1,17 @@
-#include "menu.h"
+#include "mainmenuwindow.h"
 
 #include "backup.h"
 #include "cardmatch.h"
 #include "desktop.h"
-#include "dm1.h"
+#include "carddatabase.h"
 #include "exporter.h"
 #include "formlook.h"
-#include "kihon_ichiran.h"
+#include "cardlistwindow.h"
 #include "messages.h"
-#include "mst_car.h"
+#include "cardeditorwindow.h"
 #include "transferwindows.h"
 #include "usersettings.h"
-#include "varsion.h"
+#include "versionwindow.h"
 
 #include <QDate>
 #include <QDir>
@@ -21,14 +21,13 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include <sys/stat.h>
 
-Tmenu* menu = nullptr;
-
-const QString Tmenu::kHomePage = QStringLiteral("http://www.olvemark.example/olvemark/");
-const QString Tmenu::kManualPage =
+const QString MainMenuWindow::kHomePage = QStringLiteral("http://www.olvemark.example/olvemark/");
+const QString MainMenuWindow::kManualPage =
     QStringLiteral("http://www.olvemark.example/olvemark/soft/Manual/Business_card001.html");
 
 void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
@@ -38,11 +37,6 @@ void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 namespace {
-
-// The card folder is the one the database module was made for.
-QString cardFolder() {
-    return DM1->cardFolder().folder;
-}
 
 const QString kBackupFolderKey = QStringLiteral("backup/folder");
 
@@ -63,20 +57,10 @@ bool onSameDisk(const QString& cardFile, const QString& target) {
     return ::stat(QFile::encodeName(existing).constData(), &there) == 0 && there.st_dev == card.st_dev;
 }
 
-// Connects the database module again after a restore swapped the card file, whatever happened.
-struct ReconnectAfterwards {
-    ~ReconnectAfterwards() {
-        try {
-            DM1->IBDatabase1.Open();
-        } catch (const std::exception&) {
-            // The next statement tries again and shows the failure.
-        }
-    }
-};
-
 }  // namespace
 
-Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
+MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
+    : QMainWindow(parent), m_database(database) {
     setObjectName(QStringLiteral("menu"));
     setWindowTitle(QStringLiteral("メインメニュー"));
 
@@ -87,88 +71,94 @@ Tmenu::Tmenu(QWidget* parent) : QMainWindow(parent) {
 
     QMenuBar* bar = menuBar();
     bar->setObjectName(QStringLiteral("MainMenu1"));
-    QMenu* n1 = bar->addMenu(QStringLiteral("ファイル"));
-    n1->setObjectName(QStringLiteral("N1"));
-    BackupAction = n1->addAction(QStringLiteral("バックアップ…"));
-    BackupAction->setObjectName(QStringLiteral("BackupAction"));
-    RestoreAction = n1->addAction(QStringLiteral("復元…"));
-    RestoreAction->setObjectName(QStringLiteral("RestoreAction"));
-    ExportAction = n1->addAction(QStringLiteral("書き出し…"));
-    ExportAction->setObjectName(QStringLiteral("ExportAction"));
-    ImportAction = n1->addAction(QStringLiteral("読み込み…"));
-    ImportAction->setObjectName(QStringLiteral("ImportAction"));
-    n1->addSeparator();
-    N2 = n1->addAction(QStringLiteral("終了"));
-    N2->setObjectName(QStringLiteral("N2"));
-    QMenu* n3 = bar->addMenu(QStringLiteral("オプション"));
-    n3->setObjectName(QStringLiteral("N3"));
-    N5 = n3->addAction(QStringLiteral("かな・全角半角を区別せずに検索"));
-    N5->setObjectName(QStringLiteral("N5"));
-    N5->setCheckable(true);
-    N5->setChecked(search::foldedSearchOn());
-    n3->addSeparator();
-    N4 = n3->addAction(QStringLiteral("バージョン"));
-    N4->setObjectName(QStringLiteral("N4"));
+    QMenu* fileMenu = bar->addMenu(QStringLiteral("ファイル"));
+    fileMenu->setObjectName(QStringLiteral("N1"));
+    m_backupAction = fileMenu->addAction(QStringLiteral("バックアップ…"));
+    m_backupAction->setObjectName(QStringLiteral("BackupAction"));
+    m_restoreAction = fileMenu->addAction(QStringLiteral("復元…"));
+    m_restoreAction->setObjectName(QStringLiteral("RestoreAction"));
+    m_exportAction = fileMenu->addAction(QStringLiteral("書き出し…"));
+    m_exportAction->setObjectName(QStringLiteral("ExportAction"));
+    m_importAction = fileMenu->addAction(QStringLiteral("読み込み…"));
+    m_importAction->setObjectName(QStringLiteral("ImportAction"));
+    fileMenu->addSeparator();
+    m_quitAction = fileMenu->addAction(QStringLiteral("終了"));
+    m_quitAction->setObjectName(QStringLiteral("N2"));
+    QMenu* optionMenu = bar->addMenu(QStringLiteral("オプション"));
+    optionMenu->setObjectName(QStringLiteral("N3"));
+    m_foldedSearchAction = optionMenu->addAction(QStringLiteral("かな・全角半角を区別せずに検索"));
+    m_foldedSearchAction->setObjectName(QStringLiteral("N5"));
+    m_foldedSearchAction->setCheckable(true);
+    m_foldedSearchAction->setChecked(search::foldedSearchOn());
+    optionMenu->addSeparator();
+    m_versionAction = optionMenu->addAction(QStringLiteral("バージョン"));
+    m_versionAction->setObjectName(QStringLiteral("N4"));
 
-    SpeedButton3 = formlook::flatButton(client, QStringLiteral("SpeedButton3"), QStringLiteral("名刺登録"),
+    m_newCardButton = formlook::flatButton(client, QStringLiteral("SpeedButton3"), QStringLiteral("名刺登録"),
                                         QRect(35, 38, 137, 78));
-    SpeedButton1 = formlook::flatButton(client, QStringLiteral("SpeedButton1"), QStringLiteral("名刺一覧"),
+    m_cardListButton = formlook::flatButton(client, QStringLiteral("SpeedButton1"), QStringLiteral("名刺一覧"),
                                         QRect(203, 38, 137, 78));
-    SpeedButton8 = formlook::flatButton(client, QStringLiteral("SpeedButton8"), QStringLiteral("ヘルプ"),
+    m_helpButton = formlook::flatButton(client, QStringLiteral("SpeedButton8"), QStringLiteral("ヘルプ"),
                                         QRect(35, 142, 137, 78));
-    SpeedButton6 = formlook::flatButton(client, QStringLiteral("SpeedButton6"), QStringLiteral("閉じる"),
+    m_closeButton = formlook::flatButton(client, QStringLiteral("SpeedButton6"), QStringLiteral("閉じる"),
                                         QRect(203, 142, 137, 78));
 
-    QFrame* panel4 =
+    QFrame* linkPanel =
         formlook::captionPanel(client, QStringLiteral("Panel4"), QRect(35, 245, 305, 24), {}, {}, {});
-    Label4 = new LinkLabel(QStringLiteral("olvemark :  ") + kHomePage, panel4);
-    Label4->setObjectName(QStringLiteral("Label4"));
-    Label4->setPalette(panel4->palette());
-    QFont underlined = Label4->font();
+    m_homePageLink = new LinkLabel(QStringLiteral("olvemark :  ") + kHomePage, linkPanel);
+    m_homePageLink->setObjectName(QStringLiteral("Label4"));
+    m_homePageLink->setPalette(linkPanel->palette());
+    QFont underlined = m_homePageLink->font();
     underlined.setUnderline(true);
-    Label4->setFont(underlined);
-    Label4->setCursor(Qt::PointingHandCursor);
-    Label4->move(8, 5);
-    Label4->adjustSize();
+    m_homePageLink->setFont(underlined);
+    m_homePageLink->setCursor(Qt::PointingHandCursor);
+    m_homePageLink->move(8, 5);
+    m_homePageLink->adjustSize();
 
-    messages::connectGuarded(SpeedButton3, &QPushButton::clicked, this, &Tmenu::SpeedButton3Click);
-    messages::connectGuarded(SpeedButton1, &QPushButton::clicked, this, &Tmenu::SpeedButton1Click);
-    messages::connectGuarded(SpeedButton8, &QPushButton::clicked, this, &Tmenu::SpeedButton8Click);
-    messages::connectGuarded(SpeedButton6, &QPushButton::clicked, this, &Tmenu::SpeedButton6Click);
-    messages::connectGuarded(Label4, &LinkLabel::clicked, this, &Tmenu::Label4Click);
-    messages::connectGuarded(BackupAction, &QAction::triggered, this, &Tmenu::BackupActionClick);
-    messages::connectGuarded(RestoreAction, &QAction::triggered, this, &Tmenu::RestoreActionClick);
-    messages::connectGuarded(ExportAction, &QAction::triggered, this, &Tmenu::ExportActionClick);
-    messages::connectGuarded(ImportAction, &QAction::triggered, this, &Tmenu::ImportActionClick);
-    messages::connectGuarded(N2, &QAction::triggered, this, &Tmenu::N2Click);
-    messages::connectGuarded(N4, &QAction::triggered, this, &Tmenu::N4Click);
-    messages::connectGuarded(N5, &QAction::triggered, this, &Tmenu::N5Click);
+    messages::connectGuarded(m_newCardButton, &QPushButton::clicked, this, &MainMenuWindow::onNewCardClicked);
+    messages::connectGuarded(m_cardListButton, &QPushButton::clicked, this, &MainMenuWindow::onCardListClicked);
+    messages::connectGuarded(m_helpButton, &QPushButton::clicked, this, &MainMenuWindow::onHelpClicked);
+    messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &MainMenuWindow::onCloseClicked);
+    messages::connectGuarded(m_homePageLink, &LinkLabel::clicked, this, &MainMenuWindow::onHomePageClicked);
+    messages::connectGuarded(m_backupAction, &QAction::triggered, this, &MainMenuWindow::onBackupTriggered);
+    messages::connectGuarded(m_restoreAction, &QAction::triggered, this, &MainMenuWindow::onRestoreTriggered);
+    messages::connectGuarded(m_exportAction, &QAction::triggered, this, &MainMenuWindow::onExportTriggered);
+    messages::connectGuarded(m_importAction, &QAction::triggered, this, &MainMenuWindow::onImportTriggered);
+    messages::connectGuarded(m_quitAction, &QAction::triggered, this, &MainMenuWindow::onQuitTriggered);
+    messages::connectGuarded(m_versionAction, &QAction::triggered, this, &MainMenuWindow::onVersionTriggered);
+    messages::connectGuarded(m_foldedSearchAction, &QAction::triggered, this, &MainMenuWindow::onFoldedSearchToggled);
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(384, 291 + bar->sizeHint().height());
 }
 
-void Tmenu::SpeedButton3Click() {
-    mst_car->resetToNewCard();
+void MainMenuWindow::setWindows(CardEditorWindow& editor, CardListWindow& list, VersionWindow& version) {
+    m_editor = &editor;
+    m_list = &list;
+    m_version = &version;
 }
 
-void Tmenu::SpeedButton1Click() {
-    kihon_ichiran->openCardList();
+void MainMenuWindow::onNewCardClicked() {
+    m_editor->resetToNewCard();
 }
 
-void Tmenu::SpeedButton8Click() {
+void MainMenuWindow::onCardListClicked() {
+    m_list->openCardList();
+}
+
+void MainMenuWindow::onHelpClicked() {
     platform::shell().openUrl(kManualPage, this);
 }
 
-void Tmenu::SpeedButton6Click() {
+void MainMenuWindow::onCloseClicked() {
     close();
 }
 
-void Tmenu::Label4Click() {
+void MainMenuWindow::onHomePageClicked() {
     platform::shell().openUrl(kHomePage, this);
 }
 
-void Tmenu::BackupActionClick() {
+void MainMenuWindow::onBackupTriggered() {
     usersettings::UserSettings settings;
     // The folder last used, unless it is gone (a disk no longer plugged in).
     QString startFolder = settings.value(kBackupFolderKey).toString();
@@ -187,7 +177,7 @@ void Tmenu::BackupActionClick() {
     // A backup beside the card file is lost with the disk it protects against: allowed (a USB
     // stick may follow), but said.
     const QString sameDisk =
-        !DM1->cardFolder().onServer && onSameDisk(DM1->cardFolder().database, file)
+        !m_database.cardFolder().onServer && onSameDisk(m_database.cardFolder().database, file)
             ? QStringLiteral(
                   "バックアップ先はカードファイルと同じディスクにあります。ディスクが故障すると"
                   "カードファイルとともに失われるため、別のディスクにも保存することをおすすめします。"
@@ -195,10 +185,11 @@ void Tmenu::BackupActionClick() {
             : QString();
     const bool pictures =
         messages::ask(this, sameDisk + QStringLiteral("画像フォルダもまとめてバックアップしますか？"));
-    DM1->IBTransaction1.Commit();  // the backup holds what the user has seen saved
+    m_database.transaction.commit();  // the backup holds what the user has seen saved
     transferwindows::ProgressWindow progress(this, QStringLiteral("バックアップ"));
     const transfer::BackupResult r =
-        transfer::backupCardFolder(cardFolder(), file, pictures, progress.reporter());
+        transfer::backupCardFolder(m_database.cardFolder().folder, file, pictures, progress.reporter(),
+                                   m_database.cardFolder().picturesRoot);
     messages::show(
         this,
         QStringLiteral("名刺 %1 件をバックアップしました。\r\n%2%3")
@@ -208,7 +199,7 @@ void Tmenu::BackupActionClick() {
                            : QString()));
 }
 
-void Tmenu::RestoreActionClick() {
+void MainMenuWindow::onRestoreTriggered() {
     const QString file = transferwindows::fileChooser().openFile(
         this, QStringLiteral("復元"), QStringLiteral("バックアップ (*.fbk);;すべてのファイル (*)"));
     if (file.isEmpty())
@@ -218,18 +209,25 @@ void Tmenu::RestoreActionClick() {
                                       "「DATA.FDB.before-restore-日時」として残します。よろしいですか？")
                            .arg(file)))
         return;
-    DM1->IBTransaction1.Commit();
-    ReconnectAfterwards reconnect;
+    m_database.transaction.commit();
+    // The database module connects again after the restore swapped the card file, whatever
+    // happened; when that fails, the next statement tries again and shows the failure.
+    const auto reconnect = qScopeGuard([this] {
+        try {
+            m_database.connection.open();
+        } catch (const std::exception&) {
+        }
+    });
     transferwindows::ProgressWindow progress(this, QStringLiteral("復元"));
-    const transfer::RestoreResult r = transfer::restoreCardFolder(cardFolder(), file, progress.reporter(),
-                                                                  [] { DM1->IBDatabase1.Close(); });
+    const transfer::RestoreResult r = transfer::restoreCardFolder(m_database.cardFolder().folder, file, progress.reporter(),
+                                                                  [this] { m_database.connection.close(); });
     messages::show(this, QStringLiteral("名刺 %1 件を復元しました。").arg(r.cards) +
                              (r.previousFile.isEmpty()
                                   ? QString()
                                   : QStringLiteral("\r\n前のカードファイル: %1").arg(r.previousFile)));
 }
 
-void Tmenu::ExportActionClick() {
+void MainMenuWindow::onExportTriggered() {
     const QString file =
         transferwindows::fileChooser().saveFile(this, QStringLiteral("書き出し"), QStringLiteral("名刺.csv"),
                                                 QStringLiteral("CSV (*.csv);;vCard (*.vcf)"));
@@ -239,38 +237,38 @@ void Tmenu::ExportActionClick() {
                        file.endsWith(QLatin1String(".vcard"), Qt::CaseInsensitive);
     const bool withDeleted = messages::ask(this, QStringLiteral("削除した名刺も書き出しますか？"));
     const int n = transfer::exportCards(
-        *DM1, file, vcard ? transfer::FileFormat::VCard : transfer::FileFormat::Csv, withDeleted);
+        m_database, file, vcard ? transfer::FileFormat::VCard : transfer::FileFormat::Csv, withDeleted);
     messages::show(this, QStringLiteral("名刺 %1 件を書き出しました。\r\n%2").arg(n).arg(file));
 }
 
-void Tmenu::ImportActionClick() {
+void MainMenuWindow::onImportTriggered() {
     const QString file = transferwindows::fileChooser().openFile(
         this, QStringLiteral("読み込み"),
         QStringLiteral("名刺のファイル (*.csv *.vcf *.vcard *.txt);;すべてのファイル (*)"));
     if (file.isEmpty())
         return;
     transferwindows::ImportWindow window(
-        transfer::planImport(*DM1, file), file,
+        transfer::planImport(m_database, file), file,
         [this, file](const transfer::csv::Columns& columns) {
-            return transfer::planImport(*DM1, file, &columns);
+            return transfer::planImport(m_database, file, &columns);
         },
         this);
     messages::showModal(&window);
     if (window.result() != QDialog::Accepted)
         return;
     transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
-    const int n = transfer::runImport(*DM1, window.plan(), window.takenDuplicates(), progress.reporter());
+    const int n = transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
 }
 
-void Tmenu::N2Click() {
+void MainMenuWindow::onQuitTriggered() {
     close();
 }
 
-void Tmenu::N4Click() {
-    messages::showModal(varsion);
+void MainMenuWindow::onVersionTriggered() {
+    messages::showModal(m_version);
 }
 
-void Tmenu::N5Click() {
-    search::setFoldedSearchOn(N5->isChecked());
+void MainMenuWindow::onFoldedSearchToggled() {
+    search::setFoldedSearchOn(m_foldedSearchAction->isChecked());
 }

@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+class CardDatabase;
+class CardEditorWindow;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -13,29 +15,30 @@ class QPushButton;
 class QRadioButton;
 class StringGrid;
 
-class Tkihon_ichiran final : public QDialog {
+class CardListWindow final : public QDialog {
     Q_OBJECT
 public:
-    explicit Tkihon_ichiran(QWidget* parent = nullptr);
+    // The list of the database module's cards; a card opens in the given editor.
+    CardListWindow(CardDatabase& database, CardEditorWindow& editor, QWidget* parent = nullptr);
 
     // Controls, named as the window's design names them; tests find them by that name.
 private:
-    QFrame* Panel8 = nullptr;              // banner "データを選択してください。"
-    QFrame* Panel1 = nullptr;              // caption of the keyword box
-    QLineEdit* Edit1 = nullptr;            // keyword
-    QFrame* Panel2 = nullptr;              // holds the field choice
-    QRadioButton* RadioButton1 = nullptr;  // 名前
-    QRadioButton* RadioButton3 = nullptr;  // 組織名
-    QRadioButton* RadioButton2 = nullptr;  // メモ
-    StringGrid* SGrid1 = nullptr;          // the card list: key, KEY, date, name ... memo
-    QPushButton* SpeedButton3 = nullptr;   // 削除分: deleted-card view
-    QPushButton* SpeedButton4 = nullptr;   // SpeedButton4..8: blank, the deleted-card view too
-    QPushButton* SpeedButton5 = nullptr;
-    QPushButton* SpeedButton6 = nullptr;
-    QPushButton* SpeedButton7 = nullptr;
-    QPushButton* SpeedButton8 = nullptr;
-    QPushButton* SpeedButton1 = nullptr;  // 表示: keyword search
-    QPushButton* SpeedButton2 = nullptr;  // 閉じる
+    QFrame* m_bannerPanel = nullptr;              // banner "データを選択してください。"
+    QFrame* m_keywordCaption = nullptr;              // caption of the keyword box
+    QLineEdit* m_keywordEdit = nullptr;            // keyword
+    QFrame* m_fieldPanel = nullptr;              // holds the field choice
+    QRadioButton* m_nameChoice = nullptr;  // 名前
+    QRadioButton* m_organisationChoice = nullptr;  // 組織名
+    QRadioButton* m_memoChoice = nullptr;  // メモ
+    StringGrid* m_cardGrid = nullptr;          // the card list: key, KEY, date, name ... memo
+    QPushButton* m_deletedViewButton = nullptr;   // 削除分: deleted-card view
+    QPushButton* m_spareButton1 = nullptr;   // SpeedButton4..8: blank, the deleted-card view too
+    QPushButton* m_spareButton2 = nullptr;
+    QPushButton* m_spareButton3 = nullptr;
+    QPushButton* m_spareButton4 = nullptr;
+    QPushButton* m_spareButton5 = nullptr;
+    QPushButton* m_searchButton = nullptr;  // 表示: keyword search
+    QPushButton* m_closeButton = nullptr;  // 閉じる
 
 public:
     // The main menu's 名刺一覧: reset keyword and field choice, fill the first view, show modally.
@@ -43,11 +46,11 @@ public:
     void openCardList();
 
     // Handlers; each may throw, the connection to its control runs it inside messages::guarded.
-    void FormCreate();         // sets up the grid
-    void SpeedButton1Click();  // keyword search
-    void SpeedButton2Click();  // close
-    void SpeedButton3Click();  // deleted-card view (also SpeedButton4..8)
-    void SGrid1DblClick();     // open the card under the mouse pointer in the editor
+    void setUpGrid();         // sets up the grid
+    void onSearchClicked();  // keyword search
+    void onCloseClicked();  // close
+    void onDeletedViewClicked();  // deleted-card view (also SpeedButton4..8)
+    void onGridDoubleClicked();     // open the card under the mouse pointer in the editor
 
     // Refills the grid with the cards whose field matches "%" + keyword + "%", highest key first,
     // leaving out those whose deleted flag is exactly the one written for leftOut. With the search
@@ -67,6 +70,8 @@ private:
     // False, after telling the user why, when the keyword cannot be looked up in the field.
     bool keywordUsable();
 
+    CardDatabase& m_database;
+    CardEditorWindow& m_editor;
     cards::CardState m_leftOut = cards::CardState::Deleted;  // the cards the grid leaves out
 };
 
@@ -74,5 +79,3 @@ private:
 // holds the keyword with a wildcard on each side, so the keyword may be two characters shorter
 // than the column.
 QString keywordProblem(cards::SearchField field, const QString& keyword);
-
-extern Tkihon_ichiran* kihon_ichiran;

@@ -7,49 +7,49 @@
 
 #include <QString>
 
-class TDM1 final {
+class CardDatabase final {
 public:
     // The fixed account of a card file opened on this desk (the engine's services use it too).
     static constexpr const char* kLocalUser = "SYSDBA";
     static constexpr const char* kLocalPassword = "quintlake";
 
     // Composes the database path from the given working directory once; later reconnects
-    // use it unchanged. Nothing is opened until DataModuleCreate.
-    explicit TDM1(const QString& workingDirectory);
+    // use it unchanged. Nothing is opened until open.
+    explicit CardDatabase(const QString& workingDirectory);
     // The card folder's database, embedded or on a server. On a server (team use) each person
     // logs in as their own database user, and every action commits when it ends, so that no
     // transaction stays open between actions to hold back other people's work.
-    explicit TDM1(CardFolder folder);
+    explicit CardDatabase(CardFolder folder);
     // Closing the connection commits pending work (the program's normal end); a local card file
     // closed so is marked as having ended cleanly.
-    ~TDM1();
-    TDM1(const TDM1&) = delete;
-    TDM1& operator=(const TDM1&) = delete;
+    ~CardDatabase();
+    CardDatabase(const CardDatabase&) = delete;
+    CardDatabase& operator=(const CardDatabase&) = delete;
 
-    TIBDatabase IBDatabase1;
-    TIBTransaction IBTransaction1{IBDatabase1};
-    TIBQuery IBQuery1{IBDatabase1, IBTransaction1};
+    DbConnection connection;
+    DbTransaction transaction{connection};
+    DbStatement statement{connection, transaction};
 
     // Applies the fixed settings and connects. The settings stay in place when connecting fails
     // (the DbError is passed on), so the next statement tries to connect again. A local card file
     // whose previous run did not end cleanly is swept and checked first; a damaged one is refused
     // before the settings are applied, so no statement reaches it (see crashrecovery.h).
-    void DataModuleCreate();
+    void open();
 
     // Runs steps as one unit of work: any earlier pending work is committed first, then the
     // steps' work is committed together, or rolled back when a step fails.
     template <class F>
     void allOrNothing(F&& steps) {
-        if (!IBDatabase1.Connected())
-            IBDatabase1.Open();
-        IBTransaction1.Commit();
-        const TIBTransaction::Unit unit(IBTransaction1);
+        if (!connection.isConnected())
+            connection.open();
+        transaction.commit();
+        const DbTransaction::Unit unit(transaction);
         try {
             steps();
-            IBTransaction1.Commit();
+            transaction.commit();
         } catch (...) {
-            IBQuery1.Close();
-            IBTransaction1.Rollback();
+            statement.close();
+            transaction.rollback();
             throw;
         }
     }
@@ -68,6 +68,3 @@ private:
     QString m_password;
     std::unique_ptr<crashrecovery::OpenMarker> m_openMarker;
 };
-
-// The program's one database module, created at start-up.
-extern TDM1* DM1;

@@ -3,11 +3,13 @@
 
 #include "cardfolder.h"
 #include "cards.h"
+#include "formlook.h"
 
 #include <QDialog>
 
 #include <optional>
 
+class CardDatabase;
 class QDate;
 class QLabel;
 class QLineEdit;
@@ -25,38 +27,43 @@ struct NewCardDate {
 QString newCardDateText(const QDate& today);
 NewCardDate cutDateText(const QString& text);
 
-class Tmst_car final : public QDialog {
+class CardEditorWindow final : public QDialog {
     Q_OBJECT
 public:
-    // The editor of the cards of one card folder: its pictures and sheets live there.
-    explicit Tmst_car(CardFolder folder, QWidget* parent = nullptr);
+    // The editor of the cards of one card folder, stored through the database module; the
+    // pictures and sheets live in the folder.
+    CardEditorWindow(CardFolder folder, CardDatabase& database, QWidget* parent = nullptr);
 
-    // Controls, named as the window's design names them; tests find them by that name.
+    // Every control the window's table places: its design name, rectangle, limit and caption.
+    static QList<formlook::ControlSpec> layout();
+
+    // Controls; each carries its design name as its objectName, by which tests find it.
 private:
-    QLineEdit* Edit1 = nullptr;           // year
-    QLineEdit* Edit2 = nullptr;           // month
-    QLineEdit* Edit3 = nullptr;           // day
-    QLineEdit* Edit4 = nullptr;           // name
-    QLineEdit* Edit5 = nullptr;           // organisation
-    QLineEdit* Edit6 = nullptr;           // department
-    QLineEdit* Edit7 = nullptr;           // position
-    QLineEdit* Edit8 = nullptr;           // reading (ふりがな)
-    QPlainTextEdit* Memo1 = nullptr;      // memo
-    QLabel* Label1 = nullptr;             // always "---"
-    QLabel* Label13 = nullptr;            // base-ID: shows the card key, or "---" for a card without one
-    QLabel* Label14 = nullptr;            // file-name label: the picture entry last chosen
-    QListWidget* ListBox1 = nullptr;      // picture list
-    PictureArea* Image1 = nullptr;        // image area
-    QPushButton* SpeedButton1 = nullptr;  // フォルダを開く
-    QPushButton* SpeedButton2 = nullptr;  // 閉じる
-    QPushButton* SpeedButton3 = nullptr;  // 登録
-    QPushButton* SpeedButton4 = nullptr;  // 更新
-    QPushButton* SpeedButton5 = nullptr;  // データ削除
-    QPushButton* SpeedButton6 = nullptr;  // データ復元
-    QPushButton* Button1 = nullptr;       // エクセル表示
+    struct Layout;
+    QLineEdit* m_yearEdit = nullptr;           // year
+    QLineEdit* m_monthEdit = nullptr;           // month
+    QLineEdit* m_dayEdit = nullptr;           // day
+    QLineEdit* m_nameEdit = nullptr;           // name
+    QLineEdit* m_organisationEdit = nullptr;           // organisation
+    QLineEdit* m_departmentEdit = nullptr;           // department
+    QLineEdit* m_positionEdit = nullptr;           // position
+    QLineEdit* m_readingEdit = nullptr;           // reading (ふりがな)
+    QPlainTextEdit* m_memoEdit = nullptr;      // memo
+    QLabel* m_spareLabel = nullptr;             // always "---"
+    QLabel* m_keyLabel = nullptr;            // base-ID: shows the card key, or "---" for a card without one
+    QLabel* m_fileNameLabel = nullptr;            // file-name label: the picture entry last chosen
+    QListWidget* m_pictureList = nullptr;      // picture list
+    PictureArea* m_pictureArea = nullptr;        // image area
+    QPushButton* m_openFolderButton = nullptr;  // フォルダを開く
+    QPushButton* m_closeButton = nullptr;  // 閉じる
+    QPushButton* m_saveButton = nullptr;  // 登録
+    QPushButton* m_refreshButton = nullptr;  // 更新
+    QPushButton* m_deleteButton = nullptr;  // データ削除
+    QPushButton* m_restoreButton = nullptr;  // データ復元
+    QPushButton* m_sheetButton = nullptr;       // エクセル表示
 
 public:
-    ReadScanAction* ReadScan = nullptr;  // 画像から読み取る…: image area menu and Ctrl+R
+    ReadScanAction* readScan = nullptr;  // 画像から読み取る…: image area menu and Ctrl+R
 
     // Reset to a new card dated today, then show the window modally (the main menu's 名刺登録).
     void resetToNewCard();
@@ -74,16 +81,16 @@ public:
     void resetFields(const QDate& today);
 
     // Handlers; each may throw, the connection to its control runs it inside messages::guarded.
-    void SpeedButton1Click();  // open the picture folder
-    void SpeedButton2Click();  // close
-    void SpeedButton3Click();  // save the card
-    void SpeedButton4Click();  // refresh the picture list
-    void SpeedButton5Click();  // delete the card
-    void SpeedButton6Click();  // restore the card
+    void onOpenFolderClicked();  // open the picture folder
+    void onCloseClicked();  // close
+    void onSaveClicked();  // save the card
+    void onRefreshClicked();  // refresh the picture list
+    void onDeleteClicked();  // delete the card
+    void onRestoreClicked();  // restore the card
     // Shows the selected picture. Throws PictureLoadError when an entry with a displayable
     // ending cannot be shown; the file-name label then names it and the previous picture stays.
-    void ListBox1Click();
-    void Button1Click();  // sheet export
+    void onPictureChosen();
+    void onSheetClicked();  // sheet export
 
     // Refreshes the picture list; true when the picture folder could be listed.
     bool refreshPictureList();
@@ -111,8 +118,7 @@ private:
     bool writeBack(cards::CardState state);
 
     CardFolder m_folder;
+    CardDatabase& m_database;
     std::optional<int> m_key;
     std::optional<cards::Card> m_loaded;  // the card as loaded or last written here
 };
-
-extern Tmst_car* mst_car;

@@ -73,7 +73,7 @@ newest=$(grep -o '<release version="[^"]*"' "$root/usr/share/metainfo/$app.metai
 # The metadata's addresses are the program's own links; its screenshots are the README's pictures.
 source=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 for url in $(grep -o '<url type="[a-z]*">[^<]*' "$root/usr/share/metainfo/$app.metainfo.xml" | sed 's/.*>//'); do
-    grep -qF "\"$url\"" "$source/app/menu.cpp" || fail "the metainfo's address $url is none of the program's links"
+    grep -qF "\"$url\"" "$source/app/mainmenuwindow.cpp" || fail "the metainfo's address $url is none of the program's links"
 done
 for picture in $(grep -o '<image>[^<]*' "$root/usr/share/metainfo/$app.metainfo.xml" | sed 's/.*\///'); do
     grep -qF "(docs/$picture)" "$source/README.md" || fail "the screenshot $picture is not a picture of the README"

@@ -1,11 +1,11 @@
 #include "cardlistwindow.h"
 
+#include "carddatabase.h"
+#include "cardeditorwindow.h"
 #include "cardmatch.h"
 #include "cardsearch.h"
-#include "carddatabase.h"
 #include "formlook.h"
 #include "messages.h"
-#include "cardeditorwindow.h"
 #include "picturearea.h"
 #include "stringgrid.h"
 
@@ -71,8 +71,9 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
     m_bannerPanel =
         formlook::captionPanel(this, QStringLiteral("Panel8"), QRect(8, 8, 153, 25), QStringLiteral("Label7"),
                                QPoint(8, 6), QStringLiteral("データを選択してください。"));
-    m_keywordCaption = formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(175, 8, 82, 25),
-                                    QStringLiteral("Label1"), QPoint(16, 6), QStringLiteral("キーワード"));
+    m_keywordCaption =
+        formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(175, 8, 82, 25),
+                               QStringLiteral("Label1"), QPoint(16, 6), QStringLiteral("キーワード"));
 
     m_keywordEdit = new QLineEdit(this);
     m_keywordEdit->setObjectName(QStringLiteral("Edit1"));
@@ -80,7 +81,7 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
     m_keywordEdit->setAccessibleName(QStringLiteral("キーワード"));
 
     m_fieldPanel = formlook::captionPanel(this, QStringLiteral("Panel2"), QRect(406, 8, 379, 25), {}, {}, {},
-                                    formlook::kPanelSilver);
+                                          formlook::kPanelSilver);
     const auto radio = [this](const QString& name, const QString& caption, const QRect& geometry) {
         auto* button = new QRadioButton(caption, m_fieldPanel);
         button->setObjectName(name);
@@ -88,7 +89,8 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
         return button;
     };
     m_nameChoice = radio(QStringLiteral("RadioButton1"), QStringLiteral("名前"), QRect(14, 4, 51, 17));
-    m_organisationChoice = radio(QStringLiteral("RadioButton3"), QStringLiteral("組織名"), QRect(72, 4, 58, 17));
+    m_organisationChoice =
+        radio(QStringLiteral("RadioButton3"), QStringLiteral("組織名"), QRect(72, 4, 58, 17));
     m_memoChoice = radio(QStringLiteral("RadioButton2"), QStringLiteral("メモ"), QRect(143, 4, 50, 17));
     m_nameChoice->setChecked(true);
 
@@ -101,11 +103,9 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
         return formlook::flatButton(this, name, caption, QRect(left, 400, width, 46));
     };
     m_deletedViewButton = button(QStringLiteral("SpeedButton3"), QStringLiteral("削除分"), 8, 87);
-    m_spareButton1 = button(QStringLiteral("SpeedButton4"), {}, 106, 87);
-    m_spareButton2 = button(QStringLiteral("SpeedButton5"), {}, 204, 87);
-    m_spareButton3 = button(QStringLiteral("SpeedButton6"), {}, 302, 87);
-    m_spareButton4 = button(QStringLiteral("SpeedButton7"), {}, 400, 87);
-    m_spareButton5 = button(QStringLiteral("SpeedButton8"), {}, 498, 87);
+    for (int i = 0; i < int(m_blankButtons.size()); ++i)
+        m_blankButtons[std::size_t(i)] =
+            button(QStringLiteral("SpeedButton%1").arg(4 + i), {}, 106 + 98 * i, 87);
     m_searchButton = button(QStringLiteral("SpeedButton1"), QStringLiteral("表示"), 596, 91);
     m_closeButton = button(QStringLiteral("SpeedButton2"), QStringLiteral("閉じる"), 694, 91);
 
@@ -116,11 +116,12 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
 
     messages::connectGuarded(m_searchButton, &QPushButton::clicked, this, &CardListWindow::onSearchClicked);
     messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &CardListWindow::onCloseClicked);
-    for (QPushButton* deletedView :
-         {m_deletedViewButton, m_spareButton1, m_spareButton2, m_spareButton3, m_spareButton4, m_spareButton5})
-        messages::connectGuarded(deletedView, &QPushButton::clicked, this,
-                                 &CardListWindow::onDeletedViewClicked);
-    messages::connectGuarded(m_cardGrid, &StringGrid::gridDoubleClicked, this, &CardListWindow::onGridDoubleClicked);
+    messages::connectGuarded(m_deletedViewButton, &QPushButton::clicked, this,
+                             &CardListWindow::onDeletedViewClicked);
+    for (QPushButton* blank : m_blankButtons)
+        messages::connectGuarded(blank, &QPushButton::clicked, this, &CardListWindow::onDeletedViewClicked);
+    messages::connectGuarded(m_cardGrid, &StringGrid::gridDoubleClicked, this,
+                             &CardListWindow::onGridDoubleClicked);
 
     setUpGrid();
 }

@@ -6,6 +6,8 @@
 
 #include <QDialog>
 
+#include <array>
+
 class CardDatabase;
 class CardEditorWindow;
 class QFrame;
@@ -23,22 +25,19 @@ public:
 
     // Controls, named as the window's design names them; tests find them by that name.
 private:
-    QFrame* m_bannerPanel = nullptr;              // banner "データを選択してください。"
-    QFrame* m_keywordCaption = nullptr;              // caption of the keyword box
+    QFrame* m_bannerPanel = nullptr;               // banner "データを選択してください。"
+    QFrame* m_keywordCaption = nullptr;            // caption of the keyword box
     QLineEdit* m_keywordEdit = nullptr;            // keyword
-    QFrame* m_fieldPanel = nullptr;              // holds the field choice
-    QRadioButton* m_nameChoice = nullptr;  // 名前
+    QFrame* m_fieldPanel = nullptr;                // holds the field choice
+    QRadioButton* m_nameChoice = nullptr;          // 名前
     QRadioButton* m_organisationChoice = nullptr;  // 組織名
-    QRadioButton* m_memoChoice = nullptr;  // メモ
-    StringGrid* m_cardGrid = nullptr;          // the card list: key, KEY, date, name ... memo
-    QPushButton* m_deletedViewButton = nullptr;   // 削除分: deleted-card view
-    QPushButton* m_spareButton1 = nullptr;   // SpeedButton4..8: blank, the deleted-card view too
-    QPushButton* m_spareButton2 = nullptr;
-    QPushButton* m_spareButton3 = nullptr;
-    QPushButton* m_spareButton4 = nullptr;
-    QPushButton* m_spareButton5 = nullptr;
+    QRadioButton* m_memoChoice = nullptr;          // メモ
+    StringGrid* m_cardGrid = nullptr;              // the card list: key, KEY, date, name ... memo
+    QPushButton* m_deletedViewButton = nullptr;    // 削除分: deleted-card view
+    // The five captionless buttons between 削除分 and 表示; pressing one shows the deleted cards.
+    std::array<QPushButton*, 5> m_blankButtons{};
     QPushButton* m_searchButton = nullptr;  // 表示: keyword search
-    QPushButton* m_closeButton = nullptr;  // 閉じる
+    QPushButton* m_closeButton = nullptr;   // 閉じる
 
 public:
     // The main menu's 名刺一覧: reset keyword and field choice, fill the first view, show modally.
@@ -46,11 +45,11 @@ public:
     void openCardList();
 
     // Handlers; each may throw, the connection to its control runs it inside messages::guarded.
-    void setUpGrid();         // sets up the grid
-    void onSearchClicked();  // keyword search
-    void onCloseClicked();  // close
-    void onDeletedViewClicked();  // deleted-card view (also SpeedButton4..8)
-    void onGridDoubleClicked();     // open the card under the mouse pointer in the editor
+    void setUpGrid();             // sets up the grid
+    void onSearchClicked();       // keyword search
+    void onCloseClicked();        // close
+    void onDeletedViewClicked();  // 削除分 and the blank buttons
+    void onGridDoubleClicked();   // open the card under the mouse pointer in the editor
 
     // Refills the grid with the cards whose field matches "%" + keyword + "%", highest key first,
     // leaving out those whose deleted flag is exactly the one written for leftOut. With the search

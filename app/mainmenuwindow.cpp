@@ -59,8 +59,8 @@ bool onSameDisk(const QString& cardFile, const QString& target) {
 
 }  // namespace
 
-MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
-    : QMainWindow(parent), m_database(database) {
+MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& searchOptions, QWidget* parent)
+    : QMainWindow(parent), m_database(database), m_searchOptions(searchOptions) {
     setObjectName(QStringLiteral("menu"));
     setWindowTitle(QStringLiteral("メインメニュー"));
 
@@ -89,7 +89,7 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
     m_foldedSearchAction = optionMenu->addAction(QStringLiteral("かな・全角半角を区別せずに検索"));
     m_foldedSearchAction->setObjectName(QStringLiteral("N5"));
     m_foldedSearchAction->setCheckable(true);
-    m_foldedSearchAction->setChecked(search::foldedSearchOn());
+    m_foldedSearchAction->setChecked(m_searchOptions.foldKanaAndWidth);
     optionMenu->addSeparator();
     m_versionAction = optionMenu->addAction(QStringLiteral("バージョン"));
     m_versionAction->setObjectName(QStringLiteral("N4"));
@@ -270,5 +270,6 @@ void MainMenuWindow::onVersionTriggered() {
 }
 
 void MainMenuWindow::onFoldedSearchToggled() {
-    search::setFoldedSearchOn(m_foldedSearchAction->isChecked());
+    m_searchOptions.foldKanaAndWidth = m_foldedSearchAction->isChecked();
+    usersettings::setFoldedSearchOn(m_searchOptions.foldKanaAndWidth);
 }

@@ -4,6 +4,9 @@
 #include <QLabel>
 #include <QMainWindow>
 
+namespace search {
+struct SearchOptions;
+}
 class CardDatabase;
 class CardEditorWindow;
 class CardListWindow;
@@ -31,7 +34,8 @@ public:
 
     // The main menu over the database module; the windows it opens are handed in with
     // setWindows once they are made (they are its children).
-    explicit MainMenuWindow(CardDatabase& database, QWidget* parent = nullptr);
+    // The option item switches the search options and remembers the choice in the user's settings.
+    MainMenuWindow(CardDatabase& database, search::SearchOptions& searchOptions, QWidget* parent = nullptr);
     void setWindows(CardEditorWindow& editor, CardListWindow& list, VersionWindow& version);
 
     // Controls, named as the window's design names them; tests find them by that name.
@@ -65,6 +69,7 @@ public:
 
 private:
     CardDatabase& m_database;
+    search::SearchOptions& m_searchOptions;
     CardEditorWindow* m_editor = nullptr;
     CardListWindow* m_list = nullptr;
     VersionWindow* m_version = nullptr;

@@ -2,6 +2,8 @@
 // The program over one card folder: the database module and the windows, made once at start-up
 // and handed to each other as references. Nothing else holds them.
 
+#include "cardmatch.h"
+
 #include <memory>
 
 struct CardFolder;
@@ -32,8 +34,11 @@ public:
     CardEditorWindow* cardEditor() const { return m_cardEditor; }
     CardListWindow* cardList() const { return m_cardList; }
     VersionWindow* versionWindow() const { return m_versionWindow; }
+    // How the card list searches; read from the user's settings at start, switched by the menu.
+    search::SearchOptions& searchOptions() { return m_searchOptions; }
 
 private:
+    search::SearchOptions m_searchOptions;
     std::unique_ptr<CardDatabase> m_database;
     std::unique_ptr<MainMenuWindow> m_mainMenu;
     // Children of the main menu, which destroys them with itself.

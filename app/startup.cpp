@@ -131,8 +131,9 @@ public:
 
 }  // namespace
 
-Program::Program(const CardFolder& folder) : m_database(std::make_unique<CardDatabase>(folder)) {
-    m_mainMenu = std::make_unique<MainMenuWindow>(*m_database);
+Program::Program(const CardFolder& folder)
+    : m_searchOptions{usersettings::foldedSearchOn()}, m_database(std::make_unique<CardDatabase>(folder)) {
+    m_mainMenu = std::make_unique<MainMenuWindow>(*m_database, m_searchOptions);
     messages::guarded(nullptr, [this] {
         m_opened = m_database->teamMode() ? logInToServer(*m_database) : openCardFile(*m_database);
         if (m_opened)
@@ -142,7 +143,7 @@ Program::Program(const CardFolder& folder) : m_database(std::make_unique<CardDat
         return;
     m_versionWindow = new VersionWindow(m_mainMenu.get());
     m_cardEditor = new CardEditorWindow(folder, *m_database, m_mainMenu.get());
-    m_cardList = new CardListWindow(*m_database, *m_cardEditor, m_mainMenu.get());
+    m_cardList = new CardListWindow(*m_database, *m_cardEditor, m_searchOptions, m_mainMenu.get());
     m_mainMenu->setWindows(*m_cardEditor, *m_cardList, *m_versionWindow);
 }
 

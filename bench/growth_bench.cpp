@@ -57,7 +57,7 @@ std::size_t gridTextBytes(const StringGrid& grid) {
 
 // "表示" with the keyword in the name search; returns the rows the grid lists.
 int fill(bool folded, const QString& keyword) {
-    search::setFoldedSearchOn(folded);
+    program->searchOptions().foldKanaAndWidth = folded;
     ctl<QLineEdit>(program->cardList(), "Edit1")->setText(keyword);
     ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
     QApplication::processEvents();  // the view takes in the new rows and paints them
@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
         foldMs.push_back(shortestMs([&] { rows = fill(true, keyword); }));
         if (rows != cards / 10)
             fail("the folded search", cards, rows);
-        search::setFoldedSearchOn(false);
+        program->searchOptions().foldKanaAndWidth = false;
         const QString csv = dir.filePath(QStringLiteral("cards.csv"));
         exportMs.push_back(
             shortestMs([&] { rows = transfer::exportCards(*program->database(), csv, transfer::FileFormat::Csv, false); }));

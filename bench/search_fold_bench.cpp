@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     // One family name in ten cards; the generated readings never hold it.
     const QString keyword = QStringLiteral("田中");
     const auto fill = [&](bool folded, const QString& text) {
-        search::setFoldedSearchOn(folded);
+        program->searchOptions().foldKanaAndWidth = folded;
         ctl<QLineEdit>(program->cardList(), "Edit1")->setText(text);
         ctl<QPushButton>(program->cardList(), "SpeedButton1")->click();
         QApplication::processEvents();  // the view takes in the new rows and paints them
@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
     ctl<QRadioButton>(program->cardList(), "RadioButton2")->setChecked(true);  // メモ
     const std::vector<double> memoMs = kanaMedians();
     ctl<QRadioButton>(program->cardList(), "RadioButton1")->setChecked(true);
-    search::setFoldedSearchOn(false);
+    program->searchOptions().foldKanaAndWidth = false;
 
     bench::report("search_fold", foldedMs / plainMs, 1.5,
                   QStringLiteral("folded=%1ms plain=%2ms rows=%3 cards=%4")

@@ -62,8 +62,9 @@ void padShortList(StringGrid* grid) {
 
 }  // namespace
 
-CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor, QWidget* parent)
-    : QDialog(parent), m_database(database), m_editor(editor) {
+CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
+                               const search::SearchOptions& options, QWidget* parent)
+    : QDialog(parent), m_database(database), m_editor(editor), m_searchOptions(options) {
     setObjectName(QStringLiteral("kihon_ichiran"));
     setWindowTitle(QStringLiteral("名刺一覧"));
     formlook::fixClientSize(this, 804, 451);
@@ -165,7 +166,7 @@ void CardListWindow::fillCardList(cards::SearchField field, const QString& keywo
     grid.setGridRowCount(2);
 
     // With the search that ignores kana and width, the cards are matched as they are fetched.
-    search::openCardSearch(q, field, keyword, search::foldedSearchOn());
+    search::openCardSearch(q, field, keyword, m_searchOptions.foldKanaAndWidth);
     const int expected = maxCards < 0 ? q.rowCount() : std::min(maxCards, q.rowCount());
     grid.reserveRows(expected + 2);
 

@@ -8,6 +8,9 @@
 
 #include <array>
 
+namespace search {
+struct SearchOptions;
+}
 class CardDatabase;
 class CardEditorWindow;
 class QFrame;
@@ -20,8 +23,10 @@ class StringGrid;
 class CardListWindow final : public QDialog {
     Q_OBJECT
 public:
-    // The list of the database module's cards; a card opens in the given editor.
-    CardListWindow(CardDatabase& database, CardEditorWindow& editor, QWidget* parent = nullptr);
+    // The list of the database module's cards; a card opens in the given editor. The keyword
+    // search compares texts as the options say at the time it runs.
+    CardListWindow(CardDatabase& database, CardEditorWindow& editor, const search::SearchOptions& options,
+                   QWidget* parent = nullptr);
 
     // Controls, named as the window's design names them; tests find them by that name.
 private:
@@ -71,6 +76,7 @@ private:
 
     CardDatabase& m_database;
     CardEditorWindow& m_editor;
+    const search::SearchOptions& m_searchOptions;
     cards::CardState m_leftOut = cards::CardState::Deleted;  // the cards the grid leaves out
 };
 

@@ -23,9 +23,10 @@ private:
     QString m_folded;
 };
 
-// Whether the folded search in the setting remembered between runs is switched on (off unless
-// the user switched it on).
-bool foldedSearchOn();
-void setFoldedSearchOn(bool on);
+// How the card list's keyword search compares texts. The program keeps one, read from the user's
+// settings at start-up; the main menu's option switches it.
+struct SearchOptions {
+    bool foldKanaAndWidth = false;  // kana, width and letter case folded away
+};
 
 }  // namespace search

@@ -1,7 +1,7 @@
 #include "cardsearch.h"
 
 #include "foldsources.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 
 #include <QScopeGuard>
 

@@ -3,7 +3,7 @@
 
 #include "cardfolder.h"
 #include "crashrecovery.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 
 #include <QString>
 

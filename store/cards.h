@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "ibobjects.h"
+#include "dbstatement.h"
 
 class CardDatabase;
 

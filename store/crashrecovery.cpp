@@ -1,7 +1,7 @@
 #include "crashrecovery.h"
 
 #include "fbservices.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 
 #include <QElapsedTimer>
 #include <QFile>

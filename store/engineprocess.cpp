@@ -1,6 +1,6 @@
 #include "engineprocess.h"
 
-#include "ibobjects.h"
+#include "dbstatement.h"
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 // failures turned into DbError with the client's own text, and owners that release an interface
 // the program gave up on. Private to store/: it is the one header that shows the client's types.
 
-#include "ibobjects.h"
+#include "dbstatement.h"
 
 #include <firebird/Interface.h>
 

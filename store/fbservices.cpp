@@ -7,7 +7,7 @@
 #include "carddatabase.h"
 #include "engineprocess.h"
 #include "fbcall.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 
 #include <QRegularExpression>
 

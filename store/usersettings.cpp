@@ -46,4 +46,18 @@ UserSettings::UserSettings() : QSettings(filePath(), QSettings::IniFormat) {
     takeOverStraySettings(*this);
 }
 
+namespace {
+const QString kFoldedSearchKey = QStringLiteral("search/foldKanaAndWidth");
+}
+
+bool foldedSearchOn() {
+    return UserSettings().value(kFoldedSearchKey, false).toBool();
+}
+
+void setFoldedSearchOn(bool on) {
+    UserSettings s;
+    s.setValue(kFoldedSearchKey, on);
+    s.sync();
+}
+
 }  // namespace usersettings

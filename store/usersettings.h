@@ -19,4 +19,9 @@ public:
     UserSettings();
 };
 
+// Whether the card list's search ignores kana and width, as remembered between runs (off until
+// the user switches it on).
+bool foldedSearchOn();
+void setFoldedSearchOn(bool on);
+
 }  // namespace usersettings

@@ -2,7 +2,7 @@
 // An existing file is never touched: the tool says so and succeeds.
 
 #include "engineprocess.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 #include "privatefile.h"
 #include "schemascript.h"
 

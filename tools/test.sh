@@ -7,6 +7,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 TAVRONA_WERROR=ON "$root/tools/setup.sh"
+# Every C++ file of the tree as .clang-format lays it out; a deviating file fails the run.
+(cd "$root" && git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run -Werror)
 # The program folders against .clang-tidy (bug-prone constructs, the special member functions,
 # needless copies, functions too complex to follow). The findings are listed; TAVRONA_TIDY=strict
 # makes any finding fail the run.

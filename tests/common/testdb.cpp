@@ -1,7 +1,7 @@
 #include "testdb.h"
 
 #include "carddatabase.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 #include "schemascript.h"
 
 #include <QDir>

@@ -16,6 +16,7 @@
 #include "stringgrid.h"
 #include "testdb.h"
 #include "testpictures.h"
+#include "usersettings.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -146,7 +147,7 @@ private slots:
     // The search option lives in the user's settings; the tests keep their own, switched off.
     void initTestCase() {
         QStandardPaths::setTestModeEnabled(true);
-        search::setFoldedSearchOn(false);
+        usersettings::setFoldedSearchOn(false);
     }
 
     void init() {
@@ -487,10 +488,10 @@ private slots:
         QRadioButton* radio = field == "name"           ? ctl<QRadioButton>(w, "RadioButton1")
                               : field == "organisation" ? ctl<QRadioButton>(w, "RadioButton3")
                                                         : ctl<QRadioButton>(w, "RadioButton2");
-        search::setFoldedSearchOn(true);
+        program->searchOptions().foldKanaAndWidth = true;
         search(radio, keyword);
         QCOMPARE(gridKeys(), padded(folded, 20));
-        search::setFoldedSearchOn(false);
+        program->searchOptions().foldKanaAndWidth = false;
         search(radio, keyword);
         QCOMPARE(gridKeys(), padded(plain, 20));
         QVERIFY(messages->texts("error").isEmpty());
@@ -523,14 +524,14 @@ private slots:
                               gone ? cards::CardState::Deleted : cards::CardState::Live);
         }
         w->openCardList();
-        search::setFoldedSearchOn(true);
+        program->searchOptions().foldKanaAndWidth = true;
         search(ctl<QRadioButton>(w, "RadioButton1"), QStringLiteral("ﾀﾅｶ"));
         QCOMPARE(ctl<StringGrid>(w, "SGrid1")->rowCount(), rows);
         QCOMPARE(gridKeys(), padded(expected, rows));
         QCOMPARE(ctl<StringGrid>(w, "SGrid1")->cell(4, 1), QStringLiteral("たなか"));
         QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton3"), Qt::LeftButton);
         QCOMPARE(gridKeys(), padded({"43", "42", "41"}, 20));
-        search::setFoldedSearchOn(false);
+        program->searchOptions().foldKanaAndWidth = false;
     }
 
     // A keyword longer than the searched column can hold (with the two wildcards around it) is

@@ -4,7 +4,7 @@
 #include "cardsearch.h"
 #include "carddatabase.h"
 #include "foldsources.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 #include "schemascript.h"
 #include "testdb.h"
 

@@ -246,11 +246,11 @@ private slots:
     void optionOffUntilSwitchedOnAndRemembered() {
         const QString config = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
         QFile::remove(config + QStringLiteral("/Tavrona/Tavrona.conf"));
-        QVERIFY(!search::foldedSearchOn());
-        search::setFoldedSearchOn(true);
-        QVERIFY(search::foldedSearchOn());
-        search::setFoldedSearchOn(false);
-        QVERIFY(!search::foldedSearchOn());
+        QVERIFY(!usersettings::foldedSearchOn());
+        usersettings::setFoldedSearchOn(true);
+        QVERIFY(usersettings::foldedSearchOn());
+        usersettings::setFoldedSearchOn(false);
+        QVERIFY(!usersettings::foldedSearchOn());
     }
 
     // Settings written by an earlier version to Qt's stand-in folder "Unknown Organization" are
@@ -276,12 +276,12 @@ private slots:
             old.setValue("team/user", "ALICE");
             old.setValue("search/foldKanaAndWidth", true);
         }
-        QCOMPARE(search::foldedSearchOn(), foldedOn);
+        QCOMPARE(usersettings::foldedSearchOn(), foldedOn);
         QVERIFY(!QFileInfo::exists(stray));
         const QSettings kept(usersettings::filePath(), QSettings::IniFormat);
         QCOMPARE(kept.value("team/user").toString(), QStringLiteral("ALICE"));
-        search::setFoldedSearchOn(!foldedOn);  // read and written in the one file from now on
-        QCOMPARE(search::foldedSearchOn(), !foldedOn);
+        usersettings::setFoldedSearchOn(!foldedOn);  // read and written in the one file from now on
+        QCOMPARE(usersettings::foldedSearchOn(), !foldedOn);
         QVERIFY(!QFileInfo::exists(stray));
     }
 };

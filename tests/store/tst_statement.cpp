@@ -2,7 +2,7 @@
 // database files made by the creation tool.
 
 #include "carddatabase.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 #include "schemascript.h"
 #include "sqlparams.h"
 #include "testdb.h"

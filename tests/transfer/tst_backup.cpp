@@ -4,7 +4,7 @@
 #include "backup.h"
 #include "fbservices.h"
 #include "filemode.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 #include "transferfixture.h"
 
 #include <QDir>

@@ -2,7 +2,11 @@
 // Message boxes for benchmarks: none may wait for an answer; a failure ends the run, and modal
 // showing returns at once.
 
+#include "dbconnection.h"
+#include "formlook.h"
 #include "messages.h"
+
+#include <QApplication>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,4 +24,23 @@ public:
 
 private:
     const char* m_program;
+};
+
+// What a benchmark of the windows starts with: the embedded engine pointed at its own lock folder,
+// the application with the program's font, and message boxes that print rather than wait.
+class WindowBench final {
+public:
+    WindowBench(int& argc, char** argv, const char* program)
+        : m_engine(configureEmbeddedEngine()), m_app(argc, argv), m_boxes(program) {
+        formlook::setupApplicationFont();
+        messages::setHandler(&m_boxes);
+    }
+    ~WindowBench() { messages::setHandler(nullptr); }
+    WindowBench(const WindowBench&) = delete;
+    WindowBench& operator=(const WindowBench&) = delete;
+
+private:
+    QString m_engine;
+    QApplication m_app;
+    BenchMessages m_boxes;
 };

@@ -72,12 +72,8 @@ void fail(const char* what, int cards, int got) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    QStandardPaths::setTestModeEnabled(true);  // the fold option is switched here, not in the user's settings
-    configureEmbeddedEngine();
-    QApplication app(argc, argv);
-    formlook::setupApplicationFont();
-    BenchMessages boxes("bench_growth");
-    messages::setHandler(&boxes);
+    QStandardPaths::setTestModeEnabled(true);  // the user's own settings stay out of the run
+    const WindowBench windows(argc, argv, "bench_growth");
 
     std::vector<double> sizes, listMs, foldMs, exportMs;
     for (const int cards : kSizes) {
@@ -148,6 +144,5 @@ int main(int argc, char** argv) {
           std::pair{"export_growth", exportMs}})
         bench::report(name, bench::powerFitExponent(sizes, ms), 1.1, times(ms));
 
-    messages::setHandler(nullptr);
     return 0;
 }

@@ -38,11 +38,7 @@ std::size_t gridTextBytes(const StringGrid& grid) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    configureEmbeddedEngine();
-    QApplication app(argc, argv);
-    formlook::setupApplicationFont();
-    BenchMessages boxes("bench_list");
-    messages::setHandler(&boxes);
+    const WindowBench windows(argc, argv, "bench_list");
 
     QTemporaryDir dir;
     const int cards = 100000;
@@ -100,6 +96,5 @@ int main(int argc, char** argv) {
                       .arg(rows));
 
     program.reset();
-    messages::setHandler(nullptr);
     return 0;
 }

@@ -28,12 +28,8 @@
 #include <cstdlib>
 
 int main(int argc, char** argv) {
-    QStandardPaths::setTestModeEnabled(true);  // the option is switched here, not in the user's settings
-    configureEmbeddedEngine();
-    QApplication app(argc, argv);
-    formlook::setupApplicationFont();
-    BenchMessages boxes("bench_search_fold");
-    messages::setHandler(&boxes);
+    QStandardPaths::setTestModeEnabled(true);  // the user's own settings stay out of the run
+    const WindowBench windows(argc, argv, "bench_search_fold");
 
     QTemporaryDir dir;
     const int cards = 100000;
@@ -108,6 +104,5 @@ int main(int argc, char** argv) {
                       .arg(plainHeap / 1e6, 0, 'f', 2));
 
     program.reset();
-    messages::setHandler(nullptr);
     return 0;
 }

@@ -62,13 +62,13 @@ void takeBox(CardTexts& into, const CardTexts& from, MergeBox b) {
 
 void refuseLongMemo(const QString& memo, int key) {
     const int length = storedLength(memo);
-    if (length > kLongestMemo)
+    if (length > ColumnLimits::memo)
         throw DbError(
             QStringLiteral("統合すると番号 %1 の名刺のメモが %2 文字になり、上限の %3 文字を超えます。"
                            "メモを短くしてから統合してください。何も書き込んでいません。")
                 .arg(key)
                 .arg(length)
-                .arg(kLongestMemo));
+                .arg(ColumnLimits::memo));
 }
 
 QString appendLine(const QString& memo, const QString& line) {

@@ -30,14 +30,11 @@ struct MergePlan {
     QList<KeyedCard> loaded;   // every card of the merge as read before it
 };
 
-// The longest memo, in characters, the card table takes.
-constexpr int kLongestMemo = 5000;
-
 // Composes a merge of at least two live cards into the card keepKey (the oldest key when 0).
 // Each box takes the text of the card named in chosen, else the newest card's (by its date, then
 // its key) that is not empty. The kept card's memo keeps its own text with the other cards'
 // memos appended, each below a line naming the card and its date; each other card's memo gets a
-// line saying into which card it was merged. A memo that would grow past kLongestMemo is refused
+// line saying into which card it was merged. A memo that would grow past ColumnLimits::memo is refused
 // (DbError), as are a kept key not among the cards and a deleted card.
 MergePlan planMerge(const QList<KeyedCard>& cards, int keepKey = 0, const QMap<MergeBox, int>& chosen = {});
 

@@ -165,6 +165,21 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
     return {};
 }
 
+// The entries of a picture folder that a merge copies: its files, hidden ones left out. None
+// when there is no folder.
+QList<picturefolder::Entry> copiedEntries(const QString& folder) {
+    QList<picturefolder::Entry> entries, files;
+    if (!picturefolder::listEntries(folder, entries))
+        return files;
+    for (const picturefolder::Entry& e : std::as_const(entries)) {
+        struct stat st {};
+        if (!e.raw.startsWith('.') &&
+            ::stat(picturefolder::nativePath(folder, e.raw).constData(), &st) == 0 && S_ISREG(st.st_mode))
+            files << e;
+    }
+    return files;
+}
+
 }  // namespace
 
 QString reasonName(DuplicateReason reason) {
@@ -378,19 +393,42 @@ void dismissGroup(const CardFolder& folder, QList<int> keys) {
         QStringLiteral("「%1」に書き込めません: %2").arg(path, privatefile::systemReason(error)));
 }
 
-MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey,
-                            const QMap<cards::MergeBox, int>& chosen) {
+QList<cards::KeyedCard> loadForMerge(CardDatabase& dm, const QList<int>& keys) {
     if (!dm.connection.isConnected())
         dm.connection.open();
     QList<cards::KeyedCard> loaded;
     for (int key : keys) {
         const std::optional<cards::Card> card = cards::fetchCard(dm, key);
-        if (!card)
+        if (!card) {
+            dm.transaction.commit();
             throw TransferError(
                 QStringLiteral("番号 %1 の名刺はありません。何も書き込んでいません。").arg(key));
+        }
         loaded << cards::KeyedCard{key, *card};
     }
     dm.transaction.commit();
+    return loaded;
+}
+
+QStringList mergedPictureNames(const CardFolder& folder, int key) {
+    QStringList names;
+    if (folder.picturesRoot.isEmpty())
+        return names;
+    const QString source = picturefolder::baseFolder(folder.picturesRoot, QString::number(key));
+    for (const picturefolder::Entry& e : copiedEntries(source))
+        names << e.name;
+    return names;
+}
+
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey,
+                            const QMap<cards::MergeBox, int>& chosen) {
+    return mergeDuplicates(dm, loadForMerge(dm, keys), keepKey, chosen);
+}
+
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<cards::KeyedCard>& loaded, int keepKey,
+                            const QMap<cards::MergeBox, int>& chosen) {
+    if (!dm.connection.isConnected())
+        dm.connection.open();
     cards::MergePlan plan;
     try {
         plan = cards::planMerge(loaded, keepKey, chosen);
@@ -416,14 +454,8 @@ MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKe
         std::sort(byKey.begin(), byKey.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
         for (const cards::KeyedCard& c : std::as_const(byKey)) {
             const QString source = picturefolder::baseFolder(root, QString::number(c.key));
-            QList<picturefolder::Entry> entries;
-            if (!picturefolder::listEntries(source, entries))
-                continue;  // no picture folder
-            for (const picturefolder::Entry& e : std::as_const(entries)) {
+            for (const picturefolder::Entry& e : copiedEntries(source)) {
                 const QByteArray path = picturefolder::nativePath(source, e.raw);
-                struct stat st {};
-                if (e.raw.startsWith('.') || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-                    continue;
                 if (target.isEmpty()) {
                     const QString folder = picturefolder::prepare(root, plan.keptKey,
                                                                   QDir(root) == QDir(cardFolder.folder)

@@ -132,15 +132,16 @@ MergeWindow::MergeWindow(const transfer::DuplicateGroup& group, QList<cards::Key
         auto* memo = new QPlainTextEdit(m_cards[i].card.texts.memo, sheet);
         memo->setObjectName(QStringLiteral("Memo_%1").arg(m_cards[i].key));
         memo->setReadOnly(true);
-        memo->setFixedHeight(96);
-        memo->setMinimumWidth(220);
+        memo->setFixedHeight(120);
+        memo->setMinimumWidth(240);
         grid->addWidget(memo, row, i + 1);
     }
     MergedMemo = new QPlainTextEdit(sheet);
     MergedMemo->setObjectName(QStringLiteral("MergedMemo"));
     MergedMemo->setReadOnly(true);
-    MergedMemo->setMinimumWidth(260);
-    grid->addWidget(MergedMemo, row, mergedColumn, 2, 1);
+    MergedMemo->setMinimumWidth(240);
+    MergedMemo->setFixedHeight(120);
+    grid->addWidget(MergedMemo, row, mergedColumn);
     ++row;
 
     grid->addWidget(captionLabel(QStringLiteral("画像"), sheet), row, 0, Qt::AlignTop);
@@ -154,9 +155,10 @@ MergeWindow::MergeWindow(const transfer::DuplicateGroup& group, QList<cards::Key
     }
     m_mergedPictures = new QLabel(sheet);
     m_mergedPictures->setObjectName(QStringLiteral("MergedPictures"));
-    ++row;
-    grid->addWidget(m_mergedPictures, row, 1, 1, mergedColumn - 1, Qt::AlignTop);
-    grid->setRowStretch(row, 1);
+    grid->addWidget(m_mergedPictures, row, mergedColumn, Qt::AlignTop);
+    grid->setRowStretch(row + 1, 1);
+    for (int c = 1; c <= mergedColumn; ++c)
+        grid->setColumnStretch(c, 1);
 
     auto* scroll = new QScrollArea(this);
     scroll->setWidget(sheet);
@@ -199,7 +201,8 @@ MergeWindow::MergeWindow(const transfer::DuplicateGroup& group, QList<cards::Key
              return a.key < b.key;
          })->key);
     showMergedCard();
-    resize(std::min(300 + 250 * int(m_cards.size()), 1200), 600);
+    // Every card and the merged one side by side, as far as the screen allows; more scroll.
+    resize(std::min(140 + 290 * (int(m_cards.size()) + 1), 1240), 520);
 }
 
 int MergeWindow::keptKey() const {
@@ -242,18 +245,22 @@ void MergeWindow::showMergedCard() {
             others << c.key;
         }
         std::sort(others.begin(), others.end());
+        const int own = int(m_pictures.value(kept).size());
         m_mergedPictures->setText(
-            copied == 0 ? QStringLiteral("コピーする画像はありません。")
-                        : QStringLiteral("番号 %1 の画像フォルダに、ほかの名刺の画像 %2 枚をコピーします"
-                                         "（同じ名前があれば「_2」などを付けます）。")
-                              .arg(kept)
-                              .arg(copied));
+            copied == 0 ? (own == 0 ? QStringLiteral("なし") : QStringLiteral("%1 枚").arg(own))
+                        : QStringLiteral("%1 枚（%2 枚をコピー）").arg(own + copied).arg(copied));
         summary = QStringLiteral(
-                      "番号 %1 の名刺に統合します。ほかの名刺のメモは、その番号と日付の行に続けてメモの下に"
+                      "番号 %1 の名刺に統合します。ほかの名刺のメモは、番号と日付の行に続けてメモの下に"
                       "加えます。番号 %2 の名刺は削除済みにし、メモに統合先を書き加えます"
                       "（「削除分」から「データ復元」で一枚ずつ戻せます）。")
                       .arg(kept)
                       .arg(keysText(others));
+        if (copied > 0)
+            summary += QStringLiteral(
+                           "画像 %1 枚を番号 %2 の画像フォルダにコピーします"
+                           "（同じ名前があれば「_2」などを付けます）。")
+                           .arg(copied)
+                           .arg(kept);
         m_planOk = true;
     } catch (const std::exception& e) {
         summary = QStringLiteral("統合できません: %1").arg(QString::fromUtf8(e.what()));
@@ -351,9 +358,11 @@ void DuplicatesWindow::refresh() {
         if (current < 0 && transfer::mergedByDefault(g.reason))
             current = row;
     }
-    GroupTable->resizeColumnsToContents();
-    for (int column = 0; column < 3; ++column)
-        GroupTable->setColumnWidth(column, std::min(GroupTable->columnWidth(column), 240));
+    // The reason takes the rest of the width: only the other columns are fitted to their texts.
+    for (int column = 0; column < 3; ++column) {
+        GroupTable->resizeColumnToContents(column);
+        GroupTable->setColumnWidth(column, std::min(GroupTable->columnWidth(column), 280));
+    }
     GroupTable->clearSelection();
     if (current >= 0)
         GroupTable->selectRow(current);

@@ -137,7 +137,7 @@ private slots:
             << QStringList{"佐藤 花子|さとう|北星商事",      "鈴木||南海|||suzuki@example.jp",
                            "山田 太郎||ｶﾌﾞｼｷｶﾞｲｼｬ北星",      "佐藤花子|サトウ|みなと物産",
                            "山田太郎||カブシキガイシャ北星", "スズキ||南海運輸|||SUZUKI@example.jp",
-                           "田中||東邦|||TEL 03-1234-5678", "たなか||東邦運輸|||（０３）１２３４－５６７８"}
+                           "田中||東邦|||TEL 03-1234-5678",  "たなか||東邦運輸|||（０３）１２３４－５６７８"}
             << QStringList{"2 4", "1 5", "6 7", "0 3"}
             << QStringList{"名前と組織名が同じ", "メモに同じメールアドレス（suzuki@example.jp）",
                            "メモに同じ電話番号（0312345678）", "名前とふりがなが同じで組織名が違う（転職？）"}
@@ -244,8 +244,13 @@ private slots:
             QVERIFY2(
                 merge->MergedMemo->toPlainText().contains(QStringLiteral("―― 番号 %1 の名刺").arg(other)),
                 qPrintable(merge->MergedMemo->toPlainText()));
-            const QString copied = merge->findChild<QLabel*>("MergedPictures")->text();
-            QVERIFY2(copied.contains(QStringLiteral("%1 枚").arg(kept == 0 ? 2 : 1)), qPrintable(copied));
+            QCOMPARE(merge->findChild<QLabel*>("MergedPictures")->text(),
+                     QStringLiteral("3 枚（%1 枚をコピー）").arg(kept == 0 ? 2 : 1));
+            QVERIFY2(merge->Summary->text().contains(
+                         QStringLiteral("画像 %1 枚を番号 %2 の画像フォルダにコピーします")
+                             .arg(kept == 0 ? 2 : 1)
+                             .arg(keptKey)),
+                     qPrintable(merge->Summary->text()));
             QVERIFY(merge->MergeButton->isEnabled());
             merge->MergeButton->click();
         };

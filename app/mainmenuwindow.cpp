@@ -1,14 +1,15 @@
 #include "mainmenuwindow.h"
 
 #include "backup.h"
+#include "carddatabase.h"
+#include "cardeditorwindow.h"
+#include "cardlistwindow.h"
 #include "cardmatch.h"
 #include "desktop.h"
-#include "carddatabase.h"
+#include "duplicateswindow.h"
 #include "exporter.h"
 #include "formlook.h"
-#include "cardlistwindow.h"
 #include "messages.h"
-#include "cardeditorwindow.h"
 #include "transferwindows.h"
 #include "usersettings.h"
 #include "versionwindow.h"
@@ -81,6 +82,8 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     m_exportAction->setObjectName(QStringLiteral("ExportAction"));
     m_importAction = fileMenu->addAction(QStringLiteral("読み込み…"));
     m_importAction->setObjectName(QStringLiteral("ImportAction"));
+    m_duplicatesAction = fileMenu->addAction(QStringLiteral("重複カードを探す…"));
+    m_duplicatesAction->setObjectName(QStringLiteral("DuplicatesAction"));
     fileMenu->addSeparator();
     m_quitAction = fileMenu->addAction(QStringLiteral("終了"));
     m_quitAction->setObjectName(QStringLiteral("N2"));
@@ -124,6 +127,8 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     messages::connectGuarded(m_restoreAction, &QAction::triggered, this, &MainMenuWindow::onRestoreTriggered);
     messages::connectGuarded(m_exportAction, &QAction::triggered, this, &MainMenuWindow::onExportTriggered);
     messages::connectGuarded(m_importAction, &QAction::triggered, this, &MainMenuWindow::onImportTriggered);
+    messages::connectGuarded(m_duplicatesAction, &QAction::triggered, this,
+                             &MainMenuWindow::onDuplicatesTriggered);
     messages::connectGuarded(m_quitAction, &QAction::triggered, this, &MainMenuWindow::onQuitTriggered);
     messages::connectGuarded(m_versionAction, &QAction::triggered, this, &MainMenuWindow::onVersionTriggered);
     messages::connectGuarded(m_foldedSearchAction, &QAction::triggered, this, &MainMenuWindow::onFoldedSearchToggled);
@@ -259,6 +264,12 @@ void MainMenuWindow::onImportTriggered() {
     transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
     const int n = transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
+}
+
+void MainMenuWindow::onDuplicatesTriggered() {
+    DuplicatesWindow window(m_database, this);
+    window.refresh();
+    messages::showModal(&window);
 }
 
 void MainMenuWindow::onQuitTriggered() {

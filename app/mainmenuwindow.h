@@ -49,6 +49,7 @@ private:
     QAction* m_restoreAction = nullptr;     // ファイル > 復元…
     QAction* m_exportAction = nullptr;      // ファイル > 書き出し…
     QAction* m_importAction = nullptr;      // ファイル > 読み込み…
+    QAction* m_duplicatesAction = nullptr;  // ファイル > 重複カードを探す…
     QAction* m_quitAction = nullptr;                // ファイル > 終了
     QAction* m_foldedSearchAction = nullptr;  // オプション > かな・全角半角を区別せずに検索 (checkable)
     QAction* m_versionAction = nullptr;  // オプション > バージョン
@@ -63,6 +64,7 @@ public:
     void onRestoreTriggered();  // restore the card file from a backup
     void onExportTriggered();   // write the cards to CSV or vCard
     void onImportTriggered();   // register the cards of a CSV or vCard file
+    void onDuplicatesTriggered();       // list the likely duplicate cards, merge or dismiss them
     void onQuitTriggered();             // end the program
     void onVersionTriggered();             // version window
     void onFoldedSearchToggled();             // remember the search option as the item's check mark shows it

@@ -87,6 +87,29 @@ int storedLength(const QString& text) {
     return n;
 }
 
+QMap<MergeBox, int> defaultSources(const QList<KeyedCard>& cards) {
+    QList<KeyedCard> newestFirst = cards;
+    std::sort(newestFirst.begin(), newestFirst.end(), newerThan);
+    QMap<MergeBox, int> sources;
+    for (MergeBox b : {MergeBox::Name, MergeBox::Reading, MergeBox::Organisation, MergeBox::Department,
+                       MergeBox::Position, MergeBox::Date}) {
+        for (const KeyedCard& c : std::as_const(newestFirst)) {
+            if (!boxEmpty(c.card.texts, b)) {
+                sources.insert(b, c.key);
+                break;
+            }
+        }
+    }
+    return sources;
+}
+
+QString boxText(const CardTexts& texts, MergeBox b) {
+    if (b == MergeBox::Date)
+        return boxEmpty(texts, b) ? QString()
+                                  : QStringLiteral("%1/%2/%3").arg(texts.year, texts.month, texts.day);
+    return box(const_cast<CardTexts&>(texts), b);
+}
+
 MergePlan planMerge(const QList<KeyedCard>& cards, int keepKey, const QMap<MergeBox, int>& chosen) {
     if (cards.size() < 2)
         throw DbError(QStringLiteral("統合するには名刺を 2 枚以上指定してください。"));
@@ -113,27 +136,17 @@ MergePlan planMerge(const QList<KeyedCard>& cards, int keepKey, const QMap<Merge
     plan.keptKey = keepKey;
     plan.loaded = cards;
     plan.kept = keptIt->card.texts;
+    const QMap<MergeBox, int> sources = defaultSources(cards);
     for (MergeBox b : {MergeBox::Name, MergeBox::Reading, MergeBox::Organisation, MergeBox::Department,
                        MergeBox::Position, MergeBox::Date}) {
-        const KeyedCard* source = nullptr;
-        if (chosen.contains(b)) {
-            for (const KeyedCard& c : cards) {
-                if (c.key == chosen.value(b))
-                    source = &c;
-            }
-            if (!source)
-                throw DbError(QStringLiteral("選んだ番号 %1 の名刺が、統合する名刺の中にありません。")
-                                  .arg(chosen.value(b)));
-        } else {
-            for (const KeyedCard& c : newestFirst) {
-                if (!boxEmpty(c.card.texts, b)) {
-                    source = &c;
-                    break;
-                }
-            }
-        }
-        if (source)
+        const int sourceKey = chosen.value(b, sources.value(b));
+        const auto source =
+            std::find_if(cards.begin(), cards.end(), [&](const KeyedCard& c) { return c.key == sourceKey; });
+        if (source != cards.end())
             takeBox(plan.kept, source->card.texts, b);
+        else if (chosen.contains(b))
+            throw DbError(QStringLiteral("選んだ番号 %1 の名刺が、統合する名刺の中にありません。")
+                              .arg(chosen.value(b)));
     }
 
     // The memos of the other cards, newest first, each below a line naming where it came from;

@@ -30,6 +30,12 @@ struct MergePlan {
     QList<KeyedCard> loaded;   // every card of the merge as read before it
 };
 
+// The card each box takes its text from when the user chose none: the newest card (by its date,
+// then its key) whose box is not empty. A box empty on every card is not in the map.
+QMap<MergeBox, int> defaultSources(const QList<KeyedCard>& cards);
+// A box's text on a card as a person reads it; the date as "year/month/day", empty without one.
+QString boxText(const CardTexts& texts, MergeBox box);
+
 // Composes a merge of at least two live cards into the card keepKey (the oldest key when 0).
 // Each box takes the text of the card named in chosen, else the newest card's (by its date, then
 // its key) that is not empty. The kept card's memo keeps its own text with the other cards'

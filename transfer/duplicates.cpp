@@ -92,6 +92,33 @@ QString keysLine(const QList<int>& keys) {
     return texts.join(QLatin1Char(' '));
 }
 
+// Writes all of the bytes; false with errno set when the file takes no more.
+bool writeAll(int fd, const char* bytes, ssize_t size) {
+    for (ssize_t done = 0; done < size;) {
+        const ssize_t w = ::write(fd, bytes + done, size_t(size - done));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        done += w;
+    }
+    return true;
+}
+
+// Copies what is left to read of one file into another; false with errno set on a failure.
+bool copyBytes(int in, int out) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 || !writeAll(out, buffer, n))
+            return false;
+    }
+}
+
 // Copies one file by its name's bytes into folder under a name not yet taken there; returns the
 // new entry's path, or an empty text with errno set.
 QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder, const QByteArray& raw) {
@@ -111,31 +138,7 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
     }
     // The copy keeps who may read it: a shared pictures folder's files stay readable to the team.
     ::fchmod(out, st.st_mode & 0777);
-    char buffer[1 << 16];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0)
-            break;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            done += w;
-        }
-        if (!ok)
-            break;
-    }
+    bool ok = copyBytes(in, out);
     const int savedErrno = errno;
     ok = ok && ::fsync(out) == 0;
     ::close(out);
@@ -151,7 +154,7 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
     const QByteArray ending = dot > 0 ? raw.mid(dot) : QByteArray();
     for (int n = 1; n < 10000; ++n) {
         const QByteArray name = n == 1 ? raw : stem + '_' + QByteArray::number(n) + ending;
-        const QByteArray target = folder + '/' + name;
+        QByteArray target = folder + '/' + name;
         if (::link(temporary.constData(), target.constData()) == 0) {
             ::unlink(temporary.constData());
             return target;
@@ -163,6 +166,66 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
     ::unlink(temporary.constData());
     errno = linkErrno;
     return {};
+}
+
+// The entries of a picture folder that a merge copies: its files, hidden ones left out. None
+// when there is no folder.
+QList<picturefolder::Entry> copiedEntries(const QString& folder) {
+    QList<picturefolder::Entry> entries, files;
+    if (!picturefolder::listEntries(folder, entries))
+        return files;
+    for (const picturefolder::Entry& e : std::as_const(entries)) {
+        struct stat st {};
+        if (!e.raw.startsWith('.') &&
+            ::stat(picturefolder::nativePath(folder, e.raw).constData(), &st) == 0 && S_ISREG(st.st_mode))
+            files << e;
+    }
+    return files;
+}
+
+// Copies the retired cards' pictures into the kept card's picture folder; each copy is added to
+// copied (its path) and shown (its name there) as soon as it is made, so that a failure halfway
+// leaves the list of what to take back complete.
+void copyPictures(const CardFolder& cardFolder, const cards::MergePlan& plan, QList<QByteArray>& copied,
+                  QStringList& shown) {
+    const QString root = cardFolder.picturesRoot;
+    if (root.isEmpty())
+        return;
+    QByteArray target;
+    // Oldest card first, so that the numbers added on a clash follow the cards' order.
+    QList<cards::KeyedCard> byKey = plan.retired;
+    std::sort(byKey.begin(), byKey.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+    for (const cards::KeyedCard& c : std::as_const(byKey)) {
+        const QString source = picturefolder::baseFolder(root, QString::number(c.key));
+        for (const picturefolder::Entry& e : copiedEntries(source)) {
+            if (target.isEmpty()) {
+                const QString folder = picturefolder::prepare(root, plan.keptKey,
+                                                              QDir(root) == QDir(cardFolder.folder)
+                                                                  ? picturefolder::Access::OwnerOnly
+                                                                  : picturefolder::Access::Shared);
+                target = QFile::encodeName(folder);
+                if (target.endsWith('/'))
+                    target.chop(1);
+            }
+            const QByteArray made =
+                copyUnderFreeName(picturefolder::nativePath(source, e.raw), target, e.raw);
+            if (made.isEmpty())
+                throw TransferError(QStringLiteral("画像「%1」を番号 %2 の画像フォルダにコピーできません: %3")
+                                        .arg(e.name)
+                                        .arg(plan.keptKey)
+                                        .arg(privatefile::systemReason(errno)));
+            copied << made;
+            shown << picturefolder::displayName(made.mid(target.size() + 1));
+        }
+    }
+    if (!target.isEmpty()) {
+        // The new names are on the disk before the cards that point at them are committed.
+        const int dir = ::open(target.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
 }
 
 }  // namespace
@@ -378,19 +441,42 @@ void dismissGroup(const CardFolder& folder, QList<int> keys) {
         QStringLiteral("「%1」に書き込めません: %2").arg(path, privatefile::systemReason(error)));
 }
 
-MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey,
-                            const QMap<cards::MergeBox, int>& chosen) {
+QList<cards::KeyedCard> loadForMerge(CardDatabase& dm, const QList<int>& keys) {
     if (!dm.connection.isConnected())
         dm.connection.open();
     QList<cards::KeyedCard> loaded;
     for (int key : keys) {
         const std::optional<cards::Card> card = cards::fetchCard(dm, key);
-        if (!card)
+        if (!card) {
+            dm.transaction.commit();
             throw TransferError(
                 QStringLiteral("番号 %1 の名刺はありません。何も書き込んでいません。").arg(key));
+        }
         loaded << cards::KeyedCard{key, *card};
     }
     dm.transaction.commit();
+    return loaded;
+}
+
+QStringList mergedPictureNames(const CardFolder& folder, int key) {
+    QStringList names;
+    if (folder.picturesRoot.isEmpty())
+        return names;
+    const QString source = picturefolder::baseFolder(folder.picturesRoot, QString::number(key));
+    for (const picturefolder::Entry& e : copiedEntries(source))
+        names << e.name;
+    return names;
+}
+
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey,
+                            const QMap<cards::MergeBox, int>& chosen) {
+    return mergeDuplicates(dm, loadForMerge(dm, keys), keepKey, chosen);
+}
+
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<cards::KeyedCard>& loaded, int keepKey,
+                            const QMap<cards::MergeBox, int>& chosen) {
+    if (!dm.connection.isConnected())
+        dm.connection.open();
     cards::MergePlan plan;
     try {
         plan = cards::planMerge(loaded, keepKey, chosen);
@@ -404,55 +490,9 @@ MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKe
         result.retiredKeys << c.key;
 
     const CardFolder& cardFolder = dm.cardFolder();
-    const QString root = cardFolder.picturesRoot;
     QList<QByteArray> copied;
     cards::MergeHooks hooks;
-    hooks.beforeCommit = [&] {
-        if (root.isEmpty())
-            return;
-        QByteArray target;
-        // Oldest card first, so that the numbers added on a clash follow the cards' order.
-        QList<cards::KeyedCard> byKey = plan.retired;
-        std::sort(byKey.begin(), byKey.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
-        for (const cards::KeyedCard& c : std::as_const(byKey)) {
-            const QString source = picturefolder::baseFolder(root, QString::number(c.key));
-            QList<picturefolder::Entry> entries;
-            if (!picturefolder::listEntries(source, entries))
-                continue;  // no picture folder
-            for (const picturefolder::Entry& e : std::as_const(entries)) {
-                const QByteArray path = picturefolder::nativePath(source, e.raw);
-                struct stat st {};
-                if (e.raw.startsWith('.') || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-                    continue;
-                if (target.isEmpty()) {
-                    const QString folder = picturefolder::prepare(root, plan.keptKey,
-                                                                  QDir(root) == QDir(cardFolder.folder)
-                                                                      ? picturefolder::Access::OwnerOnly
-                                                                      : picturefolder::Access::Shared);
-                    target = QFile::encodeName(folder);
-                    if (target.endsWith('/'))
-                        target.chop(1);
-                }
-                const QByteArray made = copyUnderFreeName(path, target, e.raw);
-                if (made.isEmpty())
-                    throw TransferError(
-                        QStringLiteral("画像「%1」を番号 %2 の画像フォルダにコピーできません: %3")
-                            .arg(e.name)
-                            .arg(plan.keptKey)
-                            .arg(privatefile::systemReason(errno)));
-                copied << made;
-                result.copiedPictures << picturefolder::displayName(made.mid(target.size() + 1));
-            }
-        }
-        if (!target.isEmpty()) {
-            // The new names are on the disk before the cards that point at them are committed.
-            const int dir = ::open(target.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dir >= 0) {
-                ::fsync(dir);
-                ::close(dir);
-            }
-        }
-    };
+    hooks.beforeCommit = [&] { copyPictures(cardFolder, plan, copied, result.copiedPictures); };
     hooks.undo = [&] {
         for (const QByteArray& path : std::as_const(copied))
             ::unlink(path.constData());

@@ -66,12 +66,24 @@ struct MergeResult {
     QStringList copiedPictures;  // names in the kept card's picture folder
 };
 
+// The cards of a merge as they are read now, for a window that shows them before merging;
+// a key that names no card is refused (TransferError). Ends the read's transaction.
+QList<cards::KeyedCard> loadForMerge(CardDatabase& dm, const QList<int>& keys);
+
+// The names of the pictures a merge copies from a card's picture folder (its files, hidden
+// ones left out), as shown; empty when the card has none.
+QStringList mergedPictureNames(const CardFolder& folder, int key);
+
 // Merges the cards into one (see cards::planMerge for the choices and cards::mergeCards for the
 // transaction). The other cards' pictures are copied into the kept card's picture folder before
 // the commit, each under its own name or with "_2", "_3"... added when the name is taken, and
 // removed again when the merge fails. Refusals and failures come as TransferError; nothing in
 // the card file or the picture folders has changed then.
 MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey = 0,
+                            const QMap<cards::MergeBox, int>& chosen = {});
+// The same over cards read earlier (loadForMerge): a card changed or deleted since, by this
+// desk or by someone else on a server, is refused and nothing is merged.
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<cards::KeyedCard>& loaded, int keepKey = 0,
                             const QMap<cards::MergeBox, int>& chosen = {});
 
 }  // namespace transfer

@@ -3,14 +3,15 @@
 // deletion is seen by the others, the folded search finds their cards, a wrong password and a
 // lost server are told plainly.
 
+#include "carddatabase.h"
+#include "cardeditorwindow.h"
+#include "cardlistwindow.h"
 #include "cards.h"
-#include "programundertest.h"
 #include "cardsearch.h"
 #include "controls.h"
-#include "carddatabase.h"
+#include "duplicateswindow.h"
 #include "fakes.h"
-#include "cardlistwindow.h"
-#include "cardeditorwindow.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testserver.h"
@@ -342,6 +343,42 @@ private slots:
         QCOMPARE(boxes.texts("show"), QStringList{QStringLiteral("このカードはほかの人が削除しました。")});
         QVERIFY(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled());  // データ復元
         QVERIFY(!ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled());
+    }
+
+    // Bob merges two cards while Alice changes one of them: the merge is refused in the error box
+    // and both cards, with Alice's change, stay as they were.
+    void mergeMeetsAChangeBySomeoneElse() {
+        auto alice = desk("ALICE");
+        auto bob = desk("BOB");
+        QList<int> keys;
+        for (const QString& memo : {QStringLiteral("一枚目"), QStringLiteral("二枚目")}) {
+            CardTexts t = texts(QStringLiteral("山田"));
+            t.memo = memo;
+            keys << cards::newCardKey(*alice, cards::newCardInsert(*alice, t));
+        }
+        DuplicatesWindow window(*bob);
+        window.refresh();
+        QCOMPARE(window.groups().size(), 1);
+        MessageRecorder boxes;
+        boxes.onShowModal = [&](QDialog* merge) {
+            const auto loaded = cards::fetchCard(*alice, keys[1]);
+            CardTexts changed = loaded->texts;
+            changed.memo = QStringLiteral("アリスの書き足し");
+            cards::cardRewrite(*alice, QString::number(keys[1]), changed, cards::CardState::Live, &*loaded);
+            merge->findChild<QPushButton*>("MergeButton")->click();
+        };
+        window.MergeButton->click();
+        QCOMPARE(boxes.modals.size(), 1);
+        QCOMPARE(boxes.texts("error").size(), 1);
+        QVERIFY2(boxes.texts("error")[0].contains(QStringLiteral("ほかの人が変更しました")),
+                 qPrintable(boxes.texts("error")[0]));
+        const auto first = cards::fetchCard(*alice, keys[0]);
+        const auto second = cards::fetchCard(*alice, keys[1]);
+        QCOMPARE(first->texts.memo, QStringLiteral("一枚目"));
+        QCOMPARE(first->state, cards::CardState::Live);
+        QCOMPARE(second->texts.memo, QStringLiteral("アリスの書き足し"));
+        QCOMPARE(second->state, cards::CardState::Live);
+        QVERIFY(!bob->transaction.isActive());
     }
 
     void lostServerLosesNothing() {

@@ -3,7 +3,7 @@
 #include "cardfolder.h"
 #include "engineprocess.h"
 #include "fbservices.h"
-#include "ibobjects.h"
+#include "dbstatement.h"
 #include "picturearchive.h"
 #include "privatefile.h"
 

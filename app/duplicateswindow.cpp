@@ -136,12 +136,12 @@ MergeWindow::MergeWindow(const transfer::DuplicateGroup& group, QList<cards::Key
         memo->setMinimumWidth(240);
         grid->addWidget(memo, row, i + 1);
     }
-    MergedMemo = new QPlainTextEdit(sheet);
-    MergedMemo->setObjectName(QStringLiteral("MergedMemo"));
-    MergedMemo->setReadOnly(true);
-    MergedMemo->setMinimumWidth(240);
-    MergedMemo->setFixedHeight(120);
-    grid->addWidget(MergedMemo, row, mergedColumn);
+    m_mergedMemoBox = new QPlainTextEdit(sheet);
+    m_mergedMemoBox->setObjectName(QStringLiteral("MergedMemo"));
+    m_mergedMemoBox->setReadOnly(true);
+    m_mergedMemoBox->setMinimumWidth(240);
+    m_mergedMemoBox->setFixedHeight(120);
+    grid->addWidget(m_mergedMemoBox, row, mergedColumn);
     ++row;
 
     grid->addWidget(captionLabel(QStringLiteral("画像"), sheet), row, 0, Qt::AlignTop);
@@ -165,33 +165,33 @@ MergeWindow::MergeWindow(const transfer::DuplicateGroup& group, QList<cards::Key
     scroll->setWidgetResizable(true);
     layout->addWidget(scroll, 1);
 
-    Summary = new QLabel(this);
-    Summary->setObjectName(QStringLiteral("Summary"));
-    Summary->setWordWrap(true);
-    layout->addWidget(Summary);
+    m_summaryLabel = new QLabel(this);
+    m_summaryLabel->setObjectName(QStringLiteral("Summary"));
+    m_summaryLabel->setWordWrap(true);
+    layout->addWidget(m_summaryLabel);
 
     // A job change is shown for a look, never merged on the defaults alone.
-    SamePersonCheck = new QCheckBox(
+    m_samePersonCheck = new QCheckBox(
         QStringLiteral("組織名が違います（転職かもしれません）。同じ人と確かめたので統合する"), this);
-    SamePersonCheck->setObjectName(QStringLiteral("SamePersonCheck"));
-    SamePersonCheck->setVisible(!transfer::mergedByDefault(group.reason));
-    SamePersonCheck->setChecked(transfer::mergedByDefault(group.reason));
-    layout->addWidget(SamePersonCheck);
+    m_samePersonCheck->setObjectName(QStringLiteral("SamePersonCheck"));
+    m_samePersonCheck->setVisible(!transfer::mergedByDefault(group.reason));
+    m_samePersonCheck->setChecked(transfer::mergedByDefault(group.reason));
+    layout->addWidget(m_samePersonCheck);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    MergeButton = new QPushButton(QStringLiteral("統合"), this);
-    MergeButton->setObjectName(QStringLiteral("MergeButton"));
-    CancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    CancelButton->setDefault(true);
-    buttons->addWidget(MergeButton);
-    buttons->addWidget(CancelButton);
+    m_mergeButton = new QPushButton(QStringLiteral("統合"), this);
+    m_mergeButton->setObjectName(QStringLiteral("MergeButton"));
+    m_cancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
+    m_cancelButton->setObjectName(QStringLiteral("CancelButton"));
+    m_cancelButton->setDefault(true);
+    buttons->addWidget(m_mergeButton);
+    buttons->addWidget(m_cancelButton);
     layout->addLayout(buttons);
 
-    connect(MergeButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
-    connect(SamePersonCheck, &QCheckBox::toggled, this, [this] { showMergedCard(); });
+    connect(m_mergeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_samePersonCheck, &QCheckBox::toggled, this, [this] { showMergedCard(); });
     connect(m_keepButtons, &QButtonGroup::idToggled, this, [this](int, bool on) {
         if (on)
             showMergedCard();
@@ -237,7 +237,7 @@ void MergeWindow::showMergedCard() {
         const cards::MergePlan plan = cards::planMerge(m_cards, kept, chosen());
         for (auto it = m_mergedBoxes.begin(); it != m_mergedBoxes.end(); ++it)
             it.value()->setText(cards::boxText(plan.kept, it.key()));
-        MergedMemo->setPlainText(plan.kept.memo);
+        m_mergedMemoBox->setPlainText(plan.kept.memo);
         int copied = 0;
         QList<int> others;
         for (const cards::KeyedCard& c : plan.retired) {
@@ -266,8 +266,8 @@ void MergeWindow::showMergedCard() {
         summary = QStringLiteral("統合できません: %1").arg(QString::fromUtf8(e.what()));
         m_planOk = false;
     }
-    Summary->setText(summary);
-    MergeButton->setEnabled(m_planOk && SamePersonCheck->isChecked());
+    m_summaryLabel->setText(summary);
+    m_mergeButton->setEnabled(m_planOk && m_samePersonCheck->isChecked());
 }
 
 DuplicatesWindow::DuplicatesWindow(CardDatabase& database, QWidget* parent)
@@ -276,50 +276,50 @@ DuplicatesWindow::DuplicatesWindow(CardDatabase& database, QWidget* parent)
     setWindowTitle(QStringLiteral("重複カード"));
     auto* layout = new QVBoxLayout(this);
 
-    Summary = new QLabel(this);
-    Summary->setObjectName(QStringLiteral("Summary"));
-    Summary->setWordWrap(true);
-    layout->addWidget(Summary);
+    m_summaryLabel = new QLabel(this);
+    m_summaryLabel->setObjectName(QStringLiteral("Summary"));
+    m_summaryLabel->setWordWrap(true);
+    layout->addWidget(m_summaryLabel);
 
-    GroupTable = new QTableWidget(0, 4, this);
-    GroupTable->setObjectName(QStringLiteral("GroupTable"));
-    GroupTable->setHorizontalHeaderLabels(
+    m_groupTable = new QTableWidget(0, 4, this);
+    m_groupTable->setObjectName(QStringLiteral("GroupTable"));
+    m_groupTable->setHorizontalHeaderLabels(
         {QStringLiteral("番号"), QStringLiteral("名前"), QStringLiteral("組織名"), QStringLiteral("理由")});
-    GroupTable->horizontalHeader()->setStretchLastSection(true);
-    GroupTable->verticalHeader()->hide();
-    GroupTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    GroupTable->setSelectionBehavior(QAbstractItemView::SelectRows);
-    GroupTable->setSelectionMode(QAbstractItemView::SingleSelection);
-    GroupTable->setWordWrap(false);
-    GroupTable->setAccessibleName(QStringLiteral("同じ人と思われる名刺の組"));
-    layout->addWidget(GroupTable, 1);
+    m_groupTable->horizontalHeader()->setStretchLastSection(true);
+    m_groupTable->verticalHeader()->hide();
+    m_groupTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_groupTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_groupTable->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_groupTable->setWordWrap(false);
+    m_groupTable->setAccessibleName(QStringLiteral("同じ人と思われる名刺の組"));
+    layout->addWidget(m_groupTable, 1);
 
     auto* buttons = new QHBoxLayout;
-    MergeButton = new QPushButton(QStringLiteral("統合…"), this);
-    MergeButton->setObjectName(QStringLiteral("MergeButton"));
-    DismissButton = new QPushButton(QStringLiteral("別人"), this);
-    DismissButton->setObjectName(QStringLiteral("DismissButton"));
-    DismissButton->setToolTip(QStringLiteral("この組の名刺は別の人として、今後は表示しません"));
-    RefreshButton = new QPushButton(QStringLiteral("再表示"), this);
-    RefreshButton->setObjectName(QStringLiteral("RefreshButton"));
-    CloseButton = new QPushButton(QStringLiteral("閉じる"), this);
-    CloseButton->setObjectName(QStringLiteral("CloseButton"));
-    buttons->addWidget(MergeButton);
-    buttons->addWidget(DismissButton);
+    m_mergeButton = new QPushButton(QStringLiteral("統合…"), this);
+    m_mergeButton->setObjectName(QStringLiteral("MergeButton"));
+    m_dismissButton = new QPushButton(QStringLiteral("別人"), this);
+    m_dismissButton->setObjectName(QStringLiteral("DismissButton"));
+    m_dismissButton->setToolTip(QStringLiteral("この組の名刺は別の人として、今後は表示しません"));
+    m_refreshButton = new QPushButton(QStringLiteral("再表示"), this);
+    m_refreshButton->setObjectName(QStringLiteral("RefreshButton"));
+    m_closeButton = new QPushButton(QStringLiteral("閉じる"), this);
+    m_closeButton->setObjectName(QStringLiteral("CloseButton"));
+    buttons->addWidget(m_mergeButton);
+    buttons->addWidget(m_dismissButton);
     buttons->addStretch();
-    buttons->addWidget(RefreshButton);
-    buttons->addWidget(CloseButton);
+    buttons->addWidget(m_refreshButton);
+    buttons->addWidget(m_closeButton);
     layout->addLayout(buttons);
 
-    messages::connectGuarded(MergeButton, &QPushButton::clicked, this, &DuplicatesWindow::mergeCurrentGroup);
-    messages::connectGuarded(DismissButton, &QPushButton::clicked, this,
+    messages::connectGuarded(m_mergeButton, &QPushButton::clicked, this, &DuplicatesWindow::mergeCurrentGroup);
+    messages::connectGuarded(m_dismissButton, &QPushButton::clicked, this,
                              &DuplicatesWindow::dismissCurrentGroup);
-    messages::connectGuarded(RefreshButton, &QPushButton::clicked, this, &DuplicatesWindow::refresh);
-    messages::connectGuarded(GroupTable, &QTableWidget::itemSelectionChanged, this,
+    messages::connectGuarded(m_refreshButton, &QPushButton::clicked, this, &DuplicatesWindow::refresh);
+    messages::connectGuarded(m_groupTable, &QTableWidget::itemSelectionChanged, this,
                              &DuplicatesWindow::onSelectionChanged);
-    messages::connectGuarded(GroupTable, &QTableWidget::itemDoubleClicked, this,
+    messages::connectGuarded(m_groupTable, &QTableWidget::itemDoubleClicked, this,
                              &DuplicatesWindow::mergeCurrentGroup);
-    connect(CloseButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_closeButton, &QPushButton::clicked, this, &QDialog::reject);
 
     onSelectionChanged();
     resize(820, 440);
@@ -335,8 +335,8 @@ void DuplicatesWindow::refresh() {
     m_database.transaction.commit();  // every action ends its work, so others' changes show next time
     m_groups = transfer::groupDuplicates(cards, transfer::readDismissed(m_database.cardFolder()));
 
-    GroupTable->clearContents();
-    GroupTable->setRowCount(int(m_groups.size()));
+    m_groupTable->clearContents();
+    m_groupTable->setRowCount(int(m_groups.size()));
     int current = -1;
     for (int row = 0; row < m_groups.size(); ++row) {
         const transfer::DuplicateGroup& g = m_groups[row];
@@ -353,20 +353,20 @@ void DuplicatesWindow::refresh() {
         for (int column = 0; column < cells.size(); ++column) {
             auto* item = new QTableWidgetItem(cells[column]);
             item->setToolTip(cells[column]);
-            GroupTable->setItem(row, column, item);
+            m_groupTable->setItem(row, column, item);
         }
         if (current < 0 && transfer::mergedByDefault(g.reason))
             current = row;
     }
     // The reason takes the rest of the width: only the other columns are fitted to their texts.
     for (int column = 0; column < 3; ++column) {
-        GroupTable->resizeColumnToContents(column);
-        GroupTable->setColumnWidth(column, std::min(GroupTable->columnWidth(column), 280));
+        m_groupTable->resizeColumnToContents(column);
+        m_groupTable->setColumnWidth(column, std::min(m_groupTable->columnWidth(column), 280));
     }
-    GroupTable->clearSelection();
+    m_groupTable->clearSelection();
     if (current >= 0)
-        GroupTable->selectRow(current);
-    Summary->setText(m_groups.isEmpty()
+        m_groupTable->selectRow(current);
+    m_summaryLabel->setText(m_groups.isEmpty()
                          ? QStringLiteral("同じ人と思われる名刺は見つかりませんでした。")
                          : QStringLiteral("同じ人と思われる名刺が %1 組あります（理由の強いものから）。"
                                           "組を選び、「統合…」で 1 枚にまとめるか、「別人」で今後は"
@@ -376,7 +376,7 @@ void DuplicatesWindow::refresh() {
 }
 
 const transfer::DuplicateGroup& DuplicatesWindow::currentGroup() const {
-    const QList<QTableWidgetSelectionRange> ranges = GroupTable->selectedRanges();
+    const QList<QTableWidgetSelectionRange> ranges = m_groupTable->selectedRanges();
     const int row = ranges.isEmpty() ? -1 : ranges.first().topRow();
     if (row < 0 || row >= m_groups.size())
         throw transfer::TransferError(QStringLiteral("名刺の組を一覧から選んでください。"));
@@ -384,9 +384,9 @@ const transfer::DuplicateGroup& DuplicatesWindow::currentGroup() const {
 }
 
 void DuplicatesWindow::onSelectionChanged() {
-    const bool chosen = !GroupTable->selectedRanges().isEmpty();
-    MergeButton->setEnabled(chosen);
-    DismissButton->setEnabled(chosen);
+    const bool chosen = !m_groupTable->selectedRanges().isEmpty();
+    m_mergeButton->setEnabled(chosen);
+    m_dismissButton->setEnabled(chosen);
 }
 
 void DuplicatesWindow::mergeCurrentGroup() {

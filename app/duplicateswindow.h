@@ -35,11 +35,11 @@ public:
     void choose(cards::MergeBox box, int key);
     void keep(int key);
 
-    QLabel* Summary = nullptr;             // what the merge does, or why it cannot
-    QPlainTextEdit* MergedMemo = nullptr;  // the merged card's memo
-    QCheckBox* SamePersonCheck = nullptr;  // a job change confirmed as one person
-    QPushButton* MergeButton = nullptr;    // 統合
-    QPushButton* CancelButton = nullptr;   // キャンセル
+    QLabel* m_summaryLabel = nullptr;             // what the merge does, or why it cannot
+    QPlainTextEdit* m_mergedMemoBox = nullptr;  // the merged card's memo
+    QCheckBox* m_samePersonCheck = nullptr;  // a job change confirmed as one person
+    QPushButton* m_mergeButton = nullptr;    // 統合
+    QPushButton* m_cancelButton = nullptr;   // キャンセル
 
 private:
     void showMergedCard();
@@ -70,12 +70,12 @@ public:
     // Asks, then remembers the current group as different people.
     void dismissCurrentGroup();
 
-    QLabel* Summary = nullptr;
-    QTableWidget* GroupTable = nullptr;    // one row a group: keys, names, organisations, reason
-    QPushButton* MergeButton = nullptr;    // 統合…
-    QPushButton* DismissButton = nullptr;  // 別人
-    QPushButton* RefreshButton = nullptr;  // 再表示
-    QPushButton* CloseButton = nullptr;    // 閉じる
+    QLabel* m_summaryLabel = nullptr;
+    QTableWidget* m_groupTable = nullptr;    // one row a group: keys, names, organisations, reason
+    QPushButton* m_mergeButton = nullptr;    // 統合…
+    QPushButton* m_dismissButton = nullptr;  // 別人
+    QPushButton* m_refreshButton = nullptr;  // 再表示
+    QPushButton* m_closeButton = nullptr;    // 閉じる
 
 private:
     void onSelectionChanged();

@@ -105,64 +105,64 @@ ImportWindow::ImportWindow(transfer::ImportPlan plan, const QString& file, Repla
     setWindowTitle(QStringLiteral("読み込み"));
     auto* layout = new QVBoxLayout(this);
 
-    Summary = new QLabel(this);
-    Summary->setObjectName(QStringLiteral("Summary"));
-    Summary->setWordWrap(true);
-    layout->addWidget(Summary);
+    m_summaryLabel = new QLabel(this);
+    m_summaryLabel->setObjectName(QStringLiteral("Summary"));
+    m_summaryLabel->setWordWrap(true);
+    layout->addWidget(m_summaryLabel);
 
-    ColumnTable = new QTableWidget(0, 2, this);
-    ColumnTable->setObjectName(QStringLiteral("ColumnTable"));
-    ColumnTable->setHorizontalHeaderLabels({QStringLiteral("ファイルの列"), QStringLiteral("入れる欄")});
-    ColumnTable->horizontalHeader()->setStretchLastSection(true);
-    ColumnTable->verticalHeader()->hide();
-    ColumnTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    layout->addWidget(ColumnTable, 2);
+    m_columnTable = new QTableWidget(0, 2, this);
+    m_columnTable->setObjectName(QStringLiteral("ColumnTable"));
+    m_columnTable->setHorizontalHeaderLabels({QStringLiteral("ファイルの列"), QStringLiteral("入れる欄")});
+    m_columnTable->horizontalHeader()->setStretchLastSection(true);
+    m_columnTable->verticalHeader()->hide();
+    m_columnTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    layout->addWidget(m_columnTable, 2);
 
-    CardPreview = new QTableWidget(0, 9, this);
-    CardPreview->setObjectName(QStringLiteral("CardPreview"));
-    CardPreview->setHorizontalHeaderLabels(
+    m_cardPreviewTable = new QTableWidget(0, 9, this);
+    m_cardPreviewTable->setObjectName(QStringLiteral("CardPreview"));
+    m_cardPreviewTable->setHorizontalHeaderLabels(
         {QStringLiteral("元"), QStringLiteral("名前"), QStringLiteral("ふりがな"), QStringLiteral("組織名"),
-         QStringLiteral("部署"), QStringLiteral("身分"), QStringLiteral("メモに加える行"),
+         QStringLiteral("部署"), QStringLiteral("身分"), QStringLiteral("メモ"),
          QStringLiteral("画像"), QStringLiteral("読み込まないもの")});
-    CardPreview->verticalHeader()->hide();
-    CardPreview->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    CardPreview->setWordWrap(true);
-    layout->addWidget(CardPreview, 3);
+    m_cardPreviewTable->verticalHeader()->hide();
+    m_cardPreviewTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_cardPreviewTable->setWordWrap(true);
+    layout->addWidget(m_cardPreviewTable, 3);
 
-    DuplicateList = new QListWidget(this);
-    DuplicateList->setObjectName(QStringLiteral("DuplicateList"));
-    layout->addWidget(DuplicateList, 2);
+    m_duplicateList = new QListWidget(this);
+    m_duplicateList->setObjectName(QStringLiteral("DuplicateList"));
+    layout->addWidget(m_duplicateList, 2);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
-    ImportButton = new QPushButton(QStringLiteral("登録"), this);
-    ImportButton->setObjectName(QStringLiteral("ImportButton"));
-    CancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
-    CancelButton->setObjectName(QStringLiteral("CancelButton"));
-    buttons->addWidget(ImportButton);
-    buttons->addWidget(CancelButton);
+    m_importButton = new QPushButton(QStringLiteral("登録"), this);
+    m_importButton->setObjectName(QStringLiteral("ImportButton"));
+    m_cancelButton = new QPushButton(QStringLiteral("キャンセル"), this);
+    m_cancelButton->setObjectName(QStringLiteral("CancelButton"));
+    buttons->addWidget(m_importButton);
+    buttons->addWidget(m_cancelButton);
     layout->addLayout(buttons);
-    connect(ImportButton, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_importButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
 
     fillColumns();
     showPlan();
-    resize(760, 560);
+    resize(900, 560);
 }
 
 void ImportWindow::fillColumns() {
     const bool csv = m_plan.format == transfer::FileFormat::Csv;
-    ColumnTable->setVisible(csv);
+    m_columnTable->setVisible(csv);
     if (!csv)
         return;
     const QList<transfer::csv::ColumnTarget>& targets = m_plan.columns.targets;
-    ColumnTable->setRowCount(int(targets.size()));
+    m_columnTable->setRowCount(int(targets.size()));
     for (int row = 0; row < targets.size(); ++row) {
         const transfer::csv::ColumnTarget& target = targets[row];
         const QString header =
             target.header.trimmed().isEmpty() ? QStringLiteral("（名前のない列）") : target.header;
-        ColumnTable->setItem(row, 0, new QTableWidgetItem(header));
-        auto* choice = new QComboBox(ColumnTable);
+        m_columnTable->setItem(row, 0, new QTableWidgetItem(header));
+        auto* choice = new QComboBox(m_columnTable);
         choice->setObjectName(QStringLiteral("ColumnChoice%1").arg(row));
         int current = -1;
         for (const transfer::csv::Choice& c : transfer::csv::choices()) {
@@ -180,13 +180,13 @@ void ImportWindow::fillColumns() {
         choice->setCurrentIndex(current);
         choice->setEnabled(bool(m_replan));
         connect(choice, &QComboBox::activated, this, [this, row](int index) { onColumnChosen(row, index); });
-        ColumnTable->setCellWidget(row, 1, choice);
+        m_columnTable->setCellWidget(row, 1, choice);
     }
-    ColumnTable->resizeColumnToContents(0);
+    m_columnTable->resizeColumnToContents(0);
 }
 
 void ImportWindow::onColumnChosen(int column, int index) {
-    auto* choice = qobject_cast<QComboBox*>(ColumnTable->cellWidget(column, 1));
+    auto* choice = qobject_cast<QComboBox*>(m_columnTable->cellWidget(column, 1));
     const auto box = transfer::csv::Box(choice->itemData(index).toInt());
     transfer::csv::Columns columns = m_plan.columns;
     if (columns.targets[column].box == box)
@@ -227,9 +227,9 @@ void ImportWindow::showPlan() {
                     "登録するものにだけチェックを付けてください（%2 件は必ず登録します）。")
                     .arg(plan.duplicates.size())
                     .arg(fresh);
-    Summary->setText(text);
+    m_summaryLabel->setText(text);
 
-    CardPreview->setRowCount(int(plan.preview.size()));
+    m_cardPreviewTable->setRowCount(int(plan.preview.size()));
     for (int row = 0; row < plan.preview.size(); ++row) {
         const transfer::Card& c = plan.preview[row];
         const QStringList cells = {
@@ -239,35 +239,38 @@ void ImportWindow::showPlan() {
             c.texts.organisation,
             c.texts.department,
             c.texts.position,
-            c.memoLines.join(QLatin1Char('\n')),
+            c.texts.memo,  // the file's memo with the lines for what the card has no box for
             c.pictures.isEmpty() ? QString() : QStringLiteral("%1 枚").arg(c.pictures.size()),
             c.leftOut.join(QLatin1Char('\n'))};
         for (int column = 0; column < cells.size(); ++column)
-            CardPreview->setItem(row, column, new QTableWidgetItem(cells[column]));
+            m_cardPreviewTable->setItem(row, column, new QTableWidgetItem(cells[column]));
     }
-    CardPreview->resizeRowsToContents();
+    // The memo is the longest cell: wide enough to read a mail address whole.
+    m_cardPreviewTable->resizeColumnsToContents();
+    m_cardPreviewTable->setColumnWidth(6, qBound(100, m_cardPreviewTable->columnWidth(6), 320));
+    m_cardPreviewTable->resizeRowsToContents();
 
     // Checks already made stay made for the cards that are still likely duplicates.
     const QSet<int> taken = takenDuplicates();
-    DuplicateList->clear();
+    m_duplicateList->clear();
     for (qsizetype d = 0; d < plan.duplicates.size(); ++d) {
         const int i = plan.duplicates[d];
         const transfer::Card& c = plan.duplicateCards[d];
         auto* item =
             new QListWidgetItem(QStringLiteral("%1  %2 / %3")
                                     .arg(transfer::originText(plan, c), c.texts.name, c.texts.organisation),
-                                DuplicateList);
+                                m_duplicateList);
         item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable);
         item->setCheckState(taken.contains(i) ? Qt::Checked : Qt::Unchecked);
         item->setData(Qt::UserRole, i);
     }
-    DuplicateList->setVisible(!plan.duplicates.isEmpty());
+    m_duplicateList->setVisible(!plan.duplicates.isEmpty());
 }
 
 QSet<int> ImportWindow::takenDuplicates() const {
     QSet<int> taken;
-    for (int row = 0; row < DuplicateList->count(); ++row) {
-        const QListWidgetItem* item = DuplicateList->item(row);
+    for (int row = 0; row < m_duplicateList->count(); ++row) {
+        const QListWidgetItem* item = m_duplicateList->item(row);
         if (item->checkState() == Qt::Checked)
             taken.insert(item->data(Qt::UserRole).toInt());
     }

@@ -52,12 +52,12 @@ public:
     ImportWindow(transfer::ImportPlan plan, const QString& file, Replan replan = {},
                  QWidget* parent = nullptr);
 
-    QLabel* Summary = nullptr;
-    QTableWidget* ColumnTable = nullptr;  // a CSV's columns: header, where it goes
-    QTableWidget* CardPreview = nullptr;  // the first cards as they will be written
-    QListWidget* DuplicateList = nullptr;
-    QPushButton* ImportButton = nullptr;  // 登録
-    QPushButton* CancelButton = nullptr;  // キャンセル
+    QLabel* m_summaryLabel = nullptr;
+    QTableWidget* m_columnTable = nullptr;  // a CSV's columns: header, where it goes
+    QTableWidget* m_cardPreviewTable = nullptr;  // the first cards as they will be written
+    QListWidget* m_duplicateList = nullptr;
+    QPushButton* m_importButton = nullptr;  // 登録
+    QPushButton* m_cancelButton = nullptr;  // キャンセル
 
     // The plan as last read, with the user's columns.
     const transfer::ImportPlan& plan() const { return m_plan; }

@@ -161,12 +161,12 @@ private slots:
         bool shown = false;
         openFromMenu(boxes, [&](DuplicatesWindow* w) {
             shown = true;
-            QCOMPARE(column(w->GroupTable, 0), expectedKeys);
-            QCOMPARE(column(w->GroupTable, 3), reasons);
-            const QList<QTableWidgetSelectionRange> selected = w->GroupTable->selectedRanges();
+            QCOMPARE(column(w->m_groupTable, 0), expectedKeys);
+            QCOMPARE(column(w->m_groupTable, 3), reasons);
+            const QList<QTableWidgetSelectionRange> selected = w->m_groupTable->selectedRanges();
             QCOMPARE(selected.isEmpty() ? -1 : selected.first().topRow(), chosenRow);
-            QCOMPARE(w->MergeButton->isEnabled(), chosenRow >= 0);
-            QCOMPARE(w->Summary->text().contains(QStringLiteral("見つかりませんでした")), groups.isEmpty());
+            QCOMPARE(w->m_mergeButton->isEnabled(), chosenRow >= 0);
+            QCOMPARE(w->m_summaryLabel->text().contains(QStringLiteral("見つかりませんでした")), groups.isEmpty());
         });
         QVERIFY(shown);
     }
@@ -215,20 +215,20 @@ private slots:
         recorder.onShowModal = [&](QDialog* d) {
             if (auto* list = qobject_cast<DuplicatesWindow*>(d)) {
                 QCOMPARE(list->groups().size(), 1);
-                list->GroupTable->selectRow(0);
-                list->MergeButton->click();
+                list->m_groupTable->selectRow(0);
+                list->m_mergeButton->click();
                 // The list is read again after the merge: the group is gone.
-                QCOMPARE(list->GroupTable->rowCount(), 0);
+                QCOMPARE(list->m_groupTable->rowCount(), 0);
                 return;
             }
             auto* merge = qobject_cast<MergeWindow*>(d);
             QVERIFY(merge);
             ++mergeWindows;
-            QCOMPARE(merge->SamePersonCheck->isVisibleTo(merge), clicks.contains("same"));
+            QCOMPARE(merge->m_samePersonCheck->isVisibleTo(merge), clicks.contains("same"));
             for (const QString& click : clicks) {
                 if (click == "same") {
-                    QVERIFY(!merge->MergeButton->isEnabled());  // a job change is never merged unasked
-                    merge->SamePersonCheck->click();
+                    QVERIFY(!merge->m_mergeButton->isEnabled());  // a job change is never merged unasked
+                    merge->m_samePersonCheck->click();
                     continue;
                 }
                 const QStringList parts = click.split(u' ');
@@ -242,17 +242,17 @@ private slots:
             QCOMPARE(merge->findChild<QLabel*>("MergedDate")->text(), boxes.section(u'|', 5, 5));
             const int other = m_keys[1 - kept];
             QVERIFY2(
-                merge->MergedMemo->toPlainText().contains(QStringLiteral("―― 番号 %1 の名刺").arg(other)),
-                qPrintable(merge->MergedMemo->toPlainText()));
+                merge->m_mergedMemoBox->toPlainText().contains(QStringLiteral("―― 番号 %1 の名刺").arg(other)),
+                qPrintable(merge->m_mergedMemoBox->toPlainText()));
             QCOMPARE(merge->findChild<QLabel*>("MergedPictures")->text(),
                      QStringLiteral("3 枚（%1 枚をコピー）").arg(kept == 0 ? 2 : 1));
-            QVERIFY2(merge->Summary->text().contains(
+            QVERIFY2(merge->m_summaryLabel->text().contains(
                          QStringLiteral("画像 %1 枚を番号 %2 の画像フォルダにコピーします")
                              .arg(kept == 0 ? 2 : 1)
                              .arg(keptKey)),
-                     qPrintable(merge->Summary->text()));
-            QVERIFY(merge->MergeButton->isEnabled());
-            merge->MergeButton->click();
+                     qPrintable(merge->m_summaryLabel->text()));
+            QVERIFY(merge->m_mergeButton->isEnabled());
+            merge->m_mergeButton->click();
         };
         ctl<QAction>(program->mainMenu(), "DuplicatesAction")->trigger();
         QVERIFY2(recorder.texts("error").isEmpty(), qPrintable(recorder.texts("error").join(u'\n')));
@@ -282,18 +282,18 @@ private slots:
         storeCards({"山田||北星", "佐藤||南海", "山田||北星", "佐藤||南海"});
         MessageRecorder boxes;
         openFromMenu(boxes, [&](DuplicatesWindow* w) {
-            QCOMPARE(column(w->GroupTable, 0), (QStringList{keys("0 2"), keys("1 3")}));
-            w->GroupTable->selectRow(1);
+            QCOMPARE(column(w->m_groupTable, 0), (QStringList{keys("0 2"), keys("1 3")}));
+            w->m_groupTable->selectRow(1);
             boxes.expectQuestion(QStringLiteral("番号 %1 の名刺を別の人として、この組を今後は表示しません。"
                                                 "よろしいですか？")
                                      .arg(keys("1 3")),
                                  answer);
-            w->DismissButton->click();
-            QCOMPARE(w->GroupTable->rowCount(), answer ? 1 : 2);
+            w->m_dismissButton->click();
+            QCOMPARE(w->m_groupTable->rowCount(), answer ? 1 : 2);
         });
         // Opened again: the dismissed group stays away; the cards themselves are untouched.
         openFromMenu(boxes, [&](DuplicatesWindow* w) {
-            QCOMPARE(column(w->GroupTable, 0),
+            QCOMPARE(column(w->m_groupTable, 0),
                      answer ? QStringList{keys("0 2")} : (QStringList{keys("0 2"), keys("1 3")}));
         });
         QCOMPARE(fixture::storedCards(db(), false).size(), 4);
@@ -325,8 +325,8 @@ private slots:
         MessageRecorder boxes;
         boxes.onShowModal = [&](QDialog* d) {
             if (auto* list = qobject_cast<DuplicatesWindow*>(d)) {
-                list->MergeButton->click();
-                QCOMPARE(list->GroupTable->rowCount(), 1);
+                list->m_mergeButton->click();
+                QCOMPARE(list->m_groupTable->rowCount(), 1);
                 return;
             }
             auto* merge = qobject_cast<MergeWindow*>(d);
@@ -344,12 +344,12 @@ private slots:
             }
             before = fixture::storedCards(db());
             if (message.isEmpty()) {
-                QVERIFY(!merge->MergeButton->isEnabled());
-                QVERIFY2(merge->Summary->text().startsWith(QStringLiteral("統合できません: ")),
-                         qPrintable(merge->Summary->text()));
-                merge->CancelButton->click();
+                QVERIFY(!merge->m_mergeButton->isEnabled());
+                QVERIFY2(merge->m_summaryLabel->text().startsWith(QStringLiteral("統合できません: ")),
+                         qPrintable(merge->m_summaryLabel->text()));
+                merge->m_cancelButton->click();
             } else {
-                merge->MergeButton->click();
+                merge->m_mergeButton->click();
             }
         };
         ctl<QAction>(program->mainMenu(), "DuplicatesAction")->trigger();

@@ -1,14 +1,15 @@
 #include "mainmenuwindow.h"
 
 #include "backup.h"
-#include "cardmatch.h"
-#include "desktop.h"
 #include "carddatabase.h"
+#include "cardeditorwindow.h"
+#include "cardlistwindow.h"
+#include "cardmatch.h"
+#include "checkablemenuitem.h"
+#include "desktop.h"
 #include "exporter.h"
 #include "formlook.h"
-#include "cardlistwindow.h"
 #include "messages.h"
-#include "cardeditorwindow.h"
 #include "transferwindows.h"
 #include "usersettings.h"
 #include "versionwindow.h"
@@ -63,6 +64,7 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
     : QMainWindow(parent), m_database(database) {
     setObjectName(QStringLiteral("menu"));
     setWindowTitle(QStringLiteral("メインメニュー"));
+    installCheckableMenuItemAccess();
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -95,13 +97,13 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
     m_versionAction->setObjectName(QStringLiteral("N4"));
 
     m_newCardButton = formlook::flatButton(client, QStringLiteral("SpeedButton3"), QStringLiteral("名刺登録"),
-                                        QRect(35, 38, 137, 78));
-    m_cardListButton = formlook::flatButton(client, QStringLiteral("SpeedButton1"), QStringLiteral("名刺一覧"),
-                                        QRect(203, 38, 137, 78));
+                                           QRect(35, 38, 137, 78));
+    m_cardListButton = formlook::flatButton(client, QStringLiteral("SpeedButton1"),
+                                            QStringLiteral("名刺一覧"), QRect(203, 38, 137, 78));
     m_helpButton = formlook::flatButton(client, QStringLiteral("SpeedButton8"), QStringLiteral("ヘルプ"),
                                         QRect(35, 142, 137, 78));
     m_closeButton = formlook::flatButton(client, QStringLiteral("SpeedButton6"), QStringLiteral("閉じる"),
-                                        QRect(203, 142, 137, 78));
+                                         QRect(203, 142, 137, 78));
 
     QFrame* linkPanel =
         formlook::captionPanel(client, QStringLiteral("Panel4"), QRect(35, 245, 305, 24), {}, {}, {});
@@ -116,7 +118,8 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
     m_homePageLink->adjustSize();
 
     messages::connectGuarded(m_newCardButton, &QPushButton::clicked, this, &MainMenuWindow::onNewCardClicked);
-    messages::connectGuarded(m_cardListButton, &QPushButton::clicked, this, &MainMenuWindow::onCardListClicked);
+    messages::connectGuarded(m_cardListButton, &QPushButton::clicked, this,
+                             &MainMenuWindow::onCardListClicked);
     messages::connectGuarded(m_helpButton, &QPushButton::clicked, this, &MainMenuWindow::onHelpClicked);
     messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &MainMenuWindow::onCloseClicked);
     messages::connectGuarded(m_homePageLink, &LinkLabel::clicked, this, &MainMenuWindow::onHomePageClicked);
@@ -126,7 +129,8 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, QWidget* parent)
     messages::connectGuarded(m_importAction, &QAction::triggered, this, &MainMenuWindow::onImportTriggered);
     messages::connectGuarded(m_quitAction, &QAction::triggered, this, &MainMenuWindow::onQuitTriggered);
     messages::connectGuarded(m_versionAction, &QAction::triggered, this, &MainMenuWindow::onVersionTriggered);
-    messages::connectGuarded(m_foldedSearchAction, &QAction::triggered, this, &MainMenuWindow::onFoldedSearchToggled);
+    messages::connectGuarded(m_foldedSearchAction, &QAction::triggered, this,
+                             &MainMenuWindow::onFoldedSearchToggled);
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(384, 291 + bar->sizeHint().height());
@@ -219,8 +223,8 @@ void MainMenuWindow::onRestoreTriggered() {
         }
     });
     transferwindows::ProgressWindow progress(this, QStringLiteral("復元"));
-    const transfer::RestoreResult r = transfer::restoreCardFolder(m_database.cardFolder().folder, file, progress.reporter(),
-                                                                  [this] { m_database.connection.close(); });
+    const transfer::RestoreResult r = transfer::restoreCardFolder(
+        m_database.cardFolder().folder, file, progress.reporter(), [this] { m_database.connection.close(); });
     messages::show(this, QStringLiteral("名刺 %1 件を復元しました。").arg(r.cards) +
                              (r.previousFile.isEmpty()
                                   ? QString()
@@ -257,7 +261,8 @@ void MainMenuWindow::onImportTriggered() {
     if (window.result() != QDialog::Accepted)
         return;
     transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
-    const int n = transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
+    const int n =
+        transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
 }
 

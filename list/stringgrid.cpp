@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QVarLengthArray>
 
@@ -259,6 +260,18 @@ QPoint StringGrid::cellAtGlobal(const QPoint& globalPos) const {
 void StringGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     emit gridDoubleClicked();
+}
+
+void StringGrid::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Taken here, so that the window's default button does not see it.
+        event->accept();
+        if (!event->isAutoRepeat())
+            emit rowEntered();
+        return;
+    }
+    QTableView::keyPressEvent(event);
 }
 
 bool StringGrid::eventFilter(QObject* watched, QEvent* event) {

@@ -92,9 +92,12 @@ public:
 signals:
     // A double click anywhere on the grid, its header included.
     void gridDoubleClicked();
+    // Enter or Return pressed while the grid has the focus.
+    void rowEntered();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

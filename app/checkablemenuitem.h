@@ -1,7 +1,9 @@
 #pragma once
-// Menu items with a check mark as screen readers need them: Qt's own menu items report whether
-// they are checked but not that they can be checked, so a reader announces a plain item.
+// Menus with check marks as screen readers need them. Qt's own menu items report whether they
+// are checked but, over the desktop's accessibility bus, not that they can be checked: a reader
+// announces a plain item. In a menu holding a checkable action every item is therefore described
+// here, a checkable one as a check box (what readers announce as a check menu item inside a
+// menu), each with its name, shortcut, place in the menu and press action.
 
-// Makes every checkable action shown in a menu report itself checkable, checked or not, with
-// its name, shortcut and a press action; once per process, before anything asks about the menu.
+// Once per process, before anything asks about the menus.
 void installCheckableMenuItemAccess();

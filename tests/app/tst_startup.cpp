@@ -175,7 +175,8 @@ private slots:
     }
 
     // What a screen reader finds in the main menu: the buttons with their names and press
-    // action, and the search option as an item that can be checked, whether it is or not.
+    // action, and the search option as an item that can be checked (a check box in its menu),
+    // whether it is or not, in its place among the menu's items.
     void menuSpeaksToScreenReaders_data() {
         QTest::addColumn<QString>("control");
         QTest::addColumn<int>("role");
@@ -184,9 +185,9 @@ private slots:
         QTest::newRow("名刺登録") << "SpeedButton3" << int(QAccessible::Button) << "名刺登録" << false;
         QTest::newRow("閉じる") << "SpeedButton6" << int(QAccessible::Button) << "閉じる" << false;
         QTest::newRow("search option, off")
-            << "N5" << int(QAccessible::MenuItem) << "かな・全角半角を区別せずに検索" << false;
+            << "N5" << int(QAccessible::CheckBox) << "かな・全角半角を区別せずに検索" << false;
         QTest::newRow("search option, on")
-            << "N5" << int(QAccessible::MenuItem) << "かな・全角半角を区別せずに検索" << true;
+            << "N5" << int(QAccessible::CheckBox) << "かな・全角半角を区別せずに検索" << true;
     }
     void menuSpeaksToScreenReaders() {
         QFETCH(QString, control);
@@ -213,6 +214,13 @@ private slots:
             QVERIFY(iface);
             QCOMPARE(optionMenu->indexOfChild(iface), 0);
             QCOMPARE(iface->parent(), optionMenu);
+            // The menu's other items read as before.
+            QCOMPARE(optionMenu->childCount(), 3);
+            QCOMPARE(optionMenu->child(1)->role(), QAccessible::Separator);
+            QCOMPARE(optionMenu->child(2)->role(), QAccessible::MenuItem);
+            QCOMPARE(optionMenu->child(2)->text(QAccessible::Name), QStringLiteral("バージョン"));
+            QVERIFY(!optionMenu->child(2)->state().checkable);
+            QCOMPARE(optionMenu->indexOfChild(optionMenu->child(2)), 2);
         } else {
             iface = QAccessible::queryAccessibleInterface(
                 ctl<QPushButton>(program->mainMenu(), qPrintable(control)));

@@ -295,6 +295,8 @@ private slots:
         QTest::newRow("Return on the newest card") << 1 << int(Qt::Key_Return) << "3";
         QTest::newRow("Enter on the second card") << 2 << int(Qt::Key_Enter) << "2";
         QTest::newRow("Return on an empty row") << 5 << int(Qt::Key_Return) << "";
+        // Reached with Shift+Tab from the keyword, the grid shows the newest card's row as chosen.
+        QTest::newRow("Return after Shift+Tab") << 0 << int(Qt::Key_Return) << "3";
     }
     void enterOnARowOpensTheCard() {
         QFETCH(int, row);
@@ -307,8 +309,19 @@ private slots:
         w->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(w));
         StringGrid* g = ctl<StringGrid>(w, "SGrid1");
-        g->setFocus();
-        g->setCurrentIndex(g->model()->index(row - 1, 3));
+        if (row == 0) {
+            ctl<QLineEdit>(w, "Edit1")->setFocus();
+            QTest::keyClick(ctl<QLineEdit>(w, "Edit1"), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(g));
+            // The chosen cell is one that can be seen, also after the arrow keys went left.
+            QTest::keyClick(g, Qt::Key_Left);
+            QTest::keyClick(g, Qt::Key_Left);
+            QCOMPARE(g->currentIndex().column(), 2);
+            QVERIFY(g->selectionModel()->isSelected(g->currentIndex()));
+        } else {
+            g->setFocus();
+            g->setCurrentIndex(g->model()->index(row - 1, 3));
+        }
         QTest::keyClick(g, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         QVERIFY(messages->texts("error").isEmpty());
         if (opened.isEmpty()) {

@@ -14,13 +14,17 @@
 #include "usersettings.h"
 #include "versionwindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -30,6 +34,66 @@
 const QString MainMenuWindow::kHomePage = QStringLiteral("http://www.olvemark.example/olvemark/");
 const QString MainMenuWindow::kManualPage =
     QStringLiteral("http://www.olvemark.example/olvemark/soft/Manual/Business_card001.html");
+
+namespace {
+
+// The link as a screen reader sees it: a link named by its text, with a press action.
+class LinkAccess final : public QAccessibleWidget {
+public:
+    explicit LinkAccess(LinkLabel* link) : QAccessibleWidget(link, QAccessible::Link) {}
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? static_cast<const LinkLabel*>(widget())->text()
+                                      : QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction())
+            emit static_cast<LinkLabel*>(widget())->clicked();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface* linkAccess(const QString&, QObject* object) {
+    auto* link = qobject_cast<LinkLabel*>(object);
+    return link ? new LinkAccess(link) : nullptr;
+}
+
+}  // namespace
+
+LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    static const bool described = [] {
+        QAccessible::installFactory(linkAccess);
+        return true;
+    }();
+    Q_UNUSED(described);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void LinkLabel::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            emit clicked();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void LinkLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // The focus is drawn around the text in the label's own colour: the panel behind it is dark.
+    QPainter painter(this);
+    QPen dotted(palette().color(QPalette::WindowText), 1, Qt::DotLine);
+    painter.setPen(dotted);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
 
 void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))

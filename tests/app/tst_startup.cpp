@@ -127,7 +127,8 @@ private slots:
         QVERIFY(ctl<LinkLabel>(program->mainMenu(), "Label4")->text().startsWith("olvemark :  http://"));
     }
 
-    // Tab goes round the four buttons; Enter, Return or Space presses the one that has the focus.
+    // Tab goes round the four buttons and the home page link; Enter, Return or Space presses the
+    // one that has the focus.
     void menuButtonsFromTheKeyboard_data() {
         QTest::addColumn<QString>("button");
         QTest::addColumn<int>("key");
@@ -139,10 +140,12 @@ private slots:
         QTest::newRow("ヘルプ, Space") << "SpeedButton8" << int(Qt::Key_Space) << forward.mid(0, 3);
         QTest::newRow("閉じる, Return") << "SpeedButton6" << int(Qt::Key_Return) << forward;
         QTest::newRow("閉じる backwards, Return")
-            << "SpeedButton6" << int(Qt::Key_Return) << QStringList{"SpeedButton3", "SpeedButton6"};
+            << "SpeedButton6" << int(Qt::Key_Return) << QStringList{"SpeedButton3", "Label4", "SpeedButton6"};
+        QTest::newRow("home page link, Return")
+            << "Label4" << int(Qt::Key_Return) << forward + QStringList{"Label4"};
         QTest::newRow("ヘルプ backwards, Enter")
             << "SpeedButton8" << int(Qt::Key_Enter)
-            << QStringList{"SpeedButton3", "SpeedButton6", "SpeedButton8"};
+            << QStringList{"SpeedButton3", "Label4", "SpeedButton6", "SpeedButton8"};
     }
     void menuButtonsFromTheKeyboard() {
         QFETCH(QString, button);
@@ -154,7 +157,7 @@ private slots:
         MainMenuWindow* menu = program->mainMenu();
         menu->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(menu));
-        const bool backwards = tabOrder.size() > 1 && tabOrder[1] == "SpeedButton6";
+        const bool backwards = tabOrder.size() > 1 && tabOrder[1] == "Label4";
         ctl<QPushButton>(menu, "SpeedButton3")->setFocus();
         QStringList walked{QApplication::focusWidget()->objectName()};
         while (walked.size() < tabOrder.size()) {
@@ -170,6 +173,8 @@ private slots:
             QCOMPARE(boxes.modals, QList<QDialog*>{program->cardList()});
         else if (button == "SpeedButton8")
             QCOMPARE(m_shell->urls, QStringList{MainMenuWindow::kManualPage});
+        else if (button == "Label4")
+            QCOMPARE(m_shell->urls, QStringList{MainMenuWindow::kHomePage});
         QCOMPARE(menu->isVisible(), button != "SpeedButton6");
         QVERIFY(boxes.texts("error").isEmpty());
     }
@@ -184,6 +189,9 @@ private slots:
         QTest::addColumn<bool>("checkedBefore");
         QTest::newRow("名刺登録") << "SpeedButton3" << int(QAccessible::Button) << "名刺登録" << false;
         QTest::newRow("閉じる") << "SpeedButton6" << int(QAccessible::Button) << "閉じる" << false;
+        QTest::newRow("home page link")
+            << "Label4" << int(QAccessible::Link)
+            << QStringLiteral("olvemark :  ") + MainMenuWindow::kHomePage << false;
         QTest::newRow("search option, off")
             << "N5" << int(QAccessible::CheckBox) << "かな・全角半角を区別せずに検索" << false;
         QTest::newRow("search option, on")
@@ -222,8 +230,7 @@ private slots:
             QVERIFY(!optionMenu->child(2)->state().checkable);
             QCOMPARE(optionMenu->indexOfChild(optionMenu->child(2)), 2);
         } else {
-            iface = QAccessible::queryAccessibleInterface(
-                ctl<QPushButton>(program->mainMenu(), qPrintable(control)));
+            iface = QAccessible::queryAccessibleInterface(program->mainMenu()->findChild<QWidget*>(control));
         }
         QVERIFY(iface);
         QCOMPARE(int(iface->role()), role);
@@ -237,6 +244,9 @@ private slots:
             QCOMPARE(bool(iface->state().checked), !checkedBefore);
             QCOMPARE(search::foldedSearchOn(), !checkedBefore);  // remembered as a click does
             search::setFoldedSearchOn(false);
+        } else if (control == "Label4") {
+            iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QCOMPARE(m_shell->urls, QStringList{MainMenuWindow::kHomePage});
         }
         QVERIFY(boxes.texts("error").isEmpty());
     }

@@ -5,6 +5,7 @@
 #include "cardeditorwindow.h"
 #include "cardlistwindow.h"
 #include "cardmatch.h"
+#include "checkablemenuitem.h"
 #include "desktop.h"
 #include "duplicateswindow.h"
 #include "exporter.h"
@@ -14,13 +15,17 @@
 #include "usersettings.h"
 #include "versionwindow.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QDate>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QStandardPaths>
@@ -30,6 +35,66 @@
 const QString MainMenuWindow::kHomePage = QStringLiteral("http://www.olvemark.example/olvemark/");
 const QString MainMenuWindow::kManualPage =
     QStringLiteral("http://www.olvemark.example/olvemark/soft/Manual/Business_card001.html");
+
+namespace {
+
+// The link as a screen reader sees it: a link named by its text, with a press action.
+class LinkAccess final : public QAccessibleWidget {
+public:
+    explicit LinkAccess(LinkLabel* link) : QAccessibleWidget(link, QAccessible::Link) {}
+    QString text(QAccessible::Text t) const override {
+        return t == QAccessible::Name ? static_cast<const LinkLabel*>(widget())->text()
+                                      : QAccessibleWidget::text(t);
+    }
+    QStringList actionNames() const override {
+        return QStringList{pressAction()} + QAccessibleWidget::actionNames();
+    }
+    void doAction(const QString& name) override {
+        if (name == pressAction())
+            emit static_cast<LinkLabel*>(widget())->clicked();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+};
+
+QAccessibleInterface* linkAccess(const QString&, QObject* object) {
+    auto* link = qobject_cast<LinkLabel*>(object);
+    return link ? new LinkAccess(link) : nullptr;
+}
+
+}  // namespace
+
+LinkLabel::LinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    static const bool described = [] {
+        QAccessible::installFactory(linkAccess);
+        return true;
+    }();
+    Q_UNUSED(described);
+    setFocusPolicy(Qt::TabFocus);
+}
+
+void LinkLabel::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space) &&
+        (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (!event->isAutoRepeat())
+            emit clicked();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void LinkLabel::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (!hasFocus())
+        return;
+    // The focus is drawn around the text in the label's own colour: the panel behind it is dark.
+    QPainter painter(this);
+    QPen dotted(palette().color(QPalette::WindowText), 1, Qt::DotLine);
+    painter.setPen(dotted);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
 
 void LinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
@@ -64,6 +129,7 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     : QMainWindow(parent), m_database(database), m_searchOptions(searchOptions) {
     setObjectName(QStringLiteral("menu"));
     setWindowTitle(QStringLiteral("メインメニュー"));
+    installCheckableMenuItemAccess();
 
     auto* client = new QWidget(this);
     client->setObjectName(QStringLiteral("client"));
@@ -98,13 +164,13 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     m_versionAction->setObjectName(QStringLiteral("N4"));
 
     m_newCardButton = formlook::flatButton(client, QStringLiteral("SpeedButton3"), QStringLiteral("名刺登録"),
-                                        QRect(35, 38, 137, 78));
-    m_cardListButton = formlook::flatButton(client, QStringLiteral("SpeedButton1"), QStringLiteral("名刺一覧"),
-                                        QRect(203, 38, 137, 78));
+                                           QRect(35, 38, 137, 78));
+    m_cardListButton = formlook::flatButton(client, QStringLiteral("SpeedButton1"),
+                                            QStringLiteral("名刺一覧"), QRect(203, 38, 137, 78));
     m_helpButton = formlook::flatButton(client, QStringLiteral("SpeedButton8"), QStringLiteral("ヘルプ"),
                                         QRect(35, 142, 137, 78));
     m_closeButton = formlook::flatButton(client, QStringLiteral("SpeedButton6"), QStringLiteral("閉じる"),
-                                        QRect(203, 142, 137, 78));
+                                         QRect(203, 142, 137, 78));
 
     QFrame* linkPanel =
         formlook::captionPanel(client, QStringLiteral("Panel4"), QRect(35, 245, 305, 24), {}, {}, {});
@@ -119,7 +185,8 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     m_homePageLink->adjustSize();
 
     messages::connectGuarded(m_newCardButton, &QPushButton::clicked, this, &MainMenuWindow::onNewCardClicked);
-    messages::connectGuarded(m_cardListButton, &QPushButton::clicked, this, &MainMenuWindow::onCardListClicked);
+    messages::connectGuarded(m_cardListButton, &QPushButton::clicked, this,
+                             &MainMenuWindow::onCardListClicked);
     messages::connectGuarded(m_helpButton, &QPushButton::clicked, this, &MainMenuWindow::onHelpClicked);
     messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &MainMenuWindow::onCloseClicked);
     messages::connectGuarded(m_homePageLink, &LinkLabel::clicked, this, &MainMenuWindow::onHomePageClicked);
@@ -131,7 +198,8 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
                              &MainMenuWindow::onDuplicatesTriggered);
     messages::connectGuarded(m_quitAction, &QAction::triggered, this, &MainMenuWindow::onQuitTriggered);
     messages::connectGuarded(m_versionAction, &QAction::triggered, this, &MainMenuWindow::onVersionTriggered);
-    messages::connectGuarded(m_foldedSearchAction, &QAction::triggered, this, &MainMenuWindow::onFoldedSearchToggled);
+    messages::connectGuarded(m_foldedSearchAction, &QAction::triggered, this,
+                             &MainMenuWindow::onFoldedSearchToggled);
 
     // The client area is fixed; the menu bar sits above it.
     setFixedSize(384, 291 + bar->sizeHint().height());
@@ -224,8 +292,8 @@ void MainMenuWindow::onRestoreTriggered() {
         }
     });
     transferwindows::ProgressWindow progress(this, QStringLiteral("復元"));
-    const transfer::RestoreResult r = transfer::restoreCardFolder(m_database.cardFolder().folder, file, progress.reporter(),
-                                                                  [this] { m_database.connection.close(); });
+    const transfer::RestoreResult r = transfer::restoreCardFolder(
+        m_database.cardFolder().folder, file, progress.reporter(), [this] { m_database.connection.close(); });
     messages::show(this, QStringLiteral("名刺 %1 件を復元しました。").arg(r.cards) +
                              (r.previousFile.isEmpty()
                                   ? QString()
@@ -262,7 +330,8 @@ void MainMenuWindow::onImportTriggered() {
     if (window.result() != QDialog::Accepted)
         return;
     transferwindows::ProgressWindow progress(this, QStringLiteral("読み込み"));
-    const int n = transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
+    const int n =
+        transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
 }
 

@@ -1,7 +1,7 @@
 #include "cardeditorwindow.h"
 
-#include "desktop.h"
 #include "carddatabase.h"
+#include "desktop.h"
 #include "formlook.h"
 #include "limitedlineedit.h"
 #include "memobox.h"
@@ -138,15 +138,19 @@ struct CardEditorWindow::Layout {
     static const auto& editBoxes() {
         static const Row<QLineEdit> rows[] = {
             {&CardEditorWindow::m_yearEdit, {"Edit1", {71, 10, 34, 21}, Limits::year, QStringLiteral("年")}},
-            {&CardEditorWindow::m_monthEdit, {"Edit2", {143, 10, 26, 21}, Limits::month, QStringLiteral("月")}},
+            {&CardEditorWindow::m_monthEdit,
+             {"Edit2", {143, 10, 26, 21}, Limits::month, QStringLiteral("月")}},
             {&CardEditorWindow::m_dayEdit, {"Edit3", {204, 10, 26, 21}, Limits::day, QStringLiteral("日")}},
-            {&CardEditorWindow::m_nameEdit, {"Edit4", {71, 38, 188, 21}, Limits::name, QStringLiteral("名　前")}},
+            {&CardEditorWindow::m_nameEdit,
+             {"Edit4", {71, 38, 188, 21}, Limits::name, QStringLiteral("名　前")}},
             {&CardEditorWindow::m_organisationEdit,
              {"Edit5", {335, 38, 188, 21}, Limits::organisation, QStringLiteral("組織名")}},
             {&CardEditorWindow::m_departmentEdit,
              {"Edit6", {71, 96, 188, 21}, Limits::department, QStringLiteral("部署名")}},
-            {&CardEditorWindow::m_positionEdit, {"Edit7", {335, 68, 188, 21}, Limits::position, QStringLiteral("身　分")}},
-            {&CardEditorWindow::m_readingEdit, {"Edit8", {71, 68, 188, 21}, Limits::reading, QStringLiteral("ふりがな")}},
+            {&CardEditorWindow::m_positionEdit,
+             {"Edit7", {335, 68, 188, 21}, Limits::position, QStringLiteral("身　分")}},
+            {&CardEditorWindow::m_readingEdit,
+             {"Edit8", {71, 68, 188, 21}, Limits::reading, QStringLiteral("ふりがな")}},
         };
         return rows;
     }
@@ -160,7 +164,10 @@ struct CardEditorWindow::Layout {
             {&CardEditorWindow::m_spareLabel, {"Panel1", {529, 8, 187, 24}, 0, kNoKey}, "Label1", {5, 5}},
             {nullptr, {"Panel3", {8, 38, 57, 24}, 0, QStringLiteral("名　前")}, "Label2", {8, 5}},
             {nullptr, {"Panel4", {272, 38, 57, 24}, 0, QStringLiteral("組織名")}, "Label3", {8, 5}},
-            {&CardEditorWindow::m_fileNameLabel, {"Panel14", {529, 38, 187, 24}, 0, kNoKey}, "Label14", {5, 5}},
+            {&CardEditorWindow::m_fileNameLabel,
+             {"Panel14", {529, 38, 187, 24}, 0, kNoKey},
+             "Label14",
+             {5, 5}},
             {nullptr, {"Panel12", {8, 68, 57, 24}, 0, QStringLiteral("ふりがな")}, "Label11", {8, 5}},
             {nullptr, {"Panel6", {272, 68, 57, 24}, 0, QStringLiteral("身　分")}, "Label5", {8, 5}},
             {nullptr, {"Panel5", {8, 96, 57, 24}, 0, QStringLiteral("部署名")}, "Label4", {8, 5}},
@@ -174,13 +181,13 @@ struct CardEditorWindow::Layout {
         return spec;
     }
     static const formlook::ControlSpec& pictureList() {
-        static const formlook::ControlSpec spec{"ListBox1", {529, 68, 187, 175}, 0,
-                                                          QStringLiteral("画像一覧")};
+        static const formlook::ControlSpec spec{
+            "ListBox1", {529, 68, 187, 175}, 0, QStringLiteral("画像一覧")};
         return spec;
     }
     static const formlook::ControlSpec& memo() {
-        static const formlook::ControlSpec spec{"Memo1", {71, 126, 452, 117}, Limits::memo,
-                                                   QStringLiteral("その他")};
+        static const formlook::ControlSpec spec{
+            "Memo1", {71, 126, 452, 117}, Limits::memo, QStringLiteral("その他")};
         return spec;
     }
     static const formlook::ControlSpec& picturePanel() {
@@ -191,22 +198,26 @@ struct CardEditorWindow::Layout {
         static const formlook::ControlSpec spec{"Image1", {9, 8, 432, 241}, 0, {}};
         return spec;
     }
-    // Flat buttons, then the one ordinary button, which takes the focus.
+    // Flat buttons, then the one ordinary button, which a click also gives the focus.
     static const auto& flatButtons() {
         static const Row<QPushButton> rows[] = {
             {&CardEditorWindow::m_saveButton, {"SpeedButton3", {6, 514, 87, 46}, 0, QStringLiteral("登録")}},
-            {&CardEditorWindow::m_refreshButton, {"SpeedButton4", {109, 514, 87, 46}, 0, QStringLiteral("更新")}},
+            {&CardEditorWindow::m_refreshButton,
+             {"SpeedButton4", {109, 514, 87, 46}, 0, QStringLiteral("更新")}},
             {&CardEditorWindow::m_openFolderButton,
              {"SpeedButton1", {213, 514, 87, 46}, 0, QStringLiteral("フォルダを開く")}},
-            {&CardEditorWindow::m_deleteButton, {"SpeedButton5", {421, 514, 87, 46}, 0, QStringLiteral("データ削除")}},
-            {&CardEditorWindow::m_restoreButton, {"SpeedButton6", {525, 514, 87, 46}, 0, QStringLiteral("データ復元")}},
-            {&CardEditorWindow::m_closeButton, {"SpeedButton2", {629, 514, 87, 46}, 0, QStringLiteral("閉じる")}},
+            {&CardEditorWindow::m_deleteButton,
+             {"SpeedButton5", {421, 514, 87, 46}, 0, QStringLiteral("データ削除")}},
+            {&CardEditorWindow::m_restoreButton,
+             {"SpeedButton6", {525, 514, 87, 46}, 0, QStringLiteral("データ復元")}},
+            {&CardEditorWindow::m_closeButton,
+             {"SpeedButton2", {629, 514, 87, 46}, 0, QStringLiteral("閉じる")}},
         };
         return rows;
     }
     static const formlook::ControlSpec& sheetButton() {
-        static const formlook::ControlSpec spec{"Button1", {317, 514, 87, 46}, 0,
-                                                          QStringLiteral("エクセル表示")};
+        static const formlook::ControlSpec spec{
+            "Button1", {317, 514, 87, 46}, 0, QStringLiteral("エクセル表示")};
         return spec;
     }
 };
@@ -226,8 +237,8 @@ QList<formlook::ControlSpec> CardEditorWindow::layout() {
 
 void CardEditorWindow::buildControls() {
     for (const Layout::Caption& c : Layout::captions()) {
-        QFrame* panel = formlook::captionPanel(this, c.panel.name(), c.panel.rect,
-                                               QLatin1String(c.label), c.labelPos, c.panel.caption);
+        QFrame* panel = formlook::captionPanel(this, c.panel.name(), c.panel.rect, QLatin1String(c.label),
+                                               c.labelPos, c.panel.caption);
         if (c.member)
             this->*c.member = panel->findChild<QLabel*>(QLatin1String(c.label));
     }
@@ -252,13 +263,13 @@ void CardEditorWindow::buildControls() {
     memo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_memoEdit = memo;
 
-    QFrame* picturePanel = formlook::captionPanel(this, Layout::picturePanel().name(), Layout::picturePanel().rect,
-                                                  {}, {}, {}, formlook::kPanelSilver);
+    QFrame* picturePanel = formlook::captionPanel(
+        this, Layout::picturePanel().name(), Layout::picturePanel().rect, {}, {}, {}, formlook::kPanelSilver);
     m_pictureArea = new PictureArea(picturePanel);
     formlook::place(m_pictureArea, Layout::pictureArea());
     readScan = new ReadScanAction(m_pictureArea);
     readScan->currentTexts = [this] {
-        return scan::BoxTexts{m_nameEdit->text(), m_readingEdit->text(), m_organisationEdit->text(),
+        return scan::BoxTexts{m_nameEdit->text(),       m_readingEdit->text(),  m_organisationEdit->text(),
                               m_departmentEdit->text(), m_positionEdit->text(), m_memoEdit->toPlainText()};
     };
     readScan->applyTexts = [this](const scan::BoxTexts& t) {
@@ -270,23 +281,24 @@ void CardEditorWindow::buildControls() {
         m_memoEdit->setPlainText(MemoBox::fitted(t.other, cards::ColumnLimits::memo));
     };
 
-    for (const auto& row : Layout::flatButtons()) {
+    for (const auto& row : Layout::flatButtons())
         this->*row.member = formlook::flatButton(this, row.spec.name(), row.spec.caption, row.spec.rect);
-        (this->*row.member)->setAutoDefault(false);
-    }
-    m_sheetButton = new QPushButton(Layout::sheetButton().caption, this);
+    // The one ordinary button: a click gives it the focus, as the flat buttons' clicks do not.
+    m_sheetButton = new formlook::KeyButton(Layout::sheetButton().caption, this);
     m_sheetButton->setObjectName(Layout::sheetButton().name());
     m_sheetButton->setGeometry(Layout::sheetButton().rect);
     m_sheetButton->setFocusPolicy(Qt::StrongFocus);
-    m_sheetButton->setAutoDefault(false);  // Enter in a box must not start the export
 
-    // Keyboard order: name, reading, department, organisation, position, memo, year, month,
-    // day, picture list, export, and round to the name box.
-    const QList<QWidget*> order{m_nameEdit, m_readingEdit, m_departmentEdit, m_organisationEdit,    m_positionEdit,  m_memoEdit,
-                                m_yearEdit, m_monthEdit, m_dayEdit, m_pictureList, m_sheetButton};
+    // Keyboard order: the boxes down each column as they are laid out (date, name, reading,
+    // department, organisation, position, memo), then the picture list and the buttons from left
+    // to right, and round to the year. Buttons switched off for the card are passed over.
+    const QList<QWidget*> order{
+        m_yearEdit,         m_monthEdit,    m_dayEdit,      m_nameEdit,      m_readingEdit, m_departmentEdit,
+        m_organisationEdit, m_positionEdit, m_memoEdit,     m_pictureList,   m_saveButton,  m_refreshButton,
+        m_openFolderButton, m_sheetButton,  m_deleteButton, m_restoreButton, m_closeButton};
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
-    setTabOrder(m_sheetButton, m_nameEdit);
+    setTabOrder(order.last(), order.first());
 
     for (QLineEdit* box : {m_yearEdit, m_monthEdit, m_dayEdit, m_nameEdit, m_readingEdit})
         box->installEventFilter(this);
@@ -587,7 +599,8 @@ void CardEditorWindow::onPictureChosen() {
         return;
     const QString folder = picturefolder::baseFolder(m_folder.picturesRoot, baseId());
     const QByteArray path = picturefolder::nativePath(folder, raw);
-    m_pictureArea->setPicture(pictureloader::loadFitted(path, m_fileNameLabel->text(), m_pictureArea->size()));
+    m_pictureArea->setPicture(
+        pictureloader::loadFitted(path, m_fileNameLabel->text(), m_pictureArea->size()));
     readScan->setPicture(path, m_fileNameLabel->text());
 }
 

@@ -1,5 +1,6 @@
 #include "scandialog.h"
 
+#include "formlook.h"
 #include "messages.h"
 #include "scanreader.h"
 
@@ -8,22 +9,44 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
+
+#include <optional>
 
 namespace {
 
 const QString kReadText = QStringLiteral("画像から読み取る…");
 
 QPushButton* button(QWidget* parent, const char* name, const QString& text) {
-    auto* b = new QPushButton(text, parent);
+    auto* b = new formlook::KeyButton(text, parent);
     b->setObjectName(QLatin1String(name));
-    b->setAutoDefault(false);
     return b;
 }
+
+std::optional<scan::Box> boxCaptioned(const QString& caption) {
+    for (scan::Box box : scan::kAllBoxes) {
+        if (scan::boxLabel(box) == caption)
+            return box;
+    }
+    return std::nullopt;
+}
+
+// The choice cells are changed through their combo boxes; the cell itself opens no editor of
+// its own, which would take any text.
+class NoEditor final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget*, const QStyleOptionViewItem&, const QModelIndex&) const override {
+        return nullptr;
+    }
+};
 
 }  // namespace
 
@@ -49,6 +72,20 @@ ScanDialog::ScanDialog(const QByteArray& nativePath, const QString& name, const 
     LineTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
     LineTable->verticalHeader()->hide();
     LineTable->setAccessibleName(QStringLiteral("読み取った行"));
+    LineTable->setItemDelegateForColumn(1, new NoEditor(LineTable));
+    // A screen reader reads and sets a line's box through the cell under its combo box: a
+    // caption set there chooses that box, any other text is put back.
+    connect(LineTable, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* cell) {
+        if (cell->column() != 1)
+            return;
+        auto* choice = qobject_cast<QComboBox*>(LineTable->cellWidget(cell->row(), 1));
+        if (!choice)
+            return;
+        if (const std::optional<scan::Box> box = boxCaptioned(cell->text()))
+            choice->setCurrentIndex(choice->findData(int(*box)));
+        const QSignalBlocker quiet(LineTable);
+        cell->setText(choice->currentText());
+    });
 
     OverwriteBox = new QCheckBox(QStringLiteral("上書き"), this);
     OverwriteBox->setObjectName(QStringLiteral("OverwriteBox"));
@@ -144,7 +181,13 @@ void ScanDialog::showOutcome() {
                 choice->addItem(scan::boxLabel(box), int(box));
             choice->setCurrentIndex(choice->findData(int(r.boxes[row])));
             choice->setAccessibleName(QStringLiteral("入れる欄"));
+            auto* cell = new QTableWidgetItem(choice->currentText());
+            LineTable->setItem(row, 1, cell);
             LineTable->setCellWidget(row, 1, choice);
+            connect(choice, &QComboBox::currentIndexChanged, this, [this, choice, cell] {
+                const QSignalBlocker quiet(LineTable);
+                cell->setText(choice->currentText());
+            });
             choiceWidth = std::max(choiceWidth, choice->sizeHint().width());
         }
         // The header does not measure cell widgets: the column is made as wide as the choices.
@@ -169,7 +212,15 @@ ReadScanAction::ReadScanAction(QWidget* imageArea) : QAction(kReadText, imageAre
     setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     setShortcutContext(Qt::WindowShortcut);
     imageArea->addAction(this);
-    imageArea->setContextMenuPolicy(Qt::ActionsContextMenu);
+    // The menu lives as long as the image area: a menu made afresh at each right click leaves
+    // screen readers holding items of the menu before it, which no longer belong anywhere.
+    auto* menu = new QMenu(imageArea);
+    menu->setObjectName(QStringLiteral("PictureMenu"));
+    menu->setAccessibleName(QStringLiteral("画像のメニュー"));
+    menu->addAction(this);
+    imageArea->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(imageArea, &QWidget::customContextMenuRequested, menu,
+            [menu, imageArea](const QPoint& at) { menu->popup(imageArea->mapToGlobal(at)); });
     connect(this, &QAction::triggered, this, [this] { messages::guarded(m_imageArea, [this] { open(); }); });
     clearPicture();
 }

@@ -94,6 +94,12 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
         radio(QStringLiteral("RadioButton3"), QStringLiteral("組織名"), QRect(72, 4, 58, 17));
     m_memoChoice = radio(QStringLiteral("RadioButton2"), QStringLiteral("メモ"), QRect(143, 4, 50, 17));
     m_nameChoice->setChecked(true);
+    // Tab stops once in the field choice, at the chosen field; the arrow keys move the choice.
+    for (QRadioButton* choice : {m_nameChoice, m_organisationChoice, m_memoChoice}) {
+        choice->setFocusPolicy(choice->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+        connect(choice, &QRadioButton::toggled, choice,
+                [choice](bool on) { choice->setFocusPolicy(on ? Qt::StrongFocus : Qt::ClickFocus); });
+    }
 
     m_cardGrid = new StringGrid(this);
     m_cardGrid->setObjectName(QStringLiteral("SGrid1"));
@@ -109,11 +115,17 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
             button(QStringLiteral("SpeedButton%1").arg(4 + i), {}, 106 + 98 * i, 87);
     m_searchButton = button(QStringLiteral("SpeedButton1"), QStringLiteral("表示"), 596, 91);
     m_closeButton = button(QStringLiteral("SpeedButton2"), QStringLiteral("閉じる"), 694, 91);
+    // The captionless buttons do what 削除分 does: a screen reader names them so, and Tab passes
+    // them over rather than stopping five times on buttons without a caption.
+    for (QPushButton* blank : m_blankButtons) {
+        blank->setAccessibleName(m_deletedViewButton->text());
+        blank->setFocusPolicy(Qt::NoFocus);
+    }
 
-    setTabOrder(m_cardGrid, m_keywordEdit);
-    setTabOrder(m_keywordEdit, m_nameChoice);
-    setTabOrder(m_nameChoice, m_memoChoice);
-    setTabOrder(m_memoChoice, m_organisationChoice);
+    const QList<QWidget*> order{m_cardGrid,           m_keywordEdit,       m_nameChoice,   m_memoChoice,
+                                m_organisationChoice, m_deletedViewButton, m_searchButton, m_closeButton};
+    for (qsizetype i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
 
     messages::connectGuarded(m_searchButton, &QPushButton::clicked, this, &CardListWindow::onSearchClicked);
     messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &CardListWindow::onCloseClicked);
@@ -123,6 +135,9 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
         messages::connectGuarded(blank, &QPushButton::clicked, this, &CardListWindow::onDeletedViewClicked);
     messages::connectGuarded(m_cardGrid, &StringGrid::gridDoubleClicked, this,
                              &CardListWindow::onGridDoubleClicked);
+    messages::connectGuarded(m_cardGrid, &StringGrid::rowEntered, this, &CardListWindow::onGridRowEntered);
+    // Enter in the keyword box is a press of 表示, its messages included.
+    connect(m_keywordEdit, &QLineEdit::returnPressed, m_searchButton, &QPushButton::click);
 
     setUpGrid();
 }
@@ -281,7 +296,17 @@ void CardListWindow::onGridDoubleClicked() {
     const QPoint hit = m_cardGrid->cellAtGlobal(QCursor::pos());
     if (hit.x() < grid.fixedCols() || hit.y() < grid.fixedRows())
         return;  // a fixed column, the header row, or no cell at all
-    const QString keyText = m_cardGrid->cell(0, m_cardGrid->selectedRow());
+    openCardOfRow(m_cardGrid->selectedRow());
+}
+
+void CardListWindow::onGridRowEntered() {
+    openCardOfRow(m_cardGrid->selectedRow());
+}
+
+void CardListWindow::openCardOfRow(int row) {
+    if (row < m_cardGrid->grid().fixedRows())
+        return;  // no row chosen
+    const QString keyText = m_cardGrid->cell(0, row);
     if (keyText.isEmpty())
         return;  // one of the empty rows below the cards
 

@@ -55,6 +55,7 @@ public:
     void onCloseClicked();        // close
     void onDeletedViewClicked();  // 削除分 and the blank buttons
     void onGridDoubleClicked();   // open the card under the mouse pointer in the editor
+    void onGridRowEntered();      // Enter on the grid: open the card of the chosen row
 
     // Refills the grid with the cards whose field matches "%" + keyword + "%", highest key first,
     // leaving out those whose deleted flag is exactly the one written for leftOut. With the search
@@ -73,6 +74,8 @@ protected:
 private:
     // False, after telling the user why, when the keyword cannot be looked up in the field.
     bool keywordUsable();
+    // Opens the card of a grid row in the editor; the header and the empty rows open nothing.
+    void openCardOfRow(int row);
 
     CardDatabase& m_database;
     CardEditorWindow& m_editor;

@@ -1,7 +1,9 @@
 #include "stringgrid.h"
 
 #include <QEvent>
+#include <QFocusEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QVarLengthArray>
 
@@ -259,6 +261,42 @@ QPoint StringGrid::cellAtGlobal(const QPoint& globalPos) const {
 void StringGrid::mouseDoubleClickEvent(QMouseEvent* event) {
     QTableView::mouseDoubleClickEvent(event);
     emit gridDoubleClicked();
+}
+
+void StringGrid::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Taken here, so that the window's default button does not see it.
+        event->accept();
+        if (!event->isAutoRepeat())
+            emit rowEntered();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+QModelIndex StringGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    // The fixed columns are a pixel wide: the keyboard's cell stays where it can be seen.
+    const QModelIndex next = QTableView::moveCursor(action, modifiers);
+    const int firstShown = std::min(m_model.fixedCols(), m_model.colCount() - 1);
+    if (next.isValid() && next.column() < firstShown)
+        return m_model.index(next.row(), firstShown);
+    return next;
+}
+
+void StringGrid::focusInEvent(QFocusEvent* event) {
+    QTableView::focusInEvent(event);
+    // Reached with Tab, the grid shows which row Enter opens: the current row's first shown
+    // cell, or the first row's. A click, or the window coming back, leaves the choice as it is.
+    const bool tabbed = event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+    if (!tabbed || m_model.rowCount() == 0)
+        return;
+    QModelIndex current = currentIndex();
+    const int firstShown = std::min(m_model.fixedCols(), m_model.colCount() - 1);
+    if (!current.isValid() || current.column() < firstShown)
+        current = m_model.index(current.isValid() ? current.row() : 0, firstShown);
+    if (!selectionModel()->isSelected(current))
+        selectionModel()->setCurrentIndex(current, QItemSelectionModel::ClearAndSelect);
 }
 
 bool StringGrid::eventFilter(QObject* watched, QEvent* event) {

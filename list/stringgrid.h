@@ -92,9 +92,14 @@ public:
 signals:
     // A double click anywhere on the grid, its header included.
     void gridDoubleClicked();
+    // Enter or Return pressed while the grid has the focus.
+    void rowEntered();
 
 protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

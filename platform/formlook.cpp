@@ -4,6 +4,7 @@
 #include <QFont>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -66,10 +67,26 @@ void place(QWidget* control, const ControlSpec& spec) {
         control->setAccessibleName(spec.caption);
 }
 
+KeyButton::KeyButton(const QString& caption, QWidget* parent) : QPushButton(caption, parent) {
+    setAutoDefault(false);
+}
+
+void KeyButton::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        // Held down, Enter presses once, as Space does.
+        if (!event->isAutoRepeat())
+            click();
+        event->accept();
+        return;
+    }
+    QPushButton::keyPressEvent(event);
+}
+
 QPushButton* flatButton(QWidget* parent, const QString& name, const QString& caption, const QRect& geometry) {
-    auto* button = new QPushButton(caption, parent);
+    auto* button = new KeyButton(caption, parent);
     button->setObjectName(name);
-    button->setFocusPolicy(Qt::NoFocus);
+    button->setFocusPolicy(Qt::TabFocus);
     button->setGeometry(geometry);
     return button;
 }

@@ -1,15 +1,15 @@
 #pragma once
 // Shared look of the program's windows: fixed client sizes, centring, the blue caption panels
-// with white text, and flat buttons that never take the focus.
+// with white text, and flat buttons that the mouse presses without taking the focus.
 
 #include <QColor>
 #include <QPoint>
+#include <QPushButton>
 #include <QRect>
 #include <QString>
 
 class QFrame;
 class QLabel;
-class QPushButton;
 class QWidget;
 
 namespace formlook {
@@ -45,7 +45,19 @@ struct ControlSpec {
 // Names and places a control as its row says, with the caption as its accessible name.
 void place(QWidget* control, const ControlSpec& spec);
 
-// A push button that is worked with the mouse and never takes the keyboard focus.
+// A push button that Enter and Return press as well as Space while it has the focus, and that
+// never becomes a dialog's default button: Enter typed in a box presses no button by accident.
+class KeyButton final : public QPushButton {
+    Q_OBJECT
+public:
+    explicit KeyButton(const QString& caption, QWidget* parent = nullptr);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// A push button that a click presses without taking the focus from the box being typed in; Tab
+// reaches it, and Enter, Return or Space presses it.
 QPushButton* flatButton(QWidget* parent, const QString& name, const QString& caption, const QRect& geometry);
 
 }  // namespace formlook

@@ -1,17 +1,18 @@
 // Start-up and the main menu: the order of creation, a missing database, the web links, the
 // end of the program, and a second copy in the same card folder.
 
-#include "cards.h"
-#include "programundertest.h"
-#include "controls.h"
 #include "carddatabase.h"
+#include "cardeditorwindow.h"
+#include "cardlistwindow.h"
+#include "cardmatch.h"
+#include "cards.h"
+#include "controls.h"
 #include "fakes.h"
 #include "japanese.h"
-#include "cardlistwindow.h"
 #include "mainmenuwindow.h"
 #include "messages.h"
-#include "cardeditorwindow.h"
 #include "openwait.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
@@ -19,6 +20,7 @@
 #include "versionwindow.h"
 #include "visualstyle.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
@@ -26,6 +28,7 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -72,7 +75,8 @@ private slots:
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains("DATA.FDB"), qPrintable(boxes.texts("error")[0]));
         QVERIFY(program->mainMenu()->isVisible());
-        QVERIFY(program->cardEditor() && program->cardList() && program->versionWindow() && program->database());
+        QVERIFY(program->cardEditor() && program->cardList() && program->versionWindow() &&
+                program->database());
         QVERIFY(!program->database()->connection.isConnected());
 
         // The next statement tries again: still missing, then found once the file exists.
@@ -80,7 +84,8 @@ private slots:
         QCOMPARE(boxes.texts("error").size(), 2);
         testdb::create(m_dir.path());
         int key = -1;
-        messages::guarded(program->mainMenu(), [&] { key = cards::newestKey(program->database()->statement); });
+        messages::guarded(program->mainMenu(),
+                          [&] { key = cards::newestKey(program->database()->statement); });
         QCOMPARE(boxes.texts("error").size(), 2);
         QCOMPARE(key, 0);
     }
@@ -92,7 +97,8 @@ private slots:
         QVERIFY(boxes.shown.isEmpty());
         QDir::setCurrent(m_startDir);
         program->database()->connection.reconnect();  // still the card folder's file
-        QCOMPARE(program->database()->databasePath(), QDir::toNativeSeparators(m_dir.path() + "/data/DATA.FDB"));
+        QCOMPARE(program->database()->databasePath(),
+                 QDir::toNativeSeparators(m_dir.path() + "/data/DATA.FDB"));
     }
 
     void mainMenuLooksAsDesigned() {
@@ -114,11 +120,135 @@ private slots:
             QVERIFY(button);
             QCOMPARE(button->text(), QString::fromUtf8(b.caption));
             QCOMPARE(button->geometry(), b.geometry);
-            QCOMPARE(button->focusPolicy(), Qt::NoFocus);
+            QCOMPARE(button->focusPolicy(), Qt::TabFocus);  // Tab reaches it, a click does not focus it
         }
         QCOMPARE(ctl<QAction>(program->mainMenu(), "N2")->text(), QStringLiteral("終了"));
         QCOMPARE(ctl<QAction>(program->mainMenu(), "N4")->text(), QStringLiteral("バージョン"));
         QVERIFY(ctl<LinkLabel>(program->mainMenu(), "Label4")->text().startsWith("olvemark :  http://"));
+    }
+
+    // Tab goes round the four buttons and the home page link; Enter, Return or Space presses the
+    // one that has the focus.
+    void menuButtonsFromTheKeyboard_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QStringList>("tabOrder");  // from 名刺登録, Tab or Shift+Tab until the button
+        const QStringList forward{"SpeedButton3", "SpeedButton1", "SpeedButton8", "SpeedButton6"};
+        QTest::newRow("名刺登録, Return")
+            << "SpeedButton3" << int(Qt::Key_Return) << QStringList{"SpeedButton3"};
+        QTest::newRow("名刺一覧, Enter") << "SpeedButton1" << int(Qt::Key_Enter) << forward.mid(0, 2);
+        QTest::newRow("ヘルプ, Space") << "SpeedButton8" << int(Qt::Key_Space) << forward.mid(0, 3);
+        QTest::newRow("閉じる, Return") << "SpeedButton6" << int(Qt::Key_Return) << forward;
+        QTest::newRow("閉じる backwards, Return")
+            << "SpeedButton6" << int(Qt::Key_Return) << QStringList{"SpeedButton3", "Label4", "SpeedButton6"};
+        QTest::newRow("home page link, Return")
+            << "Label4" << int(Qt::Key_Return) << forward + QStringList{"Label4"};
+        QTest::newRow("ヘルプ backwards, Enter")
+            << "SpeedButton8" << int(Qt::Key_Enter)
+            << QStringList{"SpeedButton3", "Label4", "SpeedButton6", "SpeedButton8"};
+    }
+    void menuButtonsFromTheKeyboard() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QFETCH(QStringList, tabOrder);
+        testdb::create(m_dir.path());
+        MessageRecorder boxes;
+        program = startProgram(CardFolder::local(QDir::currentPath()));
+        MainMenuWindow* menu = program->mainMenu();
+        menu->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(menu));
+        const bool backwards = tabOrder.size() > 1 && tabOrder[1] == "Label4";
+        ctl<QPushButton>(menu, "SpeedButton3")->setFocus();
+        QStringList walked{QApplication::focusWidget()->objectName()};
+        while (walked.size() < tabOrder.size()) {
+            QTest::keyClick(QApplication::focusWidget(), backwards ? Qt::Key_Backtab : Qt::Key_Tab,
+                            backwards ? Qt::ShiftModifier : Qt::NoModifier);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(walked, tabOrder);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+        if (button == "SpeedButton3")
+            QCOMPARE(boxes.modals, QList<QDialog*>{program->cardEditor()});
+        else if (button == "SpeedButton1")
+            QCOMPARE(boxes.modals, QList<QDialog*>{program->cardList()});
+        else if (button == "SpeedButton8")
+            QCOMPARE(m_shell->urls, QStringList{MainMenuWindow::kManualPage});
+        else if (button == "Label4")
+            QCOMPARE(m_shell->urls, QStringList{MainMenuWindow::kHomePage});
+        QCOMPARE(menu->isVisible(), button != "SpeedButton6");
+        QVERIFY(boxes.texts("error").isEmpty());
+    }
+
+    // What a screen reader finds in the main menu: the buttons with their names and press
+    // action, and the search option as an item that can be checked (a check box in its menu),
+    // whether it is or not, in its place among the menu's items.
+    void menuSpeaksToScreenReaders_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("checkedBefore");
+        QTest::newRow("名刺登録") << "SpeedButton3" << int(QAccessible::Button) << "名刺登録" << false;
+        QTest::newRow("閉じる") << "SpeedButton6" << int(QAccessible::Button) << "閉じる" << false;
+        QTest::newRow("home page link")
+            << "Label4" << int(QAccessible::Link)
+            << QStringLiteral("olvemark :  ") + MainMenuWindow::kHomePage << false;
+        QTest::newRow("search option, off")
+            << "N5" << int(QAccessible::CheckBox) << "かな・全角半角を区別せずに検索" << false;
+        QTest::newRow("search option, on")
+            << "N5" << int(QAccessible::CheckBox) << "かな・全角半角を区別せずに検索" << true;
+    }
+    void menuSpeaksToScreenReaders() {
+        QFETCH(QString, control);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        QFETCH(bool, checkedBefore);
+        QFile::remove(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                      "/Tavrona/Tavrona.conf");
+        testdb::create(m_dir.path());
+        MessageRecorder boxes;
+        program = startProgram(CardFolder::local(QDir::currentPath()));
+        QAccessibleInterface* iface = nullptr;
+        if (control == "N5") {
+            // Found as a screen reader finds it: among the children of the option menu.
+            auto* option = ctl<QAction>(program->mainMenu(), "N5");
+            option->setChecked(checkedBefore);
+            QAccessibleInterface* optionMenu =
+                QAccessible::queryAccessibleInterface(ctl<QMenu>(program->mainMenu(), "N3"));
+            QVERIFY(optionMenu);
+            for (int i = 0; i < optionMenu->childCount(); ++i) {
+                if (optionMenu->child(i)->object() == option)
+                    iface = optionMenu->child(i);
+            }
+            QVERIFY(iface);
+            QCOMPARE(optionMenu->indexOfChild(iface), 0);
+            QCOMPARE(iface->parent(), optionMenu);
+            // The menu's other items read as before.
+            QCOMPARE(optionMenu->childCount(), 3);
+            QCOMPARE(optionMenu->child(1)->role(), QAccessible::Separator);
+            QCOMPARE(optionMenu->child(2)->role(), QAccessible::MenuItem);
+            QCOMPARE(optionMenu->child(2)->text(QAccessible::Name), QStringLiteral("バージョン"));
+            QVERIFY(!optionMenu->child(2)->state().checkable);
+            QCOMPARE(optionMenu->indexOfChild(optionMenu->child(2)), 2);
+        } else {
+            iface = QAccessible::queryAccessibleInterface(program->mainMenu()->findChild<QWidget*>(control));
+        }
+        QVERIFY(iface);
+        QCOMPARE(int(iface->role()), role);
+        QCOMPARE(iface->text(QAccessible::Name), name);
+        QVERIFY(iface->actionInterface());
+        QVERIFY(iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        if (control == "N5") {
+            QVERIFY(iface->state().checkable);
+            QCOMPARE(bool(iface->state().checked), checkedBefore);
+            iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            QCOMPARE(bool(iface->state().checked), !checkedBefore);
+            QCOMPARE(search::foldedSearchOn(), !checkedBefore);  // remembered as a click does
+            search::setFoldedSearchOn(false);
+        } else if (control == "Label4") {
+            iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+            QCOMPARE(m_shell->urls, QStringList{MainMenuWindow::kHomePage});
+        }
+        QVERIFY(boxes.texts("error").isEmpty());
     }
 
     void webLinksGoToTheShell() {
@@ -161,7 +291,8 @@ private slots:
         program = startProgram(CardFolder::local(QDir::currentPath()));
         const cards::CardTexts card{"田中 太郎", "たなか たろう", "", "", "", "", "2024", "1", "1"};
         cards::insertCard(program->database()->statement, "1", card, cards::CardState::Live);
-        QCOMPARE(ctl<QAction>(program->mainMenu(), "N5")->text(), QStringLiteral("かな・全角半角を区別せずに検索"));
+        QCOMPARE(ctl<QAction>(program->mainMenu(), "N5")->text(),
+                 QStringLiteral("かな・全角半角を区別せずに検索"));
         QVERIFY(ctl<QAction>(program->mainMenu(), "N5")->isCheckable());
         QVERIFY(!ctl<QAction>(program->mainMenu(), "N5")->isChecked());
 

@@ -3,13 +3,14 @@
 // database read back after each write.
 
 #include "controls.h"
-#include "programundertest.h"
 #include "editorfixture.h"
 #include "limitedlineedit.h"
 #include "picturearea.h"
+#include "programundertest.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QDate>
@@ -135,46 +136,179 @@ private slots:
         }
     }
 
-    void focusGoesRoundInTheDesignedOrderAndSkipsFlatButtons() {
-        QStringList chain;
-        QWidget* x = ctl<QLineEdit>(w, "Edit4");
-        do {
-            if (x->focusPolicy() & Qt::TabFocus)
-                chain << x->objectName();
-            x = x->nextInFocusChain();
-        } while (x != ctl<QLineEdit>(w, "Edit4"));
-        QCOMPARE(chain, (QStringList{"Edit4", "Edit8", "Edit6", "Edit5", "Edit7", "Memo1", "Edit1", "Edit2",
-                                     "Edit3", "ListBox1", "Button1"}));
-        QCOMPARE(ctl<QLabel>(w, "Label1")->text(), QStringLiteral("---"));
+    // Tab walks the boxes as they are laid out, then the picture list and the buttons the card
+    // allows, and round to the year; Shift+Tab walks back. The date boxes keep their digits.
+    void tabWalksTheBoxesThenTheListAndButtons_data() {
+        QTest::addColumn<QString>("card");  // new, live or deleted
+        QTest::addColumn<bool>("backwards");
+        QTest::addColumn<QStringList>("order");
+        const QStringList boxes{"Edit1", "Edit2", "Edit3", "Edit4", "Edit8",
+                                "Edit6", "Edit5", "Edit7", "Memo1", "ListBox1"};
+        const QStringList forNew =
+            boxes + QStringList{"SpeedButton3", "SpeedButton4", "Button1", "SpeedButton2"};
+        QStringList backwardsForNew{"Edit1"};
+        for (auto it = forNew.crbegin(); it != forNew.crend() - 1; ++it)
+            backwardsForNew << *it;
+        QTest::newRow("new card") << "new" << false << forNew;
+        QTest::newRow("new card, Shift+Tab") << "new" << true << backwardsForNew;
+        QTest::newRow("stored card") << "live" << false
+                                     << boxes + QStringList{"SpeedButton3", "SpeedButton4", "SpeedButton1",
+                                                            "Button1",      "SpeedButton5", "SpeedButton2"};
+        QTest::newRow("deleted card")
+            << "deleted" << false << boxes + QStringList{"SpeedButton3", "SpeedButton4", "SpeedButton1",
+                                                         "Button1",      "SpeedButton6", "SpeedButton2"};
     }
-
-    // Typing a card from the keyboard: Tab walks every box, the date boxes included, and
-    // Shift+Tab walks back; the date boxes keep their digits.
-    void tabAndShiftTabWalkTheWholeOrder() {
-        w->resetFields(QDate(2021, 3, 31));
+    void tabWalksTheBoxesThenTheListAndButtons() {
+        QFETCH(QString, card);
+        QFETCH(bool, backwards);
+        QFETCH(QStringList, order);
+        if (card == "new")
+            w->resetFields(QDate(2021, 3, 31));
+        else
+            loadCard(QStringLiteral("山田"),
+                     card == "live" ? cards::CardState::Live : cards::CardState::Deleted);
         w->show();
         QVERIFY(QTest::qWaitForWindowActive(w));
-        const QStringList order{"Edit4", "Edit8", "Edit6", "Edit5",    "Edit7",  "Memo1",
-                                "Edit1", "Edit2", "Edit3", "ListBox1", "Button1"};
-        ctl<QLineEdit>(w, "Edit4")->setFocus();
-        QStringList forward{QApplication::focusWidget()->objectName()};
+        ctl<QLineEdit>(w, "Edit1")->setFocus();
+        QStringList walked{QApplication::focusWidget()->objectName()};
         for (int i = 0; i < order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), backwards ? Qt::Key_Backtab : Qt::Key_Tab,
+                            backwards ? Qt::ShiftModifier : Qt::NoModifier);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(walked, order + QStringList{"Edit1"});
+        if (card == "new")
+            QCOMPARE((QStringList{ctl<QLineEdit>(w, "Edit1")->text(), ctl<QLineEdit>(w, "Edit2")->text(),
+                                  ctl<QLineEdit>(w, "Edit3")->text()}),
+                     (QStringList{"2021", "03", "31"}));
+    }
+
+    // A button reached with Tab is pressed by Enter, Return and Space alike; a click on a flat
+    // button leaves the focus in the box being typed in.
+    void buttonsArePressedFromTheKeyboard_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("question");  // the question the press asks, answered いいえ
+        QTest::newRow("登録, Enter") << "SpeedButton3" << int(Qt::Key_Enter) << "登録しますか？";
+        QTest::newRow("登録, Return") << "SpeedButton3" << int(Qt::Key_Return) << "登録しますか？";
+        QTest::newRow("登録, Space") << "SpeedButton3" << int(Qt::Key_Space) << "登録しますか？";
+        QTest::newRow("更新, Return") << "SpeedButton4" << int(Qt::Key_Return) << "";
+        QTest::newRow("フォルダを開く, Enter") << "SpeedButton1" << int(Qt::Key_Enter) << "";
+        QTest::newRow("エクセル表示, Return") << "Button1" << int(Qt::Key_Return) << "";
+        QTest::newRow("データ削除, Return") << "SpeedButton5" << int(Qt::Key_Return) << "削除しますか？";
+        QTest::newRow("閉じる, Return") << "SpeedButton2" << int(Qt::Key_Return) << "";
+    }
+    void buttonsArePressedFromTheKeyboard() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QFETCH(QString, question);
+        loadCard(QStringLiteral("山田"));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        auto* pressed = ctl<QPushButton>(w, qPrintable(button));
+        int clicks = 0;
+        connect(pressed, &QPushButton::clicked, this, [&clicks] { ++clicks; });
+        ctl<QLineEdit>(w, "Edit1")->setFocus();
+        for (int i = 0; i < 30 && QApplication::focusWidget() != pressed; ++i)
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            forward << QApplication::focusWidget()->objectName();
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(pressed));
+        QCOMPARE(clicks, 0);
+        if (!question.isEmpty())
+            f.messages->expectQuestion(question, false);
+        QTest::keyClick(pressed, Qt::Key(key));
+        QCOMPARE(clicks, 1);
+        QCOMPARE(f.messages->texts("ask"), question.isEmpty() ? QStringList{} : QStringList{question});
+        QVERIFY(f.messages->texts("error").isEmpty());
+    }
+
+    // Enter in a box after Tab has passed the buttons presses none of them, and in the memo it
+    // still starts a new line.
+    void enterInABoxPressesNoButton_data() {
+        QTest::addColumn<QString>("box");
+        QTest::newRow("name") << "Edit4";
+        QTest::newRow("year") << "Edit1";
+        QTest::newRow("position") << "Edit7";
+    }
+    void enterInABoxPressesNoButton() {
+        QFETCH(QString, box);
+        loadCard(QStringLiteral("山田"));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        int clicks = 0;
+        for (QPushButton* b : w->findChildren<QPushButton*>())
+            connect(b, &QPushButton::clicked, this, [&clicks] { ++clicks; });
+        ctl<QLineEdit>(w, "Edit1")->setFocus();
+        for (int i = 0; i < 20; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        auto* target = ctl<QLineEdit>(w, qPrintable(box));
+        target->setFocus();
+        QTest::keyClick(target, Qt::Key_Return);
+        QTest::keyClick(target, Qt::Key_Enter, Qt::KeypadModifier);
+        QCOMPARE(clicks, 0);
+        QVERIFY(w->isVisible());
+        QVERIFY(f.messages->shown.isEmpty());
+        auto* memo = ctl<QPlainTextEdit>(w, "Memo1");
+        memo->setFocus();
+        memo->moveCursor(QTextCursor::End);
+        QTest::keyClick(memo, Qt::Key_Return);
+        QCOMPARE(clicks, 0);
+        QCOMPARE(w->cardTexts().memo, QStringLiteral("一行目\r\n二行目\r\n"));
+    }
+
+    // What a screen reader finds: every control the user works has its role and name, and the
+    // buttons and the picture's menu item can be pressed through it.
+    void screenReadersNameEveryControl_data() {
+        QTest::addColumn<QString>("control");  // objectName, or "menu/N" for a menu's Nth item
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("pressable");
+        const int edit = QAccessible::EditableText, button = QAccessible::Button;
+        QTest::newRow("年") << "Edit1" << edit << "年" << false;
+        QTest::newRow("名前") << "Edit4" << edit << "名　前" << false;
+        QTest::newRow("ふりがな") << "Edit8" << edit << "ふりがな" << false;
+        QTest::newRow("その他") << "Memo1" << edit << "その他" << false;
+        QTest::newRow("画像一覧") << "ListBox1" << int(QAccessible::List) << "画像一覧" << false;
+        QTest::newRow("登録") << "SpeedButton3" << button << "登録" << true;
+        QTest::newRow("エクセル表示") << "Button1" << button << "エクセル表示" << true;
+        QTest::newRow("閉じる") << "SpeedButton2" << button << "閉じる" << true;
+        QTest::newRow("picture menu")
+            << "PictureMenu" << int(QAccessible::PopupMenu) << "画像のメニュー" << false;
+        QTest::newRow("picture menu item")
+            << "PictureMenu/0" << int(QAccessible::MenuItem) << "画像から読み取る…" << true;
+    }
+    void screenReadersNameEveryControl() {
+        QFETCH(QString, control);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        QFETCH(bool, pressable);
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        const QStringList path = control.split(u'/');
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w->findChild<QObject*>(path[0]));
+        QVERIFY(iface);
+        if (path.size() > 1) {
+            QCOMPARE(iface->childCount(), path[1].toInt() + 1);
+            iface = iface->child(path[1].toInt());
+            QVERIFY(iface);
         }
-        QCOMPARE(forward, order + QStringList{"Edit4"});
-        QStringList backward{QApplication::focusWidget()->objectName()};
-        for (int i = 0; i < order.size(); ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-            backward << QApplication::focusWidget()->objectName();
-        }
-        QStringList reversed{"Edit4"};
-        for (auto it = order.crbegin(); it != order.crend(); ++it)
-            reversed << *it;
-        QCOMPARE(backward, reversed);
-        QCOMPARE((QStringList{ctl<QLineEdit>(w, "Edit1")->text(), ctl<QLineEdit>(w, "Edit2")->text(),
-                              ctl<QLineEdit>(w, "Edit3")->text()}),
-                 (QStringList{"2021", "03", "31"}));
+        QCOMPARE(int(iface->role()), role);
+        QCOMPARE(iface->text(QAccessible::Name), name);
+        const QStringList actions =
+            iface->actionInterface() ? iface->actionInterface()->actionNames() : QStringList{};
+        QCOMPARE(actions.contains(QAccessibleActionInterface::pressAction()), pressable);
+    }
+
+    // A click on a flat button presses it and leaves the focus where it was.
+    void clickOnAFlatButtonKeepsTheFocus() {
+        loadCard(QStringLiteral("山田"));
+        w->show();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        ctl<QLineEdit>(w, "Edit5")->setFocus();
+        int clicks = 0;
+        connect(ctl<QPushButton>(w, "SpeedButton4"), &QPushButton::clicked, this, [&clicks] { ++clicks; });
+        QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton4"), Qt::LeftButton);
+        QCOMPARE(clicks, 1);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ctl<QLineEdit>(w, "Edit5")));
     }
 
     void resetCutsTheDateAtFixedPositions_data() {
@@ -504,7 +638,8 @@ private slots:
         f.messages->expectQuestion(QStringLiteral("登録しますか？"));
         ctl<QPushButton>(w, "SpeedButton3")->click();
         QCOMPARE(f.messages->texts("show"), QStringList{CardEditorWindow::savedMessage()});
-        QCOMPARE(CardEditorWindow::savedMessage(), QStringLiteral("\r\n　　　　　　登録しました。　　　　　　\r\n"));
+        QCOMPARE(CardEditorWindow::savedMessage(),
+                 QStringLiteral("\r\n　　　　　　登録しました。　　　　　　\r\n"));
         QCOMPARE(baseIdWhileShown, QStringLiteral("---"));
         QCOMPARE(committedWhileShown, 1);  // saved for good before it is reported
 

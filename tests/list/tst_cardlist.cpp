@@ -3,21 +3,22 @@
 // opening a card with a double click, and deleting and restoring an opened card, with the
 // database read back after each write.
 
-#include "cardmatch.h"
-#include "programundertest.h"
-#include "controls.h"
 #include "carddatabase.h"
+#include "cardeditorwindow.h"
+#include "cardlistwindow.h"
+#include "cardmatch.h"
+#include "controls.h"
 #include "fakes.h"
 #include "formlook.h"
-#include "cardlistwindow.h"
-#include "cardeditorwindow.h"
 #include "picturearea.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testdb.h"
 #include "testpictures.h"
 #include "usersettings.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCursor>
 #include <QDir>
@@ -186,19 +187,12 @@ private slots:
         const QList<int> lefts{8, 106, 204, 302, 400, 498, 596, 694};
         for (int i = 0; i < bottom.size(); ++i) {
             QCOMPARE(bottom[i]->geometry().topLeft(), QPoint(lefts[i], 400));
-            QCOMPARE(bottom[i]->focusPolicy(), Qt::NoFocus);
+            // Tab reaches the captioned buttons; a click never takes the focus.
+            QCOMPARE(bottom[i]->focusPolicy(), bottom[i]->text().isEmpty() ? Qt::NoFocus : Qt::TabFocus);
             QVERIFY(bottom[i]->isEnabled());
         }
         for (int i = 1; i <= 5; ++i)
             QVERIFY(bottom[i]->text().isEmpty());
-        // Tab order: grid, keyword, field choice.
-        w->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(w));
-        ctl<StringGrid>(w, "SGrid1")->setFocus();
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ctl<QLineEdit>(w, "Edit1")));
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(ctl<QRadioButton>(w, "RadioButton1")));
 
         StringGrid* g = ctl<StringGrid>(w, "SGrid1");
         QCOMPARE(g->colCount(), 9);
@@ -211,6 +205,161 @@ private slots:
             QCOMPARE(g->columnWidth(c), widths[c]);
             QCOMPARE(g->cell(c, 0), header[c]);
             QCOMPARE(g->model()->headerData(c, Qt::Horizontal).toString(), header[c]);
+        }
+    }
+
+    // Tab order: the grid, the keyword, the chosen field (the arrow keys choose another), then
+    // the captioned buttons, and round.
+    void tabReachesTheControlsAndButtons_data() {
+        QTest::addColumn<QString>("field");  // the radio button checked
+        QTest::addColumn<bool>("backwards");
+        QTest::addColumn<QStringList>("order");
+        const auto forward = [](const char* field) {
+            return QStringList{"Edit1", field, "SpeedButton3", "SpeedButton1", "SpeedButton2"};
+        };
+        const auto backward = [&](const char* field) {
+            const QStringList order = forward(field);
+            return QStringList(order.crbegin(), order.crend());
+        };
+        QTest::newRow("名前") << "RadioButton1" << false << forward("RadioButton1");
+        QTest::newRow("メモ") << "RadioButton2" << false << forward("RadioButton2");
+        QTest::newRow("組織名, Shift+Tab") << "RadioButton3" << true << backward("RadioButton3");
+        QTest::newRow("名前, Shift+Tab") << "RadioButton1" << true << backward("RadioButton1");
+    }
+    void tabReachesTheControlsAndButtons() {
+        QFETCH(QString, field);
+        QFETCH(bool, backwards);
+        QFETCH(QStringList, order);
+        ctl<QRadioButton>(w, qPrintable(field))->setChecked(true);
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        ctl<StringGrid>(w, "SGrid1")->setFocus();
+        QStringList walked;
+        for (int i = 0; i <= order.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), backwards ? Qt::Key_Backtab : Qt::Key_Tab,
+                            backwards ? Qt::ShiftModifier : Qt::NoModifier);
+            walked << QApplication::focusWidget()->objectName();
+        }
+        QCOMPARE(walked, order + QStringList{"SGrid1"});
+
+        // The arrow keys move the choice, and Tab then stops at the new one.
+        auto* chosen = ctl<QRadioButton>(w, qPrintable(field));
+        chosen->setFocus();
+        QTest::keyClick(chosen, field == "RadioButton1" ? Qt::Key_Right : Qt::Key_Left);
+        QVERIFY(!chosen->isChecked());
+        QWidget* moved = QApplication::focusWidget();
+        QVERIFY(qobject_cast<QRadioButton*>(moved) && static_cast<QRadioButton*>(moved)->isChecked());
+        ctl<QLineEdit>(w, "Edit1")->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), moved);
+    }
+
+    // The buttons work from the keyboard: Enter, Return and Space press the one that has the
+    // focus, and nothing else.
+    void buttonsArePressedFromTheKeyboard_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QStringList>("keys");  // the grid afterwards
+        QTest::newRow("表示, Return") << "SpeedButton1" << int(Qt::Key_Return) << QStringList{"2"};
+        QTest::newRow("表示, Enter") << "SpeedButton1" << int(Qt::Key_Enter) << QStringList{"2"};
+        QTest::newRow("削除分, Space") << "SpeedButton3" << int(Qt::Key_Space) << QStringList{"1"};
+        QTest::newRow("閉じる, Return") << "SpeedButton2" << int(Qt::Key_Return) << QStringList{};
+    }
+    void buttonsArePressedFromTheKeyboard() {
+        QFETCH(QString, button);
+        QFETCH(int, key);
+        QFETCH(QStringList, keys);
+        addCard(1, "山田", cards::CardState::Deleted);
+        addCard(2, "佐藤");
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        auto* pressed = ctl<QPushButton>(w, qPrintable(button));
+        ctl<StringGrid>(w, "SGrid1")->setFocus();
+        for (int i = 0; i < 10 && QApplication::focusWidget() != pressed; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(pressed));
+        QTest::keyClick(pressed, Qt::Key(key));
+        if (button == "SpeedButton2") {
+            QVERIFY(!w->isVisible());
+        } else {
+            QVERIFY(w->isVisible());
+            QCOMPARE(gridKeys(), padded(keys, 20));
+        }
+        QVERIFY(messages->shown.isEmpty());
+    }
+
+    // Enter on a row opens its card as a double click does; on an empty row it does nothing.
+    void enterOnARowOpensTheCard_data() {
+        QTest::addColumn<int>("row");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("opened");  // the key shown in the editor, or none
+        QTest::newRow("Return on the newest card") << 1 << int(Qt::Key_Return) << "3";
+        QTest::newRow("Enter on the second card") << 2 << int(Qt::Key_Enter) << "2";
+        QTest::newRow("Return on an empty row") << 5 << int(Qt::Key_Return) << "";
+        // Reached with Shift+Tab from the keyword, the grid shows the newest card's row as chosen.
+        QTest::newRow("Return after Shift+Tab") << 0 << int(Qt::Key_Return) << "3";
+    }
+    void enterOnARowOpensTheCard() {
+        QFETCH(int, row);
+        QFETCH(int, key);
+        QFETCH(QString, opened);
+        addCard(2, "佐藤");
+        addCard(3, "山田");
+        w->openCardList();
+        messages->clear();
+        w->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(w));
+        StringGrid* g = ctl<StringGrid>(w, "SGrid1");
+        if (row == 0) {
+            ctl<QLineEdit>(w, "Edit1")->setFocus();
+            QTest::keyClick(ctl<QLineEdit>(w, "Edit1"), Qt::Key_Backtab, Qt::ShiftModifier);
+            QCOMPARE(QApplication::focusWidget(), static_cast<QWidget*>(g));
+            // The chosen cell is one that can be seen, also after the arrow keys went left.
+            QTest::keyClick(g, Qt::Key_Left);
+            QTest::keyClick(g, Qt::Key_Left);
+            QCOMPARE(g->currentIndex().column(), 2);
+            QVERIFY(g->selectionModel()->isSelected(g->currentIndex()));
+        } else {
+            g->setFocus();
+            g->setCurrentIndex(g->model()->index(row - 1, 3));
+        }
+        QTest::keyClick(g, Qt::Key(key), key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+        QVERIFY(messages->texts("error").isEmpty());
+        if (opened.isEmpty()) {
+            QVERIFY(messages->modals.isEmpty());
+            QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label13")->text(), QStringLiteral("---"));
+        } else {
+            QCOMPARE(messages->modals, QList<QDialog*>{program->cardEditor()});
+            QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label13")->text(), opened);
+        }
+    }
+
+    // What a screen reader finds: each control's role and name, the buttons pressable through it.
+    void screenReadersNameEveryControl_data() {
+        QTest::addColumn<QString>("control");
+        QTest::addColumn<int>("role");
+        QTest::addColumn<QString>("name");
+        const int button = QAccessible::Button;
+        QTest::newRow("keyword") << "Edit1" << int(QAccessible::EditableText) << "キーワード";
+        QTest::newRow("名前") << "RadioButton1" << int(QAccessible::RadioButton) << "名前";
+        QTest::newRow("grid") << "SGrid1" << int(QAccessible::Table) << "名刺一覧";
+        QTest::newRow("削除分") << "SpeedButton3" << button << "削除分";
+        QTest::newRow("captionless button") << "SpeedButton6" << button << "削除分";
+        QTest::newRow("表示") << "SpeedButton1" << button << "表示";
+        QTest::newRow("閉じる") << "SpeedButton2" << button << "閉じる";
+    }
+    void screenReadersNameEveryControl() {
+        QFETCH(QString, control);
+        QFETCH(int, role);
+        QFETCH(QString, name);
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w->findChild<QWidget*>(control));
+        QVERIFY(iface);
+        QCOMPARE(int(iface->role()), role);
+        QCOMPARE(iface->text(QAccessible::Name), name);
+        if (role == QAccessible::Button) {
+            QVERIFY(iface->actionInterface());
+            QVERIFY(
+                iface->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
         }
     }
 
@@ -477,9 +626,11 @@ private slots:
         cards::insertCard(program->database()->statement, "1",
                           card("田中 太郎", "たなか たろう", "カブシキガイシャ北星", "営業部", "ＡＢＣ商談"),
                           cards::CardState::Live);
-        cards::insertCard(program->database()->statement, "2", card("タナカ", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "第二営業課", "abc 50%"),
+        cards::insertCard(program->database()->statement, "2",
+                          card("タナカ", "", "ｶﾌﾞｼｷｶﾞｲｼｬ東和", "第二営業課", "abc 50%"),
                           cards::CardState::Live);
-        cards::insertCard(program->database()->statement, "3", card("佐藤", "さとう", "みなと物産", "カイハツ部", "割引_あり"),
+        cards::insertCard(program->database()->statement, "3",
+                          card("佐藤", "さとう", "みなと物産", "カイハツ部", "割引_あり"),
                           cards::CardState::Live);
         // A card without a name is not listed by the name search, whatever its reading.
         exec(
@@ -548,11 +699,16 @@ private slots:
         QTest::newRow("memo, 4998") << "memo" << QString(4998, QLatin1Char('a')) << false;
         QTest::newRow("memo, 4999") << "memo" << QString(4999, QLatin1Char('a')) << true;
         QTest::newRow("deleted view, 149") << "deleted" << QString(149, QLatin1Char('a')) << true;
+        // Enter in the keyword box is 表示, its message included.
+        QTest::newRow("name, 148, Enter") << "name+enter" << QString(148, QLatin1Char('a')) << false;
+        QTest::newRow("name, 149, Enter") << "name+enter" << QString(149, QLatin1Char('a')) << true;
     }
     void keywordLongerThanTheColumn() {
         QFETCH(QString, field);
         QFETCH(QString, keyword);
         QFETCH(bool, refused);
+        const bool byEnter = field.endsWith(QLatin1String("+enter"));
+        field.remove(QLatin1String("+enter"));
         addCard(1, "山田");
         QTest::mouseClick(ctl<QPushButton>(w, "SpeedButton1"), Qt::LeftButton);
         messages->clear();
@@ -561,9 +717,12 @@ private slots:
                                                         : ctl<QRadioButton>(w, "RadioButton1");
         radio->setChecked(true);
         ctl<QLineEdit>(w, "Edit1")->setText(keyword);
-        QTest::mouseClick(
-            field == "deleted" ? ctl<QPushButton>(w, "SpeedButton3") : ctl<QPushButton>(w, "SpeedButton1"),
-            Qt::LeftButton);
+        if (byEnter)
+            QTest::keyClick(ctl<QLineEdit>(w, "Edit1"), Qt::Key_Return);
+        else
+            QTest::mouseClick(field == "deleted" ? ctl<QPushButton>(w, "SpeedButton3")
+                                                 : ctl<QPushButton>(w, "SpeedButton1"),
+                              Qt::LeftButton);
         QCOMPARE(messages->texts("error"), QStringList());
         if (refused) {
             QCOMPARE(messages->texts("show").size(), 1);
@@ -678,14 +837,16 @@ private slots:
         QVERIFY(messages->texts("error").isEmpty());
         QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label13")->text(), QStringLiteral("42"));
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit1")->text(), QStringLiteral("2021"));
-        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit2")->text(), QStringLiteral("3"));  // no leading zero added
+        QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit2")->text(),
+                 QStringLiteral("3"));  // no leading zero added
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit3")->text(), QStringLiteral("5"));
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(), t.name);
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit5")->text(), t.organisation);
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit6")->text(), t.department);
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit7")->text(), t.position);
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit8")->text(), t.reading);
-        QCOMPARE(ctl<QPlainTextEdit>(program->cardEditor(), "Memo1")->toPlainText(), QStringLiteral("一行目\n二行目"));
+        QCOMPARE(ctl<QPlainTextEdit>(program->cardEditor(), "Memo1")->toPlainText(),
+                 QStringLiteral("一行目\n二行目"));
         QCOMPARE(program->cardEditor()->cardTexts().memo, t.memo);
         QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled(), deleteEnabled);
         QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled(), !deleteEnabled);
@@ -716,9 +877,9 @@ private slots:
             {ctl<QPushButton>(program->cardEditor(), "SpeedButton3"), QStringLiteral("登録しますか？")},
             {ctl<QPushButton>(program->cardEditor(), "SpeedButton5"), QStringLiteral("削除しますか？")},
             {ctl<QPushButton>(program->cardEditor(), "SpeedButton6"), QStringLiteral("復活しますか？")}};
-        for (QPushButton* action :
-             {ctl<QPushButton>(program->cardEditor(), "SpeedButton3"), ctl<QPushButton>(program->cardEditor(), "SpeedButton5"),
-              ctl<QPushButton>(program->cardEditor(), "SpeedButton6")}) {
+        for (QPushButton* action : {ctl<QPushButton>(program->cardEditor(), "SpeedButton3"),
+                                    ctl<QPushButton>(program->cardEditor(), "SpeedButton5"),
+                                    ctl<QPushButton>(program->cardEditor(), "SpeedButton6")}) {
             messages->expectQuestion(question[action]);
             messages->onShowModal = [&](QDialog* d) {
                 if (d == program->cardEditor())
@@ -785,7 +946,8 @@ private slots:
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(), QStringLiteral("山田"));
         QCOMPARE(ctl<QListWidget>(program->cardEditor(), "ListBox1")->count(), entry.isEmpty() ? 0 : 1);
         QCOMPARE(ctl<QListWidget>(program->cardEditor(), "ListBox1")->currentRow(), entry.isEmpty() ? -1 : 0);
-        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label14")->text(), entry.isEmpty() ? QStringLiteral("---") : entry);
+        QCOMPARE(ctl<QLabel>(program->cardEditor(), "Label14")->text(),
+                 entry.isEmpty() ? QStringLiteral("---") : entry);
         QCOMPARE(!ctl<PictureArea>(program->cardEditor(), "Image1")->picture().isNull(), shown);
         if (fails)
             QVERIFY(messages->texts("error")[0].contains("scan1.jpg"));

@@ -17,6 +17,7 @@
 #include "stringgrid.h"
 #include "testdb.h"
 #include "transferwindows.h"
+#include "usersettings.h"
 #include "versionwindow.h"
 #include "visualstyle.h"
 
@@ -242,8 +243,8 @@ private slots:
             QCOMPARE(bool(iface->state().checked), checkedBefore);
             iface->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
             QCOMPARE(bool(iface->state().checked), !checkedBefore);
-            QCOMPARE(search::foldedSearchOn(), !checkedBefore);  // remembered as a click does
-            search::setFoldedSearchOn(false);
+            QCOMPARE(usersettings::foldedSearchOn(), !checkedBefore);  // remembered as a click does
+            usersettings::setFoldedSearchOn(false);
         } else if (control == "Label4") {
             iface->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
             QCOMPARE(m_shell->urls, QStringList{MainMenuWindow::kHomePage});

@@ -367,7 +367,7 @@ private slots:
             cards::cardRewrite(*alice, QString::number(keys[1]), changed, cards::CardState::Live, &*loaded);
             merge->findChild<QPushButton*>("MergeButton")->click();
         };
-        window.MergeButton->click();
+        window.m_mergeButton->click();
         QCOMPARE(boxes.modals.size(), 1);
         QCOMPARE(boxes.texts("error").size(), 1);
         QVERIFY2(boxes.texts("error")[0].contains(QStringLiteral("ほかの人が変更しました")),

@@ -57,61 +57,61 @@ ScanDialog::ScanDialog(const QByteArray& nativePath, const QString& name, const 
     setWindowTitle(QStringLiteral("画像から読み取る"));
     resize(560, 420);
 
-    StatusLabel = new QLabel(QStringLiteral("「%1」を読み取っています…").arg(name), this);
-    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
-    StatusLabel->setWordWrap(true);
+    m_statusLabel = new QLabel(QStringLiteral("「%1」を読み取っています…").arg(name), this);
+    m_statusLabel->setObjectName(QStringLiteral("StatusLabel"));
+    m_statusLabel->setWordWrap(true);
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
-    StopButton = button(this, "StopButton", QStringLiteral("中止"));
+    m_stopButton = button(this, "StopButton", QStringLiteral("中止"));
 
-    LineTable = new QTableWidget(0, 2, this);
-    LineTable->setObjectName(QStringLiteral("LineTable"));
-    LineTable->setHorizontalHeaderLabels({QStringLiteral("読み取った行"), QStringLiteral("入れる欄")});
-    LineTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    LineTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
-    LineTable->verticalHeader()->hide();
-    LineTable->setAccessibleName(QStringLiteral("読み取った行"));
-    LineTable->setItemDelegateForColumn(1, new NoEditor(LineTable));
+    m_lineTable = new QTableWidget(0, 2, this);
+    m_lineTable->setObjectName(QStringLiteral("LineTable"));
+    m_lineTable->setHorizontalHeaderLabels({QStringLiteral("読み取った行"), QStringLiteral("入れる欄")});
+    m_lineTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_lineTable->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
+    m_lineTable->verticalHeader()->hide();
+    m_lineTable->setAccessibleName(QStringLiteral("読み取った行"));
+    m_lineTable->setItemDelegateForColumn(1, new NoEditor(m_lineTable));
     // A screen reader reads and sets a line's box through the cell under its combo box: a
     // caption set there chooses that box, any other text is put back.
-    connect(LineTable, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* cell) {
+    connect(m_lineTable, &QTableWidget::itemChanged, this, [this](QTableWidgetItem* cell) {
         if (cell->column() != 1)
             return;
-        auto* choice = qobject_cast<QComboBox*>(LineTable->cellWidget(cell->row(), 1));
+        auto* choice = qobject_cast<QComboBox*>(m_lineTable->cellWidget(cell->row(), 1));
         if (!choice)
             return;
         if (const std::optional<scan::Box> box = boxCaptioned(cell->text()))
             choice->setCurrentIndex(choice->findData(int(*box)));
-        const QSignalBlocker quiet(LineTable);
+        const QSignalBlocker quiet(m_lineTable);
         cell->setText(choice->currentText());
     });
 
-    OverwriteBox = new QCheckBox(QStringLiteral("上書き"), this);
-    OverwriteBox->setObjectName(QStringLiteral("OverwriteBox"));
-    OverwriteBox->setToolTip(QStringLiteral("入力済みの欄も読み取った文字で置き換えます"));
-    ApplyButton = button(this, "ApplyButton", QStringLiteral("適用"));
-    ApplyButton->setEnabled(false);
-    CancelButton = button(this, "CancelButton", QStringLiteral("キャンセル"));
+    m_overwriteCheck = new QCheckBox(QStringLiteral("上書き"), this);
+    m_overwriteCheck->setObjectName(QStringLiteral("OverwriteBox"));
+    m_overwriteCheck->setToolTip(QStringLiteral("入力済みの欄も読み取った文字で置き換えます"));
+    m_applyButton = button(this, "ApplyButton", QStringLiteral("適用"));
+    m_applyButton->setEnabled(false);
+    m_cancelButton = button(this, "CancelButton", QStringLiteral("キャンセル"));
 
     auto* progressRow = new QHBoxLayout;
     progressRow->addWidget(ProgressBar1, 1);
-    progressRow->addWidget(StopButton);
+    progressRow->addWidget(m_stopButton);
     auto* buttonRow = new QHBoxLayout;
-    buttonRow->addWidget(OverwriteBox);
+    buttonRow->addWidget(m_overwriteCheck);
     buttonRow->addStretch(1);
-    buttonRow->addWidget(ApplyButton);
-    buttonRow->addWidget(CancelButton);
+    buttonRow->addWidget(m_applyButton);
+    buttonRow->addWidget(m_cancelButton);
     auto* layout = new QVBoxLayout(this);
-    layout->addWidget(StatusLabel);
+    layout->addWidget(m_statusLabel);
     layout->addLayout(progressRow);
-    layout->addWidget(LineTable, 1);
+    layout->addWidget(m_lineTable, 1);
     layout->addLayout(buttonRow);
 
-    connect(StopButton, &QPushButton::clicked, this, &ScanDialog::StopButtonClick);
-    connect(ApplyButton, &QPushButton::clicked, this,
+    connect(m_stopButton, &QPushButton::clicked, this, &ScanDialog::StopButtonClick);
+    connect(m_applyButton, &QPushButton::clicked, this,
             [this] { messages::guarded(this, [this] { ApplyButtonClick(); }); });
-    connect(CancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(&m_watcher, &QFutureWatcher<ScanOutcome>::finished, this, &ScanDialog::showOutcome);
     connect(&m_poll, &QTimer::timeout, this, [this] { ProgressBar1->setValue(m_progress->percent); });
 
@@ -149,61 +149,61 @@ ScanDialog::~ScanDialog() {
 
 void ScanDialog::StopButtonClick() {
     m_progress->cancel = true;
-    StopButton->setEnabled(false);
-    StatusLabel->setText(QStringLiteral("読み取りを中止しています…"));
+    m_stopButton->setEnabled(false);
+    m_statusLabel->setText(QStringLiteral("読み取りを中止しています…"));
 }
 
 void ScanDialog::showOutcome() {
     m_reading = false;
     m_poll.stop();
-    StopButton->setEnabled(false);
+    m_stopButton->setEnabled(false);
     const ScanOutcome outcome = m_watcher.result();
     if (!outcome.error.isEmpty()) {
-        StatusLabel->setText(outcome.error);
+        m_statusLabel->setText(outcome.error);
         ProgressBar1->setValue(0);
     } else if (outcome.result->cancelled) {
-        StatusLabel->setText(QStringLiteral("読み取りを中止しました。"));
+        m_statusLabel->setText(QStringLiteral("読み取りを中止しました。"));
     } else if (outcome.result->lines.empty()) {
-        StatusLabel->setText(QStringLiteral("文字が見つかりませんでした。"));
+        m_statusLabel->setText(QStringLiteral("文字が見つかりませんでした。"));
         ProgressBar1->setValue(100);
     } else {
         const scan::ScanResult& r = *outcome.result;
         ProgressBar1->setValue(100);
-        StatusLabel->setText(
+        m_statusLabel->setText(
             QStringLiteral("%1 行を読み取りました。各行を入れる欄を選んで「適用」を押してください。")
                 .arg(r.lines.size()));
-        LineTable->setRowCount(int(r.lines.size()));
-        int choiceWidth = LineTable->horizontalHeader()->sectionSizeHint(1);
+        m_lineTable->setRowCount(int(r.lines.size()));
+        int choiceWidth = m_lineTable->horizontalHeader()->sectionSizeHint(1);
         for (int row = 0; row < int(r.lines.size()); ++row) {
-            LineTable->setItem(row, 0, new QTableWidgetItem(r.lines[row].text));
-            auto* choice = new QComboBox(LineTable);
+            m_lineTable->setItem(row, 0, new QTableWidgetItem(r.lines[row].text));
+            auto* choice = new QComboBox(m_lineTable);
             for (scan::Box box : scan::kAllBoxes)
                 choice->addItem(scan::boxLabel(box), int(box));
             choice->setCurrentIndex(choice->findData(int(r.boxes[row])));
             choice->setAccessibleName(QStringLiteral("入れる欄"));
             auto* cell = new QTableWidgetItem(choice->currentText());
-            LineTable->setItem(row, 1, cell);
-            LineTable->setCellWidget(row, 1, choice);
+            m_lineTable->setItem(row, 1, cell);
+            m_lineTable->setCellWidget(row, 1, choice);
             connect(choice, &QComboBox::currentIndexChanged, this, [this, choice, cell] {
-                const QSignalBlocker quiet(LineTable);
+                const QSignalBlocker quiet(m_lineTable);
                 cell->setText(choice->currentText());
             });
             choiceWidth = std::max(choiceWidth, choice->sizeHint().width());
         }
         // The header does not measure cell widgets: the column is made as wide as the choices.
-        LineTable->setColumnWidth(1, choiceWidth);
-        ApplyButton->setEnabled(true);
+        m_lineTable->setColumnWidth(1, choiceWidth);
+        m_applyButton->setEnabled(true);
     }
     emit readingFinished();
 }
 
 void ScanDialog::ApplyButtonClick() {
     std::vector<scan::Choice> choices;
-    for (int row = 0; row < LineTable->rowCount(); ++row) {
-        const auto* choice = static_cast<QComboBox*>(LineTable->cellWidget(row, 1));
-        choices.push_back({scan::Box(choice->currentData().toInt()), LineTable->item(row, 0)->text()});
+    for (int row = 0; row < m_lineTable->rowCount(); ++row) {
+        const auto* choice = static_cast<QComboBox*>(m_lineTable->cellWidget(row, 1));
+        choices.push_back({scan::Box(choice->currentData().toInt()), m_lineTable->item(row, 0)->text()});
     }
-    m_result = scan::applyChoices(m_result, choices, OverwriteBox->isChecked());
+    m_result = scan::applyChoices(m_result, choices, m_overwriteCheck->isChecked());
     accept();
 }
 

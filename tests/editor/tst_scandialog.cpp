@@ -52,20 +52,20 @@ class TestScanDialog final : public QObject {
     }
 
     QComboBox* choiceFor(ScanDialog* d, const QString& text) {
-        for (int row = 0; row < d->LineTable->rowCount(); ++row) {
-            if (d->LineTable->item(row, 0)->text() == text)
-                return static_cast<QComboBox*>(d->LineTable->cellWidget(row, 1));
+        for (int row = 0; row < d->m_lineTable->rowCount(); ++row) {
+            if (d->m_lineTable->item(row, 0)->text() == text)
+                return static_cast<QComboBox*>(d->m_lineTable->cellWidget(row, 1));
         }
         return nullptr;
     }
 
     // The accessible cell of a line's box choice.
     QAccessibleInterface* choiceCell(ScanDialog* d, const QString& text) {
-        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(d->LineTable);
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(d->m_lineTable);
         if (!table || !table->tableInterface())
             return nullptr;
-        for (int row = 0; row < d->LineTable->rowCount(); ++row) {
-            if (d->LineTable->item(row, 0)->text() == text)
+        for (int row = 0; row < d->m_lineTable->rowCount(); ++row) {
+            if (d->m_lineTable->item(row, 0)->text() == text)
                 return table->tableInterface()->cellAt(row, 1);
         }
         return nullptr;
@@ -135,7 +135,7 @@ private slots:
 
         ScanDialog* d = readWithShortcut();
         QVERIFY(d);
-        QVERIFY2(d->ApplyButton->isEnabled(), qPrintable(d->StatusLabel->text()));
+        QVERIFY2(d->m_applyButton->isEnabled(), qPrintable(d->m_statusLabel->text()));
         QComboBox* department = choiceFor(d, "営業部");
         QVERIFY(department);
         QCOMPARE(department->currentText(), QStringLiteral("部署名"));
@@ -157,8 +157,8 @@ private slots:
         }
         QCOMPARE(department->currentText(), QStringLiteral("なし"));
         QCOMPARE(choiceFor(d, "佐藤 健一")->currentText(), QStringLiteral("名前"));
-        d->OverwriteBox->setChecked(overwrite);
-        QTest::mouseClick(d->ApplyButton, Qt::LeftButton);
+        d->m_overwriteCheck->setChecked(overwrite);
+        QTest::mouseClick(d->m_applyButton, Qt::LeftButton);
 
         QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), QStringLiteral("佐藤 健一"));
         QCOMPARE(ctl<QLineEdit>(w, "Edit5")->text(), organisation);
@@ -176,8 +176,8 @@ private slots:
         ctl<QLineEdit>(w, "Edit4")->setText("山田 太郎");
         ScanDialog* d = readWithShortcut();
         QVERIFY(d);
-        QVERIFY(d->LineTable->rowCount() > 0);
-        QTest::mouseClick(d->CancelButton, Qt::LeftButton);
+        QVERIFY(d->m_lineTable->rowCount() > 0);
+        QTest::mouseClick(d->m_cancelButton, Qt::LeftButton);
         QCOMPARE(ctl<QLineEdit>(w, "Edit4")->text(), QStringLiteral("山田 太郎"));
         for (QLineEdit* box : {ctl<QLineEdit>(w, "Edit5"), ctl<QLineEdit>(w, "Edit6"),
                                ctl<QLineEdit>(w, "Edit7"), ctl<QLineEdit>(w, "Edit8")})
@@ -194,9 +194,9 @@ private slots:
         broken.close();
         ScanDialog* d = readWithShortcut();
         QVERIFY(d);
-        QVERIFY2(d->StatusLabel->text().contains("jp-h-1.png"), qPrintable(d->StatusLabel->text()));
-        QVERIFY(!d->ApplyButton->isEnabled());
-        QCOMPARE(d->LineTable->rowCount(), 0);
+        QVERIFY2(d->m_statusLabel->text().contains("jp-h-1.png"), qPrintable(d->m_statusLabel->text()));
+        QVERIFY(!d->m_applyButton->isEnabled());
+        QCOMPARE(d->m_lineTable->rowCount(), 0);
     }
 
     // 中止 stops the worker; closing the dialog while it reads waits for it to end.
@@ -206,10 +206,10 @@ private slots:
         auto* d = w->findChild<ScanDialog*>();
         QVERIFY(d);
         QVERIFY(d->reading());
-        QTest::mouseClick(d->StopButton, Qt::LeftButton);
+        QTest::mouseClick(d->m_stopButton, Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(!d->reading(), 60000);
-        QCOMPARE(d->StatusLabel->text(), QStringLiteral("読み取りを中止しました。"));
-        QVERIFY(!d->ApplyButton->isEnabled());
+        QCOMPARE(d->m_statusLabel->text(), QStringLiteral("読み取りを中止しました。"));
+        QVERIFY(!d->m_applyButton->isEnabled());
         const QPointer<ScanDialog> closed(d);
         d->reject();
         QTRY_VERIFY(closed.isNull());

@@ -125,6 +125,20 @@ bool onSameDisk(const QString& cardFile, const QString& target) {
 
 }  // namespace
 
+const std::array<MainMenuWindow::ButtonRow, 4>& MainMenuWindow::buttonRows() {
+    static const std::array<ButtonRow, 4> rows{{
+        {&MainMenuWindow::m_newCardButton, &MainMenuWindow::onNewCardClicked,
+         {"SpeedButton3", {35, 38, 137, 78}, 0, QStringLiteral("名刺登録")}},
+        {&MainMenuWindow::m_cardListButton, &MainMenuWindow::onCardListClicked,
+         {"SpeedButton1", {203, 38, 137, 78}, 0, QStringLiteral("名刺一覧")}},
+        {&MainMenuWindow::m_helpButton, &MainMenuWindow::onHelpClicked,
+         {"SpeedButton8", {35, 142, 137, 78}, 0, QStringLiteral("ヘルプ")}},
+        {&MainMenuWindow::m_closeButton, &MainMenuWindow::onCloseClicked,
+         {"SpeedButton6", {203, 142, 137, 78}, 0, QStringLiteral("閉じる")}},
+    }};
+    return rows;
+}
+
 MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& searchOptions, QWidget* parent)
     : QMainWindow(parent), m_database(database), m_searchOptions(searchOptions) {
     setObjectName(QStringLiteral("menu"));
@@ -163,14 +177,11 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     m_versionAction = optionMenu->addAction(QStringLiteral("バージョン"));
     m_versionAction->setObjectName(QStringLiteral("N4"));
 
-    m_newCardButton = formlook::flatButton(client, QStringLiteral("SpeedButton3"), QStringLiteral("名刺登録"),
-                                           QRect(35, 38, 137, 78));
-    m_cardListButton = formlook::flatButton(client, QStringLiteral("SpeedButton1"),
-                                            QStringLiteral("名刺一覧"), QRect(203, 38, 137, 78));
-    m_helpButton = formlook::flatButton(client, QStringLiteral("SpeedButton8"), QStringLiteral("ヘルプ"),
-                                        QRect(35, 142, 137, 78));
-    m_closeButton = formlook::flatButton(client, QStringLiteral("SpeedButton6"), QStringLiteral("閉じる"),
-                                         QRect(203, 142, 137, 78));
+    for (const ButtonRow& row : buttonRows()) {
+        QPushButton*& button = this->*row.member;
+        button = formlook::flatButton(client, row.spec.name(), row.spec.caption, row.spec.rect);
+        messages::connectGuarded(button, &QPushButton::clicked, this, row.handler);
+    }
 
     QFrame* linkPanel =
         formlook::captionPanel(client, QStringLiteral("Panel4"), QRect(35, 245, 305, 24), {}, {}, {});
@@ -184,11 +195,6 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     m_homePageLink->move(8, 5);
     m_homePageLink->adjustSize();
 
-    messages::connectGuarded(m_newCardButton, &QPushButton::clicked, this, &MainMenuWindow::onNewCardClicked);
-    messages::connectGuarded(m_cardListButton, &QPushButton::clicked, this,
-                             &MainMenuWindow::onCardListClicked);
-    messages::connectGuarded(m_helpButton, &QPushButton::clicked, this, &MainMenuWindow::onHelpClicked);
-    messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &MainMenuWindow::onCloseClicked);
     messages::connectGuarded(m_homePageLink, &LinkLabel::clicked, this, &MainMenuWindow::onHomePageClicked);
     messages::connectGuarded(m_backupAction, &QAction::triggered, this, &MainMenuWindow::onBackupTriggered);
     messages::connectGuarded(m_restoreAction, &QAction::triggered, this, &MainMenuWindow::onRestoreTriggered);

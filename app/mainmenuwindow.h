@@ -1,8 +1,12 @@
 #pragma once
 // The main menu window: the program's main window, from which everything is reached.
 
+#include "formlook.h"
+
 #include <QLabel>
 #include <QMainWindow>
+
+#include <array>
 
 namespace search {
 struct SearchOptions;
@@ -40,6 +44,15 @@ public:
     // The option item switches the search options and remembers the choice in the user's settings.
     MainMenuWindow(CardDatabase& database, search::SearchOptions& searchOptions, QWidget* parent = nullptr);
     void setWindows(CardEditorWindow& editor, CardListWindow& list, VersionWindow& version);
+
+    // The four buttons of the client area, one row each: the member that keeps it, its handler, its
+    // design name, rectangle and caption.
+    struct ButtonRow {
+        QPushButton* MainMenuWindow::*member;
+        void (MainMenuWindow::*handler)();
+        formlook::ControlSpec spec;
+    };
+    static const std::array<ButtonRow, 4>& buttonRows();
 
     // Controls, named as the window's design names them; tests find them by that name.
 private:

@@ -62,6 +62,33 @@ void padShortList(StringGrid* grid) {
 
 }  // namespace
 
+const std::array<CardListWindow::ChoiceRow, 3>& CardListWindow::choiceRows() {
+    static const std::array<ChoiceRow, 3> rows{{
+        {&CardListWindow::m_nameChoice, {"RadioButton1", {14, 4, 51, 17}, 0, QStringLiteral("名前")}},
+        {&CardListWindow::m_organisationChoice, {"RadioButton3", {72, 4, 58, 17}, 0, QStringLiteral("組織名")}},
+        {&CardListWindow::m_memoChoice, {"RadioButton2", {143, 4, 50, 17}, 0, QStringLiteral("メモ")}},
+    }};
+    return rows;
+}
+
+const std::array<CardListWindow::ButtonRow, 8>& CardListWindow::buttonRows() {
+    constexpr auto blank = &CardListWindow::onDeletedViewClicked;
+    static const std::array<ButtonRow, 8> rows{{
+        {&CardListWindow::m_deletedViewButton, &CardListWindow::onDeletedViewClicked,
+         {"SpeedButton3", {8, 400, 87, 46}, 0, QStringLiteral("削除分")}},
+        {nullptr, blank, {"SpeedButton4", {106, 400, 87, 46}, 0, {}}},
+        {nullptr, blank, {"SpeedButton5", {204, 400, 87, 46}, 0, {}}},
+        {nullptr, blank, {"SpeedButton6", {302, 400, 87, 46}, 0, {}}},
+        {nullptr, blank, {"SpeedButton7", {400, 400, 87, 46}, 0, {}}},
+        {nullptr, blank, {"SpeedButton8", {498, 400, 87, 46}, 0, {}}},
+        {&CardListWindow::m_searchButton, &CardListWindow::onSearchClicked,
+         {"SpeedButton1", {596, 400, 91, 46}, 0, QStringLiteral("表示")}},
+        {&CardListWindow::m_closeButton, &CardListWindow::onCloseClicked,
+         {"SpeedButton2", {694, 400, 91, 46}, 0, QStringLiteral("閉じる")}},
+    }};
+    return rows;
+}
+
 CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
                                const search::SearchOptions& options, QWidget* parent)
     : QDialog(parent), m_database(database), m_editor(editor), m_searchOptions(options) {
@@ -83,16 +110,12 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
 
     m_fieldPanel = formlook::captionPanel(this, QStringLiteral("Panel2"), QRect(406, 8, 379, 25), {}, {}, {},
                                           formlook::kPanelSilver);
-    const auto radio = [this](const QString& name, const QString& caption, const QRect& geometry) {
-        auto* button = new QRadioButton(caption, m_fieldPanel);
-        button->setObjectName(name);
-        button->setGeometry(geometry);
-        return button;
-    };
-    m_nameChoice = radio(QStringLiteral("RadioButton1"), QStringLiteral("名前"), QRect(14, 4, 51, 17));
-    m_organisationChoice =
-        radio(QStringLiteral("RadioButton3"), QStringLiteral("組織名"), QRect(72, 4, 58, 17));
-    m_memoChoice = radio(QStringLiteral("RadioButton2"), QStringLiteral("メモ"), QRect(143, 4, 50, 17));
+    for (const ChoiceRow& row : choiceRows()) {
+        auto* choice = new QRadioButton(row.spec.caption, m_fieldPanel);
+        choice->setObjectName(row.spec.name());
+        choice->setGeometry(row.spec.rect);
+        this->*row.member = choice;
+    }
     m_nameChoice->setChecked(true);
     // Tab stops once in the field choice, at the chosen field; the arrow keys move the choice.
     for (QRadioButton* choice : {m_nameChoice, m_organisationChoice, m_memoChoice}) {
@@ -106,15 +129,12 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
     m_cardGrid->setGeometry(8, 39, 777, 355);
     m_cardGrid->setAccessibleName(QStringLiteral("名刺一覧"));
 
-    const auto button = [this](const QString& name, const QString& caption, int left, int width) {
-        return formlook::flatButton(this, name, caption, QRect(left, 400, width, 46));
-    };
-    m_deletedViewButton = button(QStringLiteral("SpeedButton3"), QStringLiteral("削除分"), 8, 87);
-    for (int i = 0; i < int(m_blankButtons.size()); ++i)
-        m_blankButtons[std::size_t(i)] =
-            button(QStringLiteral("SpeedButton%1").arg(4 + i), {}, 106 + 98 * i, 87);
-    m_searchButton = button(QStringLiteral("SpeedButton1"), QStringLiteral("表示"), 596, 91);
-    m_closeButton = button(QStringLiteral("SpeedButton2"), QStringLiteral("閉じる"), 694, 91);
+    std::size_t blanks = 0;
+    for (const ButtonRow& row : buttonRows()) {
+        QPushButton* button = formlook::flatButton(this, row.spec.name(), row.spec.caption, row.spec.rect);
+        (row.member ? this->*row.member : m_blankButtons.at(blanks++)) = button;
+        messages::connectGuarded(button, &QPushButton::clicked, this, row.handler);
+    }
     // The captionless buttons do what 削除分 does: a screen reader names them so, and Tab passes
     // them over rather than stopping five times on buttons without a caption.
     for (QPushButton* blank : m_blankButtons) {
@@ -127,12 +147,6 @@ CardListWindow::CardListWindow(CardDatabase& database, CardEditorWindow& editor,
     for (qsizetype i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
 
-    messages::connectGuarded(m_searchButton, &QPushButton::clicked, this, &CardListWindow::onSearchClicked);
-    messages::connectGuarded(m_closeButton, &QPushButton::clicked, this, &CardListWindow::onCloseClicked);
-    messages::connectGuarded(m_deletedViewButton, &QPushButton::clicked, this,
-                             &CardListWindow::onDeletedViewClicked);
-    for (QPushButton* blank : m_blankButtons)
-        messages::connectGuarded(blank, &QPushButton::clicked, this, &CardListWindow::onDeletedViewClicked);
     messages::connectGuarded(m_cardGrid, &StringGrid::gridDoubleClicked, this,
                              &CardListWindow::onGridDoubleClicked);
     messages::connectGuarded(m_cardGrid, &StringGrid::rowEntered, this, &CardListWindow::onGridRowEntered);

@@ -3,6 +3,7 @@
 // opening a card in the editor.
 
 #include "cards.h"
+#include "formlook.h"
 
 #include <QDialog>
 
@@ -27,6 +28,21 @@ public:
     // search compares texts as the options say at the time it runs.
     CardListWindow(CardDatabase& database, CardEditorWindow& editor, const search::SearchOptions& options,
                    QWidget* parent = nullptr);
+
+    // The field choices and the buttons along the bottom, one row each: the member that keeps it
+    // (none for the captionless buttons, kept in order), its handler, design name, rectangle and
+    // caption.
+    struct ChoiceRow {
+        QRadioButton* CardListWindow::*member;
+        formlook::ControlSpec spec;
+    };
+    struct ButtonRow {
+        QPushButton* CardListWindow::*member;
+        void (CardListWindow::*handler)();
+        formlook::ControlSpec spec;
+    };
+    static const std::array<ChoiceRow, 3>& choiceRows();
+    static const std::array<ButtonRow, 8>& buttonRows();
 
     // Controls, named as the window's design names them; tests find them by that name.
 private:

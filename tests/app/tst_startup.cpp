@@ -108,19 +108,11 @@ private slots:
         QCOMPARE(program->mainMenu()->windowTitle(), QStringLiteral("メインメニュー"));
         QCOMPARE(program->mainMenu()->centralWidget()->size(), QSize(384, 291));
         QCOMPARE(program->mainMenu()->minimumSize(), program->mainMenu()->maximumSize());
-        const struct {
-            const char* name;
-            const char* caption;
-            QRect geometry;
-        } buttons[] = {{"SpeedButton3", "名刺登録", {35, 38, 137, 78}},
-                       {"SpeedButton1", "名刺一覧", {203, 38, 137, 78}},
-                       {"SpeedButton8", "ヘルプ", {35, 142, 137, 78}},
-                       {"SpeedButton6", "閉じる", {203, 142, 137, 78}}};
-        for (const auto& b : buttons) {
-            auto* button = program->mainMenu()->findChild<QPushButton*>(b.name);
+        for (const auto& row : MainMenuWindow::buttonRows()) {
+            auto* button = program->mainMenu()->findChild<QPushButton*>(row.spec.name());
             QVERIFY(button);
-            QCOMPARE(button->text(), QString::fromUtf8(b.caption));
-            QCOMPARE(button->geometry(), b.geometry);
+            QCOMPARE(button->text(), row.spec.caption);
+            QCOMPARE(button->geometry(), row.spec.rect);
             QCOMPARE(button->focusPolicy(), Qt::TabFocus);  // Tab reaches it, a click does not focus it
         }
         QCOMPARE(ctl<QAction>(program->mainMenu(), "N2")->text(), QStringLiteral("終了"));

@@ -176,23 +176,20 @@ private slots:
         QCOMPARE(ctl<StringGrid>(w, "SGrid1")->geometry(), QRect(8, 39, 777, 355));
         QCOMPARE(ctl<QLineEdit>(w, "Edit1")->geometry(), QRect(264, 10, 135, 21));
         QCOMPARE(ctl<QLineEdit>(w, "Edit1")->maxLength(), 32767);  // the toolkit default: no limit of our own
-        QCOMPARE(ctl<QRadioButton>(w, "RadioButton3")->geometry(), QRect(72, 4, 58, 17));
-        QCOMPARE(ctl<QRadioButton>(w, "RadioButton3")->parentWidget(), ctl<QFrame>(w, "Panel2"));
-        QCOMPARE(w->findChild<QLabel*>("Label7")->text(), QStringLiteral("データを選択してください。"));
-        const QList<QPushButton*> bottom{
-            ctl<QPushButton>(w, "SpeedButton3"), ctl<QPushButton>(w, "SpeedButton4"),
-            ctl<QPushButton>(w, "SpeedButton5"), ctl<QPushButton>(w, "SpeedButton6"),
-            ctl<QPushButton>(w, "SpeedButton7"), ctl<QPushButton>(w, "SpeedButton8"),
-            ctl<QPushButton>(w, "SpeedButton1"), ctl<QPushButton>(w, "SpeedButton2")};
-        const QList<int> lefts{8, 106, 204, 302, 400, 498, 596, 694};
-        for (int i = 0; i < bottom.size(); ++i) {
-            QCOMPARE(bottom[i]->geometry().topLeft(), QPoint(lefts[i], 400));
-            // Tab reaches the captioned buttons; a click never takes the focus.
-            QCOMPARE(bottom[i]->focusPolicy(), bottom[i]->text().isEmpty() ? Qt::NoFocus : Qt::TabFocus);
-            QVERIFY(bottom[i]->isEnabled());
+        for (const auto& row : CardListWindow::choiceRows()) {
+            QCOMPARE(ctl<QRadioButton>(w, row.spec.objectName)->geometry(), row.spec.rect);
+            QCOMPARE(ctl<QRadioButton>(w, row.spec.objectName)->text(), row.spec.caption);
+            QCOMPARE(ctl<QRadioButton>(w, row.spec.objectName)->parentWidget(), ctl<QFrame>(w, "Panel2"));
         }
-        for (int i = 1; i <= 5; ++i)
-            QVERIFY(bottom[i]->text().isEmpty());
+        QCOMPARE(w->findChild<QLabel*>("Label7")->text(), QStringLiteral("データを選択してください。"));
+        for (const auto& row : CardListWindow::buttonRows()) {
+            auto* button = ctl<QPushButton>(w, row.spec.objectName);
+            QCOMPARE(button->geometry(), row.spec.rect);
+            QCOMPARE(button->text(), row.spec.caption);
+            // Tab reaches the captioned buttons; a click never takes the focus.
+            QCOMPARE(button->focusPolicy(), button->text().isEmpty() ? Qt::NoFocus : Qt::TabFocus);
+            QVERIFY(button->isEnabled());
+        }
 
         StringGrid* g = ctl<StringGrid>(w, "SGrid1");
         QCOMPARE(g->colCount(), 9);

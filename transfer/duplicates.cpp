@@ -1,6 +1,7 @@
 #include "duplicates.h"
 
 #include "carddatabase.h"
+#include "phonedigits.h"
 #include "picturefolder.h"
 #include "privatefile.h"
 #include "textfold.h"
@@ -19,38 +20,6 @@
 namespace transfer {
 
 namespace {
-
-bool isDigit(QChar c) {
-    return (c >= u'0' && c <= u'9') || (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF19);
-}
-
-int digitValue(QChar c) {
-    return c.unicode() >= 0xFF10 ? c.unicode() - 0xFF10 : c.unicode() - u'0';
-}
-
-// What people put between the parts of a telephone number, in either width.
-bool isPhoneSeparator(QChar c) {
-    switch (c.unicode()) {
-        case u'-':
-        case u' ':
-        case u'(':
-        case u')':
-        case u'.':
-        case 0x2010:  // hyphen
-        case 0x2011:
-        case 0x2012:
-        case 0x2013:
-        case 0x2212:  // minus sign
-        case 0x30FC:  // long-vowel mark, typed for a dash
-        case 0xFF0D:  // full-width hyphen-minus
-        case 0xFF08:
-        case 0xFF09:
-        case 0x3000:  // ideographic space
-            return true;
-        default:
-            return false;
-    }
-}
 
 bool isPlus(QChar c) {
     return c == u'+' || c.unicode() == 0xFF0B;
@@ -92,9 +61,31 @@ QString keysLine(const QList<int>& keys) {
     return texts.join(QLatin1Char(' '));
 }
 
-// Copies one file by its name's bytes into folder under a name not yet taken there; returns the
-// new entry's path, or an empty text with errno set.
-QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder, const QByteArray& raw) {
+// Copies what is left to read of in to out; false with errno set on a failed read or write.
+bool copyContents(int in, int out) {
+    char buffer[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(in, buffer, sizeof buffer);
+        if (n == 0)
+            return true;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w <= 0)
+                return false;
+            done += w;
+        }
+    }
+}
+
+// A durable copy of source under a temporary name in folder; returns its path, or an empty text
+// with errno set.
+QByteArray temporaryCopy(const QByteArray& source, const QByteArray& folder) {
     const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return {};
@@ -111,31 +102,7 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
     }
     // The copy keeps who may read it: a shared pictures folder's files stay readable to the team.
     ::fchmod(out, st.st_mode & 0777);
-    char buffer[1 << 16];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(in, buffer, sizeof buffer);
-        if (n == 0)
-            break;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out, buffer + done, size_t(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            done += w;
-        }
-        if (!ok)
-            break;
-    }
+    bool ok = copyContents(in, out);
     const int savedErrno = errno;
     ok = ok && ::fsync(out) == 0;
     ::close(out);
@@ -145,13 +112,19 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
         errno = savedErrno;
         return {};
     }
-    // The name as it was, then with "_2", "_3"... before its ending; link() never replaces a file.
+    return temporary;
+}
+
+// Links temporary into folder under the name raw as it was, then with "_2", "_3"... before its
+// ending (link() never replaces a file), and removes the temporary name; returns the new entry's
+// path, or an empty text with errno set.
+QByteArray linkUnderFreeName(const QByteArray& temporary, const QByteArray& folder, const QByteArray& raw) {
     const qsizetype dot = raw.lastIndexOf('.');
     const QByteArray stem = dot > 0 ? raw.left(dot) : raw;
     const QByteArray ending = dot > 0 ? raw.mid(dot) : QByteArray();
     for (int n = 1; n < 10000; ++n) {
         const QByteArray name = n == 1 ? raw : stem + '_' + QByteArray::number(n) + ending;
-        const QByteArray target = folder + '/' + name;
+        QByteArray target = folder + '/' + name;
         if (::link(temporary.constData(), target.constData()) == 0) {
             ::unlink(temporary.constData());
             return target;
@@ -163,6 +136,15 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
     ::unlink(temporary.constData());
     errno = linkErrno;
     return {};
+}
+
+// Copies one file by its name's bytes into folder under a name not yet taken there; returns the
+// new entry's path, or an empty text with errno set.
+QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder, const QByteArray& raw) {
+    const QByteArray temporary = temporaryCopy(source, folder);
+    if (temporary.isEmpty())
+        return {};
+    return linkUnderFreeName(temporary, folder, raw);
 }
 
 }  // namespace
@@ -234,24 +216,15 @@ QStringList memoPhones(const QString& memo) {
     QStringList found;
     const qsizetype size = memo.size();
     for (qsizetype i = 0; i < size; ++i) {
-        if (!isDigit(memo[i]))
+        if (!search::isPhoneDigit(memo[i]))
             continue;
-        if (i > 0 && (isDigit(memo[i - 1]) || memo[i - 1].isLetter()))
+        if (i > 0 && (search::isPhoneDigit(memo[i - 1]) || memo[i - 1].isLetter()))
             continue;  // inside a word or a longer number
         // "+81" with or without a space after the plus.
         const bool plus =
             (i > 0 && isPlus(memo[i - 1])) || (i > 1 && memo[i - 1].isSpace() && isPlus(memo[i - 2]));
-        QString digits;
-        qsizetype j = i;
-        qsizetype lastDigit = j;
-        for (; j < size; ++j) {
-            if (isDigit(memo[j])) {
-                digits += QChar(u'0' + digitValue(memo[j]));
-                lastDigit = j;
-            } else if (!isPhoneSeparator(memo[j])) {
-                break;
-            }
-        }
+        qsizetype lastDigit = i;
+        QString digits = search::phoneDigitsFrom(memo, i, lastDigit);
         i = lastDigit;
         if (plus) {
             if (!digits.startsWith(QLatin1String("81")))
@@ -378,8 +351,10 @@ void dismissGroup(const CardFolder& folder, QList<int> keys) {
         QStringLiteral("「%1」に書き込めません: %2").arg(path, privatefile::systemReason(error)));
 }
 
-MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey,
-                            const QMap<cards::MergeBox, int>& chosen) {
+namespace {
+
+// The cards to merge as they are now; a missing one stops the merge before anything is written.
+QList<cards::KeyedCard> loadCards(CardDatabase& dm, const QList<int>& keys) {
     if (!dm.connection.isConnected())
         dm.connection.open();
     QList<cards::KeyedCard> loaded;
@@ -391,6 +366,97 @@ MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKe
         loaded << cards::KeyedCard{key, *card};
     }
     dm.transaction.commit();
+    return loaded;
+}
+
+// Copies the retired cards' pictures into the kept card's picture folder before the merge is
+// committed, and takes the copies back when it is not.
+class PictureCopier final {
+public:
+    PictureCopier(const CardFolder& cardFolder, const cards::MergePlan& plan, MergeResult& result)
+        : m_cardFolder(cardFolder), m_root(cardFolder.picturesRoot), m_plan(plan), m_result(result) {}
+
+    void copyAll() {
+        if (m_root.isEmpty())
+            return;
+        m_target.clear();
+        // Oldest card first, so that the numbers added on a clash follow the cards' order.
+        QList<cards::KeyedCard> byKey = m_plan.retired;
+        std::sort(byKey.begin(), byKey.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
+        for (const cards::KeyedCard& c : std::as_const(byKey))
+            copyPicturesOf(c.key);
+        if (!m_target.isEmpty())
+            syncTarget();
+    }
+
+    void undo() {
+        for (const QByteArray& path : std::as_const(m_copied))
+            ::unlink(path.constData());
+        m_copied.clear();
+        m_result.copiedPictures.clear();
+    }
+
+private:
+    void copyPicturesOf(int key) {
+        const QString source = picturefolder::baseFolder(m_root, QString::number(key));
+        QList<picturefolder::Entry> entries;
+        if (!picturefolder::listEntries(source, entries))
+            return;  // no picture folder
+        for (const picturefolder::Entry& e : std::as_const(entries)) {
+            const QByteArray path = picturefolder::nativePath(source, e.raw);
+            struct stat st {};
+            if (e.raw.startsWith('.') || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+                continue;
+            copyPicture(e, path);
+        }
+    }
+
+    void copyPicture(const picturefolder::Entry& e, const QByteArray& path) {
+        const QByteArray target = targetFolder();
+        const QByteArray made = copyUnderFreeName(path, target, e.raw);
+        if (made.isEmpty())
+            throw TransferError(QStringLiteral("画像「%1」を番号 %2 の画像フォルダにコピーできません: %3")
+                                    .arg(e.name)
+                                    .arg(m_plan.keptKey)
+                                    .arg(privatefile::systemReason(errno)));
+        m_copied << made;
+        m_result.copiedPictures << picturefolder::displayName(made.mid(target.size() + 1));
+    }
+
+    // The kept card's picture folder, made the first time a picture is copied.
+    const QByteArray& targetFolder() {
+        if (m_target.isEmpty()) {
+            const auto access = QDir(m_root) == QDir(m_cardFolder.folder) ? picturefolder::Access::OwnerOnly
+                                                                          : picturefolder::Access::Shared;
+            m_target = QFile::encodeName(picturefolder::prepare(m_root, m_plan.keptKey, access));
+            if (m_target.endsWith('/'))
+                m_target.chop(1);
+        }
+        return m_target;
+    }
+
+    // The new names are on the disk before the cards that point at them are committed.
+    void syncTarget() const {
+        const int dir = ::open(m_target.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+    }
+
+    const CardFolder& m_cardFolder;
+    const QString m_root;
+    const cards::MergePlan& m_plan;
+    MergeResult& m_result;
+    QByteArray m_target;
+    QList<QByteArray> m_copied;
+};
+
+}  // namespace
+
+MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKey,
+                            const QMap<cards::MergeBox, int>& chosen) {
+    const QList<cards::KeyedCard> loaded = loadCards(dm, keys);
     cards::MergePlan plan;
     try {
         plan = cards::planMerge(loaded, keepKey, chosen);
@@ -403,62 +469,10 @@ MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKe
     for (const cards::KeyedCard& c : plan.retired)
         result.retiredKeys << c.key;
 
-    const CardFolder& cardFolder = dm.cardFolder();
-    const QString root = cardFolder.picturesRoot;
-    QList<QByteArray> copied;
+    PictureCopier pictures(dm.cardFolder(), plan, result);
     cards::MergeHooks hooks;
-    hooks.beforeCommit = [&] {
-        if (root.isEmpty())
-            return;
-        QByteArray target;
-        // Oldest card first, so that the numbers added on a clash follow the cards' order.
-        QList<cards::KeyedCard> byKey = plan.retired;
-        std::sort(byKey.begin(), byKey.end(), [](const auto& a, const auto& b) { return a.key < b.key; });
-        for (const cards::KeyedCard& c : std::as_const(byKey)) {
-            const QString source = picturefolder::baseFolder(root, QString::number(c.key));
-            QList<picturefolder::Entry> entries;
-            if (!picturefolder::listEntries(source, entries))
-                continue;  // no picture folder
-            for (const picturefolder::Entry& e : std::as_const(entries)) {
-                const QByteArray path = picturefolder::nativePath(source, e.raw);
-                struct stat st {};
-                if (e.raw.startsWith('.') || ::stat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
-                    continue;
-                if (target.isEmpty()) {
-                    const QString folder = picturefolder::prepare(root, plan.keptKey,
-                                                                  QDir(root) == QDir(cardFolder.folder)
-                                                                      ? picturefolder::Access::OwnerOnly
-                                                                      : picturefolder::Access::Shared);
-                    target = QFile::encodeName(folder);
-                    if (target.endsWith('/'))
-                        target.chop(1);
-                }
-                const QByteArray made = copyUnderFreeName(path, target, e.raw);
-                if (made.isEmpty())
-                    throw TransferError(
-                        QStringLiteral("画像「%1」を番号 %2 の画像フォルダにコピーできません: %3")
-                            .arg(e.name)
-                            .arg(plan.keptKey)
-                            .arg(privatefile::systemReason(errno)));
-                copied << made;
-                result.copiedPictures << picturefolder::displayName(made.mid(target.size() + 1));
-            }
-        }
-        if (!target.isEmpty()) {
-            // The new names are on the disk before the cards that point at them are committed.
-            const int dir = ::open(target.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-            if (dir >= 0) {
-                ::fsync(dir);
-                ::close(dir);
-            }
-        }
-    };
-    hooks.undo = [&] {
-        for (const QByteArray& path : std::as_const(copied))
-            ::unlink(path.constData());
-        copied.clear();
-        result.copiedPictures.clear();
-    };
+    hooks.beforeCommit = [&] { pictures.copyAll(); };
+    hooks.undo = [&] { pictures.undo(); };
     try {
         cards::mergeCards(dm, plan, hooks);
     } catch (const cards::CardChanged&) {

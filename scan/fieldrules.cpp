@@ -4,8 +4,6 @@
 
 #include <QRegularExpression>
 
-#include <algorithm>
-
 namespace scan {
 
 namespace {
@@ -33,8 +31,10 @@ QString folded(const QString& text) {
 // Nine or more digits joined by the usual separators: 03-1234-5678, +81 (3) 5555 0142.
 bool hasPhoneNumber(QString f) {
     // A tab between the parts reads as a space.
-    std::replace_if(
-        f.begin(), f.end(), [](QChar c) { return c.isSpace(); }, QLatin1Char(' '));
+    for (QChar& c : f) {
+        if (c.isSpace())
+            c = u' ';
+    }
     for (qsizetype i = 0; i < f.size(); ++i) {
         if (!search::isPhoneDigit(f[i]))
             continue;

@@ -87,76 +87,97 @@ int storedLength(const QString& text) {
     return n;
 }
 
-MergePlan planMerge(const QList<KeyedCard>& cards, int keepKey, const QMap<MergeBox, int>& chosen) {
-    if (cards.size() < 2)
-        throw DbError(QStringLiteral("統合するには名刺を 2 枚以上指定してください。"));
-    QList<KeyedCard> newestFirst = cards;
-    std::sort(newestFirst.begin(), newestFirst.end(), newerThan);
-    for (qsizetype i = 0; i < newestFirst.size(); ++i) {
-        if (newestFirst[i].card.state == CardState::Deleted)
+namespace {
+
+// Neither deleted cards nor one card twice can be merged.
+void refuseUnmergeable(const QList<KeyedCard>& cards) {
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        if (cards[i].card.state == CardState::Deleted)
             throw DbError(QStringLiteral("番号 %1 の名刺は削除されています。削除した名刺は統合できません。")
-                              .arg(newestFirst[i].key));
-        if (i > 0 && std::any_of(newestFirst.begin(), newestFirst.begin() + i,
-                                 [&](const KeyedCard& c) { return c.key == newestFirst[i].key; }))
-            throw DbError(QStringLiteral("番号 %1 の名刺が二度指定されています。").arg(newestFirst[i].key));
+                              .arg(cards[i].key));
+        if (std::any_of(cards.begin(), cards.begin() + i,
+                        [&](const KeyedCard& c) { return c.key == cards[i].key; }))
+            throw DbError(QStringLiteral("番号 %1 の名刺が二度指定されています。").arg(cards[i].key));
     }
+}
+
+// The card to keep: the one asked for, or the oldest by its key.
+const KeyedCard& keptCard(const QList<KeyedCard>& cards, int keepKey) {
     if (keepKey == 0)
         keepKey = std::min_element(cards.begin(), cards.end(), [](const KeyedCard& a, const KeyedCard& b) {
                       return a.key < b.key;
                   })->key;
-    const auto keptIt =
+    const auto kept =
         std::find_if(cards.begin(), cards.end(), [&](const KeyedCard& c) { return c.key == keepKey; });
-    if (keptIt == cards.end())
+    if (kept == cards.end())
         throw DbError(QStringLiteral("残す名刺の番号 %1 が、統合する名刺の中にありません。").arg(keepKey));
+    return *kept;
+}
 
-    MergePlan plan;
-    plan.keptKey = keepKey;
-    plan.loaded = cards;
-    plan.kept = keptIt->card.texts;
-    for (MergeBox b : {MergeBox::Name, MergeBox::Reading, MergeBox::Organisation, MergeBox::Department,
-                       MergeBox::Position, MergeBox::Date}) {
-        const KeyedCard* source = nullptr;
-        if (chosen.contains(b)) {
-            for (const KeyedCard& c : cards) {
-                if (c.key == chosen.value(b))
-                    source = &c;
-            }
-            if (!source)
-                throw DbError(QStringLiteral("選んだ番号 %1 の名刺が、統合する名刺の中にありません。")
-                                  .arg(chosen.value(b)));
-        } else {
-            for (const KeyedCard& c : newestFirst) {
-                if (!boxEmpty(c.card.texts, b)) {
-                    source = &c;
-                    break;
-                }
-            }
-        }
-        if (source)
-            takeBox(plan.kept, source->card.texts, b);
+// The card a box is taken from: the one chosen for it, else the newest that has it filled in.
+const KeyedCard* boxSource(MergeBox b, const QList<KeyedCard>& newestFirst,
+                           const QMap<MergeBox, int>& chosen) {
+    if (!chosen.contains(b)) {
+        const auto filled = std::find_if(newestFirst.begin(), newestFirst.end(),
+                                         [&](const KeyedCard& c) { return !boxEmpty(c.card.texts, b); });
+        return filled == newestFirst.end() ? nullptr : &*filled;
     }
-
-    // The memos of the other cards, newest first, each below a line naming where it came from;
-    // a memo the kept card already holds word for word is not repeated.
-    QString memo = keptIt->card.texts.memo;
+    const KeyedCard* source = nullptr;
     for (const KeyedCard& c : newestFirst) {
-        if (c.key == keepKey)
+        if (c.key == chosen.value(b))
+            source = &c;
+    }
+    if (!source)
+        throw DbError(
+            QStringLiteral("選んだ番号 %1 の名刺が、統合する名刺の中にありません。").arg(chosen.value(b)));
+    return source;
+}
+
+// The memos of the other cards, newest first, each below a line naming where it came from; a
+// memo the kept card already holds word for word is not repeated. The other cards are retired,
+// each with a line in its memo naming the card it went into.
+void mergeMemos(MergePlan& plan, const QList<KeyedCard>& newestFirst, const KeyedCard& kept) {
+    QString memo = kept.card.texts.memo;
+    for (const KeyedCard& c : newestFirst) {
+        if (c.key == kept.key)
             continue;
         const QString& other = c.card.texts.memo;
-        if (!other.trimmed().isEmpty() && other != keptIt->card.texts.memo)
+        if (!other.trimmed().isEmpty() && other != kept.card.texts.memo)
             memo = appendLine(
                 memo,
                 QStringLiteral("―― 番号 %1 の名刺（%2）のメモ ――").arg(c.key).arg(dateText(c.card.texts)) +
                     kLineBreak + other);
         KeyedCard retired = c;
         retired.card.texts.memo =
-            appendLine(other, QStringLiteral("（番号 %1 の名刺に統合しました）").arg(keepKey));
+            appendLine(other, QStringLiteral("（番号 %1 の名刺に統合しました）").arg(kept.key));
         refuseLongMemo(retired.card.texts.memo, c.key);
         retired.card.state = CardState::Deleted;
         plan.retired << retired;
     }
-    refuseLongMemo(memo, keepKey);
+    refuseLongMemo(memo, kept.key);
     plan.kept.memo = memo;
+}
+
+}  // namespace
+
+MergePlan planMerge(const QList<KeyedCard>& cards, int keepKey, const QMap<MergeBox, int>& chosen) {
+    if (cards.size() < 2)
+        throw DbError(QStringLiteral("統合するには名刺を 2 枚以上指定してください。"));
+    QList<KeyedCard> newestFirst = cards;
+    std::sort(newestFirst.begin(), newestFirst.end(), newerThan);
+    refuseUnmergeable(newestFirst);
+    const KeyedCard& kept = keptCard(cards, keepKey);
+
+    MergePlan plan;
+    plan.keptKey = kept.key;
+    plan.loaded = cards;
+    plan.kept = kept.card.texts;
+    for (MergeBox b : {MergeBox::Name, MergeBox::Reading, MergeBox::Organisation, MergeBox::Department,
+                       MergeBox::Position, MergeBox::Date}) {
+        if (const KeyedCard* source = boxSource(b, newestFirst, chosen))
+            takeBox(plan.kept, source->card.texts, b);
+    }
+    mergeMemos(plan, newestFirst, kept);
     return plan;
 }
 

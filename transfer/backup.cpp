@@ -1,9 +1,9 @@
 #include "backup.h"
 
 #include "cardfolder.h"
+#include "dbconnection.h"
 #include "engineprocess.h"
 #include "fbservices.h"
-#include "ibobjects.h"
 #include "picturearchive.h"
 #include "privatefile.h"
 

@@ -23,6 +23,8 @@ constexpr qint64 kLargestFile = 512ll * 1024 * 1024;
 // Cards read again together on the second reading, newest last: a run this long is held in
 // memory at a time.
 constexpr int kBlock = 256;
+// Notes of what was not kept, listed for the first cards that have them.
+constexpr qsizetype kMostLeftOutNotes = qsizetype(kPreviewCards) * 10;
 
 void checkCard(const ImportPlan& plan, const Card& card) {
     const cards::CardTexts& t = card.texts;
@@ -229,7 +231,7 @@ void planCard(ImportPlan& plan, Card& card, const FilePlace& place, const QSet<Q
         plan.duplicates << index;
         plan.duplicateCards << listed(card);
     }
-    if (!card.leftOut.isEmpty() && plan.leftOutNotes.size() < kPreviewCards * 10)
+    if (!card.leftOut.isEmpty() && plan.leftOutNotes.size() < kMostLeftOutNotes)
         plan.leftOutNotes << originText(plan, card) + QStringLiteral(": ") +
                                  card.leftOut.join(QStringLiteral("、"));
     if (index < kPreviewCards) {

@@ -96,7 +96,7 @@ public:
     }
 
 private:
-    static constexpr qint64 kWindow = 256 * 1024;
+    static constexpr qint64 kWindow = qint64(256) * 1024;
     QByteArrayView m_memory;
     int m_fd = -1;
     qint64 m_size = 0;
@@ -110,6 +110,21 @@ QString cutShort() {
 
 QString damaged() {
     return QStringLiteral("画像の構造が壊れています");
+}
+
+// What the end of a picture says: whole when an image came before it.
+QString endAfter(bool sawImage) {
+    return sawImage ? QString() : QStringLiteral("画像データがありません");
+}
+
+// Walks a picture's blocks from pos: step reads the block at pos and moves pos past it, and
+// returns nothing to go on, or what the walk found (empty when the picture is whole).
+template <typename Step>
+QString walkBlocks(Bytes& b, qint64 pos, Step step) {
+    for (;;) {
+        if (std::optional<QString> found = step(b, pos))
+            return *found;
+    }
 }
 
 // ---- JPEG ----------------------------------------------------------------------------------
@@ -126,6 +141,21 @@ bool isFrameStart(int m) {
 // The frame kinds the decoder reads: baseline, extended and progressive, Huffman or arithmetic.
 bool isDecodedFrame(int m) {
     return m == 0xC0 || m == 0xC1 || m == 0xC2 || m == 0xC9 || m == 0xCA;
+}
+
+bool isRestart(int m) {
+    return m >= 0xD0 && m <= 0xD7;
+}
+
+// The next marker at or after pos, fill bytes passed over; pos is left after it. -1 when the
+// file ends first.
+int nextMarker(Bytes& b, qint64& pos) {
+    pos = b.find(pos, 0xFF);
+    if (pos < 0)
+        return -1;
+    while (b.byte(pos) == 0xFF)
+        ++pos;
+    return b.byte(pos++);
 }
 
 // Skips the segment whose marker ends just before pos; returns the position after it.
@@ -146,71 +176,68 @@ std::optional<qint64> skipSegment(Bytes& b, qint64 pos, QString& problem) {
     return pos + *len;
 }
 
-QString jpegProblem(Bytes& b) {
-    if (b.byte(0) != 0xFF || b.byte(1) != 0xD8)
-        return QStringLiteral("JPEG の始まりがありません");
-    // The markers up to the first scan, as the decoder reads them: bytes between segments are
-    // passed over, as the decoder does with a warning.
-    qint64 pos = 2;
+// Moves pos past the segment of marker m, or says why it cannot.
+std::optional<QString> passSegment(Bytes& b, int m, qint64& pos) {
+    if (!isSegment(m))
+        return damaged();
+    QString problem;
+    const std::optional<qint64> next = skipSegment(b, pos, problem);
+    if (!next)
+        return problem;
+    pos = *next;
+    return std::nullopt;
+}
+
+// The markers up to the first scan, as the decoder reads them: bytes between segments are
+// passed over, as the decoder does with a warning. pos is left after the first scan's header.
+QString jpegHeaderProblem(Bytes& b, qint64& pos) {
     bool frame = false;
     for (;;) {
-        pos = b.find(pos, 0xFF);
-        if (pos < 0)
-            return cutShort();
-        while (b.byte(pos) == 0xFF)
-            ++pos;
-        const int m = b.byte(pos++);
+        const int m = nextMarker(b, pos);
         if (m < 0)
             return cutShort();
-        if (m == 0x01 || (m >= 0xD0 && m <= 0xD7))
+        if (m == 0x01 || isRestart(m))
             continue;
         if (m == 0xD9)
-            return QStringLiteral("画像データがありません");
-        if (!isSegment(m))
-            return damaged();
+            return endAfter(false);
         if (isFrameStart(m)) {
             if (!isDecodedFrame(m))
                 return QStringLiteral("対応していない JPEG の形式です");
             frame = true;
         }
-        QString problem;
-        const std::optional<qint64> next = skipSegment(b, pos, problem);
-        if (!next)
-            return problem;
-        pos = *next;
-        if (m == 0xDA) {
-            if (!frame)
-                return damaged();
-            break;
-        }
+        if (const std::optional<QString> problem = passSegment(b, m, pos))
+            return *problem;
+        if (m == 0xDA)
+            return frame ? QString() : damaged();
     }
+}
+
+// The coded data and the segments between scans, walked to the end-of-image marker.
+QString jpegScansProblem(Bytes& b, qint64 pos) {
+    return walkBlocks(b, pos, [](Bytes& bytes, qint64& at) -> std::optional<QString> {
+        const int m = nextMarker(bytes, at);
+        if (m < 0)
+            return cutShort();
+        if (m == 0x00 || isRestart(m))
+            return std::nullopt;
+        if (m == 0xD9)
+            return QString();
+        return passSegment(bytes, m, at);
+    });
+}
+
+QString jpegProblem(Bytes& b) {
+    if (b.byte(0) != 0xFF || b.byte(1) != 0xD8)
+        return QStringLiteral("JPEG の始まりがありません");
+    qint64 pos = 2;
+    if (QString problem = jpegHeaderProblem(b, pos); !problem.isEmpty())
+        return problem;
     // A file that ends with the end-of-image marker is whole: inside coded data a 0xFF byte is
     // always followed by 0x00 or a restart marker.
     if (b.size() - 2 >= pos && b.byte(b.size() - 2) == 0xFF && b.byte(b.size() - 1) == 0xD9)
         return {};
-    // Otherwise (data after the image, as phones append a video or padding) the coded data and
-    // the segments between scans are walked to the end-of-image marker.
-    for (;;) {
-        pos = b.find(pos, 0xFF);
-        if (pos < 0)
-            return cutShort();
-        while (b.byte(pos) == 0xFF)
-            ++pos;
-        const int m = b.byte(pos++);
-        if (m < 0)
-            return cutShort();
-        if (m == 0x00 || (m >= 0xD0 && m <= 0xD7))
-            continue;
-        if (m == 0xD9)
-            return {};
-        if (!isSegment(m))
-            return damaged();
-        QString problem;
-        const std::optional<qint64> next = skipSegment(b, pos, problem);
-        if (!next)
-            return problem;
-        pos = *next;
-    }
+    // Otherwise there is data after the image, as phones append a video or padding.
+    return jpegScansProblem(b, pos);
 }
 
 // ---- PNG -----------------------------------------------------------------------------------
@@ -225,41 +252,49 @@ bool chunkCrcMatches(Bytes& b, qint64 pos, quint32 length) {
            ((quint32(stored[0]) << 24) | (quint32(stored[1]) << 16) | (quint32(stored[2]) << 8) | stored[3]);
 }
 
-QString pngProblem(Bytes& b) {
-    const uchar* signature = b.at(0, 8);
-    if (!signature || std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) != 0)
-        return QStringLiteral("PNG の始まりがありません");
-    qint64 pos = 8;
-    bool first = true, data = false;
-    for (;;) {
+bool isChunkName(const uchar* type) {
+    return std::all_of(type, type + 4,
+                       [](uchar c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); });
+}
+
+// One chunk after another: the header first, image data, the end.
+class PngChunkStep {
+public:
+    std::optional<QString> operator()(Bytes& b, qint64& pos) {
         const std::optional<quint32> length = b.bigEndian(pos, 4);
         const uchar* type = b.at(pos + 4, 4);
         if (!length || !type)
             return cutShort();
-        if (*length > 0x7FFFFFFFu)
+        if (*length > 0x7FFFFFFFu || !isChunkName(type))
             return damaged();
-        char name[4];
-        std::memcpy(name, type, 4);
-        for (const char c : name) {
-            if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')))
-                return damaged();
-        }
         if (pos + 12 + qint64(*length) > b.size())
             return cutShort();
-        const QByteArrayView kind(name, 4);
-        if (first) {
+        const QByteArrayView kind(type, 4);
+        if (m_first) {
             if (kind != "IHDR" || *length != 13 || !chunkCrcMatches(b, pos, *length))
                 return damaged();
-            first = false;
+            m_first = false;
         } else if (kind == "IDAT") {
-            data = true;
+            m_data = true;
         } else if (kind == "IEND") {
             if (*length != 0 || !chunkCrcMatches(b, pos, 0))
                 return damaged();
-            return data ? QString() : QStringLiteral("画像データがありません");
+            return endAfter(m_data);
         }
         pos += 12 + qint64(*length);
+        return std::nullopt;
     }
+
+private:
+    bool m_first = true;
+    bool m_data = false;
+};
+
+QString pngProblem(Bytes& b) {
+    const uchar* signature = b.at(0, 8);
+    if (!signature || std::memcmp(signature, "\x89PNG\r\n\x1a\n", 8) != 0)
+        return QStringLiteral("PNG の始まりがありません");
+    return walkBlocks(b, 8, PngChunkStep());
 }
 
 // ---- GIF -----------------------------------------------------------------------------------
@@ -276,40 +311,54 @@ bool skipSubBlocks(Bytes& b, qint64& pos) {
     }
 }
 
-QString gifProblem(Bytes& b) {
-    const uchar* header = b.at(0, 13);
-    if (!header || (std::memcmp(header, "GIF87a", 6) != 0 && std::memcmp(header, "GIF89a", 6) != 0))
-        return QStringLiteral("GIF の始まりがありません");
-    qint64 pos = 13;
-    if (header[10] & 0x80)
-        pos += 3 << ((header[10] & 7) + 1);
-    int images = 0;
-    for (;;) {
+// The size of a colour table that the flags byte says follows, or 0.
+qint64 colourTableSize(int flags) {
+    return (flags & 0x80) ? 3 << ((flags & 7) + 1) : 0;
+}
+
+// Passes over an image descriptor, its colour table and its data; false when the file ends first.
+bool skipImage(Bytes& b, qint64& pos) {
+    const int flags = b.byte(pos + 8);
+    if (flags < 0)
+        return false;
+    pos += 9 + colourTableSize(flags);
+    ++pos;  // the code size
+    return skipSubBlocks(b, pos);
+}
+
+// One block after another: extensions and images up to the trailer.
+class GifBlockStep {
+public:
+    std::optional<QString> operator()(Bytes& b, qint64& pos) {
         const int block = b.byte(pos++);
         // Some writers leave out the closing byte; a file that ends after a whole image reads.
         if (block < 0)
-            return images > 0 ? QString() : cutShort();
+            return m_images > 0 ? QString() : cutShort();
         if (block == 0x3B)
-            return images > 0 ? QString() : QStringLiteral("画像データがありません");
+            return endAfter(m_images > 0);
         if (block == 0x21) {
             ++pos;  // the extension's label
             if (!skipSubBlocks(b, pos))
                 return cutShort();
         } else if (block == 0x2C) {
-            const int flags = b.byte(pos + 8);
-            if (flags < 0)
+            if (!skipImage(b, pos))
                 return cutShort();
-            pos += 9;
-            if (flags & 0x80)
-                pos += 3 << ((flags & 7) + 1);
-            ++pos;  // the code size
-            if (!skipSubBlocks(b, pos))
-                return cutShort();
-            ++images;
+            ++m_images;
         } else {
             return damaged();
         }
+        return std::nullopt;
     }
+
+private:
+    int m_images = 0;
+};
+
+QString gifProblem(Bytes& b) {
+    const uchar* header = b.at(0, 13);
+    if (!header || (std::memcmp(header, "GIF87a", 6) != 0 && std::memcmp(header, "GIF89a", 6) != 0))
+        return QStringLiteral("GIF の始まりがありません");
+    return walkBlocks(b, 13 + colourTableSize(header[10]), GifBlockStep());
 }
 
 // ---- bitmaps -------------------------------------------------------------------------------

@@ -98,7 +98,7 @@ QString reserveSheetFile(const QString& folder, const QString& baseId, const QDa
     for (int n = 1; n < 10000; ++n) {
         const QString name = n == 1 ? stem : QStringLiteral("%1-%2").arg(stem).arg(n);
         // Made private here; the workbook is written into this very file and keeps its mode.
-        const QString path = QDir(folder).filePath(name + QStringLiteral(".xlsx"));
+        QString path = QDir(folder).filePath(name + QStringLiteral(".xlsx"));
         const int fd = privatefile::create(path);
         if (fd >= 0) {
             ::close(fd);

@@ -27,6 +27,10 @@ QString writeFailure(const QString& path) {
     return QStringLiteral("シートのファイルを書き込めませんでした。\r\n%1").arg(path);
 }
 
+[[noreturn]] void failToReadDraft(const QString& draft) {
+    fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+}
+
 struct UnzipCloser {
     void operator()(void* f) const { unzClose(f); }
 };
@@ -36,7 +40,7 @@ struct ZipCloser {
 
 QByteArray readEntry(unzFile in, quint64 size, const QString& draft) {
     if (unzOpenCurrentFile(in) != UNZ_OK)
-        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+        failToReadDraft(draft);
     QByteArray data(qsizetype(size), Qt::Uninitialized);
     qsizetype got = 0;
     while (got < data.size()) {
@@ -48,7 +52,7 @@ QByteArray readEntry(unzFile in, quint64 size, const QString& draft) {
     }
     const bool crcOk = unzCloseCurrentFile(in) == UNZ_OK;
     if (got != data.size() || !crcOk)
-        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+        failToReadDraft(draft);
     return data;
 }
 
@@ -152,17 +156,84 @@ QByteArray absoluteAnchors(const QByteArray& drawingXml, const QList<AnchorBox>&
     return result.toUtf8();
 }
 
+namespace {
+
+// Writes a picture file as a stored entry, read a piece at a time.
+void writeFileEntry(zipFile out, const QByteArray& name, const QByteArray& path, const QString& output) {
+    QFile file;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        if (fd >= 0)
+            ::close(fd);
+        fail(QStringLiteral("画像を読めませんでした。\r\n%1").arg(QFile::decodeName(path)));
+    }
+    writeEntry(out, name, true, file.size(), output, [&](zipFile z) {
+        QByteArray chunk;
+        while (!(chunk = file.read(1 << 20)).isEmpty())
+            if (!writeBytes(z, chunk))
+                return false;
+        return file.error() == QFileDevice::NoError;
+    });
+}
+
+// The draft workbook copied entry by entry into the output: placeholders replaced by the
+// pictures they stand for and the drawing's anchors made absolute.
+class Repackager final {
+public:
+    Repackager(const QString& output, const QList<AnchorBox>& boxes, const QList<MediaSource>& media)
+        : m_output(output), m_boxes(boxes), m_media(media), m_used(media.size(), false) {
+        for (qsizetype i = 0; i < media.size(); ++i)
+            m_byPlaceholder.insert(media[i].placeholder, i);
+    }
+
+    void copyEntry(zipFile out, const QByteArray& name, QByteArray data) {
+        if (name.startsWith("xl/media/")) {
+            copyMedia(out, name, data);
+            return;
+        }
+        if (name.startsWith("xl/drawings/drawing") && name.endsWith(".xml")) {
+            data = absoluteAnchors(data, m_boxes);
+            m_drawingSeen = true;
+        }
+        writeEntry(out, name, false, data.size(), m_output, [&](zipFile z) { return writeBytes(z, data); });
+    }
+
+    // Every picture found its placeholder, and the drawing that places them was there.
+    bool allPlaced() const { return (m_boxes.isEmpty() || m_drawingSeen) && !m_used.contains(false); }
+
+private:
+    void copyMedia(zipFile out, const QByteArray& name, const QByteArray& data) {
+        const auto found = m_byPlaceholder.constFind(data);
+        if (found == m_byPlaceholder.cend()) {
+            writeEntry(out, name, true, data.size(), m_output,
+                       [&](zipFile z) { return writeBytes(z, data); });
+            return;
+        }
+        const MediaSource& source = m_media[*found];
+        m_used[*found] = true;
+        if (source.file.isEmpty())
+            writeEntry(out, name, true, source.data.size(), m_output,
+                       [&](zipFile z) { return writeBytes(z, source.data); });
+        else
+            writeFileEntry(out, name, source.file, m_output);
+    }
+
+    const QString& m_output;
+    const QList<AnchorBox>& m_boxes;
+    const QList<MediaSource>& m_media;
+    QHash<QByteArray, qsizetype> m_byPlaceholder;
+    QList<bool> m_used;
+    bool m_drawingSeen = false;
+};
+
+}  // namespace
+
 void finishPackage(const QString& draft, const QString& output, const QList<AnchorBox>& boxes,
                    const QList<MediaSource>& media) {
-    QHash<QByteArray, qsizetype> byPlaceholder;
-    for (qsizetype i = 0; i < media.size(); ++i)
-        byPlaceholder.insert(media[i].placeholder, i);
-    QList<bool> used(media.size(), false);
-    bool drawingSeen = false;
-
+    Repackager repackager(output, boxes, media);
     std::unique_ptr<void, UnzipCloser> in(unzOpen64(QFile::encodeName(draft).constData()));
     if (!in)
-        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+        failToReadDraft(draft);
     std::unique_ptr<void, ZipCloser> out(
         zipOpen64(QFile::encodeName(output).constData(), APPEND_STATUS_CREATE));
     if (!out)
@@ -174,50 +245,13 @@ void finishPackage(const QString& draft, const QString& output, const QList<Anch
         char nameBuffer[1024];
         if (unzGetCurrentFileInfo64(in.get(), &info, nameBuffer, sizeof nameBuffer, nullptr, 0, nullptr, 0) !=
             UNZ_OK)
-            fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
+            failToReadDraft(draft);
         const QByteArray name(nameBuffer);
-        QByteArray data = readEntry(in.get(), info.uncompressed_size, draft);
-
-        if (name.startsWith("xl/media/")) {
-            const auto found = byPlaceholder.constFind(data);
-            if (found == byPlaceholder.cend()) {
-                writeEntry(out.get(), name, true, data.size(), output,
-                           [&](zipFile z) { return writeBytes(z, data); });
-                continue;
-            }
-            const MediaSource& source = media[*found];
-            used[*found] = true;
-            if (source.file.isEmpty()) {
-                writeEntry(out.get(), name, true, source.data.size(), output,
-                           [&](zipFile z) { return writeBytes(z, source.data); });
-                continue;
-            }
-            QFile file;
-            const int fd = ::open(source.file.constData(), O_RDONLY | O_CLOEXEC);
-            if (fd < 0 || !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-                if (fd >= 0)
-                    ::close(fd);
-                fail(QStringLiteral("画像を読めませんでした。\r\n%1").arg(QFile::decodeName(source.file)));
-            }
-            writeEntry(out.get(), name, true, file.size(), output, [&](zipFile z) {
-                QByteArray chunk;
-                while (!(chunk = file.read(1 << 20)).isEmpty())
-                    if (!writeBytes(z, chunk))
-                        return false;
-                return file.error() == QFileDevice::NoError;
-            });
-            continue;
-        }
-        if (name.startsWith("xl/drawings/drawing") && name.endsWith(".xml")) {
-            data = absoluteAnchors(data, boxes);
-            drawingSeen = true;
-        }
-        writeEntry(out.get(), name, false, data.size(), output,
-                   [&](zipFile z) { return writeBytes(z, data); });
+        repackager.copyEntry(out.get(), name, readEntry(in.get(), info.uncompressed_size, draft));
     }
     if (rc != UNZ_END_OF_LIST_OF_FILE)
-        fail(QStringLiteral("作成中のシートを読めませんでした。\r\n%1").arg(draft));
-    if ((!boxes.isEmpty() && !drawingSeen) || used.contains(false))
+        failToReadDraft(draft);
+    if (!repackager.allPlaced())
         fail(QStringLiteral("シートの画像を書き込めませんでした。"));
     if (zipClose(out.release(), nullptr) != ZIP_OK)
         fail(writeFailure(output));

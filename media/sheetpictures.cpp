@@ -102,7 +102,10 @@ PictureTurn pictureTurn(int transformation) {
 }
 
 QPointF picturePosition(int k) {
-    return {10.0 + 150.0 * (k % 3), 250.0 + 100.0 * (k / 3)};
+    // Three pictures a row.
+    const int row = k / 3;
+    const int column = k % 3;
+    return {10.0 + 150.0 * column, 250.0 + 100.0 * row};
 }
 
 QSizeF pictureSize(const QSize& pixels) {

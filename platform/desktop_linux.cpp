@@ -28,9 +28,11 @@ namespace {
 // reaps it when it ends.
 bool startDetached(const QString& program, const QStringList& arguments) {
     std::vector<QByteArray> owned{QFile::encodeName(program)};
+    owned.reserve(std::size_t(arguments.size()) + 1);
     for (const QString& a : arguments)
         owned.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
+    argv.reserve(owned.size() + 1);
     for (QByteArray& a : owned)
         argv.push_back(a.data());
     argv.push_back(nullptr);

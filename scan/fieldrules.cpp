@@ -1,5 +1,7 @@
 #include "fieldrules.h"
 
+#include "phonedigits.h"
+
 #include <QRegularExpression>
 
 namespace scan {
@@ -26,6 +28,22 @@ QString folded(const QString& text) {
     return text.normalized(QString::NormalizationForm_KC);
 }
 
+// Nine or more digits joined by the usual separators: 03-1234-5678, +81 (3) 5555 0142.
+bool hasPhoneNumber(QString f) {
+    // A tab between the parts reads as a space.
+    for (QChar& c : f) {
+        if (c.isSpace())
+            c = u' ';
+    }
+    for (qsizetype i = 0; i < f.size(); ++i) {
+        if (!search::isPhoneDigit(f[i]))
+            continue;
+        if (search::phoneDigitsFrom(f, i, i).size() >= 9)
+            return true;
+    }
+    return false;
+}
+
 bool looksLikeContact(const QString& f) {
     static const QRegularExpression mail(
         QStringLiteral(R"([A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)"));
@@ -36,17 +54,8 @@ bool looksLikeContact(const QString& f) {
     static const QRegularExpression phoneLabel(
         QStringLiteral(R"(^(tel|fax|phone|mobile|mob|電話|携帯|直通|代表電話)\b)"),
         QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
-    // Nine or more digits joined by the usual separators: 03-1234-5678, +81 (3) 5555 0142.
-    static const QRegularExpression phoneNumber(QStringLiteral(R"(\+?\(?\d[\d\-‐－ー().\s]{7,}\d)"));
-    if (mail.match(f).hasMatch() || web.match(f).hasMatch() || phoneLabel.match(f).hasMatch())
-        return true;
-    auto numbers = phoneNumber.globalMatch(f);
-    while (numbers.hasNext()) {
-        const QString run = numbers.next().captured();
-        if (std::count_if(run.begin(), run.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }) >= 9)
-            return true;
-    }
-    return false;
+    return mail.match(f).hasMatch() || web.match(f).hasMatch() || phoneLabel.match(f).hasMatch() ||
+           hasPhoneNumber(f);
 }
 
 // The line with full-width forms folded, dashes made '-', and no spaces around '.', '@' and '-'.

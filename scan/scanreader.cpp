@@ -94,12 +94,10 @@ bool japaneseCard(const std::vector<RecognisedLine>& lines, size_t first) {
     return japanese * 2 >= all;
 }
 
-// Runs one pass of the engine over the picture; false when it was cancelled.
-bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int from, int span,
-             std::vector<RecognisedLine>& lines) {
-    tesseract::TessBaseAPI api;
+// Starts the engine with the pass's languages and layout, over the picture.
+void startEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const Pass& pass,
+                 const QImage& grey) {
     api.SetVariable("debug_file", "/dev/null");  // keeps the engine's chatter off stderr
-    const QByteArray folder = QFile::encodeName(dataFolder());
     if (api.Init(folder.constData(), pass.languages, tesseract::OEM_LSTM_ONLY) != 0)
         throw ScanError(QStringLiteral("文字認識の準備ができませんでした（%1）。%2")
                             .arg(QString::fromLatin1(pass.languages), missingDataMessage()));
@@ -109,6 +107,153 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     api.SetVariable("textord_noise_rejrows", "0");
     api.SetPageSegMode(pass.layout);
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
+}
+
+// The Japanese model alone, started only when a line needs it.
+class JapaneseModel final {
+public:
+    explicit JapaneseModel(const QByteArray& folder) : m_folder(folder) {}
+
+    // The engine, or null when the model cannot be started.
+    tesseract::TessBaseAPI* engine() {
+        if (!m_engine && !m_failed) {
+            m_engine = std::make_unique<tesseract::TessBaseAPI>();
+            m_engine->SetVariable("debug_file", "/dev/null");
+            if (m_engine->Init(m_folder.constData(), "jpn", tesseract::OEM_LSTM_ONLY) != 0) {
+                m_engine.reset();
+                m_failed = true;
+            }
+        }
+        return m_engine.get();
+    }
+
+private:
+    const QByteArray& m_folder;
+    std::unique_ptr<tesseract::TessBaseAPI> m_engine;
+    bool m_failed = false;
+};
+
+// The lines one pass found, as found: where they start in the list, each line's box and
+// confidence, and which one is the largest.
+struct PassLines {
+    size_t first = 0;
+    int largest = -1;
+    QRect largestBox;
+    float largestConfidence = 0;
+    std::vector<std::pair<QRect, float>> found;
+};
+
+// Adds the lines the engine recognised to lines.
+PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vector<RecognisedLine>& lines) {
+    PassLines result;
+    result.first = lines.size();
+    do {
+        const std::unique_ptr<char[]> utf8(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
+        if (!utf8)
+            continue;
+        QString text = QString::fromUtf8(utf8.get()).trimmed();
+        // Columns come back with a space between almost every letter.
+        text = pass.vertical ? tidyLine(text) : text.simplified();
+        if (text.isEmpty())
+            continue;
+        int left = 0, top = 0, right = 0, bottom = 0;
+        it.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
+        const int size = pass.vertical ? right - left : bottom - top;
+        const QRect box(QPoint(left, top), QPoint(right - 1, bottom - 1));
+        const float confidence = it.Confidence(tesseract::RIL_TEXTLINE);
+        if (result.largest < 0 || size > lines[result.first + result.largest].size) {
+            result.largest = int(lines.size() - result.first);
+            result.largestBox = box;
+            result.largestConfidence = confidence;
+        }
+        result.found.emplace_back(box, confidence);
+        lines.push_back({text, size});
+    } while (it.Next(tesseract::RIL_TEXTLINE));
+    return result;
+}
+
+// One line of the picture with a margin, scaled so that its letters are of the height the model
+// reads best.
+QImage lineAtBestHeight(const QImage& grey, const QRect& box) {
+    const int margin = box.height() / 4;
+    const QImage line = grey.copy(box.adjusted(-margin, -margin, margin, margin));
+    const double scale = double(kBestLineHeight) / std::max(1, box.height());
+    return line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
+                       Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+struct Reading {
+    QString text;
+    float confidence = 0;
+};
+
+// One line read on its own; an empty text when the engine fails or reads nothing.
+Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line) {
+    engine.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+    engine.SetImage(line.constBits(), line.width(), line.height(), 1, int(line.bytesPerLine()));
+    if (engine.Recognize(nullptr) != 0)
+        return {};
+    const std::unique_ptr<char[]> utf8(engine.GetUTF8Text());
+    return {utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString(), float(engine.MeanTextConf())};
+}
+
+// The model reads letters of about kBestLineHeight pixels best; a name printed large comes out as
+// Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and the reading
+// the model is surer of is kept. False when cancelled.
+bool rereadLargestLine(tesseract::TessBaseAPI& api, JapaneseModel& japanese, const QImage& grey,
+                       const PassLines& pass, std::vector<RecognisedLine>& lines,
+                       const ScanProgress& progress) {
+    const QImage scaled = lineAtBestHeight(grey, pass.largestBox);
+    QString& text = lines[pass.first + pass.largest].text;
+    float confidence = pass.largestConfidence;
+    const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
+        const Reading again = readSingleLine(engine, scaled);
+        if (!again.text.isEmpty() && again.confidence > confidence) {
+            text = again.text;
+            confidence = again.confidence;
+        }
+    };
+    if (progress.cancel)
+        return false;
+    readAgain(api);
+    // Kanji drawn large and thin are taken for Latin letters beside the kanji ("林 Fe"); a line
+    // mixing both is read once more by the Japanese model alone.
+    if (mixesJapaneseAndLatin(text) && !progress.cancel) {
+        if (tesseract::TessBaseAPI* engine = japanese.engine()) {
+            confidence = std::min(confidence, 0.0f);
+            readAgain(*engine);
+        }
+    }
+    return true;
+}
+
+// Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by the
+// Japanese model alone, when the first reading was unsure. False when cancelled.
+bool rereadMisreadLines(JapaneseModel& japanese, const QImage& grey, const PassLines& pass,
+                        std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
+    for (size_t i = 0; i < pass.found.size(); ++i) {
+        QString& text = lines[pass.first + i].text;
+        const auto& [box, firstConfidence] = pass.found[i];
+        if (int(i) == pass.largest || firstConfidence >= 75 || !looksMisread(text))
+            continue;
+        if (progress.cancel)
+            return false;
+        tesseract::TessBaseAPI* engine = japanese.engine();
+        if (!engine)
+            break;
+        const Reading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
+        if (!again.text.isEmpty() && again.confidence > firstConfidence)
+            text = again.text;
+    }
+    return true;
+}
+
+// Runs one pass of the engine over the picture; false when it was cancelled.
+bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int from, int span,
+             std::vector<RecognisedLine>& lines) {
+    tesseract::TessBaseAPI api;
+    const QByteArray folder = QFile::encodeName(dataFolder());
+    startEngine(api, folder, pass, grey);
 
     tesseract::ETEXT_DESC monitor;
     Watch watch{&progress, &monitor, from, span};
@@ -122,117 +267,19 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     if (status != 0)
         throw ScanError(QStringLiteral("文字認識に失敗しました。"));
 
-    // The Japanese model alone, started only when a line needs it.
-    std::unique_ptr<tesseract::TessBaseAPI> japanese;
-    bool japaneseFailed = false;
-    const auto japaneseOnly = [&] {
-        if (!japanese && !japaneseFailed) {
-            japanese = std::make_unique<tesseract::TessBaseAPI>();
-            japanese->SetVariable("debug_file", "/dev/null");
-            if (japanese->Init(folder.constData(), "jpn", tesseract::OEM_LSTM_ONLY) != 0) {
-                japanese.reset();
-                japaneseFailed = true;
-            }
-        }
-        return bool(japanese);
-    };
-
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it)
         return true;
-    const size_t first = lines.size();
-    int largest = -1;
-    QRect largestBox;
-    float largestConfidence = 0;
-    std::vector<std::pair<QRect, float>> found;  // each line's box and confidence
-    do {
-        const std::unique_ptr<char[]> utf8(it->GetUTF8Text(tesseract::RIL_TEXTLINE));
-        if (!utf8)
-            continue;
-        QString text = QString::fromUtf8(utf8.get()).trimmed();
-        // Columns come back with a space between almost every letter.
-        text = pass.vertical ? tidyLine(text) : text.simplified();
-        if (text.isEmpty())
-            continue;
-        int left = 0, top = 0, right = 0, bottom = 0;
-        it->BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
-        const int size = pass.vertical ? right - left : bottom - top;
-        if (largest < 0 || size > lines[first + largest].size) {
-            largest = int(lines.size() - first);
-            largestBox = QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
-            largestConfidence = it->Confidence(tesseract::RIL_TEXTLINE);
-        }
-        found.emplace_back(QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)),
-                           it->Confidence(tesseract::RIL_TEXTLINE));
-        lines.push_back({text, size});
-    } while (it->Next(tesseract::RIL_TEXTLINE));
+    const PassLines found = collectLines(*it, pass, lines);
     it.reset();
 
-    // The model reads letters of about kBestLineHeight pixels best; a name printed large comes out
-    // as Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and the
-    // reading the model is surer of is kept.
-    if (!pass.vertical && largest >= 0 && lines[first + largest].size > kBestLineHeight * 3 / 2) {
-        const int margin = largestBox.height() / 4;
-        const QImage line = grey.copy(largestBox.adjusted(-margin, -margin, margin, margin));
-        const double scale = double(kBestLineHeight) / largestBox.height();
-        const QImage scaled =
-            line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
-                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-        QString& text = lines[first + largest].text;
-        float confidence = largestConfidence;
-        const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
-            engine.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
-            engine.SetImage(scaled.constBits(), scaled.width(), scaled.height(), 1,
-                            int(scaled.bytesPerLine()));
-            if (engine.Recognize(nullptr) != 0)
-                return;
-            const std::unique_ptr<char[]> utf8(engine.GetUTF8Text());
-            const QString again = utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString();
-            const float againConfidence = float(engine.MeanTextConf());
-            if (!again.isEmpty() && againConfidence > confidence) {
-                text = again;
-                confidence = againConfidence;
-            }
-        };
-        if (progress.cancel)
-            return false;
-        readAgain(api);
-        // Kanji drawn large and thin are taken for Latin letters beside the kanji ("林 Fe"); a line
-        // mixing both is read once more by the Japanese model alone.
-        if (mixesJapaneseAndLatin(text) && !progress.cancel && japaneseOnly()) {
-            confidence = std::min(confidence, 0.0f);
-            readAgain(*japanese);
-        }
-    }
-    // Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by
-    // the Japanese model alone, when the first reading was unsure.
-    if (!pass.vertical && japaneseCard(lines, first)) {
-        for (size_t i = 0; i < found.size(); ++i) {
-            QString& text = lines[first + i].text;
-            if (int(i) == largest || found[i].second >= 75 || !looksMisread(text))
-                continue;
-            if (progress.cancel)
-                return false;
-            if (!japaneseOnly())
-                break;
-            const QRect box = found[i].first;
-            const int margin = box.height() / 4;
-            const QImage line = grey.copy(box.adjusted(-margin, -margin, margin, margin));
-            const double scale = double(kBestLineHeight) / std::max(1, box.height());
-            const QImage scaled =
-                line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
-                            Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
-            japanese->SetPageSegMode(tesseract::PSM_SINGLE_LINE);
-            japanese->SetImage(scaled.constBits(), scaled.width(), scaled.height(), 1,
-                               int(scaled.bytesPerLine()));
-            if (japanese->Recognize(nullptr) != 0)
-                continue;
-            const std::unique_ptr<char[]> utf8(japanese->GetUTF8Text());
-            const QString again = utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString();
-            if (!again.isEmpty() && japanese->MeanTextConf() > found[i].second)
-                text = again;
-        }
-    }
+    JapaneseModel japanese(folder);
+    if (!pass.vertical && found.largest >= 0 &&
+        lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
+        !rereadLargestLine(api, japanese, grey, found, lines, progress))
+        return false;
+    if (!pass.vertical && japaneseCard(lines, found.first))
+        return rereadMisreadLines(japanese, grey, found, lines, progress);
     return true;
 }
 

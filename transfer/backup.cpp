@@ -1,9 +1,9 @@
 #include "backup.h"
 
 #include "cardfolder.h"
+#include "dbconnection.h"
 #include "engineprocess.h"
 #include "fbservices.h"
-#include "dbstatement.h"
 #include "picturearchive.h"
 #include "privatefile.h"
 
@@ -125,12 +125,81 @@ BackupResult backupCardFolder(const QString& folder, const QString& backupPath, 
         result.picturesArchive = picturesArchivePath(target.absoluteFilePath());
         report(progress, QStringLiteral("画像フォルダをまとめています…"), 90);
         result.pictureFiles = writePicturesArchive(
-            picturesRoot.isEmpty() ? CardFolder::resolve(folder).picturesRoot : picturesRoot, result.picturesArchive);
+            picturesRoot.isEmpty() ? CardFolder::resolve(folder).picturesRoot : picturesRoot,
+            result.picturesArchive);
         report(progress,
                QStringLiteral("画像 %1 件: %2").arg(result.pictureFiles).arg(result.picturesArchive), 100);
     }
     return result;
 }
+
+namespace {
+
+// A restore cut short (a killed process) leaves its new file, or its folder; with the folder's
+// lock held no other restore is running, so any such entry is left over.
+void removeLeftoverRestores(const QString& cardFile) {
+    const QDir dataDir = QFileInfo(cardFile).dir();
+    for (const QFileInfo& leftover : dataDir.entryInfoList(
+             {QFileInfo(cardFile).fileName() + QStringLiteral(".restoring-*")},
+             QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
+        if (leftover.isDir() && !leftover.isSymLink())
+            QDir(leftover.filePath()).removeRecursively();
+        else
+            QFile::remove(leftover.filePath());
+    }
+}
+
+// Restores the backup into restored, checks that it is a card file and narrows it to the owner;
+// returns its number of cards. A failed restore leaves no restored file.
+int restoreAndCheck(const QFileInfo& source, const QString& restored, const Progress& progress) {
+    try {
+        fbservices::restore(source.absoluteFilePath(), restored,
+                            [&](const QString& line) { reportStep(progress, line, -1); });
+        const fbservices::CardFileFacts facts = fbservices::inspectCardFile(restored);
+        if (!facts.hasCardTable || !facts.hasKeyTrigger)
+            throw TransferError(
+                QStringLiteral("復元したファイルに%1 がありません。名刺管理のバックアップではないようです。")
+                    .arg(facts.hasCardTable ? QStringLiteral("トリガー TRG_CAR")
+                                            : QStringLiteral("名刺の表 MST_CAR")));
+        if (!privatefile::restrictToOwner(restored))
+            throw TransferError(
+                QStringLiteral("復元したファイル「%1」を自分だけが読めるようにできません（%2）。")
+                    .arg(restored, privatefile::systemReason(errno)));
+        return facts.cards;
+    } catch (const DbError& e) {
+        QFile::remove(restored);
+        throw TransferError(QStringLiteral("復元できませんでした。カードファイルはそのままです。\n%1")
+                                .arg(QString::fromUtf8(e.what())));
+    } catch (...) {
+        QFile::remove(restored);
+        throw;
+    }
+}
+
+// Gives the card file a second name to keep it by, and returns that name. Two restores within
+// one second (a killed one and the next) get names of their own.
+QString keepPreviousFile(const QString& cardFile, const QString& stamp, const QString& restored) {
+    QString previousFile;
+    int linked = -1;
+    for (int n = 1; n <= 100 && linked != 0; ++n) {
+        previousFile = cardFile + QStringLiteral(".before-restore-") + stamp +
+                       (n == 1 ? QString() : QStringLiteral("-%1").arg(n));
+        linked = ::link(QFile::encodeName(cardFile).constData(), QFile::encodeName(previousFile).constData());
+        if (linked != 0 && errno != EEXIST)
+            break;
+    }
+    if (linked != 0) {
+        const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+        QFile::remove(restored);
+        throw TransferError(
+            QStringLiteral(
+                "カードファイルを「%1」として残せませんでした（%2）。カードファイルはそのままです。")
+                .arg(previousFile, reason));
+    }
+    return previousFile;
+}
+
+}  // namespace
 
 RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath, const Progress& progress,
                                 const std::function<void()>& releaseCardFile) {
@@ -141,18 +210,8 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
         throw TransferError(QStringLiteral("バックアップ「%1」を読めません。").arg(backupPath));
     const QString cardFile = CardFolder::local(folder).database;
     privatefile::makeFolders(QFileInfo(cardFile).absolutePath());
+    removeLeftoverRestores(cardFile);
 
-    // A restore cut short (a killed process) leaves its new file, or its folder; with the
-    // folder's lock held no other restore is running, so any such entry is left over.
-    const QDir dataDir = QFileInfo(cardFile).dir();
-    for (const QFileInfo& leftover : dataDir.entryInfoList(
-             {QFileInfo(cardFile).fileName() + QStringLiteral(".restoring-*")},
-             QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot)) {
-        if (leftover.isDir() && !leftover.isSymLink())
-            QDir(leftover.filePath()).removeRecursively();
-        else
-            QFile::remove(leftover.filePath());
-    }
     const QString stamp = timeStamp();
     // The engine creates the restored file readable by everyone the umask lets: it is made in a
     // folder only the owner can enter, narrowed there, and only then moved to the card file's place.
@@ -166,28 +225,7 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
     engineprocess::removeAtExit(restored);  // the service may still write it when interrupted
     report(progress, QStringLiteral("バックアップから新しいファイルに復元しています…"), 0);
     RestoreResult result;
-    try {
-        fbservices::restore(source.absoluteFilePath(), restored,
-                            [&](const QString& line) { reportStep(progress, line, -1); });
-        const fbservices::CardFileFacts facts = fbservices::inspectCardFile(restored);
-        if (!facts.hasCardTable || !facts.hasKeyTrigger)
-            throw TransferError(
-                QStringLiteral("復元したファイルに%1 がありません。名刺管理のバックアップではないようです。")
-                    .arg(facts.hasCardTable ? QStringLiteral("トリガー TRG_CAR")
-                                            : QStringLiteral("名刺の表 MST_CAR")));
-        result.cards = facts.cards;
-        if (!privatefile::restrictToOwner(restored))
-            throw TransferError(
-                QStringLiteral("復元したファイル「%1」を自分だけが読めるようにできません（%2）。")
-                    .arg(restored, privatefile::systemReason(errno)));
-    } catch (const DbError& e) {
-        QFile::remove(restored);
-        throw TransferError(QStringLiteral("復元できませんでした。カードファイルはそのままです。\n%1")
-                                .arg(QString::fromUtf8(e.what())));
-    } catch (...) {
-        QFile::remove(restored);
-        throw;
-    }
+    result.cards = restoreAndCheck(source, restored, progress);
     report(progress, QStringLiteral("復元したファイルを確かめました（名刺 %1 件）。").arg(result.cards), 90);
 
     if (releaseCardFile)
@@ -195,26 +233,8 @@ RestoreResult restoreCardFolder(const QString& folder, const QString& backupPath
     // The old file gets its second name first and the restored one then takes the card file's
     // name in one step, so that at every moment, a crash included, DATA.FDB is the old or the new
     // card file, never missing.
-    if (QFileInfo::exists(cardFile)) {
-        // Two restores within one second (a killed one and the next) get names of their own.
-        int linked = -1;
-        for (int n = 1; n <= 100 && linked != 0; ++n) {
-            result.previousFile = cardFile + QStringLiteral(".before-restore-") + stamp +
-                                  (n == 1 ? QString() : QStringLiteral("-%1").arg(n));
-            linked = ::link(QFile::encodeName(cardFile).constData(),
-                            QFile::encodeName(result.previousFile).constData());
-            if (linked != 0 && errno != EEXIST)
-                break;
-        }
-        if (linked != 0) {
-            const QString reason = QString::fromLocal8Bit(std::strerror(errno));
-            QFile::remove(restored);
-            throw TransferError(
-                QStringLiteral(
-                    "カードファイルを「%1」として残せませんでした（%2）。カードファイルはそのままです。")
-                    .arg(result.previousFile, reason));
-        }
-    }
+    if (QFileInfo::exists(cardFile))
+        result.previousFile = keepPreviousFile(cardFile, stamp, restored);
     if (::rename(QFile::encodeName(restored).constData(), QFile::encodeName(cardFile).constData()) != 0) {
         const QString reason = QString::fromLocal8Bit(std::strerror(errno));
         if (!result.previousFile.isEmpty())

@@ -359,8 +359,8 @@ LineKind lineKindOf(const QString& key) {
 // A memo line's label: a Japanese header as it stands ("携帯電話"), another one after its kind
 // ("電話（Mobile Phone）"); the kind alone for a header that is just the kind.
 QString lineLabel(const QString& header, LineKind kind) {
-    const QString h = header.trimmed();
-    const QString k = kindLabel(kind);
+    QString h = header.trimmed();
+    QString k = kindLabel(kind);
     // Headers that name nothing but the kind.
     static const QStringList plain = {
         "phone",   "telephone", "tel",     "e-mail",  "email", "mail",     "e-mailaddress", "emailaddress",

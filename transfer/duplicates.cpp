@@ -1,6 +1,7 @@
 #include "duplicates.h"
 
 #include "carddatabase.h"
+#include "phonedigits.h"
 #include "picturefolder.h"
 #include "privatefile.h"
 #include "textfold.h"
@@ -19,38 +20,6 @@
 namespace transfer {
 
 namespace {
-
-bool isDigit(QChar c) {
-    return (c >= u'0' && c <= u'9') || (c.unicode() >= 0xFF10 && c.unicode() <= 0xFF19);
-}
-
-int digitValue(QChar c) {
-    return c.unicode() >= 0xFF10 ? c.unicode() - 0xFF10 : c.unicode() - u'0';
-}
-
-// What people put between the parts of a telephone number, in either width.
-bool isPhoneSeparator(QChar c) {
-    switch (c.unicode()) {
-        case u'-':
-        case u' ':
-        case u'(':
-        case u')':
-        case u'.':
-        case 0x2010:  // hyphen
-        case 0x2011:
-        case 0x2012:
-        case 0x2013:
-        case 0x2212:  // minus sign
-        case 0x30FC:  // long-vowel mark, typed for a dash
-        case 0xFF0D:  // full-width hyphen-minus
-        case 0xFF08:
-        case 0xFF09:
-        case 0x3000:  // ideographic space
-            return true;
-        default:
-            return false;
-    }
-}
 
 bool isPlus(QChar c) {
     return c == u'+' || c.unicode() == 0xFF0B;
@@ -297,24 +266,15 @@ QStringList memoPhones(const QString& memo) {
     QStringList found;
     const qsizetype size = memo.size();
     for (qsizetype i = 0; i < size; ++i) {
-        if (!isDigit(memo[i]))
+        if (!search::isPhoneDigit(memo[i]))
             continue;
-        if (i > 0 && (isDigit(memo[i - 1]) || memo[i - 1].isLetter()))
+        if (i > 0 && (search::isPhoneDigit(memo[i - 1]) || memo[i - 1].isLetter()))
             continue;  // inside a word or a longer number
         // "+81" with or without a space after the plus.
         const bool plus =
             (i > 0 && isPlus(memo[i - 1])) || (i > 1 && memo[i - 1].isSpace() && isPlus(memo[i - 2]));
-        QString digits;
-        qsizetype j = i;
-        qsizetype lastDigit = j;
-        for (; j < size; ++j) {
-            if (isDigit(memo[j])) {
-                digits += QChar(u'0' + digitValue(memo[j]));
-                lastDigit = j;
-            } else if (!isPhoneSeparator(memo[j])) {
-                break;
-            }
-        }
+        qsizetype lastDigit = i;
+        QString digits = search::phoneDigitsFrom(memo, i, lastDigit);
         i = lastDigit;
         if (plus) {
             if (!digits.startsWith(QLatin1String("81")))

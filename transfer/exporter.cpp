@@ -49,7 +49,7 @@ int exportCards(CardDatabase& dm, const QString& path, FileFormat format, bool w
     }
     constexpr qsizetype kChunk = 1 << 20;
     QByteArray out;
-    out.reserve(kChunk + 64 * 1024);
+    out.reserve(kChunk + qsizetype(64) * 1024);
     if (format == FileFormat::Csv)
         out += csv::header();
     int count = 0;

@@ -23,6 +23,8 @@ constexpr qint64 kLargestFile = 512ll * 1024 * 1024;
 // Cards read again together on the second reading, newest last: a run this long is held in
 // memory at a time.
 constexpr int kBlock = 256;
+// Notes of what was not kept, listed for the first cards that have them.
+constexpr qsizetype kMostLeftOutNotes = qsizetype(kPreviewCards) * 10;
 
 void checkCard(const ImportPlan& plan, const Card& card) {
     const cards::CardTexts& t = card.texts;
@@ -71,7 +73,8 @@ void checkCard(const ImportPlan& plan, const Card& card) {
 // A vCard file starts with BEGIN:VCARD after any blank space; anything else is read as CSV.
 FileFormat formatOf(QIODevice& file, const FileEncoding& encoding) {
     file.seek(encoding.byteOrderMark ? 3 : 0);
-    const QByteArray head = file.peek(64 * 1024);
+    constexpr qint64 kHeadBytes = qint64(64) * 1024;
+    const QByteArray head = file.peek(kHeadBytes);
     qsizetype i = 0;
     while (i < head.size() && (head[i] == ' ' || head[i] == '\t' || head[i] == '\r' || head[i] == '\n'))
         ++i;
@@ -178,8 +181,10 @@ QString originText(const ImportPlan& plan, const Card& card) {
                                           : QStringLiteral("%1 件目のカード").arg(card.origin);
 }
 
-ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns* columns) {
-    const QFileInfo info(path);
+namespace {
+
+// The file is a file and not too large to be a card file.
+void checkFileToRead(const QFileInfo& info, const QString& path) {
     if (!info.exists())
         throw TransferError(QStringLiteral("ファイル「%1」がありません。").arg(path));
     if (!info.isFile())
@@ -187,6 +192,127 @@ ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns*
     if (info.size() > kLargestFile)
         throw TransferError(
             QStringLiteral("ファイル「%1」は大きすぎます（%2 MB）。").arg(path).arg(info.size() >> 20));
+}
+
+// The columns of a CSV file: the ones given when they fit its header row, else read from it.
+csv::Columns csvColumns(CardStream& stream, const csv::Columns* columns) {
+    QStringList head;
+    int line = 1;
+    if (!stream.header(head, line))
+        throw TransferError(QStringLiteral("ファイルにヘッダ行がありません。"));
+    if (columns && columns->count() == head.size()) {
+        csv::checkColumns(*columns, line);
+        return *columns;
+    }
+    return csv::readHeader(head, line);
+}
+
+// What the stored cards are known by, to tell which cards of a file are already there.
+QSet<QString> storedCardKeys(CardDatabase& dm) {
+    QSet<QString> stored;
+    forEachStoredCard(dm, false, [&](const Card& card) {
+        engineprocess::throwIfInterrupted();
+        const QString key = duplicateKey(card.texts.name, card.texts.organisation, card.texts.reading);
+        if (!key.isEmpty())
+            stored.insert(key);
+    });
+    return stored;
+}
+
+// Adds one card read from the file to the plan: where its run starts, whether it is already
+// stored, what of it was not kept, and the card itself while the preview wants more.
+void planCard(ImportPlan& plan, Card& card, const FilePlace& place, const QSet<QString>& stored) {
+    const int index = plan.cardCount++;
+    if (index % kBlock == 0)
+        plan.blocks << place;
+    checkCard(plan, card);
+    const QString key = duplicateKey(card.texts.name, card.texts.organisation, card.texts.reading);
+    if (!key.isEmpty() && stored.contains(key)) {
+        plan.duplicates << index;
+        plan.duplicateCards << listed(card);
+    }
+    if (!card.leftOut.isEmpty() && plan.leftOutNotes.size() < kMostLeftOutNotes)
+        plan.leftOutNotes << originText(plan, card) + QStringLiteral(": ") +
+                                 card.leftOut.join(QStringLiteral("、"));
+    if (index < kPreviewCards) {
+        for (Picture& p : card.pictures)
+            p.bytes.clear();
+        plan.preview << card;
+    }
+}
+
+[[noreturn]] void throwFileChanged(const QString& path) {
+    throw TransferError(
+        QStringLiteral("ファイル「%1」が確認の後で変わりました。もう一度読み込んでください。").arg(path));
+}
+
+// The file is read again: it must be the one that was checked.
+void checkUnchanged(const ImportPlan& plan) {
+    const QFileInfo info(plan.path);
+    if (!info.exists() || info.size() != plan.fileSize || info.lastModified() != plan.fileModified)
+        throwFileChanged(plan.path);
+}
+
+// The cards of the file that the user wants written: all but the duplicates not taken.
+class WantedCards {
+public:
+    WantedCards(const ImportPlan& plan, const QSet<int>& takenDuplicates)
+        : m_duplicates(plan.duplicates.begin(), plan.duplicates.end()), m_taken(takenDuplicates) {
+        for (int i = 0; i < plan.cardCount; ++i)
+            m_count += contains(i) ? 1 : 0;
+    }
+    bool contains(int index) const { return !m_duplicates.contains(index) || m_taken.contains(index); }
+    int count() const { return m_count; }
+
+private:
+    QSet<int> m_duplicates;
+    const QSet<int>& m_taken;
+    int m_count = 0;
+};
+
+// Reads the cards of one run of the file again, each checked as before.
+void readBlock(QFile& file, const ImportPlan& plan, int b, QList<Card>& block) {
+    const int count = std::min(kBlock, plan.cardCount - b * kBlock);
+    block.clear();
+    CardStream stream(file, plan, plan.blocks[b]);
+    Card read;
+    FilePlace place;
+    while (block.size() < count && stream.next(read, place)) {
+        checkCard(plan, read);
+        block << read;
+    }
+    if (block.size() != count)
+        throwFileChanged(plan.path);
+}
+
+// Writes one card and its pictures; the pictures' paths are added to picturesWritten.
+void writeCard(CardDatabase& dm, const Card& card, QStringList& picturesWritten) {
+    const bool pictures = !card.pictures.isEmpty();
+    cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
+                      card.deleted ? cards::CardState::Deleted : cards::CardState::Live, pictures);
+    if (pictures) {
+        const int key = cards::returnedKey(dm.statement);
+        dm.statement.close();
+        writePictures(dm.cardFolder(), key, card, picturesWritten);
+    }
+}
+
+// The pictures of cards that were not written after all, and the folders made for them when
+// nothing else is in them.
+void removePictures(const QStringList& picturesWritten) {
+    for (const QString& path : picturesWritten) {
+        QFile::remove(path);
+        const QString base = QFileInfo(path).path();
+        if (QDir().rmdir(base))
+            QDir().rmdir(QFileInfo(base).path());
+    }
+}
+
+}  // namespace
+
+ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns* columns) {
+    const QFileInfo info(path);
+    checkFileToRead(info, path);
     QFile file(path);
     openFile(file, path);
 
@@ -203,48 +329,15 @@ ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns*
                                             : encodingName(plan.fileEncoding.encoding);
     const FilePlace start{plan.fileEncoding.byteOrderMark ? 3 : 0, 1, 0};
     CardStream stream(file, plan, start);
-    if (plan.format == FileFormat::Csv) {
-        QStringList head;
-        int line = 1;
-        if (!stream.header(head, line))
-            throw TransferError(QStringLiteral("ファイルにヘッダ行がありません。"));
-        if (columns && columns->count() == head.size()) {
-            plan.columns = *columns;
-            csv::checkColumns(plan.columns, line);
-        } else {
-            plan.columns = csv::readHeader(head, line);
-        }
-    }
+    if (plan.format == FileFormat::Csv)
+        plan.columns = csvColumns(stream, columns);
 
-    QSet<QString> stored;
-    forEachStoredCard(dm, false, [&](const Card& card) {
-        engineprocess::throwIfInterrupted();
-        const QString key = duplicateKey(card.texts.name, card.texts.organisation, card.texts.reading);
-        if (!key.isEmpty())
-            stored.insert(key);
-    });
-
+    const QSet<QString> stored = storedCardKeys(dm);
     Card card;
     FilePlace place;
     while (stream.next(card, place)) {
         engineprocess::throwIfInterrupted();
-        const int index = plan.cardCount++;
-        if (index % kBlock == 0)
-            plan.blocks << place;
-        checkCard(plan, card);
-        const QString key = duplicateKey(card.texts.name, card.texts.organisation, card.texts.reading);
-        if (!key.isEmpty() && stored.contains(key)) {
-            plan.duplicates << index;
-            plan.duplicateCards << listed(card);
-        }
-        if (!card.leftOut.isEmpty() && plan.leftOutNotes.size() < kPreviewCards * 10)
-            plan.leftOutNotes << originText(plan, card) + QStringLiteral(": ") +
-                                     card.leftOut.join(QStringLiteral("、"));
-        if (index < kPreviewCards) {
-            for (Picture& p : card.pictures)
-                p.bytes.clear();
-            plan.preview << card;
-        }
+        planCard(plan, card, place, stored);
     }
     if (plan.cardCount == 0)
         throw TransferError(plan.format == FileFormat::VCard
@@ -253,23 +346,16 @@ ImportPlan planImport(CardDatabase& dm, const QString& path, const csv::Columns*
     return plan;
 }
 
-int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates, const Progress& progress) {
-    const QSet<int> duplicates(plan.duplicates.begin(), plan.duplicates.end());
-    auto wanted = [&](int i) { return !duplicates.contains(i) || takenDuplicates.contains(i); };
-    int total = 0;
-    for (int i = 0; i < plan.cardCount; ++i)
-        total += wanted(i) ? 1 : 0;
+int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates,
+              const Progress& progress) {
+    const WantedCards wanted(plan, takenDuplicates);
+    const int total = wanted.count();
     auto report = [&](int done) {
         if (progress)
             progress(QStringLiteral("名刺を登録しています（%1 / %2 件）…").arg(done).arg(total),
                      total ? done * 100 / total : 100);
     };
-    // The file is read again: it must be the one that was checked.
-    const QFileInfo info(plan.path);
-    if (!info.exists() || info.size() != plan.fileSize || info.lastModified() != plan.fileModified)
-        throw TransferError(
-            QStringLiteral("ファイル「%1」が確認の後で変わりました。もう一度読み込んでください。")
-                .arg(plan.path));
+    checkUnchanged(plan);
     QFile file(plan.path);
     openFile(file, plan.path);
 
@@ -287,34 +373,13 @@ int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDu
             // it, and the card written last gets the highest key. The file is read a run of cards
             // at a time, the runs from the last one back.
             for (int b = int(plan.blocks.size()) - 1; b >= 0; --b) {
+                readBlock(file, plan, b, block);
                 const int first = b * kBlock;
-                const int count = std::min(kBlock, plan.cardCount - first);
-                block.clear();
-                CardStream stream(file, plan, plan.blocks[b]);
-                Card read;
-                FilePlace place;
-                while (block.size() < count && stream.next(read, place)) {
-                    checkCard(plan, read);
-                    block << read;
-                }
-                if (block.size() != count)
-                    throw TransferError(
-                        QStringLiteral("ファイル「%1」が確認の後で変わりました。もう一度読み込んでください。")
-                            .arg(plan.path));
-                for (int i = first + count - 1; i >= first; --i) {
-                    if (!wanted(i))
+                for (int i = first + int(block.size()) - 1; i >= first; --i) {
+                    if (!wanted.contains(i))
                         continue;
                     engineprocess::throwIfInterrupted();  // unwinding rolls the whole import back
-                    const Card& card = block[i - first];
-                    const bool pictures = !card.pictures.isEmpty();
-                    cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
-                                      card.deleted ? cards::CardState::Deleted : cards::CardState::Live,
-                                      pictures);
-                    if (pictures) {
-                        const int key = cards::returnedKey(dm.statement);
-                        dm.statement.close();
-                        writePictures(dm.cardFolder(), key, card, picturesWritten);
-                    }
+                    writeCard(dm, block[i - first], picturesWritten);
                     if (++written % 1000 == 0)
                         report(written);
                 }
@@ -322,13 +387,7 @@ int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDu
         });
     } catch (...) {
         // No card was written: neither are their pictures.
-        for (const QString& path : picturesWritten) {
-            QFile::remove(path);
-            // The folders made for them go too, when nothing else is in them.
-            const QString base = QFileInfo(path).path();
-            if (QDir().rmdir(base))
-                QDir().rmdir(QFileInfo(base).path());
-        }
+        removePictures(picturesWritten);
         throw;
     }
     report(written);

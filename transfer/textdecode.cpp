@@ -11,6 +11,9 @@ namespace transfer {
 
 struct TextDecoder::Converter {
     UConverter* icu = nullptr;
+    Converter() = default;
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
     ~Converter() {
         if (icu)
             ucnv_close(icu);

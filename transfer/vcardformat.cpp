@@ -171,24 +171,23 @@ bool isQuotedPrintable(const Property& p) {
     return p.has("ENCODING", "QUOTED-PRINTABLE");
 }
 
-// Splits "NAME;PARAM=V;NAMELESS:value" into its parts; false when there is no name or colon.
-bool parseProperty(const QByteArray& line, Property& p) {
+// Where a property's name and parameters end: the first colon outside quotes, or -1.
+qsizetype valueColon(const QByteArray& line) {
     bool quoted = false;
-    qsizetype colon = -1;
     for (qsizetype i = 0; i < line.size(); ++i) {
         if (line[i] == '"')
             quoted = !quoted;
-        else if (line[i] == ':' && !quoted) {
-            colon = i;
-            break;
-        }
+        else if (line[i] == ':' && !quoted)
+            return i;
     }
-    if (colon <= 0)
-        return false;
-    // Parameters end at semicolons outside quotes.
+    return -1;
+}
+
+// The name and the parameters before the colon: they end at semicolons outside quotes.
+QList<QByteArray> nameAndParameters(const QByteArray& line, qsizetype colon) {
     QList<QByteArray> parts;
     qsizetype start = 0;
-    quoted = false;
+    bool quoted = false;
     for (qsizetype i = 0; i <= colon; ++i) {
         if (i < colon && line[i] == '"')
             quoted = !quoted;
@@ -197,34 +196,49 @@ bool parseProperty(const QByteArray& line, Property& p) {
             start = i + 1;
         }
     }
-    QByteArray name = parts.takeFirst().trimmed().toUpper();
+    return parts;
+}
+
+QByteArray withoutQuotes(QByteArray v) {
+    v = v.trimmed();
+    if (v.size() >= 2 && v.startsWith('"') && v.endsWith('"'))
+        return v.mid(1, v.size() - 2);
+    if (v.startsWith('"'))
+        return v.mid(1);
+    if (v.endsWith('"'))
+        v.chop(1);
+    return v;
+}
+
+void addParameter(Property& p, const QByteArray& part) {
+    const qsizetype eq = part.indexOf('=');
+    if (eq < 0) {
+        // vCard 2.1 names the encoding or the type alone: "TEL;CELL;VOICE", "NOTE;QUOTED-PRINTABLE".
+        const QByteArray token = part.trimmed().toUpper();
+        const bool encoding = token == "QUOTED-PRINTABLE" || token == "BASE64" || token == "8BIT" ||
+                              token == "7BIT" || token == "B";
+        p.params << qMakePair(QByteArray(encoding ? "ENCODING" : "TYPE"), token);
+        return;
+    }
+    const QByteArray key = part.left(eq).trimmed().toUpper();
+    // "TYPE=CELL,VOICE" and "TYPE="cell,voice"" name several types.
+    for (const QByteArray& v : part.mid(eq + 1).split(','))
+        p.params << qMakePair(key, withoutQuotes(v));
+}
+
+// Splits "NAME;PARAM=V;NAMELESS:value" into its parts; false when there is no name or colon.
+bool parseProperty(const QByteArray& line, Property& p) {
+    const qsizetype colon = valueColon(line);
+    if (colon <= 0)
+        return false;
+    QList<QByteArray> parts = nameAndParameters(line, colon);
+    const QByteArray name = parts.takeFirst().trimmed().toUpper();
     const qsizetype dot = name.lastIndexOf('.');
     p.group = dot >= 0 ? name.left(dot) : QByteArray();
     p.name = dot >= 0 ? name.mid(dot + 1) : name;
     p.params.clear();
-    for (const QByteArray& part : parts) {
-        const qsizetype eq = part.indexOf('=');
-        if (eq < 0) {
-            // vCard 2.1 names the encoding or the type alone: "TEL;CELL;VOICE", "NOTE;QUOTED-PRINTABLE".
-            const QByteArray token = part.trimmed().toUpper();
-            const bool encoding = token == "QUOTED-PRINTABLE" || token == "BASE64" || token == "8BIT" ||
-                                  token == "7BIT" || token == "B";
-            p.params << qMakePair(QByteArray(encoding ? "ENCODING" : "TYPE"), token);
-            continue;
-        }
-        const QByteArray key = part.left(eq).trimmed().toUpper();
-        // "TYPE=CELL,VOICE" and "TYPE="cell,voice"" name several types.
-        for (QByteArray v : part.mid(eq + 1).split(',')) {
-            v = v.trimmed();
-            if (v.size() >= 2 && v.startsWith('"') && v.endsWith('"'))
-                v = v.mid(1, v.size() - 2);
-            else if (v.startsWith('"'))
-                v = v.mid(1);
-            else if (v.endsWith('"'))
-                v.chop(1);
-            p.params << qMakePair(key, v);
-        }
-    }
+    for (const QByteArray& part : parts)
+        addParameter(p, part);
     p.value = line.mid(colon + 1);
     return !p.name.isEmpty();
 }
@@ -310,7 +324,7 @@ QString phoneLabel(const Property& p, const QString& groupLabel) {
 }
 
 // A label from an address book ("_$!<Mobile>!$_" or a user's own), for the memo line.
-QString groupLabelText(QString label) {
+QString groupLabelText(const QString& label) {
     static const QRegularExpression wrapped(QStringLiteral("^_\\$!<(.*)>!\\$_$"));
     const QRegularExpressionMatch m = wrapped.match(label);
     return m.hasMatch() ? m.captured(1) : label.trimmed();
@@ -369,10 +383,135 @@ QByteArray Property::param(QByteArrayView paramName) const {
     return QByteArray();
 }
 
-Card cardFrom(const QList<Property>& props, int number) {
-    Card card;
-    card.origin = number;
-    cards::CardTexts& t = card.texts;
+namespace {
+
+// Of alternatives (4.0's ALTID, or plain repeats), the Japanese one wins, then one without a
+// language, then the first.
+struct Chosen {
+    int rank = 99;
+    QString text;
+    const Property* property = nullptr;
+
+    void offer(const Property& p, const QString& offered) {
+        const int offeredRank = languageRank(p);
+        if (offeredRank < rank)
+            *this = {offeredRank, offered, &p};
+    }
+};
+
+// What the properties of one card say, gathered before they become the card's texts.
+struct Gathered {
+    bool v21 = false;
+    Chosen fn, n, org, title, phoneticN, sortString, phoneticOrg, soundName;
+    QString phoneticLast, phoneticFirst, exactDate;
+    QStringList notes, phones, mails, addresses, urls, birthdays, nicknames;
+    std::optional<bool> deleted;
+
+    QString unescape(const QString& raw) const { return unescaped(raw, v21); }
+};
+
+// A property's decoded text and the label an address book gave its group.
+struct PropertyText {
+    const Property& property;
+    const QString& raw;
+    const QString& groupLabel;
+};
+
+// "住所" or "住所（会社）": a memo line's label with the group's own label where there is one.
+QString labelled(const QString& kind, const QString& groupLabel) {
+    return groupLabel.isEmpty() ? kind : QStringLiteral("%1（%2）").arg(kind, groupLabel);
+}
+
+void appendLabelledLine(QStringList& lines, const QString& label, const QString& value) {
+    if (!value.isEmpty())
+        lines << label + QStringLiteral(": ") + value;
+}
+
+QString telephoneNumber(const Gathered& g, const QString& raw) {
+    QString number = g.unescape(raw).trimmed();
+    if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive))
+        number = number.mid(4);
+    return number;
+}
+
+// post office box; extended; street; locality; region; code; country, written the Japanese way
+// round: code, country, region, locality, street, extended, box, on one line.
+QString addressLine(const Gathered& g, const QString& raw) {
+    const QStringList a = components(raw, g.v21);
+    QString code = a.value(5).trimmed();
+    if (!code.isEmpty())
+        code = QStringLiteral("〒") + code;
+    return joinedNonEmpty({code, a.value(6), a.value(4), a.value(3), a.value(2), a.value(1), a.value(0)})
+        .replace(QLatin1String("\r\n"), QLatin1String(" "));
+}
+
+bool isTrue(const QString& raw) {
+    const QString value = raw.trimmed();
+    return value.compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0 || value == QLatin1String("1");
+}
+
+using Gatherer = void (*)(Gathered&, const PropertyText&);
+
+// What each text property of a vCard adds to the card; properties not named here are not kept.
+const QHash<QByteArray, Gatherer>& gatherers() {
+    static const QHash<QByteArray, Gatherer> table = {
+        {"FN", [](Gathered& g, const PropertyText& t) { g.fn.offer(t.property, g.unescape(t.raw)); }},
+        {"N",
+         [](Gathered& g, const PropertyText& t) {
+             (isPhonetic(t.property) ? g.phoneticN : g.n).offer(t.property, t.raw);
+         }},
+        {"SOUND", [](Gathered& g, const PropertyText& t) { g.soundName.offer(t.property, t.raw); }},
+        {"X-PHONETIC-LAST-NAME",
+         [](Gathered& g, const PropertyText& t) { g.phoneticLast = g.unescape(t.raw); }},
+        {"X-PHONETIC-FIRST-NAME",
+         [](Gathered& g, const PropertyText& t) { g.phoneticFirst = g.unescape(t.raw); }},
+        {"SORT-STRING",
+         [](Gathered& g, const PropertyText& t) { g.sortString.offer(t.property, g.unescape(t.raw)); }},
+        {"ORG",
+         [](Gathered& g, const PropertyText& t) {
+             if (isPhonetic(t.property))
+                 g.phoneticOrg.offer(t.property, joinedNonEmpty(components(t.raw, g.v21)));
+             else
+                 g.org.offer(t.property, t.raw);
+         }},
+        {"X-PHONETIC-ORG",
+         [](Gathered& g, const PropertyText& t) { g.phoneticOrg.offer(t.property, g.unescape(t.raw)); }},
+        {"TITLE", [](Gathered& g, const PropertyText& t) { g.title.offer(t.property, g.unescape(t.raw)); }},
+        {"NOTE", [](Gathered& g, const PropertyText& t) { g.notes << storedLineBreaks(g.unescape(t.raw)); }},
+        {"TEL",
+         [](Gathered& g, const PropertyText& t) {
+             appendLabelledLine(g.phones, phoneLabel(t.property, t.groupLabel), telephoneNumber(g, t.raw));
+         }},
+        {"EMAIL",
+         [](Gathered& g, const PropertyText& t) {
+             appendLabelledLine(g.mails, labelled(QStringLiteral("メール"), t.groupLabel),
+                                g.unescape(t.raw).trimmed());
+         }},
+        {"ADR",
+         [](Gathered& g, const PropertyText& t) {
+             appendLabelledLine(g.addresses, labelled(QStringLiteral("住所"), t.groupLabel),
+                                addressLine(g, t.raw));
+         }},
+        {"URL",
+         [](Gathered& g, const PropertyText& t) {
+             appendLabelledLine(g.urls, QStringLiteral("URL"), g.unescape(t.raw).trimmed());
+         }},
+        {"BDAY",
+         [](Gathered& g, const PropertyText& t) {
+             appendLabelledLine(g.birthdays, QStringLiteral("誕生日"), g.unescape(t.raw).trimmed());
+         }},
+        {"NICKNAME",
+         [](Gathered& g, const PropertyText& t) {
+             appendLabelledLine(g.nicknames, QStringLiteral("ニックネーム"), g.unescape(t.raw).trimmed());
+         }},
+        {kDateProperty, [](Gathered& g, const PropertyText& t) { g.exactDate = t.raw; }},
+        {kDeletedProperty, [](Gathered& g, const PropertyText& t) { g.deleted = isTrue(t.raw); }},
+    };
+    return table;
+}
+
+// The vCard version the card names; a card without one, or of another version, is not read.
+QByteArray versionOf(const QList<Property>& props, int number) {
     QByteArray version;
     for (const Property& p : props) {
         if (p.name == "VERSION")
@@ -384,177 +523,120 @@ Card cardFrom(const QList<Property>& props, int number) {
             version.isEmpty()
                 ? QStringLiteral("VERSION がありません。")
                 : QStringLiteral("vCard %1 は読めません（2.1、3.0、4.0 が読めます）。").arg(shown(version))));
-    const bool v21 = version == "2.1";
+    return version;
+}
 
-    // Labels that address books give a group of properties ("item1.X-ABLabel:会社").
+// Labels that address books give a group of properties ("item1.X-ABLabel:会社").
+QHash<QByteArray, QString> groupLabelsOf(const QList<Property>& props, bool v21) {
     QHash<QByteArray, QString> groupLabels;
     for (const Property& p : props) {
-        if (p.name == "X-ABLABEL" && !p.group.isEmpty()) {
-            const Decoded d = textOf(p);
-            groupLabels.insert(p.group, groupLabelText(unescaped(d.text, v21)));
-        }
+        if (p.name == "X-ABLABEL" && !p.group.isEmpty())
+            groupLabels.insert(p.group, groupLabelText(unescaped(textOf(p).text, v21)));
     }
+    return groupLabels;
+}
 
-    // Of alternatives (4.0's ALTID, or plain repeats), the Japanese one wins, then one without
-    // a language, then the first.
-    struct Chosen {
-        int rank = 99;
-        QString text;
-        const Property* property = nullptr;
-    };
-    Chosen fn, n, org, title, phoneticN, sortString, phoneticOrg, soundName;
-    QString phoneticLast, phoneticFirst, exactDate;
-    QStringList notes, phones, mails, addresses, urls, birthdays, nicknames;
-    auto choose = [&](Chosen& slot, const Property& p, const QString& text) {
-        const int rank = languageRank(p);
-        if (rank < slot.rank)
-            slot = {rank, text, &p};
-    };
-    for (const Property& p : props) {
-        if (p.name == "BEGIN")
-            throw TransferError(cardError(number, QStringLiteral("カードの中に別のカードがあります。")));
-        static const QList<QByteArray> binary = {"PHOTO", "LOGO", "SOUND", "KEY", "VERSION", "X-ABLABEL"};
-        if (p.name == "PHOTO") {
-            if (auto picture = pictureOf(p))
-                card.pictures << *picture;
-            else
-                card.leftOut << QStringLiteral("画像として読めない PHOTO");
-            continue;
-        }
-        if (p.name == "SOUND" && !p.has("TYPE", "X-IRMC-N"))
-            continue;  // a recording; the reading of the name is the one sound phones write as text
-        if (binary.contains(p.name) && p.name != "SOUND")
-            continue;
-        const Decoded d = textOf(p);
-        if (!d.error.isEmpty())
-            throw TransferError(cardError(number, d.error));
-        const QString& raw = d.text;
-        const QString groupLabel = p.group.isEmpty() ? QString() : groupLabels.value(p.group);
-        if (p.name == "FN") {
-            choose(fn, p, unescaped(raw, v21));
-        } else if (p.name == "N") {
-            if (isPhonetic(p))
-                choose(phoneticN, p, raw);
-            else
-                choose(n, p, raw);
-        } else if (p.name == "SOUND") {
-            choose(soundName, p, raw);
-        } else if (p.name == "X-PHONETIC-LAST-NAME") {
-            phoneticLast = unescaped(raw, v21);
-        } else if (p.name == "X-PHONETIC-FIRST-NAME") {
-            phoneticFirst = unescaped(raw, v21);
-        } else if (p.name == "SORT-STRING") {
-            choose(sortString, p, unescaped(raw, v21));
-        } else if (p.name == "ORG") {
-            if (isPhonetic(p))
-                choose(phoneticOrg, p, joinedNonEmpty(components(raw, v21)));
-            else
-                choose(org, p, raw);
-        } else if (p.name == "X-PHONETIC-ORG") {
-            choose(phoneticOrg, p, unescaped(raw, v21));
-        } else if (p.name == "TITLE") {
-            choose(title, p, unescaped(raw, v21));
-        } else if (p.name == "NOTE") {
-            notes << storedLineBreaks(unescaped(raw, v21));
-        } else if (p.name == "TEL") {
-            QString number = unescaped(raw, v21).trimmed();
-            if (number.startsWith(QLatin1String("tel:"), Qt::CaseInsensitive))
-                number = number.mid(4);
-            if (!number.isEmpty())
-                phones << phoneLabel(p, groupLabel) + QStringLiteral(": ") + number;
-        } else if (p.name == "EMAIL") {
-            const QString mail = unescaped(raw, v21).trimmed();
-            if (!mail.isEmpty())
-                mails << (groupLabel.isEmpty() ? QStringLiteral("メール")
-                                               : QStringLiteral("メール（%1）").arg(groupLabel)) +
-                             QStringLiteral(": ") + mail;
-        } else if (p.name == "ADR") {
-            // post office box; extended; street; locality; region; code; country, written the
-            // Japanese way round: code, country, region, locality, street, extended, box.
-            const QStringList a = components(raw, v21);
-            QString code = a.value(5).trimmed();
-            if (!code.isEmpty())
-                code = QStringLiteral("〒") + code;
-            const QString address = joinedNonEmpty(
-                {code, a.value(6), a.value(4), a.value(3), a.value(2), a.value(1), a.value(0)});
-            if (!address.isEmpty())
-                addresses << (groupLabel.isEmpty() ? QStringLiteral("住所")
-                                                   : QStringLiteral("住所（%1）").arg(groupLabel)) +
-                                 QStringLiteral(": ") +
-                                 QString(address).replace(QLatin1String("\r\n"), QLatin1String(" "));
-        } else if (p.name == "URL") {
-            const QString url = unescaped(raw, v21).trimmed();
-            if (!url.isEmpty())
-                urls << QStringLiteral("URL: ") + url;
-        } else if (p.name == "BDAY") {
-            const QString day = unescaped(raw, v21).trimmed();
-            if (!day.isEmpty())
-                birthdays << QStringLiteral("誕生日: ") + day;
-        } else if (p.name == "NICKNAME") {
-            const QString nick = unescaped(raw, v21).trimmed();
-            if (!nick.isEmpty())
-                nicknames << QStringLiteral("ニックネーム: ") + nick;
-        } else if (p.name == kDateProperty) {
-            exactDate = raw;
-        } else if (p.name == kDeletedProperty) {
-            card.deleted = raw.trimmed().compare(QLatin1String("TRUE"), Qt::CaseInsensitive) == 0 ||
-                           raw.trimmed() == QLatin1String("1");
-        }
+// Adds one property to what is gathered of the card: a picture to the card itself, a text to g.
+void gatherProperty(Card& card, Gathered& g, const Property& p,
+                    const QHash<QByteArray, QString>& groupLabels) {
+    if (p.name == "BEGIN")
+        throw TransferError(cardError(card.origin, QStringLiteral("カードの中に別のカードがあります。")));
+    if (p.name == "PHOTO") {
+        if (auto picture = pictureOf(p))
+            card.pictures << *picture;
+        else
+            card.leftOut << QStringLiteral("画像として読めない PHOTO");
+        return;
     }
+    // A recording is not kept; the reading of the name is the one sound phones write as text.
+    if (p.name == "SOUND" && !p.has("TYPE", "X-IRMC-N"))
+        return;
+    static const QList<QByteArray> binary = {"LOGO", "KEY", "VERSION", "X-ABLABEL"};
+    if (binary.contains(p.name))
+        return;
+    const Decoded d = textOf(p);
+    if (!d.error.isEmpty())
+        throw TransferError(cardError(card.origin, d.error));
+    const Gatherer gather = gatherers().value(p.name);
+    if (!gather)
+        return;
+    const QString groupLabel = p.group.isEmpty() ? QString() : groupLabels.value(p.group);
+    gather(g, PropertyText{p, d.text, groupLabel});
+}
 
-    const QStringList nameParts = n.property ? components(n.text, v21) : QStringList();
-    t.name = fn.text;
-    if (t.name.trimmed().isEmpty())
-        t.name = joinedNonEmpty({nameParts.value(0), nameParts.value(1)});
-    if (org.property) {
-        const QStringList parts = components(org.text, v21);
-        t.organisation = parts.value(0);
-        t.department = parts.mid(1).join(QLatin1Char(' ')).trimmed();
-    }
-    t.position = title.text;
+// Family and given part of a structured name, joined with a space.
+QString nameFromParts(const QString& structured, bool v21) {
+    const QStringList parts = components(structured, v21);
+    return joinedNonEmpty({parts.value(0), parts.value(1)});
+}
 
-    // The reading: the phonetic name properties, else the phonetic N of RFC 9554, else the
-    // name's sound that phones write, else SORT-AS of N, else SORT-STRING.
-    QString sortAs;
-    if (n.property) {
-        const QByteArray sortParam = n.property->param("SORT-AS");
-        if (!sortParam.isEmpty()) {
-            // vCard 4.0 puts the reading here, family and given name split by a comma
-            QStringList values;
-            for (const auto& [key, v] : n.property->params) {
-                if (key == "SORT-AS")
-                    values << QString::fromUtf8(v);
-            }
-            sortAs = joinedNonEmpty(values);
-        }
+// vCard 4.0 puts the reading in SORT-AS of N, family and given name split by a comma.
+QString sortAsOf(const Chosen& n) {
+    if (!n.property)
+        return QString();
+    QStringList values;
+    for (const auto& [key, v] : n.property->params) {
+        if (key == "SORT-AS")
+            values << QString::fromUtf8(v);
     }
-    const QString sort = sortString.text;
-    if (!phoneticLast.isEmpty() || !phoneticFirst.isEmpty()) {
-        t.reading = joinedNonEmpty({phoneticLast, phoneticFirst});
+    return joinedNonEmpty(values);
+}
+
+// The reading: the phonetic name properties, else the phonetic N of RFC 9554, else the name's
+// sound that phones write, else SORT-STRING, else SORT-AS of N.
+QString readingOf(const Gathered& g) {
+    const QString& sort = g.sortString.text;
+    if (!g.phoneticLast.isEmpty() || !g.phoneticFirst.isEmpty()) {
+        const QString reading = joinedNonEmpty({g.phoneticLast, g.phoneticFirst});
         // SORT-STRING keeps the reading exactly as stored when it is the same reading.
         auto bare = [](QString s) {
             s.removeIf([](QChar c) { return c.isSpace(); });
             return s;
         };
-        if (!sort.isEmpty() && bare(sort) == bare(t.reading))
-            t.reading = sort;
-    } else if (phoneticN.property) {
-        const QStringList parts = components(phoneticN.text, v21);
-        t.reading = joinedNonEmpty({parts.value(0), parts.value(1)});
-    } else if (soundName.property) {
-        const QStringList parts = components(soundName.text, v21);
-        t.reading = joinedNonEmpty({parts.value(0), parts.value(1)});
-    } else {
-        t.reading = sort.isEmpty() ? sortAs : sort;
+        return !sort.isEmpty() && bare(sort) == bare(reading) ? sort : reading;
     }
+    if (g.phoneticN.property)
+        return nameFromParts(g.phoneticN.text, g.v21);
+    if (g.soundName.property)
+        return nameFromParts(g.soundName.text, g.v21);
+    return sort.isEmpty() ? sortAsOf(g.n) : sort;
+}
 
-    t.memo = notes.join(QLatin1String("\r\n"));
-    if (!exactDate.isEmpty() && !setDateFromParts(exactDate, t))
+void setNameAndOrganisation(cards::CardTexts& t, const Gathered& g) {
+    t.name = g.fn.text;
+    if (t.name.trimmed().isEmpty())
+        t.name = nameFromParts(g.n.text, g.v21);
+    if (g.org.property) {
+        const QStringList parts = components(g.org.text, g.v21);
+        t.organisation = parts.value(0);
+        t.department = parts.mid(1).join(QLatin1Char(' ')).trimmed();
+    }
+    t.position = g.title.text;
+}
+
+}  // namespace
+
+Card cardFrom(const QList<Property>& props, int number) {
+    Card card;
+    card.origin = number;
+    Gathered g;
+    g.v21 = versionOf(props, number) == "2.1";
+    const QHash<QByteArray, QString> groupLabels = groupLabelsOf(props, g.v21);
+    for (const Property& p : props)
+        gatherProperty(card, g, p, groupLabels);
+
+    cards::CardTexts& t = card.texts;
+    setNameAndOrganisation(t, g);
+    t.reading = readingOf(g);
+    t.memo = g.notes.join(QLatin1String("\r\n"));
+    if (!g.exactDate.isEmpty() && !setDateFromParts(g.exactDate, t))
         throw TransferError(cardError(number, QStringLiteral("%1「%2」が読めません（年/月/日 の形の数字）。")
-                                                  .arg(QString::fromLatin1(kDateProperty), exactDate)));
-    QStringList lines = phones + mails + addresses + urls + birthdays + nicknames;
-    if (!phoneticOrg.text.isEmpty())
-        lines << QStringLiteral("組織名のふりがな: ") + phoneticOrg.text;
+                                                  .arg(QString::fromLatin1(kDateProperty), g.exactDate)));
+    if (g.deleted)
+        card.deleted = *g.deleted;
+    QStringList lines = g.phones + g.mails + g.addresses + g.urls + g.birthdays + g.nicknames;
+    if (!g.phoneticOrg.text.isEmpty())
+        lines << QStringLiteral("組織名のふりがな: ") + g.phoneticOrg.text;
     appendMemoLines(card, lines);
     return card;
 }

@@ -49,6 +49,8 @@ private slots:
         QTest::newRow("web read with spaces") << "www. hokushin. co. jp" << Box::Other;
         QTest::newRow("phone with spaced dashes") << "03 - 3123 - 4567" << Box::Other;
         QTest::newRow("phone with long vowel signs") << "03ー3123ー4567" << Box::Other;
+        QTest::newRow("phone with minus signs") << "03−3123−4567" << Box::Other;
+        QTest::newRow("phone with tabs") << "03\t3123\t4567" << Box::Other;
         QTest::newRow("five kanji name") << "佐々木 健一" << Box::Name;
         QTest::newRow("six kanji name") << "長谷川健太郎" << Box::Name;
         QTest::newRow("two kanji name") << "林稔" << Box::Name;

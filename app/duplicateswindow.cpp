@@ -311,7 +311,8 @@ DuplicatesWindow::DuplicatesWindow(CardDatabase& database, QWidget* parent)
     buttons->addWidget(m_closeButton);
     layout->addLayout(buttons);
 
-    messages::connectGuarded(m_mergeButton, &QPushButton::clicked, this, &DuplicatesWindow::mergeCurrentGroup);
+    messages::connectGuarded(m_mergeButton, &QPushButton::clicked, this,
+                             &DuplicatesWindow::mergeCurrentGroup);
     messages::connectGuarded(m_dismissButton, &QPushButton::clicked, this,
                              &DuplicatesWindow::dismissCurrentGroup);
     messages::connectGuarded(m_refreshButton, &QPushButton::clicked, this, &DuplicatesWindow::refresh);
@@ -366,12 +367,12 @@ void DuplicatesWindow::refresh() {
     m_groupTable->clearSelection();
     if (current >= 0)
         m_groupTable->selectRow(current);
-    m_summaryLabel->setText(m_groups.isEmpty()
-                         ? QStringLiteral("同じ人と思われる名刺は見つかりませんでした。")
-                         : QStringLiteral("同じ人と思われる名刺が %1 組あります（理由の強いものから）。"
-                                          "組を選び、「統合…」で 1 枚にまとめるか、「別人」で今後は"
-                                          "表示しないようにしてください。")
-                               .arg(m_groups.size()));
+    m_summaryLabel->setText(
+        m_groups.isEmpty() ? QStringLiteral("同じ人と思われる名刺は見つかりませんでした。")
+                           : QStringLiteral("同じ人と思われる名刺が %1 組あります（理由の強いものから）。"
+                                            "組を選び、「統合…」で 1 枚にまとめるか、「別人」で今後は"
+                                            "表示しないようにしてください。")
+                                 .arg(m_groups.size()));
     onSelectionChanged();
 }
 

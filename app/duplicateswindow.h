@@ -35,11 +35,11 @@ public:
     void choose(cards::MergeBox box, int key);
     void keep(int key);
 
-    QLabel* m_summaryLabel = nullptr;             // what the merge does, or why it cannot
+    QLabel* m_summaryLabel = nullptr;           // what the merge does, or why it cannot
     QPlainTextEdit* m_mergedMemoBox = nullptr;  // the merged card's memo
-    QCheckBox* m_samePersonCheck = nullptr;  // a job change confirmed as one person
-    QPushButton* m_mergeButton = nullptr;    // 統合
-    QPushButton* m_cancelButton = nullptr;   // キャンセル
+    QCheckBox* m_samePersonCheck = nullptr;     // a job change confirmed as one person
+    QPushButton* m_mergeButton = nullptr;       // 統合
+    QPushButton* m_cancelButton = nullptr;      // キャンセル
 
 private:
     void showMergedCard();

@@ -127,13 +127,17 @@ bool onSameDisk(const QString& cardFile, const QString& target) {
 
 const std::array<MainMenuWindow::ButtonRow, 4>& MainMenuWindow::buttonRows() {
     static const std::array<ButtonRow, 4> rows{{
-        {&MainMenuWindow::m_newCardButton, &MainMenuWindow::onNewCardClicked,
+        {&MainMenuWindow::m_newCardButton,
+         &MainMenuWindow::onNewCardClicked,
          {"SpeedButton3", {35, 38, 137, 78}, 0, QStringLiteral("名刺登録")}},
-        {&MainMenuWindow::m_cardListButton, &MainMenuWindow::onCardListClicked,
+        {&MainMenuWindow::m_cardListButton,
+         &MainMenuWindow::onCardListClicked,
          {"SpeedButton1", {203, 38, 137, 78}, 0, QStringLiteral("名刺一覧")}},
-        {&MainMenuWindow::m_helpButton, &MainMenuWindow::onHelpClicked,
+        {&MainMenuWindow::m_helpButton,
+         &MainMenuWindow::onHelpClicked,
          {"SpeedButton8", {35, 142, 137, 78}, 0, QStringLiteral("ヘルプ")}},
-        {&MainMenuWindow::m_closeButton, &MainMenuWindow::onCloseClicked,
+        {&MainMenuWindow::m_closeButton,
+         &MainMenuWindow::onCloseClicked,
          {"SpeedButton6", {203, 142, 137, 78}, 0, QStringLiteral("閉じる")}},
     }};
     return rows;

@@ -7,8 +7,8 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QHBoxLayout>
-#include <QIdentityProxyModel>
 #include <QHeaderView>
+#include <QIdentityProxyModel>
 #include <QLabel>
 #include <QListWidget>
 #include <QLocale>
@@ -122,8 +122,8 @@ ImportWindow::ImportWindow(transfer::ImportPlan plan, const QString& file, Repla
     m_cardPreviewTable->setObjectName(QStringLiteral("CardPreview"));
     m_cardPreviewTable->setHorizontalHeaderLabels(
         {QStringLiteral("元"), QStringLiteral("名前"), QStringLiteral("ふりがな"), QStringLiteral("組織名"),
-         QStringLiteral("部署"), QStringLiteral("身分"), QStringLiteral("メモ"),
-         QStringLiteral("画像"), QStringLiteral("読み込まないもの")});
+         QStringLiteral("部署"), QStringLiteral("身分"), QStringLiteral("メモ"), QStringLiteral("画像"),
+         QStringLiteral("読み込まないもの")});
     m_cardPreviewTable->verticalHeader()->hide();
     m_cardPreviewTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_cardPreviewTable->setWordWrap(true);

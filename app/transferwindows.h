@@ -53,7 +53,7 @@ public:
                  QWidget* parent = nullptr);
 
     QLabel* m_summaryLabel = nullptr;
-    QTableWidget* m_columnTable = nullptr;  // a CSV's columns: header, where it goes
+    QTableWidget* m_columnTable = nullptr;       // a CSV's columns: header, where it goes
     QTableWidget* m_cardPreviewTable = nullptr;  // the first cards as they will be written
     QListWidget* m_duplicateList = nullptr;
     QPushButton* m_importButton = nullptr;  // 登録

@@ -38,16 +38,18 @@ VersionWindow::VersionWindow(QWidget* parent) : QDialog(parent) {
     m_picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_picture->setPixmap(QPixmap(QStringLiteral(":/pictures/knight.jpg")));
 
-    m_titlePanel = formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(167, 17, 132, 23),
-                                    QStringLiteral("Label1"), QPoint(11, 5), QStringLiteral("名刺管理"));
+    m_titlePanel =
+        formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(167, 17, 132, 23),
+                               QStringLiteral("Label1"), QPoint(11, 5), QStringLiteral("名刺管理"));
     m_titleLabel = m_titlePanel->findChild<QLabel*>(QStringLiteral("Label1"));
-    m_productLabel = formlook::panelLabel(m_titlePanel, QStringLiteral("Label4"), QPoint(67, 5), QStringLiteral("Tavrona"));
+    m_productLabel = formlook::panelLabel(m_titlePanel, QStringLiteral("Label4"), QPoint(67, 5),
+                                          QStringLiteral("Tavrona"));
     m_versionPanel =
         formlook::captionPanel(this, QStringLiteral("Panel2"), QRect(305, 17, 152, 23),
                                QStringLiteral("Label2"), QPoint(6, 5), QStringLiteral("バージョン 1.0.3"));
     m_versionLabel = m_versionPanel->findChild<QLabel*>(QStringLiteral("Label2"));
     m_makerPanel = formlook::captionPanel(this, QStringLiteral("Panel3"), QRect(305, 58, 152, 23),
-                                    QStringLiteral("Label3"), QPoint(6, 5), QStringLiteral("Olvemark"));
+                                          QStringLiteral("Label3"), QPoint(6, 5), QStringLiteral("Olvemark"));
     m_makerLabel = m_makerPanel->findChild<QLabel*>(QStringLiteral("Label3"));
 
     m_noticeEdit = new QPlainTextEdit(this);

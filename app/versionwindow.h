@@ -20,12 +20,12 @@ private:
     QFrame* m_titlePanel = nullptr;
     QFrame* m_versionPanel = nullptr;
     QFrame* m_makerPanel = nullptr;
-    QLabel* m_titleLabel = nullptr;         // 名刺管理
-    QLabel* m_productLabel = nullptr;         // product name
-    QLabel* m_versionLabel = nullptr;         // version
-    QLabel* m_makerLabel = nullptr;         // maker
+    QLabel* m_titleLabel = nullptr;          // 名刺管理
+    QLabel* m_productLabel = nullptr;        // product name
+    QLabel* m_versionLabel = nullptr;        // version
+    QLabel* m_makerLabel = nullptr;          // maker
     QPlainTextEdit* m_noticeEdit = nullptr;  // notice on rights and liability; editable, never saved
-    QPushButton* m_closeButton = nullptr;   // 閉じる
+    QPushButton* m_closeButton = nullptr;    // 閉じる
 
 public:
     void onCloseClicked();  // closes the window

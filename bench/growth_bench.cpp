@@ -4,16 +4,16 @@
 // against the bare fetch's floor, and the heap the filled grid keeps against its text.
 
 #include "benchcommon.h"
-#include "programundertest.h"
 #include "benchmessages.h"
+#include "carddatabase.h"
 #include "cardfolder.h"
+#include "cardlistwindow.h"
 #include "cardmatch.h"
 #include "controls.h"
-#include "carddatabase.h"
 #include "exporter.h"
 #include "formlook.h"
-#include "cardlistwindow.h"
 #include "messages.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "stringgrid.h"
 
@@ -98,8 +98,9 @@ int main(int argc, char** argv) {
             fail("the folded search", cards, rows);
         program->searchOptions().foldKanaAndWidth = false;
         const QString csv = dir.filePath(QStringLiteral("cards.csv"));
-        exportMs.push_back(
-            shortestMs([&] { rows = transfer::exportCards(*program->database(), csv, transfer::FileFormat::Csv, false); }));
+        exportMs.push_back(shortestMs([&] {
+            rows = transfer::exportCards(*program->database(), csv, transfer::FileFormat::Csv, false);
+        }));
         if (rows != cards)
             fail("the export", cards, rows);
 

@@ -4,14 +4,14 @@
 // message buffer; and the heap the filled grid takes against the text of its rows.
 
 #include "benchcommon.h"
-#include "programundertest.h"
 #include "benchmessages.h"
-#include "controls.h"
 #include "carddatabase.h"
-#include "formlook.h"
-#include "cardlistwindow.h"
-#include "messages.h"
 #include "cardeditorwindow.h"
+#include "cardlistwindow.h"
+#include "controls.h"
+#include "formlook.h"
+#include "messages.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "stringgrid.h"
 

@@ -5,9 +5,9 @@
 // decoding the same file, read into memory, at the scale the image area needs.
 
 #include "benchcommon.h"
-#include "controls.h"
 #include "carddatabase.h"
 #include "cardeditorwindow.h"
+#include "controls.h"
 #include "picturearea.h"
 
 #include <QApplication>

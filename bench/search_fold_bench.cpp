@@ -5,14 +5,14 @@
 // grid keeps.
 
 #include "benchcommon.h"
-#include "programundertest.h"
 #include "benchmessages.h"
 #include "cardfolder.h"
+#include "cardlistwindow.h"
 #include "cardmatch.h"
 #include "controls.h"
 #include "formlook.h"
-#include "cardlistwindow.h"
 #include "messages.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "stringgrid.h"
 
@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
                       .arg(plainMs, 0, 'f', 0)
                       .arg(foldedRows)
                       .arg(cards));
-    for (const auto& [line, ms] : {std::pair{"search_fold_kana", kanaMs}, std::pair{"search_fold_memo", memoMs}}) {
+    for (const auto& [line, ms] :
+         {std::pair{"search_fold_kana", kanaMs}, std::pair{"search_fold_memo", memoMs}}) {
         bench::report(line, ms[1] / ms[0], 1.5,
                       QStringLiteral("folded=%1ms plain=%2ms keyword=%3 rows=0")
                           .arg(ms[1], 0, 'f', 0)

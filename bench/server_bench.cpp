@@ -3,11 +3,11 @@
 // in the same run; the embedded fill is printed beside it.
 
 #include "benchcommon.h"
-#include "programundertest.h"
 #include "cardfolder.h"
+#include "cardlistwindow.h"
 #include "controls.h"
 #include "fakes.h"
-#include "cardlistwindow.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "stringgrid.h"
 #include "testserver.h"

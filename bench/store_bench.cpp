@@ -4,8 +4,8 @@
 // row's message buffer.
 
 #include "benchcommon.h"
-#include "cards.h"
 #include "carddatabase.h"
+#include "cards.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 #include "commandline.h"
 
-#include "commands.h"
 #include "carddatabase.h"
+#include "commands.h"
 #include "engineprocess.h"
 #include "folderlock.h"
 

@@ -1,10 +1,10 @@
 #include "commands.h"
 
 #include "backup.h"
+#include "carddatabase.h"
 #include "cards.h"
 #include "cardsearch.h"
 #include "commandline.h"
-#include "carddatabase.h"
 #include "duplicates.h"
 #include "exporter.h"
 #include "importer.h"

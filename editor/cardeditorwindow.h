@@ -40,26 +40,26 @@ public:
     // Controls; each carries its design name as its objectName, by which tests find it.
 private:
     struct Layout;
-    QLineEdit* m_yearEdit = nullptr;           // year
-    QLineEdit* m_monthEdit = nullptr;           // month
+    QLineEdit* m_yearEdit = nullptr;          // year
+    QLineEdit* m_monthEdit = nullptr;         // month
     QLineEdit* m_dayEdit = nullptr;           // day
-    QLineEdit* m_nameEdit = nullptr;           // name
-    QLineEdit* m_organisationEdit = nullptr;           // organisation
-    QLineEdit* m_departmentEdit = nullptr;           // department
-    QLineEdit* m_positionEdit = nullptr;           // position
-    QLineEdit* m_readingEdit = nullptr;           // reading (ふりがな)
-    QPlainTextEdit* m_memoEdit = nullptr;      // memo
-    QLabel* m_spareLabel = nullptr;             // always "---"
-    QLabel* m_keyLabel = nullptr;            // base-ID: shows the card key, or "---" for a card without one
-    QLabel* m_fileNameLabel = nullptr;            // file-name label: the picture entry last chosen
-    QListWidget* m_pictureList = nullptr;      // picture list
-    PictureArea* m_pictureArea = nullptr;        // image area
+    QLineEdit* m_nameEdit = nullptr;          // name
+    QLineEdit* m_organisationEdit = nullptr;  // organisation
+    QLineEdit* m_departmentEdit = nullptr;    // department
+    QLineEdit* m_positionEdit = nullptr;      // position
+    QLineEdit* m_readingEdit = nullptr;       // reading (ふりがな)
+    QPlainTextEdit* m_memoEdit = nullptr;     // memo
+    QLabel* m_spareLabel = nullptr;           // always "---"
+    QLabel* m_keyLabel = nullptr;             // base-ID: shows the card key, or "---" for a card without one
+    QLabel* m_fileNameLabel = nullptr;        // file-name label: the picture entry last chosen
+    QListWidget* m_pictureList = nullptr;     // picture list
+    PictureArea* m_pictureArea = nullptr;     // image area
     QPushButton* m_openFolderButton = nullptr;  // フォルダを開く
-    QPushButton* m_closeButton = nullptr;  // 閉じる
-    QPushButton* m_saveButton = nullptr;  // 登録
-    QPushButton* m_refreshButton = nullptr;  // 更新
-    QPushButton* m_deleteButton = nullptr;  // データ削除
-    QPushButton* m_restoreButton = nullptr;  // データ復元
+    QPushButton* m_closeButton = nullptr;       // 閉じる
+    QPushButton* m_saveButton = nullptr;        // 登録
+    QPushButton* m_refreshButton = nullptr;     // 更新
+    QPushButton* m_deleteButton = nullptr;      // データ削除
+    QPushButton* m_restoreButton = nullptr;     // データ復元
     QPushButton* m_sheetButton = nullptr;       // エクセル表示
 
 public:
@@ -82,11 +82,11 @@ public:
 
     // Handlers; each may throw, the connection to its control runs it inside messages::guarded.
     void onOpenFolderClicked();  // open the picture folder
-    void onCloseClicked();  // close
-    void onSaveClicked();  // save the card
-    void onRefreshClicked();  // refresh the picture list
-    void onDeleteClicked();  // delete the card
-    void onRestoreClicked();  // restore the card
+    void onCloseClicked();       // close
+    void onSaveClicked();        // save the card
+    void onRefreshClicked();     // refresh the picture list
+    void onDeleteClicked();      // delete the card
+    void onRestoreClicked();     // restore the card
     // Shows the selected picture. Throws PictureLoadError when an entry with a displayable
     // ending cannot be shown; the file-name label then names it and the previous picture stays.
     void onPictureChosen();

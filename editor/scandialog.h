@@ -49,13 +49,13 @@ public:
     // True from the start until the outcome is shown.
     bool reading() const { return m_reading; }
 
-    QProgressBar* ProgressBar1 = nullptr;  // reading progress
-    QPushButton* m_stopButton = nullptr;     // 中止: stops the reading
-    QLabel* m_statusLabel = nullptr;         // what the dialog is doing, or why the reading failed
-    QTableWidget* m_lineTable = nullptr;     // one row per line: its text (editable) and a box choice
-    QCheckBox* m_overwriteCheck = nullptr;     // 上書き: fill boxes that already hold text too
-    QPushButton* m_applyButton = nullptr;    // 適用
-    QPushButton* m_cancelButton = nullptr;   // キャンセル
+    QProgressBar* ProgressBar1 = nullptr;   // reading progress
+    QPushButton* m_stopButton = nullptr;    // 中止: stops the reading
+    QLabel* m_statusLabel = nullptr;        // what the dialog is doing, or why the reading failed
+    QTableWidget* m_lineTable = nullptr;    // one row per line: its text (editable) and a box choice
+    QCheckBox* m_overwriteCheck = nullptr;  // 上書き: fill boxes that already hold text too
+    QPushButton* m_applyButton = nullptr;   // 適用
+    QPushButton* m_cancelButton = nullptr;  // キャンセル
 
     void StopButtonClick();
     void ApplyButtonClick();

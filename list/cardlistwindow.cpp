@@ -65,7 +65,8 @@ void padShortList(StringGrid* grid) {
 const std::array<CardListWindow::ChoiceRow, 3>& CardListWindow::choiceRows() {
     static const std::array<ChoiceRow, 3> rows{{
         {&CardListWindow::m_nameChoice, {"RadioButton1", {14, 4, 51, 17}, 0, QStringLiteral("名前")}},
-        {&CardListWindow::m_organisationChoice, {"RadioButton3", {72, 4, 58, 17}, 0, QStringLiteral("組織名")}},
+        {&CardListWindow::m_organisationChoice,
+         {"RadioButton3", {72, 4, 58, 17}, 0, QStringLiteral("組織名")}},
         {&CardListWindow::m_memoChoice, {"RadioButton2", {143, 4, 50, 17}, 0, QStringLiteral("メモ")}},
     }};
     return rows;
@@ -74,16 +75,19 @@ const std::array<CardListWindow::ChoiceRow, 3>& CardListWindow::choiceRows() {
 const std::array<CardListWindow::ButtonRow, 8>& CardListWindow::buttonRows() {
     constexpr auto blank = &CardListWindow::onDeletedViewClicked;
     static const std::array<ButtonRow, 8> rows{{
-        {&CardListWindow::m_deletedViewButton, &CardListWindow::onDeletedViewClicked,
+        {&CardListWindow::m_deletedViewButton,
+         &CardListWindow::onDeletedViewClicked,
          {"SpeedButton3", {8, 400, 87, 46}, 0, QStringLiteral("削除分")}},
         {nullptr, blank, {"SpeedButton4", {106, 400, 87, 46}, 0, {}}},
         {nullptr, blank, {"SpeedButton5", {204, 400, 87, 46}, 0, {}}},
         {nullptr, blank, {"SpeedButton6", {302, 400, 87, 46}, 0, {}}},
         {nullptr, blank, {"SpeedButton7", {400, 400, 87, 46}, 0, {}}},
         {nullptr, blank, {"SpeedButton8", {498, 400, 87, 46}, 0, {}}},
-        {&CardListWindow::m_searchButton, &CardListWindow::onSearchClicked,
+        {&CardListWindow::m_searchButton,
+         &CardListWindow::onSearchClicked,
          {"SpeedButton1", {596, 400, 91, 46}, 0, QStringLiteral("表示")}},
-        {&CardListWindow::m_closeButton, &CardListWindow::onCloseClicked,
+        {&CardListWindow::m_closeButton,
+         &CardListWindow::onCloseClicked,
          {"SpeedButton2", {694, 400, 91, 46}, 0, QStringLiteral("閉じる")}},
     }};
     return rows;

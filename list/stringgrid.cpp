@@ -82,11 +82,12 @@ QStringView StringGridModel::cellOf(const QString& packed, int colCount, int col
     if (packed.isNull())
         return {};
     const auto endOf = [&](int c) {
-        return (std::uint32_t(packed[2 * c].unicode()) << 16) | packed[2 * c + 1].unicode();
+        return (std::uint32_t(packed[2 * qsizetype(c)].unicode()) << 16) |
+               packed[2 * qsizetype(c) + 1].unicode();
     };
     const std::uint32_t start = col == 0 ? 0 : endOf(col - 1);
     const std::uint32_t end = endOf(col);
-    return QStringView(packed).mid(2 * colCount + qsizetype(start), qsizetype(end - start));
+    return QStringView(packed).mid(2 * qsizetype(colCount) + qsizetype(start), qsizetype(end - start));
 }
 
 QString StringGridModel::pack(std::span<const QStringView> cells) const {
@@ -95,9 +96,9 @@ QString StringGridModel::pack(std::span<const QStringView> cells) const {
         total += cells[c].size();
     if (total == 0)
         return QString();
-    QString packed(2 * m_colCount + total, Qt::Uninitialized);
+    QString packed(2 * qsizetype(m_colCount) + total, Qt::Uninitialized);
     QChar* lengths = packed.data();
-    QChar* text = lengths + 2 * m_colCount;
+    QChar* text = lengths + 2 * qsizetype(m_colCount);
     std::uint32_t end = 0;
     for (int c = 0; c < m_colCount; ++c) {
         if (c < int(cells.size())) {
@@ -105,8 +106,8 @@ QString StringGridModel::pack(std::span<const QStringView> cells) const {
             std::copy(cell.begin(), cell.end(), text + end);
             end += std::uint32_t(cell.size());
         }
-        lengths[2 * c] = QChar(char16_t(end >> 16));
-        lengths[2 * c + 1] = QChar(char16_t(end & 0xFFFF));
+        lengths[2 * qsizetype(c)] = QChar(char16_t(end >> 16));
+        lengths[2 * qsizetype(c) + 1] = QChar(char16_t(end & 0xFFFF));
     }
     return packed;
 }
@@ -185,7 +186,7 @@ int StringGridModel::columnCount(const QModelIndex& parent) const {
 QVariant StringGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || role != Qt::DisplayRole)
         return {};
-    const std::size_t row = std::size_t(index.row() + m_fixedRows);
+    const std::size_t row = std::size_t(index.row()) + std::size_t(m_fixedRows);
     if (row >= m_rows.size())
         return {};
     return oneLine(cellOf(m_rows[row], m_colCount, index.column()));

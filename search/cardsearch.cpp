@@ -1,7 +1,7 @@
 #include "cardsearch.h"
 
-#include "foldsources.h"
 #include "dbstatement.h"
+#include "foldsources.h"
 
 #include <QScopeGuard>
 
@@ -48,8 +48,8 @@ void openCardSearch(DbStatement& q, cards::SearchField field, const QString& key
     q.openFiltered(searched, matches);
 }
 
-std::vector<FoundCard> findCards(DbStatement& q, cards::SearchField field, const QString& keyword, bool folded,
-                                 cards::CardState leftOut) {
+std::vector<FoundCard> findCards(DbStatement& q, cards::SearchField field, const QString& keyword,
+                                 bool folded, cards::CardState leftOut) {
     const auto closeAtEnd = qScopeGuard([&q] { q.close(); });
     openCardSearch(q, field, keyword, folded);
     const cards::CardReader reader(q);

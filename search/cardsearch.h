@@ -26,7 +26,7 @@ struct FoundCard {
 
 // The cards the card list would show for the search, in its order (highest key first), leaving
 // out those whose deleted flag is exactly the one written for leftOut; the result is closed afterwards.
-std::vector<FoundCard> findCards(DbStatement& q, cards::SearchField field, const QString& keyword, bool folded,
-                                 cards::CardState leftOut);
+std::vector<FoundCard> findCards(DbStatement& q, cards::SearchField field, const QString& keyword,
+                                 bool folded, cards::CardState leftOut);
 
 }  // namespace search

@@ -2,7 +2,8 @@
 
 #include <QDir>
 
-CardDatabase::CardDatabase(const QString& workingDirectory) : CardDatabase(CardFolder::local(workingDirectory)) {}
+CardDatabase::CardDatabase(const QString& workingDirectory)
+    : CardDatabase(CardFolder::local(workingDirectory)) {}
 
 CardDatabase::CardDatabase(CardFolder folder) : m_folder(std::move(folder)) {}
 
@@ -31,16 +32,16 @@ void CardDatabase::open() {
         connection.params.clear();
         if (!m_user.isEmpty())
             connection.params << QStringLiteral("user_name=") + m_user
-                               << QStringLiteral("password=") + m_password;
+                              << QStringLiteral("password=") + m_password;
         connection.params << QStringLiteral("lc_ctype=UTF8");
     } else {
         connection.params = {QStringLiteral("user_name=") + QLatin1String(kLocalUser),
-                              QStringLiteral("password=") + QLatin1String(kLocalPassword),
-                              QStringLiteral("lc_ctype=UTF8")};
+                             QStringLiteral("password=") + QLatin1String(kLocalPassword),
+                             QStringLiteral("lc_ctype=UTF8")};
     }
     transaction.commitAfterEachStatement = teamMode();
     connection.sqlDialect = 3;
     transaction.params = {QStringLiteral("read_committed"), QStringLiteral("no_rec_version"),
-                             QStringLiteral("wait")};
+                          QStringLiteral("wait")};
     connection.open();
 }

@@ -101,9 +101,9 @@ CardGone::CardGone(const QString& keyText)
 namespace {
 
 // The card table's column of each field, in the order of CardField.
-constexpr std::array<const char*, 11> kFieldColumns = {"KEY1",    "SYASYU", "HURIGANA", "KATABAN",
-                                                       "KYORI",   "KINGAKU", "MEMO",     "LYEAR",
-                                                       "LMONTH",  "LDAY",   "DEL_FLG1"};
+constexpr std::array<const char*, 11> kFieldColumns = {"KEY1",   "SYASYU",  "HURIGANA", "KATABAN",
+                                                       "KYORI",  "KINGAKU", "MEMO",     "LYEAR",
+                                                       "LMONTH", "LDAY",    "DEL_FLG1"};
 
 }  // namespace
 
@@ -308,9 +308,9 @@ TriggerState triggerState(DbStatement& q) {
     setLines(q,
              {"SELECT RDB$TRIGGER_INACTIVE AS OFF FROM RDB$TRIGGERS", "WHERE RDB$TRIGGER_NAME = 'TRG_CAR'"});
     q.open();
-    const TriggerState state = q.rowCount() == 0                    ? TriggerState::Missing
+    const TriggerState state = q.rowCount() == 0             ? TriggerState::Missing
                                : q.field("OFF").toInt() == 0 ? TriggerState::Active
-                                                                       : TriggerState::Inactive;
+                                                             : TriggerState::Inactive;
     q.close();
     return state;
 }

@@ -1,7 +1,7 @@
 #include "crashrecovery.h"
 
-#include "fbservices.h"
 #include "dbstatement.h"
+#include "fbservices.h"
 
 #include <QElapsedTimer>
 #include <QFile>

@@ -5,9 +5,9 @@
 #include "fbservices.h"
 
 #include "carddatabase.h"
+#include "dbstatement.h"
 #include "engineprocess.h"
 #include "fbcall.h"
-#include "dbstatement.h"
 
 #include <QRegularExpression>
 
@@ -70,9 +70,8 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
         Owned<IXpbBuilder> spb{util->getXpbBuilder(st, IXpbBuilder::SPB_ATTACH, nullptr, 0)};
         spb->insertString(st, isc_spb_user_name, kUser);
         spb->insertString(st, isc_spb_password, kPassword);
-        Owned<IService> svc{
-            master()->getDispatcher()->attachServiceManager(st, "service_mgr", spb->getBufferLength(st),
-                                                            spb->getBuffer(st))};
+        Owned<IService> svc{master()->getDispatcher()->attachServiceManager(
+            st, "service_mgr", spb->getBufferLength(st), spb->getBuffer(st))};
         spb.reset(util->getXpbBuilder(st, IXpbBuilder::SPB_START, nullptr, 0));
         describe(st, spb.get());
         svc->start(st, spb->getBufferLength(st), spb->getBuffer(st));

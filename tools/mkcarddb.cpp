@@ -1,8 +1,8 @@
 // Creates an empty card database from the schema: mkcarddb PATH
 // An existing file is never touched: the tool says so and succeeds.
 
-#include "engineprocess.h"
 #include "dbstatement.h"
+#include "engineprocess.h"
 #include "privatefile.h"
 #include "schemascript.h"
 

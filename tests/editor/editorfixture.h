@@ -2,11 +2,11 @@
 // A card folder in a temporary directory, the program composed over it as at start-up, and
 // recording stand-ins for the message boxes and the desktop.
 
-#include "desktop.h"
-#include "programundertest.h"
 #include "carddatabase.h"
-#include "fakes.h"
 #include "cardeditorwindow.h"
+#include "desktop.h"
+#include "fakes.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "testdb.h"
 

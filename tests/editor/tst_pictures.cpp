@@ -3,12 +3,12 @@
 // actually leave there (huge, empty, broken, misnamed).
 
 #include "controls.h"
-#include "programundertest.h"
 #include "editorfixture.h"
 #include "filemode.h"
 #include "picturearea.h"
 #include "picturefolder.h"
 #include "pictureloader.h"
+#include "programundertest.h"
 #include "testpictures.h"
 
 #include <QApplication>

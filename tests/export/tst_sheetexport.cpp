@@ -2,15 +2,15 @@
 // height, font size everywhere, the pictures' places and sizes, entries that are no pictures,
 // one new file per press, and what a spreadsheet program makes of it.
 
-#include "controls.h"
-#include "programundertest.h"
-#include "desktop.h"
 #include "carddatabase.h"
+#include "cardeditorwindow.h"
+#include "controls.h"
+#include "desktop.h"
 #include "fakes.h"
 #include "filemode.h"
 #include "messages.h"
-#include "cardeditorwindow.h"
 #include "picturefolder.h"
+#include "programundertest.h"
 #include "sheetexport.h"
 #include "startup.h"
 #include "testdb.h"

@@ -1,10 +1,10 @@
 // The card search without a window against a real card database: plain and folded, every field,
 // the deleted cards, and the list's order.
 
-#include "cardsearch.h"
 #include "carddatabase.h"
-#include "foldsources.h"
+#include "cardsearch.h"
 #include "dbstatement.h"
+#include "foldsources.h"
 #include "schemascript.h"
 #include "testdb.h"
 
@@ -304,9 +304,9 @@ private slots:
         CardDatabase dm(dir.path());
         dm.open();
         storeMixedCards(dm, made);
-        for (const QString& keyword : {QStringLiteral("タナカ"), QStringLiteral("ヘクタ"), QStringLiteral("50%"),
-                                      QStringLiteral("[x]"), QStringLiteral("\\"), QStringLiteral("a.b"),
-                                      QStringLiteral("ff"), QStringLiteral("株式")}) {
+        for (const QString& keyword : {QStringLiteral("タナカ"), QStringLiteral("ヘクタ"),
+                                       QStringLiteral("50%"), QStringLiteral("[x]"), QStringLiteral("\\"),
+                                       QStringLiteral("a.b"), QStringLiteral("ff"), QStringLiteral("株式")}) {
             const auto held = search::heldRun(search::FoldedKeyword(keyword).folded());
             QVERIFY(held);
             QStringList expected;

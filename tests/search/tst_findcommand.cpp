@@ -1,9 +1,9 @@
 // tavrona-cards find run as a separate process on a real card folder: plain and folded, the
 // fields, the deleted cards, the list's order, and wrong use.
 
+#include "carddatabase.h"
 #include "cards.h"
 #include "commandrun.h"
-#include "carddatabase.h"
 #include "testdb.h"
 
 #include <QProcess>

@@ -10,8 +10,8 @@
 //   cardwriter DIR step                 prints the step churn last reached before it was killed
 //   cardwriter lockdir                  prints the engine's lock folder
 
-#include "cards.h"
 #include "carddatabase.h"
+#include "cards.h"
 #include "engineprocess.h"
 #include "testdb.h"
 

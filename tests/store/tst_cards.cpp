@@ -1,9 +1,9 @@
 // The card statements and the two write sequences: what they find, and what survives a failure
 // or a killed process at every step.
 
+#include "carddatabase.h"
 #include "cards.h"
 #include "crashrecovery.h"
-#include "carddatabase.h"
 #include "testdb.h"
 
 #include <QDir>

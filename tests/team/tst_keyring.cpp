@@ -1,13 +1,13 @@
 // The password kept with "保存" in a real desktop keyring: kept apart for each person and card
 // file, used at the next start without asking, and forgotten once the server refuses it.
 
+#include "carddatabase.h"
 #include "cardfolder.h"
-#include "programundertest.h"
 #include "cards.h"
 #include "controls.h"
-#include "carddatabase.h"
 #include "fakes.h"
 #include "login.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "testserver.h"
 #include "usersettings.h"

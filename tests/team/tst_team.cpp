@@ -232,7 +232,8 @@ private slots:
 
     // A server that cannot be reached at start is told as such, not as a connection lost.
     void unreachableServerIsToldPlainly() {
-        CardDatabase dm(CardFolder::resolve(m_folder.path(), QStringLiteral("127.0.0.1/1:/nowhere/DATA.FDB")));
+        CardDatabase dm(
+            CardFolder::resolve(m_folder.path(), QStringLiteral("127.0.0.1/1:/nowhere/DATA.FDB")));
         dm.setCredentials(QStringLiteral("BOB"), TestServer::password("BOB"));
         try {
             dm.open();
@@ -308,8 +309,10 @@ private slots:
         QCOMPARE(stored->texts.name, storedName);
         QCOMPARE(stored->state == cards::CardState::Deleted, storedDeleted);
         QCOMPARE(ctl<QLineEdit>(program->cardEditor(), "Edit4")->text(), shownName);
-        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled(), shownDeleted);   // データ復元
-        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled(), !shownDeleted);  // データ削除
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton6")->isEnabled(),
+                 shownDeleted);  // データ復元
+        QCOMPARE(ctl<QPushButton>(program->cardEditor(), "SpeedButton5")->isEnabled(),
+                 !shownDeleted);  // データ削除
         QCOMPARE(boxes.texts("show").contains(program->cardEditor()->savedMessage()), answer);
         QVERIFY(!program->database()->transaction.isActive());
     }

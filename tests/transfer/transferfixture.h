@@ -2,8 +2,8 @@
 // A card folder with a real card file for the transfer tests, and readers nobody here wrote
 // (Python's csv module and python3-vobject) to check what the export writes.
 
-#include "cards.h"
 #include "carddatabase.h"
+#include "cards.h"
 #include "testdb.h"
 #include "transfercard.h"
 

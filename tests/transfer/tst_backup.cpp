@@ -2,9 +2,9 @@
 // only replaced by a restored file that was checked, and failures leave everything as it was.
 
 #include "backup.h"
+#include "dbstatement.h"
 #include "fbservices.h"
 #include "filemode.h"
-#include "dbstatement.h"
 #include "transferfixture.h"
 
 #include <QDir>

@@ -166,7 +166,8 @@ private slots:
             const QList<QTableWidgetSelectionRange> selected = w->m_groupTable->selectedRanges();
             QCOMPARE(selected.isEmpty() ? -1 : selected.first().topRow(), chosenRow);
             QCOMPARE(w->m_mergeButton->isEnabled(), chosenRow >= 0);
-            QCOMPARE(w->m_summaryLabel->text().contains(QStringLiteral("見つかりませんでした")), groups.isEmpty());
+            QCOMPARE(w->m_summaryLabel->text().contains(QStringLiteral("見つかりませんでした")),
+                     groups.isEmpty());
         });
         QVERIFY(shown);
     }
@@ -241,9 +242,9 @@ private slots:
             QCOMPARE(merge->findChild<QLabel*>("MergedName")->text(), boxes.section(u'|', 0, 0));
             QCOMPARE(merge->findChild<QLabel*>("MergedDate")->text(), boxes.section(u'|', 5, 5));
             const int other = m_keys[1 - kept];
-            QVERIFY2(
-                merge->m_mergedMemoBox->toPlainText().contains(QStringLiteral("―― 番号 %1 の名刺").arg(other)),
-                qPrintable(merge->m_mergedMemoBox->toPlainText()));
+            QVERIFY2(merge->m_mergedMemoBox->toPlainText().contains(
+                         QStringLiteral("―― 番号 %1 の名刺").arg(other)),
+                     qPrintable(merge->m_mergedMemoBox->toPlainText()));
             QCOMPARE(merge->findChild<QLabel*>("MergedPictures")->text(),
                      QStringLiteral("3 枚（%1 枚をコピー）").arg(kept == 0 ? 2 : 1));
             QVERIFY2(merge->m_summaryLabel->text().contains(

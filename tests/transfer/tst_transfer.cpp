@@ -7,9 +7,9 @@
 #include "importer.h"
 #include "transferfixture.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFileInfo>
-#include <QBuffer>
 #include <QImage>
 #include <QJsonObject>
 #include <QStandardPaths>

@@ -2,8 +2,8 @@
 // message boxes answered by the test.
 
 #include "controls.h"
-#include "programundertest.h"
 #include "mainmenuwindow.h"
+#include "programundertest.h"
 #include "startup.h"
 #include "transferfixture.h"
 #include "transferwindows.h"
@@ -74,8 +74,9 @@ private slots:
         testdb::create(m_dir->path());
         MessageRecorder quiet;
         program = composeProgram(CardFolder::local(m_dir->path()));
-        fixture::store(*program->database(), {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事")),
-                              fixture::texts(QStringLiteral("佐藤"), QStringLiteral("みなと物産"))});
+        fixture::store(*program->database(),
+                       {fixture::texts(QStringLiteral("山田 太郎"), QStringLiteral("北星商事")),
+                        fixture::texts(QStringLiteral("佐藤"), QStringLiteral("みなと物産"))});
         m_chooser.captions.clear();
         m_chooser.suggested.clear();
     }
@@ -86,7 +87,8 @@ private slots:
 
     void itemsSitAboveTheEnd() {
         QStringList texts;
-        const auto* fileMenu = qobject_cast<QMenu*>(ctl<QAction>(program->mainMenu(), "N2")->associatedObjects().value(0));
+        const auto* fileMenu =
+            qobject_cast<QMenu*>(ctl<QAction>(program->mainMenu(), "N2")->associatedObjects().value(0));
         QVERIFY(fileMenu);
         for (QAction* a : fileMenu->actions())
             texts << a->text();
@@ -161,8 +163,12 @@ private slots:
         ctl<QAction>(program->mainMenu(), "ImportAction")->trigger();
         QCOMPARE(boxes.modals.size(), 1);
         QCOMPARE(boxes.texts("show").value(0), QStringLiteral("名刺 1 件を登録しました。"));
-        QVERIFY(fixture::storedCards(*program->database()).first().contains(QStringLiteral("|鈴木 次郎|よみ|青葉商会|")) ||
-                fixture::storedCards(*program->database()).first().contains(QStringLiteral("|鈴木 次郎||青葉商会|")));
+        QVERIFY(fixture::storedCards(*program->database())
+                    .first()
+                    .contains(QStringLiteral("|鈴木 次郎|よみ|青葉商会|")) ||
+                fixture::storedCards(*program->database())
+                    .first()
+                    .contains(QStringLiteral("|鈴木 次郎||青葉商会|")));
     }
 
     void badImportShowsTheErrorBox() {
@@ -261,8 +267,10 @@ private slots:
     void nothingChosenDoesNothing() {
         MessageRecorder boxes;
         m_chooser.answer.clear();
-        for (QAction* a : {ctl<QAction>(program->mainMenu(), "BackupAction"), ctl<QAction>(program->mainMenu(), "RestoreAction"),
-                           ctl<QAction>(program->mainMenu(), "ExportAction"), ctl<QAction>(program->mainMenu(), "ImportAction")})
+        for (QAction* a : {ctl<QAction>(program->mainMenu(), "BackupAction"),
+                           ctl<QAction>(program->mainMenu(), "RestoreAction"),
+                           ctl<QAction>(program->mainMenu(), "ExportAction"),
+                           ctl<QAction>(program->mainMenu(), "ImportAction")})
             a->trigger();
         QCOMPARE(m_chooser.captions.size(), 4);
         QVERIFY(boxes.shown.isEmpty());

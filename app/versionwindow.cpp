@@ -27,41 +27,96 @@ QString VersionWindow::notice() {
         "内容および仕様は予告なく変更することがあります。");
 }
 
+// The window's controls, one row each: the member that keeps it, its design name, its place and
+// its caption.
+struct VersionWindow::Layout {
+    // A caption panel with its label, and a second label on it where there is one.
+    struct Caption {
+        QFrame* VersionWindow::*panel;
+        formlook::ControlSpec spec;
+        QLabel* VersionWindow::*label;
+        const char* labelName;
+        QPoint labelPos;
+    };
+    static const auto& captions() {
+        static const Caption rows[] = {
+            {&VersionWindow::m_titlePanel,
+             {"Panel1", {167, 17, 132, 23}, 0, QStringLiteral("名刺管理")},
+             &VersionWindow::m_titleLabel,
+             "Label1",
+             {11, 5}},
+            {&VersionWindow::m_versionPanel,
+             {"Panel2", {305, 17, 152, 23}, 0, QStringLiteral("バージョン 1.0.3")},
+             &VersionWindow::m_versionLabel,
+             "Label2",
+             {6, 5}},
+            {&VersionWindow::m_makerPanel,
+             {"Panel3", {305, 58, 152, 23}, 0, QStringLiteral("Olvemark")},
+             &VersionWindow::m_makerLabel,
+             "Label3",
+             {6, 5}},
+        };
+        return rows;
+    }
+    // The product name beside 名刺管理 on the title panel.
+    static const formlook::ControlSpec& productLabel() {
+        static const formlook::ControlSpec spec{"Label4", {67, 5, 0, 0}, 0, QStringLiteral("Tavrona")};
+        return spec;
+    }
+    static const formlook::ControlSpec& picture() {
+        static const formlook::ControlSpec spec{"Image1", {81, 16, 80, 81}, 0, {}};
+        return spec;
+    }
+    static const formlook::ControlSpec& notice() {
+        static const formlook::ControlSpec spec{
+            "Memo1", {80, 103, 377, 114}, 0, QStringLiteral("著作権および免責事項")};
+        return spec;
+    }
+    static const formlook::ControlSpec& closeButton() {
+        static const formlook::ControlSpec spec{"Button1", {382, 223, 75, 25}, 0, QStringLiteral("閉じる")};
+        return spec;
+    }
+};
+
+QList<formlook::ControlSpec> VersionWindow::layout() {
+    QList<formlook::ControlSpec> specs{Layout::picture()};
+    for (const Layout::Caption& c : Layout::captions())
+        specs << c.spec << formlook::ControlSpec{c.labelName, {}, 0, c.spec.caption};
+    const formlook::ControlSpec& product = Layout::productLabel();
+    specs << formlook::ControlSpec{product.objectName, {}, 0, product.caption} << Layout::notice()
+          << Layout::closeButton();
+    return specs;
+}
+
 VersionWindow::VersionWindow(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("varsion"));
     setWindowTitle(QStringLiteral("バージョン情報"));
     formlook::fixClientSize(this, 524, 261);
 
     m_picture = new QLabel(this);
-    m_picture->setObjectName(QStringLiteral("Image1"));
-    m_picture->setGeometry(81, 16, 80, 81);
+    m_picture->setObjectName(Layout::picture().name());
+    m_picture->setGeometry(Layout::picture().rect);
     m_picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_picture->setPixmap(QPixmap(QStringLiteral(":/pictures/knight.jpg")));
 
-    m_titlePanel =
-        formlook::captionPanel(this, QStringLiteral("Panel1"), QRect(167, 17, 132, 23),
-                               QStringLiteral("Label1"), QPoint(11, 5), QStringLiteral("名刺管理"));
-    m_titleLabel = m_titlePanel->findChild<QLabel*>(QStringLiteral("Label1"));
-    m_productLabel = formlook::panelLabel(m_titlePanel, QStringLiteral("Label4"), QPoint(67, 5),
-                                          QStringLiteral("Tavrona"));
-    m_versionPanel =
-        formlook::captionPanel(this, QStringLiteral("Panel2"), QRect(305, 17, 152, 23),
-                               QStringLiteral("Label2"), QPoint(6, 5), QStringLiteral("バージョン 1.0.3"));
-    m_versionLabel = m_versionPanel->findChild<QLabel*>(QStringLiteral("Label2"));
-    m_makerPanel = formlook::captionPanel(this, QStringLiteral("Panel3"), QRect(305, 58, 152, 23),
-                                          QStringLiteral("Label3"), QPoint(6, 5), QStringLiteral("Olvemark"));
-    m_makerLabel = m_makerPanel->findChild<QLabel*>(QStringLiteral("Label3"));
+    for (const Layout::Caption& c : Layout::captions()) {
+        QFrame* panel = formlook::captionPanel(this, c.spec.name(), c.spec.rect, QLatin1String(c.labelName),
+                                               c.labelPos, c.spec.caption);
+        this->*c.panel = panel;
+        this->*c.label = panel->findChild<QLabel*>(QLatin1String(c.labelName));
+    }
+    const formlook::ControlSpec& product = Layout::productLabel();
+    m_productLabel =
+        formlook::panelLabel(m_titlePanel, product.name(), product.rect.topLeft(), product.caption);
 
     m_noticeEdit = new QPlainTextEdit(this);
-    m_noticeEdit->setObjectName(QStringLiteral("Memo1"));
-    m_noticeEdit->setGeometry(80, 103, 377, 114);
+    formlook::place(m_noticeEdit, Layout::notice());
     m_noticeEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_noticeEdit->setPlainText(notice());
-    m_noticeEdit->setAccessibleName(QStringLiteral("著作権および免責事項"));
 
-    m_closeButton = new QPushButton(QStringLiteral("閉じる"), this);
-    m_closeButton->setObjectName(QStringLiteral("Button1"));
-    m_closeButton->setGeometry(382, 223, 75, 25);
+    m_closeButton = new QPushButton(Layout::closeButton().caption, this);
+    m_closeButton->setObjectName(Layout::closeButton().name());
+    m_closeButton->setGeometry(Layout::closeButton().rect);
     m_closeButton->setAutoDefault(false);
     connect(m_closeButton, &QPushButton::clicked, this,
             [this] { messages::guarded(this, [this] { onCloseClicked(); }); });

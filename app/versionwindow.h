@@ -2,7 +2,10 @@
 // The version window: what the program is, its version, its maker and the notice on rights.
 // Created once at start-up and shown again and again, so what the user typed stays.
 
+#include "formlook.h"
+
 #include <QDialog>
+#include <QList>
 
 class QFrame;
 class QLabel;
@@ -13,6 +16,10 @@ class VersionWindow final : public QDialog {
     Q_OBJECT
 public:
     explicit VersionWindow(QWidget* parent = nullptr);
+
+    // Every control the window builds: its design name, where it sits in its parent (an empty
+    // rectangle for a label placed on a panel) and its caption; the window is built from this table.
+    static QList<formlook::ControlSpec> layout();
 
     // Controls, named as the window's design names them; tests find them by that name.
 private:
@@ -35,4 +42,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+
+private:
+    struct Layout;
 };

@@ -60,9 +60,9 @@ ScanDialog::ScanDialog(const QByteArray& nativePath, const QString& name, const 
     m_statusLabel = new QLabel(QStringLiteral("「%1」を読み取っています…").arg(name), this);
     m_statusLabel->setObjectName(QStringLiteral("StatusLabel"));
     m_statusLabel->setWordWrap(true);
-    ProgressBar1 = new QProgressBar(this);
-    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
-    ProgressBar1->setRange(0, 100);
+    m_progressBar = new QProgressBar(this);
+    m_progressBar->setObjectName(QStringLiteral("ProgressBar1"));
+    m_progressBar->setRange(0, 100);
     m_stopButton = button(this, "StopButton", QStringLiteral("中止"));
 
     m_lineTable = new QTableWidget(0, 2, this);
@@ -95,7 +95,7 @@ ScanDialog::ScanDialog(const QByteArray& nativePath, const QString& name, const 
     m_cancelButton = button(this, "CancelButton", QStringLiteral("キャンセル"));
 
     auto* progressRow = new QHBoxLayout;
-    progressRow->addWidget(ProgressBar1, 1);
+    progressRow->addWidget(m_progressBar, 1);
     progressRow->addWidget(m_stopButton);
     auto* buttonRow = new QHBoxLayout;
     buttonRow->addWidget(m_overwriteCheck);
@@ -113,7 +113,7 @@ ScanDialog::ScanDialog(const QByteArray& nativePath, const QString& name, const 
             [this] { messages::guarded(this, [this] { ApplyButtonClick(); }); });
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(&m_watcher, &QFutureWatcher<ScanOutcome>::finished, this, &ScanDialog::showOutcome);
-    connect(&m_poll, &QTimer::timeout, this, [this] { ProgressBar1->setValue(m_progress->percent); });
+    connect(&m_poll, &QTimer::timeout, this, [this] { m_progressBar->setValue(m_progress->percent); });
 
     // The picture is decoded here: its reader's memory limit is a process-wide setting that the
     // editor changes while it shows pictures, so it is touched on this thread only. Decoding is
@@ -160,15 +160,15 @@ void ScanDialog::showOutcome() {
     const ScanOutcome outcome = m_watcher.result();
     if (!outcome.error.isEmpty()) {
         m_statusLabel->setText(outcome.error);
-        ProgressBar1->setValue(0);
+        m_progressBar->setValue(0);
     } else if (outcome.result->cancelled) {
         m_statusLabel->setText(QStringLiteral("読み取りを中止しました。"));
     } else if (outcome.result->lines.empty()) {
         m_statusLabel->setText(QStringLiteral("文字が見つかりませんでした。"));
-        ProgressBar1->setValue(100);
+        m_progressBar->setValue(100);
     } else {
         const scan::ScanResult& r = *outcome.result;
-        ProgressBar1->setValue(100);
+        m_progressBar->setValue(100);
         m_statusLabel->setText(
             QStringLiteral("%1 行を読み取りました。各行を入れる欄を選んで「適用」を押してください。")
                 .arg(r.lines.size()));

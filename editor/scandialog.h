@@ -49,7 +49,7 @@ public:
     // True from the start until the outcome is shown.
     bool reading() const { return m_reading; }
 
-    QProgressBar* ProgressBar1 = nullptr;   // reading progress
+    QProgressBar* m_progressBar = nullptr;  // reading progress
     QPushButton* m_stopButton = nullptr;    // 中止: stops the reading
     QLabel* m_statusLabel = nullptr;        // what the dialog is doing, or why the reading failed
     QTableWidget* m_lineTable = nullptr;    // one row per line: its text (editable) and a box choice

@@ -4,6 +4,7 @@
 #include "cardeditorwindow.h"
 #include "cardlistwindow.h"
 #include "cards.h"
+#include "duplicates.h"
 #include "engineprocess.h"
 #include "folderlock.h"
 #include "formlook.h"
@@ -136,8 +137,10 @@ Program::Program(const CardFolder& folder)
     m_mainMenu = std::make_unique<MainMenuWindow>(*m_database, m_searchOptions);
     messages::guarded(nullptr, [this] {
         m_opened = m_database->teamMode() ? logInToServer(*m_database) : openCardFile(*m_database);
-        if (m_opened)
+        if (m_opened) {
             cards::ensureTriggerActive(*m_database);  // a file left with the key trigger off by a crash
+            transfer::settleMerge(*m_database);       // picture copies of a merge cut off before its commit
+        }
     });
     if (!m_opened)
         return;

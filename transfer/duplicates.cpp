@@ -8,9 +8,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 
 #include <algorithm>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -88,26 +90,93 @@ bool copyBytes(int in, int out) {
     }
 }
 
-// Copies one file by its name's bytes into folder under a name not yet taken there; returns the
-// new entry's path, or an empty text with errno set.
-QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder, const QByteArray& raw) {
+// The pictures a merge copies, written down before each copy takes its name: a merge whose
+// process dies before its commit leaves copies that the next start takes back (settleMerge). The
+// file lives in the card folder, one line per copy: the copy's path and its source's, in hex.
+class MergeJournal final {
+public:
+    MergeJournal(QString path, const QList<int>& retiredKeys)
+        : m_path(std::move(path)), m_keys(retiredKeys) {}
+    ~MergeJournal() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    MergeJournal(const MergeJournal&) = delete;
+    MergeJournal& operator=(const MergeJournal&) = delete;
+
+    // Notes a copy about to take its name, on the disk before it takes it, or a temporary file of
+    // the copy's that was just made (source empty); false with errno set.
+    bool note(const QByteArray& copy, const QByteArray& source) {
+        if (m_fd < 0 && !open())
+            return false;
+        const QByteArray line =
+            copy.toHex() + ' ' + (source.isEmpty() ? QByteArray("-") : source.toHex()) + '\n';
+        return writeAll(m_fd, line.constData(), line.size()) && ::fdatasync(m_fd) == 0;
+    }
+    // The merge is committed or taken back: nothing is left to settle.
+    void remove() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = -1;
+        QFile::remove(m_path);
+    }
+
+private:
+    bool open() {
+        m_fd = privatefile::create(m_path);
+        if (m_fd < 0)
+            return false;
+        QByteArray head;
+        for (const int key : std::as_const(m_keys))
+            head += QByteArray::number(key) + ' ';
+        head += '\n';
+        if (!writeAll(m_fd, head.constData(), head.size()) || ::fsync(m_fd) != 0)
+            return false;
+        // The journal's own name is on the disk before any copy it names.
+        const QByteArray folder = QFile::encodeName(QFileInfo(m_path).absolutePath());
+        const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (dir >= 0) {
+            ::fsync(dir);
+            ::close(dir);
+        }
+        return true;
+    }
+
+    QString m_path;
+    QList<int> m_keys;
+    int m_fd = -1;
+};
+
+// Whether two files hold the same bytes.
+bool sameContents(const QByteArray& a, const QByteArray& b) {
+    QFile fa(QFile::decodeName(a)), fb(QFile::decodeName(b));
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
+        return false;
+    while (!fa.atEnd()) {
+        if (fa.read(1 << 16) != fb.read(1 << 16))
+            return false;
+    }
+    return true;
+}
+
+// A durable copy of source under a temporary name in folder, noted in the journal as soon as it
+// exists; returns its path, or an empty text with errno set.
+QByteArray temporaryCopy(const QByteArray& source, const QByteArray& folder, MergeJournal& journal) {
     const int in = ::open(source.constData(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
         return {};
     struct stat st {};
-    if (::fstat(in, &st) != 0) {
-        ::close(in);
-        return {};
-    }
     QByteArray temporary = folder + "/.merge-XXXXXX";
-    const int out = ::mkstemp(temporary.data());
+    const int out = ::fstat(in, &st) == 0 ? ::mkstemp(temporary.data()) : -1;
     if (out < 0) {
+        const int openErrno = errno;
         ::close(in);
+        errno = openErrno;
         return {};
     }
     // The copy keeps who may read it: a shared pictures folder's files stay readable to the team.
     ::fchmod(out, st.st_mode & 0777);
-    bool ok = copyBytes(in, out);
+    bool ok = journal.note(temporary, {}) && copyBytes(in, out);
     const int savedErrno = errno;
     ok = ok && ::fsync(out) == 0;
     ::close(out);
@@ -117,24 +186,46 @@ QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder,
         errno = savedErrno;
         return {};
     }
-    // The name as it was, then with "_2", "_3"... before its ending; link() never replaces a file.
+    return temporary;
+}
+
+// Gives the temporary copy of source the name raw in folder, or with "_2", "_3"... before its
+// ending when that is taken, noting each name in the journal before taking it; link() never
+// replaces a file. Returns the new entry's path, or an empty text with errno set.
+QByteArray linkUnderFreeName(const QByteArray& temporary, const QByteArray& source, const QByteArray& folder,
+                             const QByteArray& raw, MergeJournal& journal) {
     const qsizetype dot = raw.lastIndexOf('.');
     const QByteArray stem = dot > 0 ? raw.left(dot) : raw;
     const QByteArray ending = dot > 0 ? raw.mid(dot) : QByteArray();
     for (int n = 1; n < 10000; ++n) {
         const QByteArray name = n == 1 ? raw : stem + '_' + QByteArray::number(n) + ending;
         QByteArray target = folder + '/' + name;
-        if (::link(temporary.constData(), target.constData()) == 0) {
-            ::unlink(temporary.constData());
+        struct stat taken {};
+        if (::lstat(target.constData(), &taken) == 0)
+            continue;
+        if (!journal.note(target, source))
+            return {};
+        if (::link(temporary.constData(), target.constData()) == 0)
             return target;
-        }
         if (errno != EEXIST)
-            break;
+            return {};
     }
+    errno = EEXIST;
+    return {};
+}
+
+// Copies one file by its name's bytes into folder under a name not yet taken there; returns the
+// new entry's path, or an empty text with errno set.
+QByteArray copyUnderFreeName(const QByteArray& source, const QByteArray& folder, const QByteArray& raw,
+                             MergeJournal& journal) {
+    const QByteArray temporary = temporaryCopy(source, folder, journal);
+    if (temporary.isEmpty())
+        return {};
+    QByteArray target = linkUnderFreeName(temporary, source, folder, raw, journal);
     const int linkErrno = errno;
     ::unlink(temporary.constData());
     errno = linkErrno;
-    return {};
+    return target;
 }
 
 // The entries of a picture folder that a merge copies: its files, hidden ones left out. None
@@ -155,8 +246,8 @@ QList<picturefolder::Entry> copiedEntries(const QString& folder) {
 // Copies the retired cards' pictures into the kept card's picture folder; each copy is added to
 // copied (its path) and shown (its name there) as soon as it is made, so that a failure halfway
 // leaves the list of what to take back complete.
-void copyPictures(const CardFolder& cardFolder, const cards::MergePlan& plan, QList<QByteArray>& copied,
-                  QStringList& shown) {
+void copyPictures(const CardFolder& cardFolder, const cards::MergePlan& plan, MergeJournal& journal,
+                  QList<QByteArray>& copied, QStringList& shown) {
     const QString root = cardFolder.picturesRoot;
     if (root.isEmpty())
         return;
@@ -177,7 +268,7 @@ void copyPictures(const CardFolder& cardFolder, const cards::MergePlan& plan, QL
                     target.chop(1);
             }
             const QByteArray made =
-                copyUnderFreeName(picturefolder::nativePath(source, e.raw), target, e.raw);
+                copyUnderFreeName(picturefolder::nativePath(source, e.raw), target, e.raw, journal);
             if (made.isEmpty())
                 throw TransferError(QStringLiteral("画像「%1」を番号 %2 の画像フォルダにコピーできません: %3")
                                         .arg(e.name)
@@ -337,6 +428,7 @@ QList<DuplicateGroup> groupDuplicates(const QList<Card>& cards, const QList<QLis
 }
 
 QList<DuplicateGroup> findDuplicates(CardDatabase& dm, const QList<QList<int>>& dismissed) {
+    settleMerge(dm);
     QList<Card> cards;
     forEachStoredCard(dm, false, [&](const Card& c) { cards << c; });
     return groupDuplicates(cards, dismissed);
@@ -450,14 +542,17 @@ MergeResult mergeDuplicates(CardDatabase& dm, const QList<cards::KeyedCard>& loa
         result.retiredKeys << c.key;
 
     const CardFolder& cardFolder = dm.cardFolder();
+    settleMerge(dm);
+    MergeJournal journal(mergeJournalFile(cardFolder), result.retiredKeys);
     QList<QByteArray> copied;
     cards::MergeHooks hooks;
-    hooks.beforeCommit = [&] { copyPictures(cardFolder, plan, copied, result.copiedPictures); };
+    hooks.beforeCommit = [&] { copyPictures(cardFolder, plan, journal, copied, result.copiedPictures); };
     hooks.undo = [&] {
         for (const QByteArray& path : std::as_const(copied))
             ::unlink(path.constData());
         copied.clear();
         result.copiedPictures.clear();
+        journal.remove();
     };
     try {
         cards::mergeCards(dm, plan, hooks);
@@ -468,7 +563,61 @@ MergeResult mergeDuplicates(CardDatabase& dm, const QList<cards::KeyedCard>& loa
     } catch (const cards::CardGone& e) {
         throw TransferError(QString::fromUtf8(e.what()));
     }
+    journal.remove();
     return result;
+}
+
+QString mergeJournalFile(const CardFolder& folder) {
+    return QDir(folder.folder).filePath(QStringLiteral(".merge-pictures"));
+}
+
+namespace {
+
+// The copies a journal names, unless the merge it belongs to was committed: its retired cards
+// are then all deleted (a merge takes only live cards).
+QList<QPair<QByteArray, QByteArray>> copiesToTakeBack(CardDatabase& dm, const QByteArray& journal) {
+    QList<QByteArray> lines = journal.split('\n');
+    bool committed = true;
+    for (const QByteArray& key : lines.takeFirst().split(' ')) {
+        bool ok = false;
+        const int k = key.toInt(&ok);
+        if (!ok)
+            continue;
+        const std::optional<cards::Card> card = cards::fetchCard(dm, k);
+        committed = committed && (!card || card->state == cards::CardState::Deleted);
+    }
+    QList<QPair<QByteArray, QByteArray>> copies;
+    if (committed)
+        return copies;
+    for (const QByteArray& line : std::as_const(lines)) {
+        const QList<QByteArray> paths = line.split(' ');
+        if (paths.size() == 2)
+            copies.append({QByteArray::fromHex(paths[0]),
+                           paths[1] == "-" ? QByteArray() : QByteArray::fromHex(paths[1])});
+    }
+    return copies;
+}
+
+}  // namespace
+
+void settleMerge(CardDatabase& dm) {
+    const QString path = mergeJournalFile(dm.cardFolder());
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray journal = file.readAll();
+    file.close();
+    if (!journal.isEmpty()) {
+        if (!dm.connection.isConnected())
+            dm.connection.open();
+        // A copy is removed only while it still holds its source's bytes: a file that someone
+        // put there under that name since is never touched. A temporary file is the merge's own.
+        for (const auto& [copy, source] : copiesToTakeBack(dm, journal)) {
+            if (source.isEmpty() || sameContents(copy, source))
+                ::unlink(copy.constData());
+        }
+    }
+    QFile::remove(path);
 }
 
 }  // namespace transfer

@@ -86,4 +86,11 @@ MergeResult mergeDuplicates(CardDatabase& dm, const QList<int>& keys, int keepKe
 MergeResult mergeDuplicates(CardDatabase& dm, const QList<cards::KeyedCard>& loaded, int keepKey = 0,
                             const QMap<cards::MergeBox, int>& chosen = {});
 
+// The file in the card folder where a merge notes the pictures it copies until it is committed.
+QString mergeJournalFile(const CardFolder& folder);
+// Takes back the picture copies of a merge whose process died before its commit (the copies it
+// noted, while they still hold their sources' bytes), and forgets a committed one's notes. Run
+// at start-up and before finding or merging duplicates; does nothing when no merge was cut off.
+void settleMerge(CardDatabase& dm);
+
 }  // namespace transfer

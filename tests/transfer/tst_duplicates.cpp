@@ -342,7 +342,7 @@ private slots:
         const int fullRun = int(timer.elapsed());
         int merged = 0, untouched = 0;
         QRandomGenerator random(24);
-        for (int round = 0; round < 12; ++round) {
+        for (int round = 0; round < 24; ++round) {
             QFile::remove(database);
             QVERIFY(QFile::copy(pristine, database));
             QFile::setPermissions(database, QFile::ReadOwner | QFile::WriteOwner);
@@ -354,8 +354,11 @@ private slots:
             ::kill(pid_t(p.processId()), SIGKILL);
             p.waitForFinished();
 
+            // The next start settles a merge cut off between its picture copies and its commit.
             CardDatabase dm(folder());
             dm.open();
+            transfer::settleMerge(dm);
+            QVERIFY(!QFileInfo::exists(transfer::mergeJournalFile(dm.cardFolder())));
             const cards::Card kept = cards::fetchCard(dm, m_keys[0]).value();
             const cards::Card other = cards::fetchCard(dm, m_keys[1]).value();
             const bool keptChanged = kept.texts.memo.contains(QStringLiteral("二枚目"));
@@ -366,10 +369,30 @@ private slots:
                 QCOMPARE(pictureNames(m_keys[0]), QStringList{"photo1.jpg"});
                 ++merged;
             } else {
+                QCOMPARE(QDir(pictureFolder(m_keys[0])).entryList(QDir::Files), QStringList{});
                 ++untouched;
             }
         }
         qInfo("kills: %d after the commit, %d before it", merged, untouched);
+
+        // Killed at the very moment it would commit, its pictures copied: the next start takes
+        // the copies back and the kept card's folder is as it was.
+        QFile::remove(database);
+        QVERIFY(QFile::copy(pristine, database));
+        QFile::setPermissions(database, QFile::ReadOwner | QFile::WriteOwner);
+        QDir(pictureFolder(m_keys[0])).removeRecursively();
+        const CommandRun died =
+            runCommand(QStringLiteral(MERGE_DIES_PATH),
+                       {folder(), QString::number(m_keys[0]), QString::number(m_keys[1])});
+        QVERIFY2(died.code == -1, qPrintable(died.err));  // killed, not ended
+        QCOMPARE(QDir(pictureFolder(m_keys[0])).entryList(QDir::Files), QStringList{"photo1.jpg"});
+        CardDatabase dm(folder());
+        dm.open();
+        transfer::settleMerge(dm);
+        QCOMPARE(QDir(pictureFolder(m_keys[0])).entryList(QDir::Files | QDir::Hidden), QStringList{});
+        QCOMPARE(pictureNames(m_keys[1]), QStringList{"photo1.jpg"});
+        QVERIFY(!QFileInfo::exists(transfer::mergeJournalFile(dm.cardFolder())));
+        QCOMPARE(cards::fetchCard(dm, m_keys[1])->state, cards::CardState::Live);
     }
 };
 

@@ -5,6 +5,7 @@
 #include "dbconnection.h"
 #include "formlook.h"
 #include "messages.h"
+#include "stringgrid.h"
 
 #include <QApplication>
 
@@ -44,3 +45,13 @@ private:
     QApplication m_app;
     BenchMessages m_boxes;
 };
+
+// The UTF-8 bytes of the texts a card grid shows below its header row.
+inline std::size_t gridTextBytes(const StringGrid& grid) {
+    std::size_t bytes = 0;
+    for (int row = 1; row < grid.rowCount(); ++row) {
+        for (int col = 0; col < grid.colCount(); ++col)
+            bytes += std::size_t(grid.cell(col, row).toUtf8().size());
+    }
+    return bytes;
+}

@@ -46,15 +46,6 @@ double shortestMs(const std::function<void()>& work) {
     return shortest;
 }
 
-std::size_t gridTextBytes(const StringGrid& grid) {
-    std::size_t bytes = 0;
-    for (int row = 1; row < grid.rowCount(); ++row) {
-        for (int col = 0; col < grid.colCount(); ++col)
-            bytes += std::size_t(grid.cell(col, row).toUtf8().size());
-    }
-    return bytes;
-}
-
 // "表示" with the keyword in the name search; returns the rows the grid lists.
 int fill(bool folded, const QString& keyword) {
     program->searchOptions().foldKanaAndWidth = folded;

@@ -24,19 +24,6 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-std::size_t gridTextBytes(const StringGrid& grid) {
-    std::size_t bytes = 0;
-    for (int row = 1; row < grid.rowCount(); ++row) {
-        for (int col = 0; col < grid.colCount(); ++col)
-            bytes += std::size_t(grid.cell(col, row).toUtf8().size());
-    }
-    return bytes;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
     const WindowBench windows(argc, argv, "bench_list");
 

@@ -1,5 +1,7 @@
 #include "limitedlineedit.h"
 
+#include "cardmerge.h"
+
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QInputMethodEvent>
@@ -29,13 +31,7 @@ LimitedLineEdit::LimitedLineEdit(int limit, QWidget* parent) : QLineEdit(parent)
 }
 
 int LimitedLineEdit::characters(QStringView text) {
-    int n = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
-            ++i;
-        ++n;
-    }
-    return n;
+    return cards::storedLength(text);
 }
 
 QString LimitedLineEdit::fitted(const QString& text, int room) {

@@ -77,7 +77,7 @@ QString appendLine(const QString& memo, const QString& line) {
 
 }  // namespace
 
-int storedLength(const QString& text) {
+int storedLength(QStringView text) {
     int n = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())

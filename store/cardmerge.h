@@ -5,6 +5,7 @@
 
 #include <QList>
 #include <QMap>
+#include <QStringView>
 
 #include <functional>
 
@@ -58,6 +59,6 @@ struct MergeHooks {
 void mergeCards(CardDatabase& dm, const MergePlan& plan, const MergeHooks& hooks = {});
 
 // Counts a text as the card table does: in characters (code points).
-int storedLength(const QString& text);
+int storedLength(QStringView text);
 
 }  // namespace cards

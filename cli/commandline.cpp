@@ -61,6 +61,10 @@ QString Invocation::cardFolder() const {
 int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
                    CardFile cardFile, const QString& interruptedLine) {
     try {
+        if (cardFile == CardFile::NotUsed) {
+            work();
+            return kDone;
+        }
         if (!QFileInfo(folder).isDir()) {
             complain(QStringLiteral("カードフォルダ「%1」がありません。").arg(folder));
             return kFailed;

@@ -35,7 +35,9 @@ private:
 // lock held. Failures become a message on standard error and exit status 1.
 // Restore may make the card file: it asks for the folder only. Work cut short by a termination
 // signal is told with interruptedLine and exits with 128 + the signal.
-enum class CardFile { Required, MayBeMissing };
+// Work that reads no card file (a dry run) needs no card folder: NotUsed runs it with the same
+// failure and signal handling only.
+enum class CardFile { Required, MayBeMissing, NotUsed };
 inline const QString kNothingWritten = QStringLiteral("中断しました。何も書き込んでいません。");
 int withCardFolder(const QString& folder, const QString& busyHint, const std::function<void()>& work,
                    CardFile cardFile = CardFile::Required, const QString& interruptedLine = kNothingWritten);

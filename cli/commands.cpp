@@ -6,8 +6,11 @@
 #include "cardsearch.h"
 #include "commandline.h"
 #include "duplicates.h"
+#include "engineprocess.h"
 #include "exporter.h"
 #include "importer.h"
+#include "intakecards.h"
+#include "intakereader.h"
 #include "scanreader.h"
 
 #include <QJsonArray>
@@ -15,6 +18,7 @@
 #include <QJsonObject>
 
 #include <cstdio>
+#include <thread>
 
 namespace cli {
 
@@ -186,6 +190,97 @@ int readScanCommand(const QStringList& arguments) {
     return scan::readScanCommand(call.positional(0), say, complain) == 0 ? kDone : kFailed;
 }
 
+// Reads the wanted cards of the stack with a worker per core; a termination signal stops the
+// reading and ends the command.
+QList<intake::CardReading> readStack(const QString& folder, const QList<intake::StackCard>& stack,
+                                     const QList<bool>& wanted) {
+    intake::StackReader reader(folder, stack);
+    reader.start(wanted);
+    while (!reader.finished()) {
+        if (engineprocess::interruptingSignal()) {
+            reader.cancel();
+            reader.wait();
+            engineprocess::throwIfInterrupted();
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    reader.wait();
+    QList<intake::CardReading> readings;
+    for (qsizetype i = 0; i < stack.size(); ++i)
+        readings << reader.reading(int(i));
+    return readings;
+}
+
+// Reads every picture of a folder not yet taken in; --dry-run prints the cards as the CSV export
+// writes them, else the cards that are not likely stored already are registered and their keys
+// printed, one a line. What could not be read or was left out is told on standard error.
+int intakeCommand(const QStringList& arguments) {
+    Invocation call("intake", {QStringLiteral("FOLDER")});
+    const QCommandLineOption dryRun(QStringLiteral("dry-run"), QStringLiteral("読むだけで登録しない"));
+    const QCommandLineOption duplex(QStringLiteral("duplex"),
+                                    QStringLiteral("両面: 画像を 2 枚ずつ 1 枚の名刺の表と裏とする"));
+    call.parser.addOptions({dryRun, duplex});
+    if (!call.parse(arguments))
+        return kWrongUse;
+    const QString folder = call.positional(0);
+    const bool dry = call.parser.isSet(dryRun);
+    const QDate today = QDate::currentDate();
+    const auto work = [&](CardDatabase* dm) {
+        const QList<intake::StackCard> stack = intake::listStack(folder, call.parser.isSet(duplex));
+        intake::StackRecord record(folder);
+        record.load();
+        QList<bool> wanted;
+        for (const intake::StackCard& card : stack)
+            wanted << (record.outcome(card) == intake::CardOutcome::Open);
+        const QList<intake::CardReading> readings = readStack(folder, stack, wanted);
+        intake::StoredCards stored;
+        if (dm)
+            stored.load(*dm);
+        QByteArray csv = transfer::csv::header();
+        for (qsizetype i = 0; i < stack.size(); ++i) {
+            if (!wanted[i])
+                continue;
+            const QString pictures = stack[i].pictures.join(QStringLiteral("・"));
+            const intake::CardReading& r = readings[i];
+            if (!r.error.isEmpty())
+                complain(QStringLiteral("%1: %2").arg(pictures, r.error));
+            transfer::Card card;
+            card.texts = intake::cardTexts(r.boxes, today);
+            if (!dm) {
+                transfer::csv::appendRow(csv, card);
+                continue;
+            }
+            if (card.texts.name.isEmpty() && card.texts.organisation.isEmpty()) {
+                complain(QStringLiteral("%1: 名前も組織名も読み取れないため登録しません。").arg(pictures));
+                continue;
+            }
+            if (const int other = stored.likelyDuplicate(card.texts)) {
+                complain(QStringLiteral("%1: 登録済みの名刺（番号 %2）と名前・組織名が同じため登録しません。")
+                             .arg(pictures)
+                             .arg(other));
+                continue;
+            }
+            engineprocess::throwIfInterrupted();
+            const int key = intake::registerCard(*dm, folder, stack[i], card.texts);
+            stored.add(card.texts, key);
+            if (!record.note(stack[i], intake::CardOutcome::Registered, key))
+                complain(QStringLiteral("「%1」に記録できません: %2").arg(record.path(), record.error()));
+            say(QString::number(key));
+        }
+        if (!dm) {
+            std::fwrite(csv.constData(), 1, std::size_t(csv.size()), stdout);
+            std::fflush(stdout);
+        }
+    };
+    if (dry)
+        return withCardFolder(
+            folder, {}, [&] { work(nullptr); }, CardFile::NotUsed);
+    return withCardFolder(
+        call.cardFolder(), kCloseProgramFirst,
+        [&] { withCardFile(call.cardFolder(), [&](CardDatabase& dm) { work(&dm); }); }, CardFile::Required,
+        QStringLiteral("中断しました。番号を表示した名刺だけが登録されています。"));
+}
+
 // Keys given on the command line, each a card number; a text that is none is refused.
 bool readKeys(const QStringList& texts, QList<int>& keys) {
     for (const QString& text : texts) {
@@ -297,6 +392,10 @@ const std::vector<Command>& commands() {
         {"duplicates", "[--json] [--dismiss KEY,KEY...]",
          "同じ人と思われる名刺のグループを、番号と理由で一行ずつ書く", duplicatesCommand},
         {"merge", "KEY KEY... [--keep KEY]", "名刺を 1 枚に統合し、ほかは削除済みにする", mergeCommand},
+        {"intake", "FOLDER [--dry-run] [--duplex]",
+         "フォルダの名刺の画像をすべて読み取り、登録済みと思われない名刺を登録して番号を表示する"
+         "（--dry-run: 登録せずに CSV で表示する）",
+         intakeCommand},
         {"read-scan", "PICTURE", "名刺の画像を読み取り、1 行ごとに入れる欄の候補・タブ・文字を表示する",
          readScanCommand},
     };

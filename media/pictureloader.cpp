@@ -1,5 +1,7 @@
 #include "pictureloader.h"
 
+#include <mutex>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -11,6 +13,26 @@
 #include <cstring>
 
 namespace pictureloader {
+
+namespace {
+std::mutex limitMutex;
+int limitUsers = 0;
+int limitBefore = 0;
+}  // namespace
+
+ReaderAllocationLimit::ReaderAllocationLimit(int megabytes) {
+    const std::lock_guard lock(limitMutex);
+    if (limitUsers++ == 0)
+        limitBefore = QImageReader::allocationLimit();
+    if (megabytes > QImageReader::allocationLimit())
+        QImageReader::setAllocationLimit(megabytes);
+}
+
+ReaderAllocationLimit::~ReaderAllocationLimit() {
+    const std::lock_guard lock(limitMutex);
+    if (--limitUsers == 0)
+        QImageReader::setAllocationLimit(limitBefore);
+}
 
 namespace {
 

@@ -22,17 +22,15 @@ namespace pictureloader {
 
 // Raises the image reader's allocation limit (process-wide, Qt's default is lower than a large
 // scan decoded whole) for one read, to a budget the caller has checked the picture against.
+// Readers on several threads at once (the background reading of a stack beside the picture on
+// screen) share it: the highest limit asked for holds until the last of them ends, then the
+// limit found before the first one is put back.
 class ReaderAllocationLimit final {
 public:
-    explicit ReaderAllocationLimit(int megabytes) : m_saved(QImageReader::allocationLimit()) {
-        QImageReader::setAllocationLimit(megabytes);
-    }
-    ~ReaderAllocationLimit() { QImageReader::setAllocationLimit(m_saved); }
+    explicit ReaderAllocationLimit(int megabytes);
+    ~ReaderAllocationLimit();
     ReaderAllocationLimit(const ReaderAllocationLimit&) = delete;
     ReaderAllocationLimit& operator=(const ReaderAllocationLimit&) = delete;
-
-private:
-    int m_saved;
 };
 
 // Pictures declaring more than this are refused before decoding: such files are nearly always

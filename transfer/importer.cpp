@@ -285,16 +285,18 @@ void readBlock(QFile& file, const ImportPlan& plan, int b, QList<Card>& block) {
         throwFileChanged(plan.path);
 }
 
-// Writes one card and its pictures; the pictures' paths are added to picturesWritten.
-void writeCard(CardDatabase& dm, const Card& card, QStringList& picturesWritten) {
-    const bool pictures = !card.pictures.isEmpty();
+// Writes one card and its pictures; the pictures' paths are added to picturesWritten. Returns
+// the card's key when asked for it or when it has pictures, else 0.
+int writeCard(CardDatabase& dm, const Card& card, QStringList& picturesWritten, bool wantKey = false) {
+    const bool returning = wantKey || !card.pictures.isEmpty();
     cards::insertCard(dm.statement, QStringLiteral("0"), card.texts,
-                      card.deleted ? cards::CardState::Deleted : cards::CardState::Live, pictures);
-    if (pictures) {
-        const int key = cards::returnedKey(dm.statement);
-        dm.statement.close();
-        writePictures(dm.cardFolder(), key, card, picturesWritten);
-    }
+                      card.deleted ? cards::CardState::Deleted : cards::CardState::Live, returning);
+    if (!returning)
+        return 0;
+    const int key = cards::returnedKey(dm.statement);
+    dm.statement.close();
+    writePictures(dm.cardFolder(), key, card, picturesWritten);
+    return key;
 }
 
 // The pictures of cards that were not written after all, and the folders made for them when
@@ -392,6 +394,22 @@ int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDu
     }
     report(written);
     return written;
+}
+
+int registerNewCard(CardDatabase& dm, const Card& card) {
+    cards::ensureTriggerActive(dm);
+    int key = 0;
+    QStringList picturesWritten;
+    try {
+        dm.allOrNothing([&] {
+            picturesWritten.clear();
+            key = writeCard(dm, card, picturesWritten, true);
+        });
+    } catch (...) {
+        removePictures(picturesWritten);
+        throw;
+    }
+    return key;
 }
 
 }  // namespace transfer

@@ -64,4 +64,8 @@ QString originText(const ImportPlan& plan, const Card& card);
 int runImport(CardDatabase& dm, const ImportPlan& plan, const QSet<int>& takenDuplicates,
               const Progress& progress = {});
 
+// Writes one card and its pictures (named photo1, photo2... in its new picture folder) as a new
+// card, committed with its pictures or not at all. Returns the new card's key.
+int registerNewCard(CardDatabase& dm, const Card& card);
+
 }  // namespace transfer

@@ -10,6 +10,7 @@
 #include "duplicateswindow.h"
 #include "exporter.h"
 #include "formlook.h"
+#include "intakewindow.h"
 #include "messages.h"
 #include "transferwindows.h"
 #include "usersettings.h"
@@ -166,6 +167,8 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     m_exportAction->setObjectName(QStringLiteral("ExportAction"));
     m_importAction = fileMenu->addAction(QStringLiteral("読み込み…"));
     m_importAction->setObjectName(QStringLiteral("ImportAction"));
+    m_intakeAction = fileMenu->addAction(QStringLiteral("まとめて取り込む…"));
+    m_intakeAction->setObjectName(QStringLiteral("IntakeAction"));
     m_duplicatesAction = fileMenu->addAction(QStringLiteral("重複カードを探す…"));
     m_duplicatesAction->setObjectName(QStringLiteral("DuplicatesAction"));
     fileMenu->addSeparator();
@@ -204,6 +207,7 @@ MainMenuWindow::MainMenuWindow(CardDatabase& database, search::SearchOptions& se
     messages::connectGuarded(m_restoreAction, &QAction::triggered, this, &MainMenuWindow::onRestoreTriggered);
     messages::connectGuarded(m_exportAction, &QAction::triggered, this, &MainMenuWindow::onExportTriggered);
     messages::connectGuarded(m_importAction, &QAction::triggered, this, &MainMenuWindow::onImportTriggered);
+    messages::connectGuarded(m_intakeAction, &QAction::triggered, this, &MainMenuWindow::onIntakeTriggered);
     messages::connectGuarded(m_duplicatesAction, &QAction::triggered, this,
                              &MainMenuWindow::onDuplicatesTriggered);
     messages::connectGuarded(m_quitAction, &QAction::triggered, this, &MainMenuWindow::onQuitTriggered);
@@ -343,6 +347,15 @@ void MainMenuWindow::onImportTriggered() {
     const int n =
         transfer::runImport(m_database, window.plan(), window.takenDuplicates(), progress.reporter());
     messages::show(this, QStringLiteral("名刺 %1 件を登録しました。").arg(n));
+}
+
+void MainMenuWindow::onIntakeTriggered() {
+    IntakeStartWindow start(m_database.cardFolder().folder + QStringLiteral("/scans"), this);
+    messages::showModal(&start);
+    if (start.result() != QDialog::Accepted)
+        return;
+    IntakeWindow window(m_database, start.folder(), start.duplex(), this);
+    messages::showModal(&window);
 }
 
 void MainMenuWindow::onDuplicatesTriggered() {

@@ -69,6 +69,17 @@ FileChooser* g_chooser = nullptr;
 
 }  // namespace
 
+QString FileChooser::openFolder(QWidget* parent, const QString& caption) {
+    QFileDialog dialog(parent, caption);
+    dialog.setObjectName(QStringLiteral("FolderDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles().value(0);
+}
+
 void setFileChooser(FileChooser* chooser) {
     g_chooser = chooser;
 }

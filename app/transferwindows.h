@@ -24,6 +24,8 @@ public:
     virtual QString saveFile(QWidget* parent, const QString& caption, const QString& suggested,
                              const QString& filters) = 0;
     virtual QString openFile(QWidget* parent, const QString& caption, const QString& filters) = 0;
+    // An existing folder; empty when the user cancels.
+    virtual QString openFolder(QWidget* parent, const QString& caption);
 };
 // Null restores the desktop's dialogs. The caller keeps ownership.
 void setFileChooser(FileChooser* chooser);

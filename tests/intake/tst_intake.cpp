@@ -23,6 +23,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 using intake::CardOutcome;
 using intake::StackCard;
 
@@ -228,6 +230,56 @@ private slots:
             again.err.contains(QStringLiteral("yamamoto-again.png: 登録済みの名刺（番号 %1）").arg(keys[1])),
             qPrintable(again.err));
         QCOMPARE(testdb::committedCards(cards).size(), 2);
+    }
+
+    // The command stopped by a signal at some moment of its reading or its registering: it ends with
+    // 128 + the signal (or 0 when it was done first); every card it printed is stored, every card
+    // the record names is stored under that key, and a card is stored at most once. Killed
+    // outright, at most the card being registered goes unprinted.
+    void interrupted_data() {
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<int>("afterMs");
+        QTest::newRow("TERM while reading") << int(SIGTERM) << 300;
+        QTest::newRow("INT later") << int(SIGINT) << 2500;
+        QTest::newRow("HUP late") << int(SIGHUP) << 4500;
+        QTest::newRow("KILL while registering") << int(SIGKILL) << 4000;
+    }
+    void interrupted() {
+        QFETCH(int, signal);
+        QFETCH(int, afterMs);
+        QList<std::pair<QString, QString>> pictures;
+        for (int i = 1; i <= 3; ++i) {
+            pictures << std::pair{QStringLiteral("h%1.png").arg(i), QStringLiteral("jp-h-1.png")}
+                     << std::pair{QStringLiteral("v%1.png").arg(i), QStringLiteral("jp-v-1.png")};
+        }
+        const QString folder = stack(pictures), cards = cardFolder();
+        QProcess p;
+        p.start(QStringLiteral(CARDS_TOOL_PATH), {"intake", folder, "--card-folder", cards});
+        QVERIFY(p.waitForStarted());
+        QTest::qWait(afterMs);
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(10000));
+        const QStringList printed =
+            QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        const QMap<int, testdb::CardRow> stored = testdb::committedCards(cards);
+        if (signal == SIGKILL) {
+            QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+            QVERIFY(stored.size() - printed.size() <= 1);
+        } else {
+            QVERIFY2(p.exitCode() == 128 + signal || p.exitCode() == 0,
+                     qPrintable(QString::number(p.exitCode())));
+            QCOMPARE(stored.size(), printed.size());
+        }
+        QVERIFY(stored.size() <= 2);  // two people, the other pictures alike them
+        for (const QString& key : printed)
+            QVERIFY(stored.contains(key.toInt()));
+        intake::StackRecord record(folder);
+        record.load();
+        for (const intake::StackCard& card : intake::listStack(folder, false)) {
+            int key = 0;
+            if (record.outcome(card, &key) == CardOutcome::Registered)
+                QVERIFY(stored.contains(key));
+        }
     }
 
     // The review window: suggestions shown and marked, 登録 stores the card with its pictures,

@@ -7,6 +7,8 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <iterator>
+#include <utility>
 
 #include <unistd.h>
 
@@ -74,19 +76,20 @@ Named sideOf(const QString& name) {
     return n;
 }
 
+// A picture's name in the record: the characters that end a field or a line written as %XX.
+// The percent sign goes first when writing and last when reading.
+constexpr std::pair<const char*, const char*> kEscapes[] = {
+    {"%", "%25"}, {"\t", "%09"}, {"\n", "%0A"}, {"\r", "%0D"}};
+
 QString escaped(QString name) {
-    name.replace(QLatin1Char('%'), QLatin1String("%25"));
-    name.replace(QLatin1Char('\t'), QLatin1String("%09"));
-    name.replace(QLatin1Char('\n'), QLatin1String("%0A"));
-    name.replace(QLatin1Char('\r'), QLatin1String("%0D"));
+    for (const auto& [plain, written] : kEscapes)
+        name.replace(QLatin1String(plain), QLatin1String(written));
     return name;
 }
 
 QString unescaped(QString name) {
-    name.replace(QLatin1String("%09"), QLatin1String("\t"));
-    name.replace(QLatin1String("%0A"), QLatin1String("\n"));
-    name.replace(QLatin1String("%0D"), QLatin1String("\r"));
-    name.replace(QLatin1String("%25"), QLatin1String("%"));
+    for (auto e = std::rbegin(kEscapes); e != std::rend(kEscapes); ++e)
+        name.replace(QLatin1String(e->second), QLatin1String(e->first));
     return name;
 }
 

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -57,6 +58,8 @@ int runChild(const QStringList& args) {
     std::thread watcher([&] {
         while (cancelAfter >= 0 && !done.load()) {
             if (progress.pages.load() >= cancelAfter) {
+                // Into the next page, which the slow backend delivers over about a second.
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
                 progress.cancel = true;
                 return;
             }
@@ -85,18 +88,19 @@ struct ChildScan {
     int progressPages = -1;
 };
 
-ChildScan scanInChild(const QString& configFolder, const QString& folder, const QString& device, bool feeder,
-                      int dpi, bool colour, int cancelAfter = -1) {
+ChildScan scanOnce(const QString& configFolder, const QString& folder, const QStringList& args, bool& hung) {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("SANE_CONFIG_DIR"), configFolder);
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(),
-                {kChildOption, folder, device, feeder ? "1" : "0", QString::number(dpi), colour ? "1" : "0",
-                 QString::number(cancelAfter)});
+    child.start(QCoreApplication::applicationFilePath(), QStringList{kChildOption, folder} + args);
     ChildScan scan;
-    if (!child.waitForFinished(180000) || child.exitStatus() != QProcess::NormalExit ||
-        child.exitCode() != 0) {
+    hung = !child.waitForFinished(30000);
+    if (hung) {
+        child.kill();
+        child.waitForFinished();
+    }
+    if (hung || child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0) {
         scan.error = QStringLiteral("child failed: ") + QString::fromUtf8(child.readAllStandardError());
         return scan;
     }
@@ -105,6 +109,25 @@ ChildScan scanInChild(const QString& configFolder, const QString& folder, const 
         scan.paths << p.toString();
     scan.error = result.value(QStringLiteral("error")).toString();
     scan.progressPages = result.value(QStringLiteral("progress")).toInt(-1);
+    return scan;
+}
+
+ChildScan scanInChild(const QString& configFolder, const QString& folder, const QString& device, bool feeder,
+                      int dpi, bool colour, int cancelAfter = -1) {
+    const QStringList args{device, feeder ? "1" : "0", QString::number(dpi), colour ? "1" : "0",
+                           QString::number(cancelAfter)};
+    // The test backend reads the page on a thread that sane_cancel stops with an asynchronous
+    // thread cancel; caught inside malloc or free, that thread never ends and sane_cancel waits for
+    // it for ever (seen in about one of ten scans that fail on their first read). A scan into a
+    // folder of its own that hangs so is run again on a fresh folder; a hang twice over fails.
+    const bool freshFolder = !QFileInfo::exists(folder);
+    bool hung = false;
+    ChildScan scan = scanOnce(configFolder, folder, args, hung);
+    for (int again = 0; hung && freshFolder && again < 2; ++again) {
+        qWarning("The test backend hung in sane_cancel: scanning again");
+        QDir(folder).removeRecursively();
+        scan = scanOnce(configFolder, folder, args, hung);
+    }
     return scan;
 }
 
@@ -194,61 +217,74 @@ private slots:
         QTest::addColumn<int>("pages");
         QTest::addColumn<QSize>("size");
         QTest::addColumn<int>("grey");  // the one grey of a plain page, -1 for a pattern
+        // The settings of scanimage's page to compare with: empty for the same, "-" for none.
+        QTest::addColumn<QString>("referenceSettings");
 
         const QString pattern = QStringLiteral("test-picture \"Color pattern\"\n");
         const QString grid = QStringLiteral("test-picture \"Grid\"\n");
         // 80 x 100 mm, the backend's page
         const QSize at100(314, 393);
         QTest::newRow("flatbed at 300 dpi, one page")
-            << grid << false << true << 300 << QStringList() << 1 << 1 << QSize(944, 1181) << -1;
+            << grid << false << true << 300 << QStringList() << 1 << 1 << QSize(944, 1181) << -1 << QString();
         QTest::newRow("grey pattern")
-            << pattern << false << false << 100 << QStringList() << 1 << 1 << at100 << -1;
+            << pattern << false << false << 100 << QStringList() << 1 << 1 << at100 << -1 << QString();
         QTest::newRow("colour pattern")
-            << pattern << false << true << 100 << QStringList() << 1 << 1 << at100 << -1;
+            << pattern << false << true << 100 << QStringList() << 1 << 1 << at100 << -1 << QString();
         QTest::newRow("colour in three frames")
             << pattern + "three-pass true\nthree-pass-order BGR\n"
-            << false << true << 100 << QStringList() << 1 << 1 << at100 << -1;
-        QTest::newRow("line art grid") << grid + "depth 1\n"
-                                       << false << false << 100 << QStringList() << 1 << 1 << at100 << -1;
-        QTest::newRow("line art pattern") << pattern + "depth 1\n"
-                                          << false << false << 100 << QStringList() << 1 << 1 << at100 << -1;
-        QTest::newRow("colour line art") << pattern + "depth 1\n"
-                                         << false << true << 100 << QStringList() << 1 << 1 << at100 << -1;
-        QTest::newRow("grey 16 bits") << pattern + "depth 16\n"
-                                      << false << false << 100 << QStringList() << 1 << 1 << at100 << -1;
-        QTest::newRow("colour 16 bits") << pattern + "depth 16\n"
-                                        << false << true << 100 << QStringList() << 1 << 1 << at100 << -1;
+            << false << true << 100 << QStringList() << 1 << 1 << at100 << -1 << QString();
+        QTest::newRow("line art grid")
+            << grid + "depth 1\n"
+            << false << false << 100 << QStringList() << 1 << 1 << at100 << -1 << QString();
+        QTest::newRow("line art pattern")
+            << pattern + "depth 1\n"
+            << false << false << 100 << QStringList() << 1 << 1 << at100 << -1 << QString();
+        // SANE's frontend writes no colour line art: plain pages show the bits' sense.
+        QTest::newRow("colour line art black")
+            << QStringLiteral("test-picture \"Solid black\"\ndepth 1\n") << false << true << 100
+            << QStringList() << 1 << 1 << at100 << 0 << "-";
+        QTest::newRow("colour line art white")
+            << QStringLiteral("test-picture \"Solid white\"\ndepth 1\n") << false << true << 100
+            << QStringList() << 1 << 1 << at100 << 255 << "-";
+        QTest::newRow("grey 16 bits")
+            << pattern + "depth 16\n"
+            << false << false << 100 << QStringList() << 1 << 1 << at100 << -1 << QString();
+        QTest::newRow("colour 16 bits")
+            << pattern + "depth 16\n"
+            << false << true << 100 << QStringList() << 1 << 1 << at100 << -1 << QString();
         QTest::newRow("solid black line art is black")
             << QStringLiteral("test-picture \"Solid black\"\ndepth 1\n") << false << false << 100
-            << QStringList() << 1 << 1 << at100 << 0;
+            << QStringList() << 1 << 1 << at100 << 0 << QString();
         QTest::newRow("solid white line art is white")
             << QStringLiteral("test-picture \"Solid white\"\ndepth 1\n") << false << false << 100
-            << QStringList() << 1 << 1 << at100 << 255;
+            << QStringList() << 1 << 1 << at100 << 255 << QString();
         QTest::newRow("solid black colour is black")
             << QStringLiteral("test-picture \"Solid black\"\n") << false << true << 100 << QStringList() << 1
-            << 1 << at100 << 0;
+            << 1 << at100 << 0 << QString();
         QTest::newRow("solid white in three frames is white")
             << QStringLiteral("test-picture \"Solid white\"\nthree-pass true\n") << false << true << 100
-            << QStringList() << 1 << 1 << at100 << 255;
+            << QStringList() << 1 << 1 << at100 << 255 << QString();
         // A hand scanner does not know the height: 110 x 170 mm come until the end of the data.
         QTest::newRow("height unknown")
             << grid + "hand-scanner true\n"
-            << false << false << 100 << QStringList() << 1 << 1 << QSize(433, 669) << -1;
+            << false << false << 100 << QStringList() << 1 << 1 << QSize(433, 669) << -1 << QString();
         // Lines longer than their pixels, and data handed over a few bytes at a time.
         QTest::newRow("padded lines")
             << pattern + "ppl-loss 7\n"
-            << false << true << 100 << QStringList() << 1 << 1 << QSize(307, 393) << -1;
+            << false << true << 100 << QStringList() << 1 << 1 << QSize(307, 393) << -1 << pattern;
         QTest::newRow("small reads") << pattern + "read-limit true\nread-limit-size 997\n"
-                                     << false << true << 100 << QStringList() << 1 << 1 << at100 << -1;
+                                     << false << true << 100 << QStringList() << 1 << 1 << at100 << -1
+                                     << QString();
         // The backend's feeder holds ten sheets.
         QTest::newRow("feeder to its end")
-            << grid << true << false << 100 << QStringList() << 1 << 10 << at100 << -1;
+            << grid << true << false << 100 << QStringList() << 1 << 10 << at100 << -1 << QString();
         QTest::newRow("numbers go on after scan-0003")
             << grid << false << false << 100
             << QStringList{"scan-0003.png", "scan-0001.png", "scan-0012.jpg", "scan-x.png"} << 4 << 1 << at100
-            << -1;
+            << -1 << QString();
         QTest::newRow("feeder pages after scan-0003")
-            << grid << true << true << 100 << QStringList{"scan-0003.png"} << 4 << 10 << at100 << -1;
+            << grid << true << true << 100 << QStringList{"scan-0003.png"} << 4 << 10 << at100 << -1
+            << QString();
     }
 
     void scan() {
@@ -261,6 +297,7 @@ private slots:
         QFETCH(int, pages);
         QFETCH(QSize, size);
         QFETCH(int, grey);
+        QFETCH(QString, referenceSettings);
 
         QTemporaryDir work;
         const QString config = work.filePath(QStringLiteral("sane"));
@@ -289,17 +326,26 @@ private slots:
             QCOMPARE(f.readAll(), QByteArray("earlier picture"));
         }
 
-        const QImage reference =
-            referencePage(config, feeder, dpi, colour, work.filePath(QStringLiteral("reference.pnm")));
-        QVERIFY2(!reference.isNull(), "scanimage did not scan");
+        QImage reference;
+        if (referenceSettings != QLatin1String("-")) {
+            const QString referenceConfig = work.filePath(QStringLiteral("sane-reference"));
+            writeConfig(referenceConfig, referenceSettings.isEmpty() ? settings : referenceSettings);
+            reference = referencePage(referenceConfig, feeder, dpi, colour,
+                                      work.filePath(QStringLiteral("reference.pnm")));
+            QVERIFY2(!reference.isNull(), "scanimage did not scan");
+            // Lines padded beyond their pixels: the page is the picture's left part.
+            reference = reference.copy(QRect(QPoint(0, 0), size));
+        }
         for (const QString& path : scan.paths) {
             const QImage page(path);
             QVERIFY2(!page.isNull(), qPrintable(path));
             QCOMPARE(page.size(), size);
-            QCOMPARE(page.isGrayscale(), !colour);
+            QCOMPARE(page.format() == QImage::Format_RGB32, colour);
             // Sixteen-bit samples are brought to eight: one step of rounding apart.
-            const int difference = largestDifference(page, reference);
-            QVERIFY2(difference >= 0 && difference <= 1, qPrintable(QString::number(difference)));
+            if (!reference.isNull()) {
+                const int difference = largestDifference(page, reference);
+                QVERIFY2(difference >= 0 && difference <= 1, qPrintable(QString::number(difference)));
+            }
             if (grey >= 0)
                 QCOMPARE(uniformGrey(page), grey);
         }

@@ -420,24 +420,26 @@ QImage greyImage(const Frame& f) {
     return image;
 }
 
-// Colour from one RGB frame or from three frames of one colour each (in any order).
-QImage colourImage(const QString& device, const std::vector<Frame>& frames) {
+// The frame of each colour: one RGB frame for all three, or three frames of one colour each (in
+// any order). Empty entries when the frames do not make one colour picture.
+std::array<const Frame*, 3> colourFrames(const std::vector<Frame>& frames) {
+    if (frames.size() == 1 && frames.front().params.format == SANE_FRAME_RGB)
+        return {&frames.front(), &frames.front(), &frames.front()};
     std::array<const Frame*, 3> channel{};
-    if (frames.size() == 1 && frames.front().params.format == SANE_FRAME_RGB) {
-        channel = {&frames.front(), &frames.front(), &frames.front()};
-    } else {
-        for (const Frame& f : frames) {
-            const int c = f.params.format == SANE_FRAME_RED     ? 0
-                          : f.params.format == SANE_FRAME_GREEN ? 1
-                          : f.params.format == SANE_FRAME_BLUE  ? 2
-                                                                : -1;
-            if (c < 0 || channel.at(c)) {
-                channel = {};
-                break;
-            }
-            channel.at(c) = &f;
-        }
+    for (const Frame& f : frames) {
+        const int c = f.params.format == SANE_FRAME_RED     ? 0
+                      : f.params.format == SANE_FRAME_GREEN ? 1
+                      : f.params.format == SANE_FRAME_BLUE  ? 2
+                                                            : -1;
+        if (c < 0 || channel.at(c))
+            return {};
+        channel.at(c) = &f;
     }
+    return channel;
+}
+
+QImage colourImage(const QString& device, const std::vector<Frame>& frames) {
+    const std::array<const Frame*, 3> channel = colourFrames(frames);
     if (!channel[0] || !channel[1] || !channel[2] ||
         channel[0]->params.pixels_per_line != channel[1]->params.pixels_per_line ||
         channel[0]->params.pixels_per_line != channel[2]->params.pixels_per_line)
@@ -558,7 +560,7 @@ QString writePage(const QImage& page, const QString& folder, int& number) {
     const QString dir = QFileInfo(folder).absoluteFilePath();
     for (;; ++number) {
         const QString name = QStringLiteral("scan-%1.png").arg(number, 4, 10, QLatin1Char('0'));
-        const QString target = dir + QLatin1Char('/') + name;
+        QString target = dir + QLatin1Char('/') + name;
         const QByteArray temporary =
             QFile::encodeName(dir + QStringLiteral("/.") + name + QStringLiteral(".part"));
         int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);

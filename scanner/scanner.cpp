@@ -294,7 +294,7 @@ struct Frame {
 
 class OpenScanner final {
 public:
-    explicit OpenScanner(const QString& name) : m_name(name) {
+    explicit OpenScanner(const QString& name) {
         const SANE_Status status = sane_open(name.toUtf8().constData(), &m_handle);
         if (status == SANE_STATUS_INVAL)
             throw ScannerError(failureText(name, QStringLiteral("見つかりません"), status));
@@ -317,7 +317,6 @@ public:
     SANE_Handle handle() const { return m_handle; }
 
 private:
-    QString m_name;
     SANE_Handle m_handle = nullptr;
 };
 

@@ -44,7 +44,8 @@ QStringList everyEntry(const QString& folder) {
 }
 
 // The child: lists the scanners as the window does, scans, and prints what came of it as JSON.
-// Arguments: folder device feeder(0/1) dpi colour(0/1) cancelAfterPages(-1: never).
+// Arguments: folder device feeder(0/1) dpi colour(0/1) cancelAfterPages(-1: never) scans (one after
+// another into the folder).
 int runChild(const QStringList& args) {
     scanner::ScanRequest request;
     const QString folder = args.value(0);
@@ -53,6 +54,7 @@ int runChild(const QStringList& args) {
     request.dpi = args.value(3).toInt();
     request.colour = args.value(4) == QLatin1String("1");
     const int cancelAfter = args.value(5).toInt();
+    const int scans = std::max(1, args.value(6).toInt());
     scanner::ScanProgress progress;
     std::atomic<bool> done{false};
     std::thread watcher([&] {
@@ -67,14 +69,16 @@ int runChild(const QStringList& args) {
         }
     });
     QJsonObject result;
+    QStringList paths;
     try {
         scanner::devices();
-        result[QStringLiteral("paths")] =
-            QJsonArray::fromStringList(scanner::scanPages(request, folder, progress));
+        for (int scan = 0; scan < scans; ++scan)
+            paths += scanner::scanPages(request, folder, progress);
     } catch (const scanner::ScannerError& e) {
         result[QStringLiteral("error")] = e.text();
-        result[QStringLiteral("paths")] = QJsonArray::fromStringList(e.pages());
+        paths += e.pages();
     }
+    result[QStringLiteral("paths")] = QJsonArray::fromStringList(paths);
     done = true;
     watcher.join();
     result[QStringLiteral("progress")] = progress.pages.load();
@@ -113,9 +117,13 @@ ChildScan scanOnce(const QString& configFolder, const QString& folder, const QSt
 }
 
 ChildScan scanInChild(const QString& configFolder, const QString& folder, const QString& device, bool feeder,
-                      int dpi, bool colour, int cancelAfter = -1) {
-    const QStringList args{device, feeder ? "1" : "0", QString::number(dpi), colour ? "1" : "0",
-                           QString::number(cancelAfter)};
+                      int dpi, bool colour, int cancelAfter = -1, int scans = 1) {
+    const QStringList args{device,
+                           feeder ? "1" : "0",
+                           QString::number(dpi),
+                           colour ? "1" : "0",
+                           QString::number(cancelAfter),
+                           QString::number(scans)};
     // The test backend reads the page on a thread that sane_cancel stops with an asynchronous
     // thread cancel; caught inside malloc or free, that thread never ends and sane_cancel waits for
     // it for ever (seen in about one of ten scans that fail on their first read). A scan into a
@@ -406,6 +414,21 @@ private slots:
         QCOMPARE(everyEntry(folder), pictureNames(1, 2));
         for (const QString& path : scan.paths)
             QCOMPARE(QImage(path).size(), QSize(314, 393));
+    }
+
+    // A second stack scanned into the same folder by the same program follows the first one.
+    void secondStackAddsPages() {
+        QTemporaryDir work;
+        const QString config = work.filePath(QStringLiteral("sane"));
+        writeConfig(config, QStringLiteral("test-picture \"Grid\"\n"));
+        const QString folder = work.filePath(QStringLiteral("scans"));
+        const ChildScan scan = scanInChild(config, folder, QStringLiteral("test:0"), true, 50, false, -1, 2);
+        QVERIFY2(scan.error.isEmpty(), qPrintable(scan.error));
+        QStringList expected;
+        for (const QString& name : pictureNames(1, 20))
+            expected << folder + QLatin1Char('/') + name;
+        QCOMPARE(scan.paths, expected);
+        QCOMPARE(everyEntry(folder), pictureNames(1, 20));
     }
 
     void refused_data() {

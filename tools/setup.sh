@@ -7,6 +7,9 @@ packages=(
     # build
     cmake g++ ninja-build pkg-config qt6-base-dev firebird-dev libxlsxwriter-dev libminizip-dev qtkeychain-qt6-dev
     libcsv-dev libicu-dev libarchive-dev
+    # scanners (SANE; its library libsane1 comes with it, and with that the test backend the scanner
+    # tests scan from); SANE's own scanimage, whose pages the scanner tests compare with
+    libsane-dev sane-utils
     # the JPEG library's own scaled decode, the picture benchmark's floor
     libjpeg62-turbo-dev
     # run: database client with its embedded engine, fonts, Qt's Japanese texts, image formats

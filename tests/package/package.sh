@@ -32,7 +32,7 @@ echo "package: $(basename "$deb"), $(stat -c %s "$deb") bytes"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
 for needed in libfbclient2 libqt6widgets6 libxlsxwriter firebird3.0-server-core fonts-noto-cjk \
-    qt6-translations-l10n xdg-utils; do
+    qt6-translations-l10n xdg-utils libsane1; do
     [[ "$depends" == *"$needed"* ]] || fail "Depends lacks $needed"
 done
 # Nothing that is only needed to build.

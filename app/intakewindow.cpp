@@ -6,19 +6,30 @@
 #include "messages.h"
 #include "picturearea.h"
 #include "pictureloader.h"
+#include "scanner.h"
 #include "transferwindows.h"
 
 #include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QProgressDialog>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -37,6 +48,55 @@ QPushButton* button(QWidget* parent, const QString& name, const QString& caption
     auto* b = new formlook::KeyButton(caption, parent);
     b->setObjectName(name);
     return b;
+}
+
+// Runs work on a thread of its own while a small window shows `text` (from status() while it
+// runs) and the program stays responsive; with a cancel flag the window has 中止, which sets it.
+// Returns when the work has ended, and throws what it threw.
+void runBeside(QWidget* parent, const QString& text, const std::function<void()>& work,
+               std::atomic<bool>* cancel, const std::function<QString()>& status = {}) {
+    std::exception_ptr failure;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done = true;
+    });
+    QProgressDialog dialog(text, QString(), 0, 0, parent);
+    dialog.setObjectName(QStringLiteral("WorkingWindow"));
+    dialog.setWindowTitle(QStringLiteral("まとめて取り込む"));
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.setMinimumDuration(0);
+    dialog.setAutoClose(false);
+    dialog.setAutoReset(false);
+    if (cancel) {
+        auto* stop = new QPushButton(QStringLiteral("中止"), &dialog);
+        stop->setObjectName(QStringLiteral("StopButton"));
+        dialog.setCancelButton(stop);
+        QObject::connect(&dialog, &QProgressDialog::canceled, &dialog, [cancel] { *cancel = true; });
+    } else {
+        dialog.setCancelButton(nullptr);
+    }
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (status)
+            dialog.setLabelText(status());
+        if (done)
+            loop.quit();
+    });
+    poll.start(50);
+    dialog.show();
+    loop.exec();
+    // The program ending (a signal, a logout) leaves every event loop: the scan stops too.
+    if (!done && cancel)
+        *cancel = true;
+    worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 }  // namespace
@@ -59,20 +119,99 @@ IntakeStartWindow::IntakeStartWindow(QString scansRoot, QWidget* parent)
     layout->addWidget(m_folderChoice, 1, 0);
     layout->addWidget(m_folderEdit, 1, 1);
     layout->addWidget(m_browseButton, 1, 2);
+    m_scannerChoice = new QRadioButton(QStringLiteral("スキャナ"), this);
+    m_scannerChoice->setObjectName(QStringLiteral("ScannerChoice"));
+    m_scannerList = new QComboBox(this);
+    m_scannerList->setObjectName(QStringLiteral("ScannerList"));
+    m_scannerList->setAccessibleName(QStringLiteral("スキャナ"));
+    m_scannerList->setPlaceholderText(QStringLiteral("「スキャナを探す」を押してください"));
+    m_findButton = button(this, QStringLiteral("FindButton"), QStringLiteral("スキャナを探す"));
+    layout->addWidget(m_scannerChoice, 2, 0);
+    layout->addWidget(m_scannerList, 2, 1);
+    layout->addWidget(m_findButton, 2, 2);
+    m_feederCheck =
+        new QCheckBox(QStringLiteral("シートフィーダの紙をすべて読む（外すとガラス面の 1 枚）"), this);
+    m_feederCheck->setObjectName(QStringLiteral("FeederCheck"));
+    m_feederCheck->setChecked(true);
+    layout->addWidget(m_feederCheck, 3, 1, 1, 2);
     m_duplexCheck = new QCheckBox(QStringLiteral("両面（画像 2 枚ずつを 1 枚の名刺の表と裏とする）"), this);
     m_duplexCheck->setObjectName(QStringLiteral("DuplexCheck"));
-    layout->addWidget(m_duplexCheck, 3, 0, 1, 3);
+    layout->addWidget(m_duplexCheck, 4, 0, 1, 3);
     auto* buttons = new QHBoxLayout;
     m_startButton = button(this, QStringLiteral("StartButton"), QStringLiteral("開始"));
     m_cancelButton = button(this, QStringLiteral("CancelButton"), QStringLiteral("キャンセル"));
     buttons->addStretch();
     buttons->addWidget(m_startButton);
     buttons->addWidget(m_cancelButton);
-    layout->addLayout(buttons, 4, 0, 1, 3);
+    layout->addLayout(buttons, 5, 0, 1, 3);
     messages::connectGuarded(m_browseButton, &QPushButton::clicked, this,
                              &IntakeStartWindow::onBrowseClicked);
     messages::connectGuarded(m_startButton, &QPushButton::clicked, this, &IntakeStartWindow::onStartClicked);
+    messages::connectGuarded(m_findButton, &QPushButton::clicked, this, &IntakeStartWindow::findScanners);
     connect(m_cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_scannerList, &QComboBox::activated, m_scannerChoice,
+            [this] { m_scannerChoice->setChecked(true); });
+}
+
+void IntakeStartWindow::findScanners() {
+    QList<scanner::Device> found;
+    runBeside(
+        this, QStringLiteral("スキャナを探しています…"), [&] { found = scanner::devices(); }, nullptr);
+    m_scannerList->clear();
+    for (const scanner::Device& d : found)
+        m_scannerList->addItem(d.label, d.name);
+    if (found.isEmpty()) {
+        messages::show(
+            this,
+            QStringLiteral("スキャナが見つかりません。電源とケーブル（ネットワーク）を確かめてください。"));
+        return;
+    }
+    m_scannerList->setCurrentIndex(0);
+    m_scannerChoice->setChecked(true);
+}
+
+QString IntakeStartWindow::scan() {
+    if (m_scannerList->currentIndex() < 0) {
+        messages::show(this,
+                       QStringLiteral("スキャナを選んでください（「スキャナを探す」で一覧になります）。"));
+        return {};
+    }
+    const scanner::ScanRequest request{.device = m_scannerList->currentData().toString(),
+                                       .feeder = m_feederCheck->isChecked()};
+    // A folder of its own for each scan, named by the moment it began.
+    QString folder =
+        QDir(m_scansRoot).filePath(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    for (int n = 2; QFileInfo::exists(folder); ++n)
+        folder = QDir(m_scansRoot)
+                     .filePath(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")) +
+                               QStringLiteral("-%1").arg(n));
+    scanner::ScanProgress progress;
+    QStringList pages;
+    QString failure;
+    runBeside(
+        this, QStringLiteral("スキャンしています…"),
+        [&] {
+            try {
+                pages = scanner::scanPages(request, folder, progress);
+            } catch (const scanner::ScannerError& e) {
+                pages = e.pages();
+                failure = e.text();
+            }
+        },
+        &progress.cancel,
+        [&] { return QStringLiteral("スキャンしています（%1 枚）…").arg(progress.pages.load()); });
+    if (!failure.isEmpty()) {
+        if (pages.isEmpty())
+            throw scanner::ScannerError(failure);
+        messages::show(
+            this,
+            failure + QStringLiteral("\r\nここまでにスキャンした %1 枚を取り込みます。").arg(pages.size()));
+    }
+    if (pages.isEmpty()) {
+        messages::show(this, QStringLiteral("スキャンした画像がありません。"));
+        return {};
+    }
+    return folder;
 }
 
 bool IntakeStartWindow::duplex() const {
@@ -89,6 +228,13 @@ void IntakeStartWindow::onBrowseClicked() {
 }
 
 void IntakeStartWindow::onStartClicked() {
+    if (m_scannerChoice->isChecked()) {
+        const QString scanned = scan();
+        if (scanned.isEmpty())
+            return;
+        m_folderEdit->setText(QDir::toNativeSeparators(scanned));
+        m_folderChoice->setChecked(true);  // what was scanned stays there, also when the window is left
+    }
     const QString folder = m_folderEdit->text().trimmed();
     if (folder.isEmpty()) {
         messages::show(this, QStringLiteral("名刺の画像のフォルダを選んでください。"));

@@ -14,6 +14,7 @@
 class CardDatabase;
 class PictureArea;
 class QCheckBox;
+class QComboBox;
 class QRadioButton;
 class QLabel;
 class QLineEdit;
@@ -36,15 +37,26 @@ public:
 
     void onBrowseClicked();
     void onStartClicked();
+    // スキャナを探す: the scanners SANE finds, looked for beside the window (network scanners
+    // take seconds to answer).
+    void findScanners();
 
     QRadioButton* m_folderChoice = nullptr;  // フォルダの画像
     QLineEdit* m_folderEdit = nullptr;
-    QPushButton* m_browseButton = nullptr;  // 参照…
+    QPushButton* m_browseButton = nullptr;    // 参照…
+    QRadioButton* m_scannerChoice = nullptr;  // スキャナ
+    QComboBox* m_scannerList = nullptr;
+    QPushButton* m_findButton = nullptr;    // スキャナを探す
+    QCheckBox* m_feederCheck = nullptr;     // シートフィーダの紙をすべて
     QCheckBox* m_duplexCheck = nullptr;     // 両面
     QPushButton* m_startButton = nullptr;   // 開始
     QPushButton* m_cancelButton = nullptr;  // キャンセル
 
 private:
+    // Scans the chosen scanner's pages into a new folder below the scans root; returns it, or
+    // empty when nothing was scanned.
+    QString scan();
+
     QString m_scansRoot;
     QString m_folder;
 };

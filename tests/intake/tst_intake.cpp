@@ -12,6 +12,8 @@
 #include "picturearea.h"
 #include "testdb.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QInputMethodEvent>
@@ -20,6 +22,7 @@
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -77,6 +80,17 @@ class IntakeTest final : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(m_dir.isValid());
+        // The scanner is SANE's test backend alone, whatever this machine has: a feeder of ten
+        // sheets.
+        const QString sane = m_dir.filePath(QStringLiteral("sane"));
+        QDir().mkpath(sane);
+        QFile dll(sane + QStringLiteral("/dll.conf")), test(sane + QStringLiteral("/test.conf"));
+        QVERIFY(dll.open(QIODevice::WriteOnly) && test.open(QIODevice::WriteOnly));
+        dll.write("test\n");
+        test.write("number_of_devices 1\n");
+        dll.close();
+        test.close();
+        qputenv("SANE_CONFIG_DIR", QFile::encodeName(sane));
         m_drawn = m_dir.filePath(QStringLiteral("drawn"));
         QProcess script;
         script.start(QStringLiteral("bash"),
@@ -280,6 +294,29 @@ private slots:
             if (record.outcome(card, &key) == CardOutcome::Registered)
                 QVERIFY(stored.contains(key));
         }
+    }
+
+    // From the scanner: the scanner SANE lists is chosen, the feeder's sheets become pictures in a
+    // new folder of their own, and with 両面 two sheets after another make one card.
+    void scannerPath() {
+        MessageRecorder messages;
+        const QString scans = m_dir.filePath(QStringLiteral("scans"));
+        IntakeStartWindow start(scans);
+        start.findScanners();
+        QCOMPARE(start.m_scannerList->count(), 1);
+        QCOMPARE(start.m_scannerList->currentData().toString(), QStringLiteral("test:0"));
+        QVERIFY(start.m_scannerChoice->isChecked());
+        start.m_duplexCheck->setChecked(true);
+        QTest::mouseClick(start.m_startButton, Qt::LeftButton);
+        QCOMPARE(messages.shown.size(), 0);
+        QCOMPARE(start.result(), int(QDialog::Accepted));
+        QVERIFY(start.folder().startsWith(scans + QLatin1Char('/')));
+        QCOMPARE(QDir(start.folder()).entryList({QStringLiteral("scan-*.png")}).size(), 10);
+        CardDatabase dm(cardFolder());
+        dm.open();
+        IntakeWindow window(dm, start.folder(), start.duplex(), nullptr, 2);
+        QCOMPARE(window.cardCount(), 5);
+        QCOMPARE(window.currentCard().pictures, QStringList({"scan-0001.png", "scan-0002.png"}));
     }
 
     // The review window: suggestions shown and marked, 登録 stores the card with its pictures,

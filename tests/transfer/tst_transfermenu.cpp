@@ -92,8 +92,8 @@ private slots:
         QVERIFY(fileMenu);
         for (QAction* a : fileMenu->actions())
             texts << a->text();
-        QCOMPARE(texts, (QStringList{"バックアップ…", "復元…", "書き出し…", "読み込み…", "重複カードを探す…",
-                                     "", "終了"}));
+        QCOMPARE(texts, (QStringList{"バックアップ…", "復元…", "書き出し…", "読み込み…", "まとめて取り込む…",
+                                     "重複カードを探す…", "", "終了"}));
     }
 
     void exportThenImportWithADuplicateChosen() {

@@ -514,6 +514,8 @@ void IntakeWindow::showState() {
         state = QStringLiteral("未確認");
     if (!reading.error.isEmpty())
         state += QStringLiteral("（%1）").arg(reading.error);
+    else if (reading.done && reading.boxes == scan::BoxTexts{} && o != intake::CardOutcome::Registered)
+        state += QStringLiteral("（画像から読み取れる文字がありませんでした）");
     m_stateLabel->setText(state);
     const bool open = o != intake::CardOutcome::Registered;
     for (QWidget* box : {static_cast<QWidget*>(m_yearEdit), static_cast<QWidget*>(m_monthEdit),

@@ -23,6 +23,7 @@
 #include <QProgressDialog>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -361,6 +362,18 @@ IntakeWindow::IntakeWindow(CardDatabase& database, QString folder, bool duplex, 
     messages::connectGuarded(m_skipButton, &QPushButton::clicked, this, &IntakeWindow::skipCurrent);
     messages::connectGuarded(m_registerButton, &QPushButton::clicked, this, &IntakeWindow::registerCurrent);
     connect(m_closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    // Going through a stack from the keyboard: Ctrl+Enter registers, Page Up and Page Down move.
+    const std::pair<QKeySequence, void (IntakeWindow::*)()> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Return), &IntakeWindow::registerCurrent},
+        {QKeySequence(Qt::CTRL | Qt::Key_Enter), &IntakeWindow::registerCurrent},
+        {QKeySequence(Qt::Key_PageUp), &IntakeWindow::goBack},
+        {QKeySequence(Qt::Key_PageDown), &IntakeWindow::goForward},
+    };
+    for (const auto& [sequence, handler] : keys)
+        messages::connectGuarded(new QShortcut(sequence, this), &QShortcut::activated, this, handler);
+    m_registerButton->setToolTip(QStringLiteral("Ctrl+Enter"));
+    m_backButton->setToolTip(QStringLiteral("Page Up"));
+    m_nextButton->setToolTip(QStringLiteral("Page Down"));
 
     // Cards registered before are not read again; the first card not yet dealt with is shown.
     QList<bool> wanted;
@@ -595,8 +608,8 @@ void IntakeWindow::moveToNextOpen() {
 }
 
 void IntakeWindow::registerCurrent() {
-    if (outcome(m_current) == intake::CardOutcome::Registered)
-        return;
+    if (!m_registerButton->isEnabled())
+        return;  // registered already, or still being read
     const cards::CardTexts texts = boxTexts();
     if (texts.name.isEmpty() && texts.organisation.isEmpty() &&
         !messages::ask(this, QStringLiteral("名前も組織名も空です。このまま登録しますか？")))
@@ -614,7 +627,7 @@ void IntakeWindow::registerCurrent() {
 }
 
 void IntakeWindow::skipCurrent() {
-    if (outcome(m_current) == intake::CardOutcome::Registered)
+    if (!m_skipButton->isEnabled())
         return;
     note(intake::CardOutcome::Skipped, 0);
     moveToNextOpen();

@@ -395,7 +395,9 @@ private slots:
                                     .arg(resumed.likelyDuplicate()),
                                 true);
         messages.onMessage = [](const MessageRecorder::Shown&) {};
-        resumed.registerCurrent();
+        resumed.show();
+        QVERIFY(QTest::qWaitForWindowActive(&resumed));
+        QTest::keyClick(resumed.m_nameEdit, Qt::Key_Return, Qt::ControlModifier);
         QCOMPARE(testdb::committedCards(cards).size(), 3);
         QVERIFY(messages.texts("show").last().startsWith(
             QStringLiteral("このフォルダの名刺をすべて確かめました（登録 3 件、飛ばした 1 件）")));

@@ -1,5 +1,6 @@
 #include "scanreader.h"
 
+#include "cardgeometry.h"
 #include "pictureloader.h"
 
 #include <QDir>
@@ -369,13 +370,16 @@ QImage loadForRecognition(const QByteArray& nativePath, const QString& name) {
     return grey;
 }
 
-ScanResult recognise(const QImage& grey, ScanProgress& progress) {
-    if (grey.format() != QImage::Format_Grayscale8)
-        return recognise(grey.convertToFormat(QImage::Format_Grayscale8), progress);
+ScanResult recognise(const QImage& picture, ScanProgress& progress) {
+    if (picture.format() != QImage::Format_Grayscale8)
+        return recognise(picture.convertToFormat(QImage::Format_Grayscale8), progress);
     if (const QString missing = missingDataMessage(); !missing.isEmpty())
         throw ScanError(missing);
     ScanResult result;
     progress.percent = 0;
+    // A photo taken at an angle or a scan turned a little is straightened first: the engine's
+    // lines are boxes across the picture, and a turned line spills into its neighbours.
+    const QImage grey = straighten(picture);
     // Sparse-text layout: a card is a few separate lines, which the page layout would often
     // take for a picture and drop.
     if (!runPass(grey, {"jpn+eng", tesseract::PSM_SPARSE_TEXT, false}, progress, 0, 60, result.lines)) {

@@ -1,7 +1,8 @@
 // Reading card pictures: the picture turned upright, scaled and made grey; files that cannot be
 // read; missing recognition data; the lines and boxes read from cards drawn by the card script;
-// cancelling a reading from another thread.
+// cancelling a reading from another thread; straightening turned scans and desk photos.
 
+#include "cardgeometry.h"
 #include "scanreader.h"
 
 #include <QFile>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <random>
 #include <thread>
 
 using scan::Box;
@@ -43,6 +45,45 @@ QString errorOf(const std::function<void()>& work) {
         return QString::fromUtf8(e.what());
     }
     return {};
+}
+
+// A card of `size` with dark bars where lines of text would be (a dark band along the top when
+// `band`), white elsewhere.
+QImage barCard(QSize size, bool band) {
+    QImage card(size, QImage::Format_Grayscale8);
+    card.fill(255);
+    QPainter p(&card);
+    const int h = size.height();
+    if (band)
+        p.fillRect(0, 0, size.width(), h / 5, QColor(40, 40, 40));
+    for (int line = 0; line < 6; ++line) {
+        const int y = h / 4 + line * h / 9;
+        for (int word = 0; word < 5 - line % 3; ++word)
+            p.fillRect(size.width() / 12 + word * size.width() / 7, y, size.width() / 9, h / 30, Qt::black);
+    }
+    return card;
+}
+
+// `card` drawn onto a darker, noisy desk of `size` with its corners at `corners`.
+QImage onDesk(const QImage& card, QSize size, const QPolygonF& corners) {
+    QImage desk(size, QImage::Format_Grayscale8);
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(90, 18);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            desk.scanLine(y)[x] = uchar(std::clamp(noise(random), 0.0, 255.0));
+    }
+    QTransform toDesk;
+    const QPolygonF cardCorners{{0, 0},
+                                {double(card.width()), 0},
+                                {double(card.width()), double(card.height())},
+                                {0, double(card.height())}};
+    QTransform::quadToQuad(cardCorners, corners, toDesk);
+    QPainter p(&desk);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setTransform(toDesk);
+    p.drawImage(0, 0, card);
+    return desk;
 }
 
 }  // namespace
@@ -159,6 +200,84 @@ private slots:
                 qPrintable(message));
         });
         QVERIFY2(scan::missingPackages().isEmpty(), "the machine lacks recognition data");
+    }
+
+    // A scan turned a little is turned back level, whether its lines run across or in columns.
+    void skewTakenOut_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<bool>("columns");
+        QTest::newRow("level") << 0.0 << false;
+        QTest::newRow("2 degrees clockwise") << 2.0 << false;
+        QTest::newRow("5 degrees anticlockwise") << -5.0 << false;
+        QTest::newRow("columns 3.5 degrees clockwise") << 3.5 << true;
+    }
+    void skewTakenOut() {
+        QFETCH(double, degrees);
+        QFETCH(bool, columns);
+        QImage card = barCard({1000, 600}, false);
+        if (columns)
+            card = card.transformed(QTransform().rotate(90));
+        const QImage turned = scan::rotated(card, degrees);
+        QVERIFY2(std::abs(scan::skewDegrees(turned) - degrees) < 0.3,
+                 qPrintable(QString::number(scan::skewDegrees(turned))));
+        const QImage straight = scan::straighten(turned);
+        QVERIFY(std::abs(scan::skewDegrees(straight)) < 0.3);
+    }
+
+    // A card photographed on a desk at an angle is found by its outline and warped to an upright
+    // rectangle of a card's proportions, without the desk; a dark band along its edge stays.
+    void cardOnDesk_data() {
+        QTest::addColumn<QPolygonF>("corners");
+        QTest::addColumn<bool>("band");
+        QTest::newRow("slanted") << QPolygonF{{330, 260}, {1280, 300}, {1250, 880}, {300, 860}} << false;
+        QTest::newRow("in perspective")
+            << QPolygonF{{380, 260}, {1220, 280}, {1290, 860}, {300, 850}} << false;
+        QTest::newRow("dark band along the top")
+            << QPolygonF{{330, 260}, {1280, 300}, {1250, 880}, {300, 860}} << true;
+    }
+    void cardOnDesk() {
+        QFETCH(QPolygonF, corners);
+        QFETCH(bool, band);
+        const QImage photo = onDesk(barCard({910, 550}, band), {1600, 1200}, corners);
+        const std::optional<scan::Quad> outline = scan::findCardOutline(photo);
+        QVERIFY(outline);
+        if (!band) {
+            for (int i = 0; i < 4; ++i) {
+                const QPointF miss = (*outline)[size_t(i)] - corners[i];
+                QVERIFY2(std::hypot(miss.x(), miss.y()) < 16, qPrintable(QString::number(i)));
+            }
+        }
+        const QImage straight = scan::straighten(photo);
+        const double ratio = double(straight.width()) / straight.height();
+        QVERIFY2(ratio > 1.5 && ratio < 1.8, qPrintable(QString::number(ratio)));
+        QVERIFY(std::abs(scan::skewDegrees(straight)) < 0.5);
+        // No desk left at the corners; the band is still at the top.
+        for (const QPoint corner : {QPoint(3, straight.height() - 4), QPoint(straight.width() - 4, 3)})
+            QVERIFY(qGray(straight.pixel(corner)) > 200);
+        const int bandGrey = qGray(straight.pixel(straight.width() / 2, straight.height() / 10));
+        QVERIFY2(band ? bandGrey < 100 : bandGrey > 200, qPrintable(QString::number(bandGrey)));
+    }
+
+    // Pictures without a desk around the card are left to the skew check alone.
+    void noOutline_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("card filling the scan") << "scan";
+        QTest::newRow("card on white") << "white";
+        QTest::newRow("dark picture") << "dark";
+    }
+    void noOutline() {
+        QFETCH(QString, kind);
+        QImage picture = barCard({1000, 600}, false);
+        if (kind == QLatin1String("white")) {
+            QImage white(1600, 1200, QImage::Format_Grayscale8);
+            white.fill(255);
+            QPainter(&white).drawImage(300, 300, picture);
+            picture = white;
+        } else if (kind == QLatin1String("dark")) {
+            picture.fill(20);
+        }
+        QVERIFY(!scan::findCardOutline(picture));
+        QCOMPARE(scan::straighten(picture).size(), picture.size());
     }
 
     void readsCards_data() {

@@ -18,7 +18,8 @@ QImage reduced(const QImage& grey, int side) {
     return grey.scaled(side, side, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
-// Otsu's threshold: the grey level that best parts the histogram into a dark and a bright class.
+}  // namespace
+
 int otsuThreshold(const QImage& grey) {
     std::array<double, 256> histogram{};
     for (int y = 0; y < grey.height(); ++y) {
@@ -48,6 +49,8 @@ int otsuThreshold(const QImage& grey) {
     }
     return threshold;
 }
+
+namespace {
 
 // Solves the 8 x 8 system a x = b by elimination with partial pivoting; false when singular.
 bool solve8(std::array<std::array<double, 9>, 8>& a, std::array<double, 8>& x) {

@@ -12,6 +12,10 @@
 
 namespace scan {
 
+// The grey level that best parts the picture's histogram into dark (ink, desk) and bright
+// (paper): Otsu's threshold. Levels at or below it are dark.
+int otsuThreshold(const QImage& grey);
+
 // Corners of a card in picture pixels: top left, top right, bottom right, bottom left.
 using Quad = std::array<QPointF, 4>;
 

@@ -1,6 +1,7 @@
 #include "scanreader.h"
 
 #include "cardgeometry.h"
+#include "layout.h"
 #include "pictureloader.h"
 
 #include <QDir>
@@ -95,17 +96,29 @@ bool japaneseCard(const std::vector<RecognisedLine>& lines, size_t first) {
     return japanese * 2 >= all;
 }
 
+// Starts an engine with `languages`; false when it cannot.
+bool tryInitEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const char* languages) {
+    api.SetVariable("debug_file", "/dev/null");  // keeps the engine's chatter off stderr
+    if (api.Init(folder.constData(), languages, tesseract::OEM_LSTM_ONLY) != 0)
+        return false;
+    // Short lines of a few letters (課長) next to larger ones, and a line or column of three
+    // letters read on its own, would otherwise be dropped as noise.
+    api.SetVariable("textord_noise_rejwords", "0");
+    api.SetVariable("textord_noise_rejrows", "0");
+    return true;
+}
+
+// The same; throws when it cannot.
+void initEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const char* languages) {
+    if (!tryInitEngine(api, folder, languages))
+        throw ScanError(QStringLiteral("文字認識の準備ができませんでした（%1）。%2")
+                            .arg(QString::fromLatin1(languages), missingDataMessage()));
+}
+
 // Starts the engine with the pass's languages and layout, over the picture.
 void startEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const Pass& pass,
                  const QImage& grey) {
-    api.SetVariable("debug_file", "/dev/null");  // keeps the engine's chatter off stderr
-    if (api.Init(folder.constData(), pass.languages, tesseract::OEM_LSTM_ONLY) != 0)
-        throw ScanError(QStringLiteral("文字認識の準備ができませんでした（%1）。%2")
-                            .arg(QString::fromLatin1(pass.languages), missingDataMessage()));
-    // Short lines of a few letters (課長) next to larger ones would otherwise be dropped as noise
-    // on photos.
-    api.SetVariable("textord_noise_rejwords", "0");
-    api.SetVariable("textord_noise_rejrows", "0");
+    initEngine(api, folder, pass.languages);
     api.SetPageSegMode(pass.layout);
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
 }
@@ -119,8 +132,7 @@ public:
     tesseract::TessBaseAPI* engine() {
         if (!m_engine && !m_failed) {
             m_engine = std::make_unique<tesseract::TessBaseAPI>();
-            m_engine->SetVariable("debug_file", "/dev/null");
-            if (m_engine->Init(m_folder.constData(), "jpn", tesseract::OEM_LSTM_ONLY) != 0) {
+            if (!tryInitEngine(*m_engine, m_folder, "jpn")) {
                 m_engine.reset();
                 m_failed = true;
             }
@@ -189,8 +201,9 @@ struct Reading {
 };
 
 // One line read on its own; an empty text when the engine fails or reads nothing.
-Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line) {
-    engine.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line,
+                       tesseract::PageSegMode layout = tesseract::PSM_SINGLE_LINE) {
+    engine.SetPageSegMode(layout);
     engine.SetImage(line.constBits(), line.width(), line.height(), 1, int(line.bytesPerLine()));
     if (engine.Recognize(nullptr) != 0)
         return {};
@@ -249,6 +262,57 @@ bool rereadMisreadLines(JapaneseModel& japanese, const QImage& grey, const PassL
     return true;
 }
 
+// Puts the lines a pass found (from `first` on, with their boxes) in reading order by blocks.
+void orderByBlocks(const PassLines& pass, std::vector<RecognisedLine>& lines) {
+    std::vector<QRect> boxes;
+    for (const auto& found : pass.found)
+        boxes.push_back(found.first);
+    const std::vector<size_t> order = readingOrder(boxes);
+    std::vector<RecognisedLine> ordered;
+    for (size_t i : order)
+        ordered.push_back(std::move(lines[pass.first + i]));
+    std::move(ordered.begin(), ordered.end(), lines.begin() + qsizetype(pass.first));
+}
+
+// A region of the picture with a margin, scaled so that its letters (across the writing
+// direction) are of the size the model reads best.
+QImage regionAtBestSize(const QImage& grey, const TextRegion& region) {
+    const int thickness = std::max(1, region.vertical ? region.box.width() : region.box.height());
+    const int margin = thickness / 4 + 2;
+    const QImage part = grey.copy(region.box.adjusted(-margin, -margin, margin, margin));
+    const double scale = double(kBestLineHeight) / thickness;
+    return part.scaled(std::max(1, int(part.width() * scale)), std::max(1, int(part.height() * scale)),
+                       Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// A card written in columns, read region by region: each column with the vertical model, each
+// line across (the address and contact lines at its foot) with the horizontal ones, so that
+// neither is read in the other's direction. False when cancelled; no lines when no regions
+// were found.
+bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, ScanProgress& progress, int from,
+                 int span, std::vector<RecognisedLine>& lines) {
+    const QByteArray folder = QFile::encodeName(dataFolder());
+    std::unique_ptr<tesseract::TessBaseAPI> vertical, across;
+    for (size_t i = 0; i < regions.size(); ++i) {
+        if (progress.cancel)
+            return false;
+        progress.percent = from + span * int(i) / int(regions.size());
+        const TextRegion& region = regions[i];
+        std::unique_ptr<tesseract::TessBaseAPI>& engine = region.vertical ? vertical : across;
+        if (!engine) {
+            engine = std::make_unique<tesseract::TessBaseAPI>();
+            initEngine(*engine, folder, region.vertical ? "jpn_vert" : "jpn+eng");
+        }
+        const Reading read = readSingleLine(
+            *engine, regionAtBestSize(grey, region),
+            region.vertical ? tesseract::PSM_SINGLE_BLOCK_VERT_TEXT : tesseract::PSM_SINGLE_LINE);
+        const QString text = region.vertical ? tidyLine(read.text) : read.text;
+        if (!text.isEmpty())
+            lines.push_back({text, region.vertical ? region.box.width() : region.box.height()});
+    }
+    return !progress.cancel;
+}
+
 // Runs one pass of the engine over the picture; false when it was cancelled.
 bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int from, int span,
              std::vector<RecognisedLine>& lines) {
@@ -279,9 +343,23 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
         lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
         !rereadLargestLine(api, japanese, grey, found, lines, progress))
         return false;
-    if (!pass.vertical && japaneseCard(lines, found.first))
-        return rereadMisreadLines(japanese, grey, found, lines, progress);
+    if (!pass.vertical && japaneseCard(lines, found.first) &&
+        !rereadMisreadLines(japanese, grey, found, lines, progress))
+        return false;
+    if (!pass.vertical)
+        orderByBlocks(found, lines);
     return true;
+}
+
+// Columns hold more of the card's ink than lines across do.
+bool mostlyColumns(const std::vector<TextRegion>& regions) {
+    qint64 columns = 0, across = 0;
+    int columnCount = 0;
+    for (const TextRegion& r : regions) {
+        (r.vertical ? columns : across) += qint64(r.box.width()) * r.box.height();
+        columnCount += r.vertical ? 1 : 0;
+    }
+    return columnCount >= 2 && columns > across;
 }
 
 // A card written in columns comes out of the horizontal pass as a heap of single letters.
@@ -386,10 +464,14 @@ ScanResult recognise(const QImage& picture, ScanProgress& progress) {
         result.cancelled = true;
         return result;
     }
-    if (looksVertical(result.lines)) {
+    const std::vector<TextRegion> regions = findTextRegions(grey);
+    if (looksVertical(result.lines) || mostlyColumns(regions)) {
         std::vector<RecognisedLine> columns;
-        if (!runPass(grey, {"jpn_vert", tesseract::PSM_SINGLE_BLOCK_VERT_TEXT, true}, progress, 60, 40,
-                     columns)) {
+        const bool done =
+            readRegions(grey, regions, progress, 60, 40, columns) &&
+            (!columns.empty() || runPass(grey, {"jpn_vert", tesseract::PSM_SINGLE_BLOCK_VERT_TEXT, true},
+                                         progress, 60, 40, columns));
+        if (!done) {
             result.lines.clear();
             result.cancelled = true;
             return result;

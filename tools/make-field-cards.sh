@@ -28,7 +28,8 @@ truth="$out/truth.tsv"
 : >"$truth"
 
 # One letter a line, for the columns of a vertical card.
-column() { printf '%s' "$1" | sed 's/ //g; s/./&\n/g; s/\n$//'; }
+# The long-vowel sign stands upright in a column.
+column() { printf '%s' "$1" | sed 's/ //g; s/ー/｜/g; s/./&\n/g; s/\n$//'; }
 
 # card FILE PART FONT LAYOUT VARIANT NAME READING ORG DEPT POS TEL MAIL
 # POS starting with "+" puts the department and the position on one line.

@@ -1,8 +1,10 @@
 // Reading card pictures: the picture turned upright, scaled and made grey; files that cannot be
 // read; missing recognition data; the lines and boxes read from cards drawn by the card script;
-// cancelling a reading from another thread; straightening turned scans and desk photos.
+// cancelling a reading from another thread; straightening turned scans and desk photos; finding
+// lines and columns and the order of lines in blocks.
 
 #include "cardgeometry.h"
+#include "layout.h"
 #include "scanreader.h"
 
 #include <QFile>
@@ -278,6 +280,92 @@ private slots:
         }
         QVERIFY(!scan::findCardOutline(picture));
         QCOMPARE(scan::straighten(picture).size(), picture.size());
+    }
+
+    // Letters drawn as dark squares: "c X Y N" a column of N letters downwards from (X, Y), "l X Y N"
+    // a line of N letters across, "s X Y N" a column of N small letters (12 pixels, 3 apart), "f X Y"
+    // a flat letter (一); 40-pixel letters, 8 pixels apart.
+    // The regions found, as "V" or "H" with the number of letters each holds, in the order given.
+    void textRegions_data() {
+        QTest::addColumn<QStringList>("drawn");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("card in columns with contact lines across")
+            << QStringList{"c 900 60 8",  "c 820 120 3",  "c 750 120 2",
+                           "c 560 150 5", "l 60 1400 12", "l 60 1460 16"}
+            << "V8 V3 V2 V5 H12 H16";
+        QTest::newRow("card written across")
+            << QStringList{"l 60 60 9", "l 60 160 4", "l 60 260 2", "l 60 460 6"} << "H9 H4 H2 H6";
+        QTest::newRow("small stack at a line's end")
+            << QStringList{"c 900 60 6", "l 60 1400 10", "s 540 1396 3"} << "V6 H13";
+        QTest::newRow("flat letter ends a column")
+            << QStringList{"c 700 100 4", "f 700 300", "l 60 1400 10"} << "V5 H10";
+    }
+    void textRegions() {
+        QFETCH(QStringList, drawn);
+        QFETCH(QString, found);
+        QImage picture(1000, 1600, QImage::Format_Grayscale8);
+        picture.fill(255);
+        QPainter p(&picture);
+        std::vector<QRect> letters;
+        for (const QString& d : drawn) {
+            const QStringList f = d.split(QLatin1Char(' '));
+            const int x = f[1].toInt(), y = f[2].toInt();
+            if (f[0] == QLatin1String("f")) {
+                letters.emplace_back(x, y + 16, 40, 8);
+                continue;
+            }
+            if (f[0] == QLatin1String("s")) {
+                for (int i = 0; i < f[3].toInt(); ++i)
+                    letters.emplace_back(x, y + i * 15, 12, 12);
+                continue;
+            }
+            for (int i = 0; i < f[3].toInt(); ++i)
+                letters.emplace_back(f[0] == QLatin1String("c") ? QRect(x, y + i * 48, 40, 40)
+                                                                : QRect(x + i * 48, y, 40, 40));
+        }
+        for (const QRect& r : letters)
+            p.fillRect(r, Qt::black);
+        p.end();
+        QStringList got;
+        for (const scan::TextRegion& r : scan::findTextRegions(picture)) {
+            const auto inside = std::count_if(letters.begin(), letters.end(), [&](const QRect& l) {
+                return r.box.adjusted(-3, -3, 3, 3).contains(l);
+            });
+            got << QStringLiteral("%1%2").arg(r.vertical ? 'V' : 'H').arg(inside);
+        }
+        QCOMPARE(got.join(QLatin1Char(' ')), found);
+    }
+
+    // Lines given as "x,y,w,h" in the order the engine found them; the order to read them in.
+    void readingOrder_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("order");
+        QTest::newRow("one block") << QStringList{"70,100,400,40", "70,170,120,30", "70,400,300,76"}
+                                   << "0 1 2";
+        QTest::newRow("two columns read one after the other")
+            << QStringList{"620,100,120,22", "60,100,400,40", "620,145,300,22",
+                           "60,170,120,30",  "60,220,80,30",  "70,290,200,24",
+                           "620,380,200,22", "60,400,300,76", "620,425,380,22"}
+            << "1 3 4 5 7 0 2 6 8";
+        QTest::newRow("reading after a gap stays above its name")
+            << QStringList{"219,156,637,70", "205,299,318,51", "206,542,380,40", "176,643,832,128",
+                           "150,939,367,36"}
+            << "0 1 2 3 4";
+        QTest::newRow("logo beside the organisation")
+            << QStringList{"210,80,400,40", "60,40,120,120", "210,150,200,30", "210,400,300,76"} << "1 0 2 3";
+    }
+    void readingOrder() {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, order);
+        std::vector<QRect> boxes;
+        for (const QString& l : lines) {
+            const QStringList f = l.split(QLatin1Char(','));
+            boxes.emplace_back(f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt());
+        }
+        QStringList got;
+        for (size_t i : scan::readingOrder(boxes))
+            got << QString::number(i);
+        QCOMPARE(got.join(QLatin1Char(' ')), order);
     }
 
     void readsCards_data() {

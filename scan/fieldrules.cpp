@@ -71,7 +71,28 @@ QString contactForm(const QString& line) {
         f.replace(QRegularExpression(QStringLiteral("\\s*,\\s*(?=[A-Za-z])")), QStringLiteral("."));
     static const QRegularExpression spaced(QStringLiteral("\\s*([.@-])\\s*"));
     f.replace(spaced, QStringLiteral("\\1"));
-    return f.trimmed();
+    f = f.trimmed();
+    // A space inside an address's word ("aoba-shoj i.example.jp") is a gap the recogniser saw
+    // between two narrow letters: an address has none, so they go when what is left after a label
+    // is an address without them.
+    if (f.contains(QLatin1Char('@'))) {
+        static const QRegularExpression labelled(
+            QStringLiteral(R"(^((?:e-?mail|mail|メール)\s*:?\s*)?(.+)$)"),
+            QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+        static const QRegularExpression address(
+            QStringLiteral(R"(^[A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+$)"));
+        const QRegularExpressionMatch m = labelled.match(f);
+        QString joined = m.captured(2);
+        joined.remove(QLatin1Char(' '));
+        if (m.captured(2).contains(QLatin1Char(' ')) && address.match(joined).hasMatch())
+            f = m.captured(1) + joined;
+    }
+    // Domain names know no case; a capital inside one ("exampLe.jp") is a misread letter.
+    static const QRegularExpression domain(QStringLiteral(R"((?<=@)[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)"));
+    const QRegularExpressionMatch d = domain.match(f);
+    if (d.hasMatch())
+        f.replace(d.capturedStart(), d.capturedLength(), d.captured(0).toLower());
+    return f;
 }
 
 bool isContact(const QString& line) {
@@ -186,6 +207,24 @@ bool isSpacedOut(const QString& line) {
            });
 }
 
+// A Japanese organisation's line without the few Latin letters or signs the recogniser makes
+// of a logo beside it ("=e 有限会社山本製作所"); Latin names are left as they are.
+QString withoutStraySigns(const QString& line) {
+    static const QRegularExpression stray(QStringLiteral(R"(^[^\s]{1,3}\s+(?=\S))"));
+    const QRegularExpressionMatch m = stray.match(line);
+    if (!m.hasMatch())
+        return line;
+    const QList<uint> lead = m.captured(0).trimmed().toUcs4();
+    const QString rest = line.mid(m.capturedLength());
+    const bool japaneseRest = !rest.isEmpty() && isJapanese(rest.toUcs4().first());
+    // A sign among them or a single letter: initials ("ABC 株式会社") are the company's.
+    const bool strayLead = std::none_of(lead.begin(), lead.end(), [](uint c) { return isJapanese(c); }) &&
+                           (lead.size() == 1 || std::any_of(lead.begin(), lead.end(), [](uint c) {
+                                return !QChar::isLetterOrNumber(c);
+                            }));
+    return japaneseRest && strayLead ? rest : line;
+}
+
 }  // namespace
 
 QString boxLabel(Box box) {
@@ -261,13 +300,15 @@ std::vector<RecognisedLine> prepareLines(const std::vector<RecognisedLine>& line
             out.push_back({QString(line.text).remove(QRegularExpression(QStringLiteral("\\s+"))), line.size});
             continue;
         }
-        if (!isOrganisation(line.text)) {
-            const QRegularExpressionMatch m = departmentThenTitle().match(line.text.trimmed());
-            if (m.hasMatch()) {
-                out.push_back({m.captured(1).trimmed(), line.size});
-                out.push_back({m.captured(2).trimmed(), line.size});
-                continue;
-            }
+        if (isOrganisation(line.text)) {
+            out.push_back({withoutStraySigns(line.text), line.size});
+            continue;
+        }
+        const QRegularExpressionMatch m = departmentThenTitle().match(line.text.trimmed());
+        if (m.hasMatch()) {
+            out.push_back({m.captured(1).trimmed(), line.size});
+            out.push_back({m.captured(2).trimmed(), line.size});
+            continue;
         }
         out.push_back(line);
     }

@@ -53,18 +53,19 @@ struct Pass {
     bool vertical;
 };
 
-bool mixesJapaneseAndLatin(const QString& text) {
+// Japanese letters and Latin letters (or digits, when `digits`) on one line.
+bool mixesJapaneseAndLatin(const QString& text, bool digits = false) {
     bool japanese = false, latin = false;
     for (char32_t c : text.toUcs4()) {
         const QChar::Script script = QChar::script(c);
         japanese |= script == QChar::Script_Han || script == QChar::Script_Hiragana ||
                     script == QChar::Script_Katakana;
-        latin |= script == QChar::Script_Latin;
+        latin |= script == QChar::Script_Latin || (digits && c >= U'0' && c <= U'9');
     }
     return japanese && latin;
 }
 
-// A short line of a few Latin letters and no digits or signs of an address, or one mixing kanji
+// A short line of a few Latin letters (six at most) and no digits or signs of an address, or one mixing kanji
 // and Latin letters: what small kanji look like when misread.
 bool looksMisread(const QString& text) {
     if (mixesJapaneseAndLatin(text))
@@ -77,7 +78,7 @@ bool looksMisread(const QString& text) {
             return false;
         ++latin;
     }
-    return latin > 0 && latin <= 4;
+    return latin > 0 && latin <= 6;
 }
 
 // Most lines of the card hold Japanese letters.
@@ -123,16 +124,16 @@ void startEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const Pa
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
 }
 
-// The Japanese model alone, started only when a line needs it.
-class JapaneseModel final {
+// A model started only when a line needs it.
+class LazyModel final {
 public:
-    explicit JapaneseModel(const QByteArray& folder) : m_folder(folder) {}
+    LazyModel(const QByteArray& folder, const char* languages) : m_folder(folder), m_languages(languages) {}
 
     // The engine, or null when the model cannot be started.
     tesseract::TessBaseAPI* engine() {
         if (!m_engine && !m_failed) {
             m_engine = std::make_unique<tesseract::TessBaseAPI>();
-            if (!tryInitEngine(*m_engine, m_folder, "jpn")) {
+            if (!tryInitEngine(*m_engine, m_folder, m_languages)) {
                 m_engine.reset();
                 m_failed = true;
             }
@@ -142,6 +143,7 @@ public:
 
 private:
     const QByteArray& m_folder;
+    const char* m_languages;
     std::unique_ptr<tesseract::TessBaseAPI> m_engine;
     bool m_failed = false;
 };
@@ -156,41 +158,90 @@ struct PassLines {
     std::vector<std::pair<QRect, float>> found;
 };
 
-// Adds the lines the engine recognised to lines.
+// Adds a line to what a pass found.
+void addLine(PassLines& result, std::vector<RecognisedLine>& lines, const QString& text, const QRect& box,
+             int size, float confidence) {
+    if (text.isEmpty())
+        return;
+    if (result.largest < 0 || size > lines[result.first + result.largest].size) {
+        result.largest = int(lines.size() - result.first);
+        result.largestBox = box;
+        result.largestConfidence = confidence;
+    }
+    result.found.emplace_back(box, confidence);
+    lines.push_back({text, size});
+}
+
+// Adds the lines the engine recognised to lines. A line across with a gap of more than two
+// letters' height between its words is two lines side by side (two columns read across) and
+// is split there.
 PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vector<RecognisedLine>& lines) {
     PassLines result;
     result.first = lines.size();
-    do {
-        const std::unique_ptr<char[]> utf8(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
-        if (!utf8)
-            continue;
-        QString text = QString::fromUtf8(utf8.get()).trimmed();
-        // Columns come back with a space between almost every letter.
-        text = pass.vertical ? tidyLine(text) : text.simplified();
-        if (text.isEmpty())
-            continue;
-        int left = 0, top = 0, right = 0, bottom = 0;
-        it.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
-        const int size = pass.vertical ? right - left : bottom - top;
-        const QRect box(QPoint(left, top), QPoint(right - 1, bottom - 1));
-        const float confidence = it.Confidence(tesseract::RIL_TEXTLINE);
-        if (result.largest < 0 || size > lines[result.first + result.largest].size) {
-            result.largest = int(lines.size() - result.first);
-            result.largestBox = box;
-            result.largestConfidence = confidence;
+    struct Piece {
+        QStringList words;
+        QRect box;
+        float confidence = 0;
+    };
+    std::vector<Piece> pieces;
+    QString lineText;
+    QRect lineBox;
+    float lineConfidence = 0;
+    const auto flush = [&] {
+        if (pieces.size() <= 1) {
+            // Columns come back with a space between almost every letter.
+            const QString text = pass.vertical ? tidyLine(lineText) : lineText.simplified();
+            const int size = pass.vertical ? lineBox.width() : lineBox.height();
+            addLine(result, lines, text, lineBox, size, lineConfidence);
+        } else {
+            for (const Piece& p : pieces) {
+                addLine(result, lines, p.words.join(QLatin1Char(' ')).simplified(), p.box, p.box.height(),
+                        p.confidence / float(p.words.size()));
+            }
         }
-        result.found.emplace_back(box, confidence);
-        lines.push_back({text, size});
-    } while (it.Next(tesseract::RIL_TEXTLINE));
+        pieces.clear();
+    };
+    const auto boxOf = [&](tesseract::PageIteratorLevel level) {
+        int left = 0, top = 0, right = 0, bottom = 0;
+        it.BoundingBox(level, &left, &top, &right, &bottom);
+        return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
+    };
+    bool any = false;
+    do {
+        if (it.IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
+            if (any)
+                flush();
+            any = true;
+            const std::unique_ptr<char[]> utf8(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
+            lineText = utf8 ? QString::fromUtf8(utf8.get()).trimmed() : QString();
+            lineBox = boxOf(tesseract::RIL_TEXTLINE);
+            lineConfidence = it.Confidence(tesseract::RIL_TEXTLINE);
+        }
+        const std::unique_ptr<char[]> word(it.GetUTF8Text(tesseract::RIL_WORD));
+        if (!word)
+            continue;
+        const QRect box = boxOf(tesseract::RIL_WORD);
+        const float confidence = it.Confidence(tesseract::RIL_WORD);
+        const bool apart = !pieces.empty() && !pass.vertical &&
+                           box.left() - pieces.back().box.right() > 2 * lineBox.height();
+        if (pieces.empty() || apart)
+            pieces.push_back({});
+        Piece& piece = pieces.back();
+        piece.words << QString::fromUtf8(word.get()).trimmed();
+        piece.box = piece.box.isNull() ? box : piece.box.united(box);
+        piece.confidence += confidence;
+    } while (it.Next(tesseract::RIL_WORD));
+    if (any)
+        flush();
     return result;
 }
 
 // One line of the picture with a margin, scaled so that its letters are of the height the model
 // reads best.
-QImage lineAtBestHeight(const QImage& grey, const QRect& box) {
+QImage lineAtBestHeight(const QImage& grey, const QRect& box, int height = kBestLineHeight) {
     const int margin = box.height() / 4;
     const QImage line = grey.copy(box.adjusted(-margin, -margin, margin, margin));
-    const double scale = double(kBestLineHeight) / std::max(1, box.height());
+    const double scale = double(height) / std::max(1, box.height());
     return line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
@@ -212,43 +263,52 @@ Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line,
 }
 
 // The model reads letters of about kBestLineHeight pixels best; a name printed large comes out as
-// Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and the reading
-// the model is surer of is kept. False when cancelled.
-bool rereadLargestLine(tesseract::TessBaseAPI& api, JapaneseModel& japanese, const QImage& grey,
+// Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and a half
+// again as large, and the reading the model is surer of is kept. False when cancelled.
+bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const QImage& grey,
                        const PassLines& pass, std::vector<RecognisedLine>& lines,
                        const ScanProgress& progress) {
-    const QImage scaled = lineAtBestHeight(grey, pass.largestBox);
+    const QImage sizes[] = {lineAtBestHeight(grey, pass.largestBox),
+                            lineAtBestHeight(grey, pass.largestBox, kBestLineHeight * 3 / 2)};
     QString& text = lines[pass.first + pass.largest].text;
     float confidence = pass.largestConfidence;
     const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
-        const Reading again = readSingleLine(engine, scaled);
-        if (!again.text.isEmpty() && again.confidence > confidence) {
-            text = again.text;
-            confidence = again.confidence;
+        for (const QImage& scaled : sizes) {
+            const Reading again = readSingleLine(engine, scaled);
+            if (!again.text.isEmpty() && again.confidence > confidence) {
+                text = again.text;
+                confidence = again.confidence;
+            }
         }
     };
     if (progress.cancel)
         return false;
     readAgain(api);
-    // Kanji drawn large and thin are taken for Latin letters beside the kanji ("林 Fe"); a line
-    // mixing both is read once more by the Japanese model alone.
-    if (mixesJapaneseAndLatin(text) && !progress.cancel) {
+    // Kanji drawn large and thin are taken for Latin letters or digits beside the kanji ("林 Fe",
+    // "林 3"); a line mixing them is read once more by the Japanese model alone.
+    if (mixesJapaneseAndLatin(text, true) && !progress.cancel) {
         if (tesseract::TessBaseAPI* engine = japanese.engine()) {
             confidence = std::min(confidence, 0.0f);
             readAgain(*engine);
         }
     }
-    return true;
+    return !progress.cancel;
+}
+
+bool isContactLine(const QString& text) {
+    return suggestBoxes({{text, 0}}).front() == Box::Other;
 }
 
 // Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by the
 // Japanese model alone, when the first reading was unsure. False when cancelled.
-bool rereadMisreadLines(JapaneseModel& japanese, const QImage& grey, const PassLines& pass,
+bool rereadMisreadLines(LazyModel& japanese, const QImage& grey, const PassLines& pass,
                         std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
     for (size_t i = 0; i < pass.found.size(); ++i) {
         QString& text = lines[pass.first + i].text;
         const auto& [box, firstConfidence] = pass.found[i];
-        if (int(i) == pass.largest || firstConfidence >= 75 || !looksMisread(text))
+        // Also any line the engine was quite unsure of, that is no contact line.
+        const bool unsure = firstConfidence < 50 && !isContactLine(text);
+        if (int(i) == pass.largest || firstConfidence >= 75 || !(looksMisread(text) || unsure))
             continue;
         if (progress.cancel)
             return false;
@@ -257,6 +317,31 @@ bool rereadMisreadLines(JapaneseModel& japanese, const QImage& grey, const PassL
             break;
         const Reading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
         if (!again.text.isEmpty() && again.confidence > firstConfidence)
+            text = again.text;
+    }
+    return true;
+}
+
+// Addresses and numbers are Latin letters, digits and signs: a contact line, or a line with an
+// '@' that is not yet recognised as an address, is read again by the English model alone at the
+// size it reads best, and that reading is kept when the model is surer of it and it is a contact
+// line. False when cancelled.
+bool rereadContactLines(LazyModel& english, const QImage& grey, const PassLines& pass,
+                        std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
+    for (size_t i = 0; i < pass.found.size(); ++i) {
+        QString& text = lines[pass.first + i].text;
+        const auto& [box, firstConfidence] = pass.found[i];
+        const bool contact = isContactLine(text);
+        if (int(i) == pass.largest || firstConfidence >= 90 || (!contact && !text.contains(QLatin1Char('@'))))
+            continue;
+        if (progress.cancel)
+            return false;
+        tesseract::TessBaseAPI* engine = english.engine();
+        if (!engine)
+            break;
+        const Reading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
+        if (!again.text.isEmpty() && (again.confidence > firstConfidence || !contact) &&
+            isContactLine(again.text))
             text = again.text;
     }
     return true;
@@ -276,11 +361,11 @@ void orderByBlocks(const PassLines& pass, std::vector<RecognisedLine>& lines) {
 
 // A region of the picture with a margin, scaled so that its letters (across the writing
 // direction) are of the size the model reads best.
-QImage regionAtBestSize(const QImage& grey, const TextRegion& region) {
+QImage regionAtBestSize(const QImage& grey, const TextRegion& region, int size) {
     const int thickness = std::max(1, region.vertical ? region.box.width() : region.box.height());
     const int margin = thickness / 4 + 2;
     const QImage part = grey.copy(region.box.adjusted(-margin, -margin, margin, margin));
-    const double scale = double(kBestLineHeight) / thickness;
+    const double scale = double(size) / thickness;
     return part.scaled(std::max(1, int(part.width() * scale)), std::max(1, int(part.height() * scale)),
                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
@@ -293,6 +378,7 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
                  int span, std::vector<RecognisedLine>& lines) {
     const QByteArray folder = QFile::encodeName(dataFolder());
     std::unique_ptr<tesseract::TessBaseAPI> vertical, across;
+    LazyModel english(folder, "eng");
     for (size_t i = 0; i < regions.size(); ++i) {
         if (progress.cancel)
             return false;
@@ -303,9 +389,28 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
             engine = std::make_unique<tesseract::TessBaseAPI>();
             initEngine(*engine, folder, region.vertical ? "jpn_vert" : "jpn+eng");
         }
-        const Reading read = readSingleLine(
-            *engine, regionAtBestSize(grey, region),
-            region.vertical ? tesseract::PSM_SINGLE_BLOCK_VERT_TEXT : tesseract::PSM_SINGLE_LINE);
+        // Columns are read at two sizes, the reading the model is surer of kept.
+        Reading read;
+        for (const int size : {kBestLineHeight, kBestLineHeight * 3 / 2}) {
+            if (size != kBestLineHeight && !region.vertical)
+                break;
+            const Reading again = readSingleLine(
+                *engine, regionAtBestSize(grey, region, size),
+                region.vertical ? tesseract::PSM_SINGLE_BLOCK_VERT_TEXT : tesseract::PSM_SINGLE_LINE);
+            if (!again.text.isEmpty() && (read.text.isEmpty() || again.confidence > read.confidence))
+                read = again;
+        }
+        // Contact lines across, as on a card written across.
+        if (!region.vertical && (isContactLine(read.text) || read.text.contains(QLatin1Char('@'))) &&
+            read.confidence < 90) {
+            if (tesseract::TessBaseAPI* engine = english.engine()) {
+                const Reading again =
+                    readSingleLine(*engine, regionAtBestSize(grey, region, kBestLineHeight));
+                if (isContactLine(again.text) &&
+                    (again.confidence > read.confidence || !isContactLine(read.text)))
+                    read = again;
+            }
+        }
         const QString text = region.vertical ? tidyLine(read.text) : read.text;
         if (!text.isEmpty())
             lines.push_back({text, region.vertical ? region.box.width() : region.box.height()});
@@ -338,13 +443,15 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     const PassLines found = collectLines(*it, pass, lines);
     it.reset();
 
-    JapaneseModel japanese(folder);
+    LazyModel japanese(folder, "jpn"), english(folder, "eng");
     if (!pass.vertical && found.largest >= 0 &&
         lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
         !rereadLargestLine(api, japanese, grey, found, lines, progress))
         return false;
     if (!pass.vertical && japaneseCard(lines, found.first) &&
         !rereadMisreadLines(japanese, grey, found, lines, progress))
+        return false;
+    if (!pass.vertical && !rereadContactLines(english, grey, found, lines, progress))
         return false;
     if (!pass.vertical)
         orderByBlocks(found, lines);

@@ -123,6 +123,22 @@ private slots:
                                          << "その他=sato@aoba.co.jp";
         QTest::newRow("mail with commas for dots") << "hanako. yamada@yamamoto, example, jp"
                                                    << "その他=hanako.yamada@yamamoto.example.jp";
+        QTest::newRow("mail with a space inside a word") << "k. sato@aoba-shoj i. example. jp"
+                                                         << "その他=k.sato@aoba-shoji.example.jp";
+        QTest::newRow("labelled mail with a space inside a word")
+            << "Mail: hanako.yama da@yamamoto.example.jp"
+            << "その他=Mail: hanako.yamada@yamamoto.example.jp";
+        QTest::newRow("capital inside a domain") << "hanako.yamada@yamamoto.exampLe.JP"
+                                                 << "その他=hanako.yamada@yamamoto.example.jp";
+        QTest::newRow("capitals of the name before the at stay")
+            << "Hanako.Yamada@yamamoto.example.jp"
+            << "その他=Hanako.Yamada@yamamoto.example.jp";
+        QTest::newRow("logo read as signs before the organisation") << "=e 有限会社山本製作所"
+                                                                    << "組織名=有限会社山本製作所";
+        QTest::newRow("initials of the organisation stay") << "ABC 株式会社"
+                                                           << "組織名=ABC 株式会社";
+        QTest::newRow("abbreviated form stays") << "(株) 青葉商事"
+                                                << "組織名=(株) 青葉商事";
         QTest::newRow("web") << "https: //www. hokushin. co. jp"
                              << "その他=https: //www.hokushin.co.jp";
         QTest::newRow("phone") << "TEL ０３ － ３１２３ － ４５６７"

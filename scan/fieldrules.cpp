@@ -144,7 +144,7 @@ const QRegularExpression& departmentThenTitle() {
 
 bool isDepartment(const QString& line) {
     static const QRegularExpression ending(
-        QStringLiteral(R"((部|課|室|グループ|department|division|dept\.?)$)"),
+        QStringLiteral(R"((部|課|室|グループ|department|division|section|office|dept\.?)$)"),
         QRegularExpression::CaseInsensitiveOption);
     return ending.match(folded(line).trimmed()).hasMatch();
 }

@@ -102,7 +102,8 @@ std::vector<QRect> boxesOf(const std::vector<QRect>& pieces, const std::vector<s
 }
 
 // Runs of one direction that continue each other (a line broken at a dot, a column broken at a
-// wide letter) joined: overlapping across by half and at most their thickness apart.
+// wide letter) joined: overlapping across by half and at most their thickness apart (lines one
+// and a half times).
 void mergeRuns(std::vector<TextRegion>& runs, bool down) {
     bool merged = true;
     while (merged) {
@@ -110,8 +111,9 @@ void mergeRuns(std::vector<TextRegion>& runs, bool down) {
         for (size_t i = 0; i < runs.size() && !merged; ++i) {
             for (size_t j = i + 1; j < runs.size() && !merged; ++j) {
                 const QRect &a = runs[i].box, &b = runs[j].box;
+                // Lines of an address break at its dots and narrow letters: half again as far.
                 const int thickness =
-                    down ? std::max(a.width(), b.width()) : std::max(a.height(), b.height());
+                    down ? std::max(a.width(), b.width()) : std::max(a.height(), b.height()) * 3 / 2;
                 const int across = down ? overlap(a.left(), a.right() + 1, b.left(), b.right() + 1)
                                         : overlap(a.top(), a.bottom() + 1, b.top(), b.bottom() + 1);
                 const int smaller = down ? std::min(a.width(), b.width()) : std::min(a.height(), b.height());
@@ -174,10 +176,11 @@ std::vector<TextRegion> findTextRegions(const QImage& grey) {
                      int(std::ceil(r.height() * scale)));
     };
     for (size_t g = 0; g < pieces.size(); ++g) {
-        if (columnMembers[g] > 0 && columnVotes[g] * 2 > columnMembers[g] &&
+        // One piece alone (a "d" of an address) tells no direction.
+        if (columnMembers[g] > 1 && columnVotes[g] * 2 > columnMembers[g] &&
             columnBox[g].height() * 5 >= 8 * columnBox[g].width())
             columns.push_back({toPicture(columnBox[g]), true});
-        if (members[g] > 0 && votes[g] * 2 > members[g] && lineBox[g].width() * 5 >= 8 * lineBox[g].height())
+        if (members[g] > 1 && votes[g] * 2 > members[g] && lineBox[g].width() * 5 >= 8 * lineBox[g].height())
             lines.push_back({toPicture(lineBox[g]), false});
     }
     // A flat letter at a column's end or inside it ("一") looks like a short line of its own.
@@ -206,6 +209,25 @@ std::vector<TextRegion> findTextRegions(const QImage& grey) {
         }
         return false;
     });
+    // Pieces left out of every run (a tall letter further apart in an address, narrow letters
+    // of a typewriter face) join the line they stand level with and next to; then lines broken
+    // there join up.
+    mergeRuns(lines, false);
+    for (const QRect& p : pieces) {
+        const QRect piece = toPicture(p);
+        const auto holds = [&](const TextRegion& r) { return r.box.contains(piece); };
+        if (std::any_of(lines.begin(), lines.end(), holds) ||
+            std::any_of(columns.begin(), columns.end(), holds))
+            continue;
+        for (TextRegion& l : lines) {
+            const int level = overlap(piece.top(), piece.bottom() + 1, l.box.top(), l.box.bottom() + 1);
+            const int apart = std::max(piece.left(), l.box.left()) - std::min(piece.right(), l.box.right());
+            if (level * 2 >= piece.height() && apart <= 2 * std::max(l.box.height(), piece.height())) {
+                l.box = l.box.united(piece);
+                break;
+            }
+        }
+    }
     mergeRuns(columns, true);
     mergeRuns(lines, false);
     // A piece standing out of a column ("一" at its foot) is no line of its own, nor is a

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRect>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -172,6 +173,55 @@ void addLine(PassLines& result, std::vector<RecognisedLine>& lines, const QStrin
     lines.push_back({text, size});
 }
 
+// Short Japanese pieces of one line that the engine took apart: a name printed large with a wide
+// space ("森　愛") comes out as two lines of one letter each. Lines standing level, of about one
+// height, at most one and a half heights apart and of three letters at most each, are joined
+// left to right with a space.
+void joinLevelNeighbours(PassLines& pass, std::vector<RecognisedLine>& lines) {
+    const auto shortJapanese = [](const QString& text) {
+        const QList<uint> letters = QString(text).remove(QLatin1Char(' ')).toUcs4();
+        return !letters.isEmpty() && letters.size() <= 3 &&
+               std::all_of(letters.begin(), letters.end(), [](uint c) {
+                   const QChar::Script script = QChar::script(c);
+                   return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+                          script == QChar::Script_Katakana;
+               });
+    };
+    bool joined = true;
+    while (joined) {
+        joined = false;
+        for (size_t i = 0; i < pass.found.size() && !joined; ++i) {
+            for (size_t j = i + 1; j < pass.found.size() && !joined; ++j) {
+                const QRect a = pass.found[i].first, b = pass.found[j].first;
+                const int level = std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top());
+                const int higher = std::max(a.height(), b.height()), lower = std::min(a.height(), b.height());
+                const int apart = std::max(a.left(), b.left()) - std::min(a.right(), b.right());
+                RecognisedLine& first = lines[pass.first + i];
+                RecognisedLine& second = lines[pass.first + j];
+                if (level * 10 < lower * 7 || lower * 7 < higher * 5 || apart > higher * 3 / 2 || apart < 0 ||
+                    !shortJapanese(first.text) || !shortJapanese(second.text))
+                    continue;
+                const bool inOrder = a.left() <= b.left();
+                first.text = inOrder ? first.text + QLatin1Char(' ') + second.text
+                                     : second.text + QLatin1Char(' ') + first.text;
+                first.size = std::max(first.size, second.size);
+                pass.found[i] = {a.united(b), std::min(pass.found[i].second, pass.found[j].second)};
+                lines.erase(lines.begin() + qsizetype(pass.first + j));
+                pass.found.erase(pass.found.begin() + qsizetype(j));
+                joined = true;
+            }
+        }
+    }
+    pass.largest = -1;
+    for (size_t i = 0; i < pass.found.size(); ++i) {
+        if (pass.largest < 0 || lines[pass.first + i].size > lines[pass.first + size_t(pass.largest)].size) {
+            pass.largest = int(i);
+            pass.largestBox = pass.found[i].first;
+            pass.largestConfidence = pass.found[i].second;
+        }
+    }
+}
+
 // Adds the lines the engine recognised to lines. A line across with a gap of more than two
 // letters' height between its words is two lines side by side (two columns read across) and
 // is split there.
@@ -233,6 +283,8 @@ PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vec
     } while (it.Next(tesseract::RIL_WORD));
     if (any)
         flush();
+    if (!pass.vertical)
+        joinLevelNeighbours(result, lines);
     return result;
 }
 
@@ -262,25 +314,111 @@ Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line,
     return {utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString(), float(engine.MeanTextConf())};
 }
 
+bool isContactLine(const QString& text) {
+    return suggestBoxes({{text, 0}}).front() == Box::Other;
+}
+
+// `box` grown sideways over letters of its size standing level with it that the engine dropped:
+// ink within a letter's width and a fifth beside it, as tall as half the box at least.
+QRect withLevelInk(const QImage& grey, QRect box) {
+    box = box.intersected(grey.rect());
+    if (box.isEmpty())
+        return box;
+    const int threshold = otsuThreshold(grey.copy(box));
+    const int h = box.height();
+    // The rows holding ink in column x of the box's band, as a top and bottom; top > bottom when none.
+    const auto inkRows = [&](int x) {
+        int top = box.bottom() + 1, bottom = box.top() - 1;
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            if (grey.constScanLine(y)[x] <= threshold) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+        return std::pair{top, bottom};
+    };
+    const auto blankAt = [&](int x) {
+        const auto [top, bottom] = inkRows(x);
+        return top > bottom;
+    };
+    for (const int step : {-1, 1}) {
+        int edge = step < 0 ? box.left() : box.right();
+        while (true) {
+            // The next ink within 1.2 heights, then its piece up to a gap of a third of a height.
+            int x = edge + step, gap = 0;
+            while (x >= 0 && x < grey.width() && gap <= h * 6 / 5 && blankAt(x)) {
+                x += step;
+                ++gap;
+            }
+            if (x < 0 || x >= grey.width() || gap > h * 6 / 5)
+                break;
+            int top = box.bottom() + 1, bottom = box.top() - 1, blank = 0, far = x;
+            for (; x >= 0 && x < grey.width() && blank <= h / 3; x += step) {
+                const auto [t, b] = inkRows(x);
+                if (t > b) {
+                    ++blank;
+                    continue;
+                }
+                blank = 0;
+                far = x;
+                top = std::min(top, t);
+                bottom = std::max(bottom, b);
+            }
+            if ((bottom - top) * 2 < h)
+                break;
+            edge = far;
+        }
+        if (step < 0)
+            box.setLeft(edge);
+        else
+            box.setRight(edge);
+    }
+    return box;
+}
+
 // The model reads letters of about kBestLineHeight pixels best; a name printed large comes out as
 // Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and a half
-// again as large, and the reading the model is surer of is kept. False when cancelled.
+// again as large, and the reading the model is surer of is kept. A large letter the engine cut
+// into pieces of lines of their own ("森　愛" read as "ZN" and "愛") is read with it: pieces
+// standing level with the largest line and next to it are read again in one box, and left out
+// (their text emptied) when that reading is kept. False when cancelled.
 bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const QImage& grey,
                        const PassLines& pass, std::vector<RecognisedLine>& lines,
                        const ScanProgress& progress) {
-    const QImage sizes[] = {lineAtBestHeight(grey, pass.largestBox),
-                            lineAtBestHeight(grey, pass.largestBox, kBestLineHeight * 3 / 2)};
+    QRect box = pass.largestBox;
+    std::vector<size_t> pieces;
+    for (size_t k = 0; k < pass.found.size(); ++k) {
+        const QRect other = pass.found[k].first;
+        const int level = std::min(other.bottom(), box.bottom()) - std::max(other.top(), box.top());
+        const int apart = std::max(other.left(), box.left()) - std::min(other.right(), box.right());
+        if (int(k) == pass.largest || level * 2 < other.height() || apart > box.height() * 3 / 2 ||
+            other.height() * 5 < box.height() * 2 || isContactLine(lines[pass.first + k].text))
+            continue;
+        box = box.united(other);
+        pieces.push_back(k);
+    }
+    box = withLevelInk(grey, box);
+    const QImage sizes[] = {lineAtBestHeight(grey, box),
+                            lineAtBestHeight(grey, box, kBestLineHeight * 3 / 2)};
     QString& text = lines[pass.first + pass.largest].text;
     float confidence = pass.largestConfidence;
+    bool replaced = false;
     const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
         for (const QImage& scaled : sizes) {
             const Reading again = readSingleLine(engine, scaled);
             if (!again.text.isEmpty() && again.confidence > confidence) {
                 text = again.text;
                 confidence = again.confidence;
+                replaced = true;
             }
         }
     };
+    const auto dropPieces = qScopeGuard([&] {
+        if (replaced) {
+            for (size_t k : pieces)
+                lines[pass.first + k].text.clear();
+        }
+    });
     if (progress.cancel)
         return false;
     readAgain(api);
@@ -293,10 +431,6 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
         }
     }
     return !progress.cancel;
-}
-
-bool isContactLine(const QString& text) {
-    return suggestBoxes({{text, 0}}).front() == Box::Other;
 }
 
 // Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by the
@@ -440,7 +574,7 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it)
         return true;
-    const PassLines found = collectLines(*it, pass, lines);
+    PassLines found = collectLines(*it, pass, lines);
     it.reset();
 
     LazyModel japanese(folder, "jpn"), english(folder, "eng");
@@ -453,8 +587,16 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
         return false;
     if (!pass.vertical && !rereadContactLines(english, grey, found, lines, progress))
         return false;
-    if (!pass.vertical)
+    if (!pass.vertical) {
+        // Pieces read again with the largest line are gone.
+        for (size_t k = found.found.size(); k-- > 0;) {
+            if (!lines[found.first + k].text.isEmpty())
+                continue;
+            lines.erase(lines.begin() + qsizetype(found.first + k));
+            found.found.erase(found.found.begin() + qsizetype(k));
+        }
         orderByBlocks(found, lines);
+    }
     return true;
 }
 

@@ -11,8 +11,9 @@
 # in perspective, and photographed on a desk (the card smaller, on a darker textured background,
 # with a shadow, noise and a slant). Each person gets every layout once, the typeface and the way
 # of taking the picture turning with the person. "part" is "tune" for the people the reading was
-# tried on and "held" for the others, which are only measured. Needs ImageMagick, fonts-noto-cjk
-# and fonts-ipafont-gothic/-mincho.
+# tried on (the first six and the last four) and "held" for the others, which are only measured.
+# The desk photos' noise is drawn from fixed seeds, so every run draws the same pictures. Needs
+# ImageMagick, fonts-noto-cjk and fonts-ipafont-gothic/-mincho.
 #
 #   tools/make-field-cards.sh OUTDIR
 set -euo pipefail
@@ -124,7 +125,7 @@ card() {
             local cw ch
             read -r cw ch <<<"$(convert "${base[@]}" -format '%w %h' info:)"
             local W=1600 H=1200
-            convert \( -size ${W}x${H} xc:'#6b5540' -attenuate 0.6 +noise Multiplicative -blur 0x1.5 \) \
+            convert -seed ${#file} \( -size ${W}x${H} xc:'#6b5540' -attenuate 0.6 +noise Multiplicative -blur 0x1.5 \) \
                 \( "${base[@]}" -bordercolor none -border 1 -alpha set -virtual-pixel transparent \
                 -distort Perspective "0,0 $((cw * 3 / 100)),$((ch * 5 / 100))  $cw,0 $((cw - cw * 2 / 100)),0  0,$ch 0,$ch  $cw,$ch $((cw - cw * 4 / 100)),$((ch - ch * 2 / 100))" \
                 -background none -rotate "$deg" -resize "$((W * 68 / 100))x$((H * 75 / 100))" \
@@ -152,6 +153,10 @@ people=(
     "held|中村 翔|なかむら しょう|株式会社三光電子|開発部|主任|TEL 022-444-5566|sho.nakamura@sanko.example.com|Sho Nakamura|Sanko Electronics Corporation|Development Department|Chief Engineer"
     "held|小林 さくら||株式会社朝日印刷|営業部|+部長|TEL 075-666-7788|sakura.kobayashi@asahi-print.example.jp|Sakura Kobayashi|Asahi Printing Co., Ltd.|Sales Department|General Manager"
     "held|松本 由美子|まつもと ゆみこ|有限会社松風工房|企画室|主査|TEL 099-210-3344|yumiko.matsumoto@matsukaze.example.jp|Yumiko Matsumoto|Matsukaze Studio Ltd.|Planning Office|Officer"
+    "tune|タナカ ユウキ||株式会社港南テクノ|営業部|+課長|TEL 03-4567-8901|yuki.tanaka@konan-techno.example.jp|Yuki Tanaka|Konan Techno Inc.|Sales Department|Manager"
+    "tune|森 愛|もり あい|有限会社森田商店|総務部|部長|TEL 048-222-1111|ai.mori@morita-shoten.example.jp|Ai Mori|Morita Shoten Ltd.|General Affairs Department|General Manager"
+    "tune|石井 大輔|いしい だいすけ|合同会社北斗ソフト|開発課|+係長|TEL 011-765-4321|daisuke.ishii@hokuto-soft.example.com|Daisuke Ishii|Hokuto Soft LLC|Development Section|Supervisor"
+    "tune|藤原 千尋||株式会社大和精機|品質管理部|主任|TEL 06-1357-2468|chihiro.fujiwara@yamato-seiki.example.co.jp|Chihiro Fujiwara|Yamato Seiki Co., Ltd.|Quality Control Department|Chief Engineer"
 )
 layouts=(plain twocolumn logo band english vertical)
 variants=(dpi300 dpi150 turned jpeg60 perspective desk)

@@ -28,6 +28,9 @@ private slots:
         QTest::newRow("office") << "社長室" << Box::Department;
         QTest::newRow("group") << "デジタル推進グループ" << Box::Department;
         QTest::newRow("department in latin") << "Sales Department" << Box::Department;
+        QTest::newRow("section in latin") << "Development Section" << Box::Department;
+        QTest::newRow("office in latin") << "Public Relations Office" << Box::Department;
+        QTest::newRow("officer is a title") << "Chief Officer" << Box::Position;
         QTest::newRow("head of department is a title") << "営業部長" << Box::Position;
         QTest::newRow("president") << "代表取締役" << Box::Position;
         QTest::newRow("acting section head") << "課長代理" << Box::Position;

@@ -107,6 +107,15 @@ private slots:
                      {QStringLiteral(MAKE_CARDS_SCRIPT), cards, QStringLiteral("quick")});
         QVERIFY(script.waitForFinished(120000));
         QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
+        // The Japanese card turned 4 degrees, and photographed at a slant on a desk.
+        const QImage card =
+            QImage(cards + QStringLiteral("/jp-h-1.png")).convertToFormat(QImage::Format_Grayscale8);
+        QVERIFY(scan::rotated(card, 4).save(cards + QStringLiteral("/turned-jp-h-1.png")));
+        const double w = card.width(), h = card.height();
+        const QPolygonF corners{
+            {0.20 * w, 0.22 * h}, {1.12 * w, 0.26 * h}, {1.10 * w, 1.20 * h}, {0.17 * w, 1.15 * h}};
+        QVERIFY(onDesk(card, QSize(int(1.3 * w), int(1.4 * h)), corners)
+                    .save(cards + QStringLiteral("/desk-jp-h-1.jpg"), "jpeg", 85));
     }
 
     // A phone photo stored on its side with an orientation tag comes out upright.
@@ -384,6 +393,13 @@ private slots:
                                               "部署名\tSales Department", "名前\tEmily Carter"};
         QTest::newRow("columns") << "jp-v-1.png" << true
                                  << QStringList{"組織名\t有限会社山本製作所", "身分\t代表取締役"};
+        QTest::newRow("turned") << "turned-jp-h-1.png" << false
+                                << QStringList{"組織名\t株式会社青葉商事", "身分\t課長", "名前\t佐藤 健一",
+                                               "その他\tsato@aoba-shoji.example.jp"};
+        QTest::newRow("on a desk at a slant")
+            << "desk-jp-h-1.jpg" << false
+            << QStringList{"組織名\t株式会社青葉商事", "身分\t課長", "名前\t佐藤 健一",
+                           "その他\tsato@aoba-shoji.example.jp"};
         QTest::newRow("photo") << "photo-jp-h-1.jpg" << false
                                << QStringList{"組織名\t株式会社青葉商事", "身分\t課長", "名前\t佐藤 健一",
                                               "その他\tsato@aoba-shoji.example.jp"};

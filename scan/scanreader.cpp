@@ -383,7 +383,7 @@ QRect withLevelInk(const QImage& grey, QRect box) {
 // standing level with the largest line and next to it are read again in one box, and left out
 // (their text emptied) when that reading is kept. False when cancelled.
 bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const QImage& grey,
-                       const PassLines& pass, std::vector<RecognisedLine>& lines,
+                       const PassLines& pass, bool onJapaneseCard, std::vector<RecognisedLine>& lines,
                        const ScanProgress& progress) {
     QRect box = pass.largestBox;
     std::vector<size_t> pieces;
@@ -423,8 +423,9 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
         return false;
     readAgain(api);
     // Kanji drawn large and thin are taken for Latin letters or digits beside the kanji ("林 Fe",
-    // "林 3"); a line mixing them is read once more by the Japanese model alone.
-    if (mixesJapaneseAndLatin(text, true) && !progress.cancel) {
+    // "林 3"), or for a few Latin letters alone on a Japanese card ("Ae"); such a line is read
+    // once more by the Japanese model alone.
+    if ((mixesJapaneseAndLatin(text, true) || (onJapaneseCard && looksMisread(text))) && !progress.cancel) {
         if (tesseract::TessBaseAPI* engine = japanese.engine()) {
             confidence = std::min(confidence, 0.0f);
             readAgain(*engine);
@@ -578,12 +579,12 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     it.reset();
 
     LazyModel japanese(folder, "jpn"), english(folder, "eng");
+    const bool onJapaneseCard = japaneseCard(lines, found.first);
     if (!pass.vertical && found.largest >= 0 &&
         lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
-        !rereadLargestLine(api, japanese, grey, found, lines, progress))
+        !rereadLargestLine(api, japanese, grey, found, onJapaneseCard, lines, progress))
         return false;
-    if (!pass.vertical && japaneseCard(lines, found.first) &&
-        !rereadMisreadLines(japanese, grey, found, lines, progress))
+    if (!pass.vertical && onJapaneseCard && !rereadMisreadLines(japanese, grey, found, lines, progress))
         return false;
     if (!pass.vertical && !rereadContactLines(english, grey, found, lines, progress))
         return false;

@@ -79,7 +79,7 @@ bool solve8(std::array<std::array<double, 9>, 8>& a, std::array<double, 8>& x) {
 // The projective map taking the four `from` points to the four `to` points.
 std::optional<QTransform> projective(const Quad& from, const Quad& to) {
     std::array<std::array<double, 9>, 8> a{};
-    for (int i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < 4; ++i) {
         const double x = from[i].x(), y = from[i].y(), u = to[i].x(), v = to[i].y();
         a[2 * i] = {x, y, 1, 0, 0, 0, -u * x, -u * y, u};
         a[2 * i + 1] = {0, 0, 0, x, y, 1, -v * x, -v * y, v};
@@ -184,86 +184,123 @@ Quad withBandRestored(const QImage& grey, const Quad& quad) {
 
 }  // namespace
 
+namespace {
+
+// The bright pixels of a reduced picture, by Otsu's threshold.
+struct BrightMask {
+    int w = 0, h = 0;
+    std::vector<uchar> bright;
+    bool at(int x, int y) const { return bright[size_t(y) * w + x] != 0; }
+};
+
+BrightMask brightMask(const QImage& small) {
+    BrightMask mask{small.width(), small.height(), {}};
+    mask.bright.resize(size_t(mask.w) * mask.h);
+    const int threshold = otsuThreshold(small);
+    for (int y = 0; y < mask.h; ++y) {
+        const uchar* row = small.constScanLine(y);
+        for (int x = 0; x < mask.w; ++x)
+            mask.bright[size_t(y) * mask.w + x] = row[x] > threshold ? 1 : 0;
+    }
+    return mask;
+}
+
+// A desk shows all round the card: most of the picture's edge is dark.
+bool darkAllRound(const BrightMask& mask) {
+    int edge = 0, darkEdge = 0;
+    for (int x = 0; x < mask.w; ++x, edge += 2)
+        darkEdge += int(!mask.at(x, 0)) + int(!mask.at(x, mask.h - 1));
+    for (int y = 0; y < mask.h; ++y, edge += 2)
+        darkEdge += int(!mask.at(0, y)) + int(!mask.at(mask.w - 1, y));
+    return darkEdge * 10 >= edge * 8;
+}
+
+// Marks the 4-connected bright region around (x, y) with `label`; returns its area.
+int fillRegion(const BrightMask& mask, int x, int y, int label, std::vector<int>& labels) {
+    std::vector<int> stack{y * mask.w + x};
+    labels[size_t(y) * mask.w + x] = label;
+    int area = 0;
+    while (!stack.empty()) {
+        const int at = stack.back();
+        stack.pop_back();
+        ++area;
+        const int px = at % mask.w, py = at / mask.w;
+        const int around[4][2] = {{px - 1, py}, {px + 1, py}, {px, py - 1}, {px, py + 1}};
+        for (const auto& [nx, ny] : around) {
+            if (nx < 0 || ny < 0 || nx >= mask.w || ny >= mask.h || labels[size_t(ny) * mask.w + nx] != 0 ||
+                !mask.at(nx, ny))
+                continue;
+            labels[size_t(ny) * mask.w + nx] = label;
+            stack.push_back(ny * mask.w + nx);
+        }
+    }
+    return area;
+}
+
+// The pixels of the largest bright region, as 1 in a mask of the picture's size.
+std::vector<uchar> largestBrightRegion(const BrightMask& mask, int& area) {
+    std::vector<int> labels(size_t(mask.w) * mask.h, 0);
+    int bestLabel = 0, next = 0;
+    area = 0;
+    for (int y = 0; y < mask.h; ++y) {
+        for (int x = 0; x < mask.w; ++x) {
+            if (labels[size_t(y) * mask.w + x] != 0 || !mask.at(x, y))
+                continue;
+            const int size = fillRegion(mask, x, y, ++next, labels);
+            if (size > area) {
+                area = size;
+                bestLabel = next;
+            }
+        }
+    }
+    std::vector<uchar> region(labels.size());
+    for (size_t i = 0; i < labels.size(); ++i)
+        region[i] = labels[i] == bestLabel ? 1 : 0;
+    return region;
+}
+
+// The region's corners: the points furthest along the four diagonals.
+Quad diagonalCorners(const std::vector<uchar>& region, int w, int h) {
+    Quad corners;
+    double best[4] = {1e18, -1e18, -1e18, 1e18};  // min x+y, max x-y, max x+y, min x-y
+    const auto keep = [&](size_t corner, double value, bool smaller, QPointF p) {
+        if (smaller ? value < best[corner] : value > best[corner]) {
+            best[corner] = value;
+            corners[corner] = p;
+        }
+    };
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (!region[size_t(y) * w + x])
+                continue;
+            const QPointF p(x + 0.5, y + 0.5);
+            keep(0, x + y, true, p);
+            keep(1, x - y, false, p);
+            keep(2, x + y, false, p);
+            keep(3, x - y, true, p);
+        }
+    }
+    return corners;
+}
+
+}  // namespace
+
 std::optional<Quad> findCardOutline(const QImage& picture) {
     const QImage small = reduced(picture, 400);
     const int w = small.width(), h = small.height();
     if (w < 40 || h < 40)
         return std::nullopt;
-    const int threshold = otsuThreshold(small);
-    const auto bright = [&](int x, int y) { return small.constScanLine(y)[x] > threshold; };
-    // A desk shows all round the card: most of the picture's edge is dark.
-    int edge = 0, darkEdge = 0;
-    for (int x = 0; x < w; ++x, edge += 2)
-        darkEdge += int(!bright(x, 0)) + int(!bright(x, h - 1));
-    for (int y = 0; y < h; ++y, edge += 2)
-        darkEdge += int(!bright(0, y)) + int(!bright(w - 1, y));
-    if (darkEdge * 10 < edge * 8)
+    const BrightMask mask = brightMask(small);
+    if (!darkAllRound(mask))
         return std::nullopt;
-
     // The largest bright region is the card.
-    std::vector<int> label(size_t(w) * h, 0);
-    std::vector<int> stack;
-    int bestLabel = 0, bestArea = 0, next = 0;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            if (label[size_t(y) * w + x] != 0 || !bright(x, y))
-                continue;
-            ++next;
-            int area = 0;
-            stack.assign(1, y * w + x);
-            label[size_t(y) * w + x] = next;
-            while (!stack.empty()) {
-                const int at = stack.back();
-                stack.pop_back();
-                ++area;
-                const int px = at % w, py = at / w;
-                const int around[4][2] = {{px - 1, py}, {px + 1, py}, {px, py - 1}, {px, py + 1}};
-                for (const auto& [nx, ny] : around) {
-                    if (nx < 0 || ny < 0 || nx >= w || ny >= h || label[size_t(ny) * w + nx] != 0 ||
-                        !bright(nx, ny))
-                        continue;
-                    label[size_t(ny) * w + nx] = next;
-                    stack.push_back(ny * w + nx);
-                }
-            }
-            if (area > bestArea) {
-                bestArea = area;
-                bestLabel = next;
-            }
-        }
-    }
-    if (bestArea * 10 < w * h)
+    int area = 0;
+    const std::vector<uchar> card = largestBrightRegion(mask, area);
+    if (area * 10 < w * h)
         return std::nullopt;
-
-    // Its corners are the points furthest along the four diagonals.
-    Quad corners;
-    double best[4] = {1e18, -1e18, -1e18, 1e18};  // min x+y, max x-y, max x+y, min x-y
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            if (label[size_t(y) * w + x] != bestLabel)
-                continue;
-            const double sum = x + y, diff = x - y;
-            const QPointF p(x + 0.5, y + 0.5);
-            if (sum < best[0]) {
-                best[0] = sum;
-                corners[0] = p;
-            }
-            if (diff > best[1]) {
-                best[1] = diff;
-                corners[1] = p;
-            }
-            if (sum > best[2]) {
-                best[2] = sum;
-                corners[2] = p;
-            }
-            if (diff < best[3]) {
-                best[3] = diff;
-                corners[3] = p;
-            }
-        }
-    }
+    Quad corners = diagonalCorners(card, w, h);
     // A card has four real sides.
-    for (int i = 0; i < 4; ++i) {
+    for (size_t i = 0; i < 4; ++i) {
         if (distance(corners[i], corners[(i + 1) % 4]) < std::min(w, h) / 5.0)
             return std::nullopt;
     }

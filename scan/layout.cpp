@@ -131,59 +131,43 @@ void mergeRuns(std::vector<TextRegion>& runs, bool down) {
 
 }  // namespace
 
-std::vector<TextRegion> findTextRegions(const QImage& grey) {
-    const int longer = std::max(grey.width(), grey.height());
-    const QImage small =
-        longer > 1000 ? grey.scaled(1000, 1000, Qt::KeepAspectRatio, Qt::SmoothTransformation) : grey;
-    const double scale = double(grey.width()) / small.width();
-    std::vector<QRect> pieces = inkPieces(small, otsuThreshold(small));
-    // Specks and rules or frames are no letters.
-    std::erase_if(pieces, [&](const QRect& r) {
-        return std::max(r.width(), r.height()) < 3 || r.width() > small.width() / 3 ||
-               r.height() > small.height() / 3;
-    });
-    if (pieces.empty() || pieces.size() > 5000)
-        return {};
+namespace {
+
+// A region for each run that most of its pieces voted for (each piece votes for the longer of its
+// run across and its run down) and that is clearly longer than wide; one piece alone (a "d" of
+// an address) tells no direction. Boxes in the reduced picture.
+void votedRegions(const std::vector<QRect>& pieces, std::vector<QRect>& columns, std::vector<QRect>& lines) {
     // Columns stand closer to each other than lines do: letters side by side join only when
     // nearer than two thirds of a letter.
     const std::vector<size_t> across = runs(pieces, false, 0.6);
     const std::vector<size_t> down = runs(pieces, true, 1.0);
     const std::vector<QRect> lineBox = boxesOf(pieces, across);
     const std::vector<QRect> columnBox = boxesOf(pieces, down);
-    // Each piece votes for the longer of its two runs; a run stands when most of its pieces
-    // voted for it and it is clearly longer than wide.
-    std::vector<int> votes(pieces.size(), 0), members(pieces.size(), 0);
+    std::vector<int> lineVotes(pieces.size(), 0), lineMembers(pieces.size(), 0);
+    std::vector<int> columnVotes(pieces.size(), 0), columnMembers(pieces.size(), 0);
     for (size_t i = 0; i < pieces.size(); ++i) {
         const QRect& l = lineBox[across[i]];
         const QRect& c = columnBox[down[i]];
         const double lineLength = double(l.width()) / l.height();
         const double columnLength = double(c.height()) / c.width();
-        ++members[across[i]];
-        if (lineLength >= columnLength)
-            ++votes[across[i]];
-    }
-    std::vector<int> columnVotes(pieces.size(), 0), columnMembers(pieces.size(), 0);
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        const QRect& l = lineBox[across[i]];
-        const QRect& c = columnBox[down[i]];
+        ++lineMembers[across[i]];
         ++columnMembers[down[i]];
-        if (double(c.height()) / c.width() > double(l.width()) / l.height())
-            ++columnVotes[down[i]];
+        lineVotes[across[i]] += lineLength >= columnLength ? 1 : 0;
+        columnVotes[down[i]] += columnLength > lineLength ? 1 : 0;
     }
-    std::vector<TextRegion> columns, lines;
-    const auto toPicture = [&](const QRect& r) {
-        return QRect(int(r.left() * scale), int(r.top() * scale), int(std::ceil(r.width() * scale)),
-                     int(std::ceil(r.height() * scale)));
-    };
     for (size_t g = 0; g < pieces.size(); ++g) {
-        // One piece alone (a "d" of an address) tells no direction.
         if (columnMembers[g] > 1 && columnVotes[g] * 2 > columnMembers[g] &&
             columnBox[g].height() * 5 >= 8 * columnBox[g].width())
-            columns.push_back({toPicture(columnBox[g]), true});
-        if (members[g] > 1 && votes[g] * 2 > members[g] && lineBox[g].width() * 5 >= 8 * lineBox[g].height())
-            lines.push_back({toPicture(lineBox[g]), false});
+            columns.push_back(columnBox[g]);
+        if (lineMembers[g] > 1 && lineVotes[g] * 2 > lineMembers[g] &&
+            lineBox[g].width() * 5 >= 8 * lineBox[g].height())
+            lines.push_back(lineBox[g]);
     }
-    // A flat letter at a column's end or inside it ("一") looks like a short line of its own.
+}
+
+// A flat letter at a column's end or inside it ("一") looks like a short line of its own: such
+// lines go into the column.
+void flatLettersIntoColumns(std::vector<TextRegion>& columns, std::vector<TextRegion>& lines) {
     std::erase_if(lines, [&](const TextRegion& l) {
         for (TextRegion& c : columns) {
             const int across = overlap(c.box.left(), c.box.right() + 1, l.box.left(), l.box.right() + 1);
@@ -196,8 +180,10 @@ std::vector<TextRegion> findTextRegions(const QImage& grey) {
         }
         return false;
     });
-    // Likewise a short stack of small letters at a line's end (the "jp" of an address) is the
-    // line's.
+}
+
+// Likewise a short stack of small letters at a line's end (the "jp" of an address) is the line's.
+void stacksIntoLines(std::vector<TextRegion>& columns, std::vector<TextRegion>& lines) {
     std::erase_if(columns, [&](const TextRegion& c) {
         for (TextRegion& l : lines) {
             const int level = overlap(c.box.top(), c.box.bottom() + 1, l.box.top(), l.box.bottom() + 1);
@@ -209,12 +195,13 @@ std::vector<TextRegion> findTextRegions(const QImage& grey) {
         }
         return false;
     });
-    // Pieces left out of every run (a tall letter further apart in an address, narrow letters
-    // of a typewriter face) join the line they stand level with and next to; then lines broken
-    // there join up.
-    mergeRuns(lines, false);
-    for (const QRect& p : pieces) {
-        const QRect piece = toPicture(p);
+}
+
+// Pieces left out of every run (a tall letter further apart in an address, narrow letters of a
+// typewriter face) join the line they stand level with and next to.
+void leftoversIntoLines(const std::vector<QRect>& pieces, const std::vector<TextRegion>& columns,
+                        std::vector<TextRegion>& lines) {
+    for (const QRect& piece : pieces) {
         const auto holds = [&](const TextRegion& r) { return r.box.contains(piece); };
         if (std::any_of(lines.begin(), lines.end(), holds) ||
             std::any_of(columns.begin(), columns.end(), holds))
@@ -228,30 +215,71 @@ std::vector<TextRegion> findTextRegions(const QImage& grey) {
             }
         }
     }
+}
+
+// The regions not lying for the most part inside a larger region of the other direction: a
+// piece standing out of a column is no line of its own, nor is a wide letter in a line a column.
+std::vector<TextRegion> notInside(const std::vector<TextRegion>& regions,
+                                  const std::vector<TextRegion>& others) {
+    std::vector<TextRegion> kept;
+    for (const TextRegion& r : regions) {
+        const qint64 area = qint64(r.box.width()) * r.box.height();
+        const bool inside = std::any_of(others.begin(), others.end(), [&](const TextRegion& o) {
+            const QRect common = r.box.intersected(o.box);
+            return qint64(common.width()) * common.height() * 2 >= area &&
+                   qint64(o.box.width()) * o.box.height() > area;
+        });
+        if (!inside)
+            kept.push_back(r);
+    }
+    return kept;
+}
+
+}  // namespace
+
+std::vector<TextRegion> findTextRegions(const QImage& grey) {
+    const int longer = std::max(grey.width(), grey.height());
+    const QImage small =
+        longer > 1000 ? grey.scaled(1000, 1000, Qt::KeepAspectRatio, Qt::SmoothTransformation) : grey;
+    const double scale = double(grey.width()) / small.width();
+    std::vector<QRect> pieces = inkPieces(small, otsuThreshold(small));
+    // Specks and rules or frames are no letters.
+    std::erase_if(pieces, [&](const QRect& r) {
+        return std::max(r.width(), r.height()) < 3 || r.width() > small.width() / 3 ||
+               r.height() > small.height() / 3;
+    });
+    if (pieces.empty() || pieces.size() > 5000)
+        return {};
+    std::vector<QRect> columnBoxes, lineBoxes;
+    votedRegions(pieces, columnBoxes, lineBoxes);
+    const auto toPicture = [&](const QRect& r) {
+        return QRect(int(r.left() * scale), int(r.top() * scale), int(std::ceil(r.width() * scale)),
+                     int(std::ceil(r.height() * scale)));
+    };
+    std::vector<TextRegion> columns, lines;
+    for (const QRect& r : columnBoxes)
+        columns.push_back({toPicture(r), true});
+    for (const QRect& r : lineBoxes)
+        lines.push_back({toPicture(r), false});
+    std::vector<QRect> piecesInPicture;
+    piecesInPicture.reserve(pieces.size());
+    for (const QRect& p : pieces)
+        piecesInPicture.push_back(toPicture(p));
+
+    flatLettersIntoColumns(columns, lines);
+    stacksIntoLines(columns, lines);
+    mergeRuns(lines, false);
+    leftoversIntoLines(piecesInPicture, columns, lines);
     mergeRuns(columns, true);
     mergeRuns(lines, false);
-    // A piece standing out of a column ("一" at its foot) is no line of its own, nor is a
-    // wide letter inside a line a column.
-    const auto insideOther = [](const TextRegion& r, const std::vector<TextRegion>& others) {
-        return std::any_of(others.begin(), others.end(), [&](const TextRegion& o) {
-            const QRect common = r.box.intersected(o.box);
-            return qint64(common.width()) * common.height() * 2 >= qint64(r.box.width()) * r.box.height() &&
-                   qint64(o.box.width()) * o.box.height() > qint64(r.box.width()) * r.box.height();
-        });
-    };
-    std::vector<TextRegion> keptColumns, keptLines;
-    std::copy_if(columns.begin(), columns.end(), std::back_inserter(keptColumns),
-                 [&](const TextRegion& r) { return !insideOther(r, lines); });
-    std::copy_if(lines.begin(), lines.end(), std::back_inserter(keptLines),
-                 [&](const TextRegion& r) { return !insideOther(r, columns); });
-    columns = std::move(keptColumns);
-    lines = std::move(keptLines);
-    std::sort(columns.begin(), columns.end(),
+    std::vector<TextRegion> keptColumns = notInside(columns, lines);
+    std::vector<TextRegion> keptLines = notInside(lines, columns);
+    std::sort(keptColumns.begin(), keptColumns.end(),
               [](const TextRegion& a, const TextRegion& b) { return a.box.right() > b.box.right(); });
-    std::sort(lines.begin(), lines.end(),
+    std::sort(keptLines.begin(), keptLines.end(),
               [](const TextRegion& a, const TextRegion& b) { return a.box.top() < b.box.top(); });
-    columns.insert(columns.end(), lines.begin(), lines.end());
-    return columns;
+    keptColumns.insert(keptColumns.end(), keptLines.begin(), keptLines.end());
+    return keptColumns;
 }
 
 std::vector<size_t> readingOrder(const std::vector<QRect>& lines) {

@@ -22,6 +22,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <memory>
+#include <optional>
 
 namespace scan {
 
@@ -225,64 +226,75 @@ void joinLevelNeighbours(PassLines& pass, std::vector<RecognisedLine>& lines) {
 // Adds the lines the engine recognised to lines. A line across with a gap of more than two
 // letters' height between its words is two lines side by side (two columns read across) and
 // is split there.
-PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vector<RecognisedLine>& lines) {
-    PassLines result;
-    result.first = lines.size();
+// One line of the engine as read, word by word, split where its words stand far apart.
+struct EngineLine {
     struct Piece {
         QStringList words;
         QRect box;
         float confidence = 0;
     };
+    QString text;
+    QRect box;
+    float confidence = 0;
     std::vector<Piece> pieces;
-    QString lineText;
-    QRect lineBox;
-    float lineConfidence = 0;
-    const auto flush = [&] {
-        if (pieces.size() <= 1) {
-            // Columns come back with a space between almost every letter.
-            const QString text = pass.vertical ? tidyLine(lineText) : lineText.simplified();
-            const int size = pass.vertical ? lineBox.width() : lineBox.height();
-            addLine(result, lines, text, lineBox, size, lineConfidence);
-        } else {
-            for (const Piece& p : pieces) {
-                addLine(result, lines, p.words.join(QLatin1Char(' ')).simplified(), p.box, p.box.height(),
-                        p.confidence / float(p.words.size()));
-            }
-        }
-        pieces.clear();
-    };
-    const auto boxOf = [&](tesseract::PageIteratorLevel level) {
-        int left = 0, top = 0, right = 0, bottom = 0;
-        it.BoundingBox(level, &left, &top, &right, &bottom);
-        return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1));
-    };
-    bool any = false;
-    do {
-        if (it.IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
-            if (any)
-                flush();
-            any = true;
-            const std::unique_ptr<char[]> utf8(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
-            lineText = utf8 ? QString::fromUtf8(utf8.get()).trimmed() : QString();
-            lineBox = boxOf(tesseract::RIL_TEXTLINE);
-            lineConfidence = it.Confidence(tesseract::RIL_TEXTLINE);
-        }
-        const std::unique_ptr<char[]> word(it.GetUTF8Text(tesseract::RIL_WORD));
-        if (!word)
-            continue;
-        const QRect box = boxOf(tesseract::RIL_WORD);
-        const float confidence = it.Confidence(tesseract::RIL_WORD);
-        const bool apart = !pieces.empty() && !pass.vertical &&
-                           box.left() - pieces.back().box.right() > 2 * lineBox.height();
+
+    void addWord(const QString& word, const QRect& wordBox, float wordConfidence, bool splitFarWords) {
+        const bool apart =
+            !pieces.empty() && splitFarWords && wordBox.left() - pieces.back().box.right() > 2 * box.height();
         if (pieces.empty() || apart)
             pieces.push_back({});
         Piece& piece = pieces.back();
-        piece.words << QString::fromUtf8(word.get()).trimmed();
-        piece.box = piece.box.isNull() ? box : piece.box.united(box);
-        piece.confidence += confidence;
+        piece.words << word;
+        piece.box = piece.box.isNull() ? wordBox : piece.box.united(wordBox);
+        piece.confidence += wordConfidence;
+    }
+
+    // Adds the line, or its pieces, to what the pass found.
+    void addTo(PassLines& result, std::vector<RecognisedLine>& lines, bool vertical) const {
+        if (pieces.size() <= 1) {
+            // Columns come back with a space between almost every letter.
+            addLine(result, lines, vertical ? tidyLine(text) : text.simplified(), box,
+                    vertical ? box.width() : box.height(), confidence);
+            return;
+        }
+        for (const Piece& p : pieces) {
+            addLine(result, lines, p.words.join(QLatin1Char(' ')).simplified(), p.box, p.box.height(),
+                    p.confidence / float(p.words.size()));
+        }
+    }
+};
+
+QRect boxAt(const tesseract::ResultIterator& it, tesseract::PageIteratorLevel level) {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    it.BoundingBox(level, &left, &top, &right, &bottom);
+    return {QPoint(left, top), QPoint(right - 1, bottom - 1)};
+}
+
+// Adds the lines the engine recognised to lines. A line across with a gap of more than two
+// letters' height between its words is two lines side by side (two columns read across) and
+// is split there.
+PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vector<RecognisedLine>& lines) {
+    PassLines result;
+    result.first = lines.size();
+    std::optional<EngineLine> line;
+    do {
+        if (it.IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
+            if (line)
+                line->addTo(result, lines, pass.vertical);
+            const std::unique_ptr<char[]> utf8(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
+            line = EngineLine{utf8 ? QString::fromUtf8(utf8.get()).trimmed() : QString(),
+                              boxAt(it, tesseract::RIL_TEXTLINE),
+                              it.Confidence(tesseract::RIL_TEXTLINE),
+                              {}};
+        }
+        const std::unique_ptr<char[]> word(it.GetUTF8Text(tesseract::RIL_WORD));
+        if (word && line) {
+            line->addWord(QString::fromUtf8(word.get()).trimmed(), boxAt(it, tesseract::RIL_WORD),
+                          it.Confidence(tesseract::RIL_WORD), !pass.vertical);
+        }
     } while (it.Next(tesseract::RIL_WORD));
-    if (any)
-        flush();
+    if (line)
+        line->addTo(result, lines, pass.vertical);
     if (!pass.vertical)
         joinLevelNeighbours(result, lines);
     return result;
@@ -320,59 +332,75 @@ bool isContactLine(const QString& text) {
 
 // `box` grown sideways over letters of its size standing level with it that the engine dropped:
 // ink within a letter's width and a fifth beside it, as tall as half the box at least.
-QRect withLevelInk(const QImage& grey, QRect box) {
-    box = box.intersected(grey.rect());
-    if (box.isEmpty())
-        return box;
-    const int threshold = otsuThreshold(grey.copy(box));
-    const int h = box.height();
-    // The rows holding ink in column x of the box's band, as a top and bottom; top > bottom when none.
-    const auto inkRows = [&](int x) {
-        int top = box.bottom() + 1, bottom = box.top() - 1;
-        for (int y = box.top(); y <= box.bottom(); ++y) {
-            if (grey.constScanLine(y)[x] <= threshold) {
+// The ink in a horizontal band of a grey picture, column by column.
+class BandInk final {
+public:
+    BandInk(const QImage& grey, const QRect& band)
+        : m_grey(grey), m_band(band), m_threshold(otsuThreshold(grey.copy(band))) {}
+
+    // The top and bottom rows holding ink in column x; top > bottom when there is none.
+    std::pair<int, int> rows(int x) const {
+        int top = m_band.bottom() + 1, bottom = m_band.top() - 1;
+        for (int y = m_band.top(); y <= m_band.bottom(); ++y) {
+            if (m_grey.constScanLine(y)[x] <= m_threshold) {
                 top = std::min(top, y);
                 bottom = std::max(bottom, y);
             }
         }
-        return std::pair{top, bottom};
-    };
-    const auto blankAt = [&](int x) {
-        const auto [top, bottom] = inkRows(x);
-        return top > bottom;
-    };
-    for (const int step : {-1, 1}) {
-        int edge = step < 0 ? box.left() : box.right();
-        while (true) {
-            // The next ink within 1.2 heights, then its piece up to a gap of a third of a height.
-            int x = edge + step, gap = 0;
-            while (x >= 0 && x < grey.width() && gap <= h * 6 / 5 && blankAt(x)) {
-                x += step;
-                ++gap;
-            }
-            if (x < 0 || x >= grey.width() || gap > h * 6 / 5)
-                break;
-            int top = box.bottom() + 1, bottom = box.top() - 1, blank = 0, far = x;
-            for (; x >= 0 && x < grey.width() && blank <= h / 3; x += step) {
-                const auto [t, b] = inkRows(x);
-                if (t > b) {
-                    ++blank;
-                    continue;
-                }
-                blank = 0;
-                far = x;
-                top = std::min(top, t);
-                bottom = std::max(bottom, b);
-            }
-            if ((bottom - top) * 2 < h)
-                break;
-            edge = far;
-        }
-        if (step < 0)
-            box.setLeft(edge);
-        else
-            box.setRight(edge);
+        return {top, bottom};
     }
+    bool blank(int x) const {
+        const auto [top, bottom] = rows(x);
+        return top > bottom;
+    }
+    bool inside(int x) const { return x >= 0 && x < m_grey.width(); }
+
+    // From `edge` going `step`: the far edge of the next piece of ink when it begins within
+    // `reach` columns, ends at a gap of `gap` columns and stands at least `tall` rows high; else -1.
+    int nextPiece(int edge, int step, int reach, int gap, int tall) const {
+        int x = edge + step, blankRun = 0;
+        while (inside(x) && blankRun <= reach && blank(x)) {
+            x += step;
+            ++blankRun;
+        }
+        if (!inside(x) || blankRun > reach)
+            return -1;
+        int top = m_band.bottom() + 1, bottom = m_band.top() - 1, far = x;
+        for (blankRun = 0; inside(x) && blankRun <= gap; x += step) {
+            const auto [t, b] = rows(x);
+            if (t > b) {
+                ++blankRun;
+                continue;
+            }
+            blankRun = 0;
+            far = x;
+            top = std::min(top, t);
+            bottom = std::max(bottom, b);
+        }
+        return bottom - top >= tall ? far : -1;
+    }
+
+private:
+    const QImage& m_grey;
+    QRect m_band;
+    int m_threshold;
+};
+
+// `box` grown sideways over letters of its size standing level with it that the engine dropped:
+// ink within a letter's width and a fifth beside it, as tall as half the box at least.
+QRect withLevelInk(const QImage& grey, QRect box) {
+    box = box.intersected(grey.rect());
+    if (box.isEmpty())
+        return box;
+    const BandInk ink(grey, box);
+    const int h = box.height();
+    int left = box.left(), right = box.right();
+    for (int next = 0; (next = ink.nextPiece(left, -1, h * 6 / 5, h / 3, h / 2)) >= 0;)
+        left = next;
+    for (int next = 0; (next = ink.nextPiece(right, 1, h * 6 / 5, h / 3, h / 2)) >= 0;)
+        right = next;
+    box.setLeft(left);
+    box.setRight(right);
     return box;
 }
 
@@ -485,10 +513,12 @@ bool rereadContactLines(LazyModel& english, const QImage& grey, const PassLines&
 // Puts the lines a pass found (from `first` on, with their boxes) in reading order by blocks.
 void orderByBlocks(const PassLines& pass, std::vector<RecognisedLine>& lines) {
     std::vector<QRect> boxes;
+    boxes.reserve(pass.found.size());
     for (const auto& found : pass.found)
         boxes.push_back(found.first);
     const std::vector<size_t> order = readingOrder(boxes);
     std::vector<RecognisedLine> ordered;
+    ordered.reserve(order.size());
     for (size_t i : order)
         ordered.push_back(std::move(lines[pass.first + i]));
     std::move(ordered.begin(), ordered.end(), lines.begin() + qsizetype(pass.first));
@@ -509,6 +539,34 @@ QImage regionAtBestSize(const QImage& grey, const TextRegion& region, int size) 
 // line across (the address and contact lines at its foot) with the horizontal ones, so that
 // neither is read in the other's direction. False when cancelled; no lines when no regions
 // were found.
+// One region of a card in columns read: a column at two sizes by the vertical model, the reading
+// it is surer of kept; a line across by the horizontal models and, when it is a contact line,
+// by the English model alone, as on a card written across.
+Reading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, const QImage& grey,
+                   const TextRegion& region) {
+    if (region.vertical) {
+        Reading read;
+        for (const int size : {kBestLineHeight, kBestLineHeight * 3 / 2}) {
+            const Reading again = readSingleLine(engine, regionAtBestSize(grey, region, size),
+                                                 tesseract::PSM_SINGLE_BLOCK_VERT_TEXT);
+            if (!again.text.isEmpty() && (read.text.isEmpty() || again.confidence > read.confidence))
+                read = again;
+        }
+        read.text = tidyLine(read.text);
+        return read;
+    }
+    Reading read = readSingleLine(engine, regionAtBestSize(grey, region, kBestLineHeight));
+    const bool contact = isContactLine(read.text);
+    if ((contact || read.text.contains(QLatin1Char('@'))) && read.confidence < 90) {
+        if (tesseract::TessBaseAPI* latin = english.engine()) {
+            const Reading again = readSingleLine(*latin, regionAtBestSize(grey, region, kBestLineHeight));
+            if (isContactLine(again.text) && (again.confidence > read.confidence || !contact))
+                read = again;
+        }
+    }
+    return read;
+}
+
 bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, ScanProgress& progress, int from,
                  int span, std::vector<RecognisedLine>& lines) {
     const QByteArray folder = QFile::encodeName(dataFolder());
@@ -524,31 +582,9 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
             engine = std::make_unique<tesseract::TessBaseAPI>();
             initEngine(*engine, folder, region.vertical ? "jpn_vert" : "jpn+eng");
         }
-        // Columns are read at two sizes, the reading the model is surer of kept.
-        Reading read;
-        for (const int size : {kBestLineHeight, kBestLineHeight * 3 / 2}) {
-            if (size != kBestLineHeight && !region.vertical)
-                break;
-            const Reading again = readSingleLine(
-                *engine, regionAtBestSize(grey, region, size),
-                region.vertical ? tesseract::PSM_SINGLE_BLOCK_VERT_TEXT : tesseract::PSM_SINGLE_LINE);
-            if (!again.text.isEmpty() && (read.text.isEmpty() || again.confidence > read.confidence))
-                read = again;
-        }
-        // Contact lines across, as on a card written across.
-        if (!region.vertical && (isContactLine(read.text) || read.text.contains(QLatin1Char('@'))) &&
-            read.confidence < 90) {
-            if (tesseract::TessBaseAPI* engine = english.engine()) {
-                const Reading again =
-                    readSingleLine(*engine, regionAtBestSize(grey, region, kBestLineHeight));
-                if (isContactLine(again.text) &&
-                    (again.confidence > read.confidence || !isContactLine(read.text)))
-                    read = again;
-            }
-        }
-        const QString text = region.vertical ? tidyLine(read.text) : read.text;
-        if (!text.isEmpty())
-            lines.push_back({text, region.vertical ? region.box.width() : region.box.height()});
+        const Reading read = readRegion(*engine, english, grey, region);
+        if (!read.text.isEmpty())
+            lines.push_back({read.text, region.vertical ? region.box.width() : region.box.height()});
     }
     return !progress.cancel;
 }

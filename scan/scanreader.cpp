@@ -539,18 +539,73 @@ QImage regionAtBestSize(const QImage& grey, const TextRegion& region, int size) 
 // line across (the address and contact lines at its foot) with the horizontal ones, so that
 // neither is read in the other's direction. False when cancelled; no lines when no regions
 // were found.
+// The letters of a column laid side by side as a line across, for the horizontal model: the
+// column is cut at blank rows into pieces, pieces joined while they stay within a letter's
+// height (the column's width and a sixth), and each letter set beside the last, centred.
+QImage restackedColumn(const QImage& grey, const QRect& column) {
+    const QRect box = column.intersected(grey.rect());
+    if (box.width() < 4 || box.height() < 4)
+        return {};
+    const QImage part = grey.copy(box);
+    const int threshold = otsuThreshold(part);
+    std::vector<std::pair<int, int>> letters;  // first and last row of each letter
+    int start = -1;
+    for (int y = 0; y <= part.height(); ++y) {
+        bool ink = false;
+        if (y < part.height()) {
+            const uchar* row = part.constScanLine(y);
+            ink = std::any_of(row, row + part.width(), [&](uchar v) { return v <= threshold; });
+        }
+        if (ink && start < 0)
+            start = y;
+        if (!ink && start >= 0) {
+            const int em = part.width() * 7 / 6;
+            if (!letters.empty() && y - 1 - letters.back().first <= em)
+                letters.back().second = y - 1;
+            else
+                letters.emplace_back(start, y - 1);
+            start = -1;
+        }
+    }
+    if (letters.size() < 2)
+        return {};
+    const int w = part.width(), gap = std::max(2, w / 6), height = w * 11 / 10;
+    QImage line(int(letters.size()) * (w + gap) + gap, height, QImage::Format_Grayscale8);
+    line.fill(255);
+    int x = gap;
+    for (const auto& [top, bottom] : letters) {
+        const int h = bottom - top + 1;
+        const int y = std::max(0, (height - h) / 2);
+        for (int r = 0; r < std::min(h, height); ++r)
+            std::memcpy(line.scanLine(y + r) + x, part.constScanLine(top + r), size_t(w));
+        x += w + gap;
+    }
+    return line;
+}
+
 // One region of a card in columns read: a column at two sizes by the vertical model, the reading
 // it is surer of kept; a line across by the horizontal models and, when it is a contact line,
 // by the English model alone, as on a card written across.
-Reading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, const QImage& grey,
-                   const TextRegion& region) {
+Reading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, LazyModel& japanese,
+                   const QImage& grey, const TextRegion& region) {
     if (region.vertical) {
         Reading read;
-        for (const int size : {kBestLineHeight, kBestLineHeight * 3 / 2}) {
-            const Reading again = readSingleLine(engine, regionAtBestSize(grey, region, size),
-                                                 tesseract::PSM_SINGLE_BLOCK_VERT_TEXT);
+        const auto keep = [&](const Reading& again) {
             if (!again.text.isEmpty() && (read.text.isEmpty() || again.confidence > read.confidence))
                 read = again;
+        };
+        for (const int size : {kBestLineHeight, kBestLineHeight * 3 / 2}) {
+            keep(readSingleLine(engine, regionAtBestSize(grey, region, size),
+                                tesseract::PSM_SINGLE_BLOCK_VERT_TEXT));
+        }
+        // The same letters laid across, read by the horizontal Japanese model.
+        const QImage across = restackedColumn(grey, region.box);
+        tesseract::TessBaseAPI* horizontal = across.isNull() ? nullptr : japanese.engine();
+        if (horizontal) {
+            const double scale = double(kBestLineHeight) / across.height();
+            keep(readSingleLine(*horizontal,
+                                across.scaled(std::max(1, int(across.width() * scale)), kBestLineHeight,
+                                              Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
         }
         read.text = tidyLine(read.text);
         return read;
@@ -571,7 +626,7 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
                  int span, std::vector<RecognisedLine>& lines) {
     const QByteArray folder = QFile::encodeName(dataFolder());
     std::unique_ptr<tesseract::TessBaseAPI> vertical, across;
-    LazyModel english(folder, "eng");
+    LazyModel english(folder, "eng"), japanese(folder, "jpn");
     for (size_t i = 0; i < regions.size(); ++i) {
         if (progress.cancel)
             return false;
@@ -582,7 +637,7 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
             engine = std::make_unique<tesseract::TessBaseAPI>();
             initEngine(*engine, folder, region.vertical ? "jpn_vert" : "jpn+eng");
         }
-        const Reading read = readRegion(*engine, english, grey, region);
+        const Reading read = readRegion(*engine, english, japanese, grey, region);
         if (!read.text.isEmpty())
             lines.push_back({read.text, region.vertical ? region.box.width() : region.box.height()});
     }

@@ -58,6 +58,30 @@ bool looksLikeContact(const QString& f) {
            hasPhoneNumber(f);
 }
 
+// An address whose last label is no top-level domain but one letter off the usual ones, as the
+// recogniser misreads them ("example.co.jf", "example.corn"), with that label put right: a
+// two-letter label starting with j that no country has is jp, com's usual misreadings are com.
+QString withLikelyTopDomain(const QString& f) {
+    static const QRegularExpression last(QStringLiteral(R"((?<=[A-Za-z0-9]\.)([A-Za-z]{2,4})$)"));
+    const QRegularExpressionMatch m = last.match(f);
+    if (!m.hasMatch() ||
+        !(f.contains(QLatin1Char('@')) || f.contains(QLatin1String("www."), Qt::CaseInsensitive)))
+        return f;
+    const QString label = m.captured(1).toLower();
+    static const QStringList countriesWithJ{QStringLiteral("je"), QStringLiteral("jm"), QStringLiteral("jo"),
+                                            QStringLiteral("jp")};
+    static const QStringList comMisread{QStringLiteral("corn"), QStringLiteral("con"), QStringLiteral("cam"),
+                                        QStringLiteral("coin"), QStringLiteral("c0m")};
+    QString right;
+    if (label.size() == 2 && label.startsWith(QLatin1Char('j')) && !countriesWithJ.contains(label))
+        right = QStringLiteral("jp");
+    else if (comMisread.contains(label))
+        right = QStringLiteral("com");
+    if (right.isEmpty())
+        return f;
+    return f.left(m.capturedStart(1)) + right;
+}
+
 // The line with full-width forms folded, dashes made '-', and no spaces around '.', '@' and '-'.
 QString contactForm(const QString& line) {
     QString f = folded(line);
@@ -87,6 +111,7 @@ QString contactForm(const QString& line) {
         if (m.captured(2).contains(QLatin1Char(' ')) && address.match(joined).hasMatch())
             f = m.captured(1) + joined;
     }
+    f = withLikelyTopDomain(f);
     // Domain names know no case; a capital inside one ("exampLe.jp") is a misread letter.
     static const QRegularExpression domain(QStringLiteral(R"((?<=@)[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)"));
     const QRegularExpressionMatch d = domain.match(f);

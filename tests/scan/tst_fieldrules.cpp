@@ -136,6 +136,14 @@ private slots:
         QTest::newRow("capitals of the name before the at stay")
             << "Hanako.Yamada@yamamoto.example.jp"
             << "その他=Hanako.Yamada@yamamoto.example.jp";
+        QTest::newRow("misread jp") << "chihiro.fujiwara@yamato-seiki.example.co.jf"
+                                    << "その他=chihiro.fujiwara@yamato-seiki.example.co.jp";
+        QTest::newRow("misread com") << "m.hayashi@toto-denki.example.corn"
+                                     << "その他=m.hayashi@toto-denki.example.com";
+        QTest::newRow("a country's domain stays") << "info@example.jo"
+                                                  << "その他=info@example.jo";
+        QTest::newRow("misread web domain") << "www.hokushin.co.jj"
+                                            << "その他=www.hokushin.co.jp";
         QTest::newRow("logo read as signs before the organisation") << "=e 有限会社山本製作所"
                                                                     << "組織名=有限会社山本製作所";
         QTest::newRow("initials of the organisation stay") << "ABC 株式会社"

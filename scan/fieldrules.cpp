@@ -58,6 +58,30 @@ bool looksLikeContact(const QString& f) {
            hasPhoneNumber(f);
 }
 
+// An address whose last label is no top-level domain but one letter off the usual ones, as the
+// recogniser misreads them ("example.co.jf", "example.corn"), with that label put right: a
+// two-letter label starting with j that no country has is jp, com's usual misreadings are com.
+QString withLikelyTopDomain(const QString& f) {
+    static const QRegularExpression last(QStringLiteral(R"((?<=[A-Za-z0-9]\.)([A-Za-z]{2,4})$)"));
+    const QRegularExpressionMatch m = last.match(f);
+    if (!m.hasMatch() ||
+        !(f.contains(QLatin1Char('@')) || f.contains(QLatin1String("www."), Qt::CaseInsensitive)))
+        return f;
+    const QString label = m.captured(1).toLower();
+    static const QStringList countriesWithJ{QStringLiteral("je"), QStringLiteral("jm"), QStringLiteral("jo"),
+                                            QStringLiteral("jp")};
+    static const QStringList comMisread{QStringLiteral("corn"), QStringLiteral("con"), QStringLiteral("cam"),
+                                        QStringLiteral("coin"), QStringLiteral("c0m")};
+    QString right;
+    if (label.size() == 2 && label.startsWith(QLatin1Char('j')) && !countriesWithJ.contains(label))
+        right = QStringLiteral("jp");
+    else if (comMisread.contains(label))
+        right = QStringLiteral("com");
+    if (right.isEmpty())
+        return f;
+    return f.left(m.capturedStart(1)) + right;
+}
+
 // The line with full-width forms folded, dashes made '-', and no spaces around '.', '@' and '-'.
 QString contactForm(const QString& line) {
     QString f = folded(line);
@@ -71,7 +95,29 @@ QString contactForm(const QString& line) {
         f.replace(QRegularExpression(QStringLiteral("\\s*,\\s*(?=[A-Za-z])")), QStringLiteral("."));
     static const QRegularExpression spaced(QStringLiteral("\\s*([.@-])\\s*"));
     f.replace(spaced, QStringLiteral("\\1"));
-    return f.trimmed();
+    f = f.trimmed();
+    // A space inside an address's word ("aoba-shoj i.example.jp") is a gap the recogniser saw
+    // between two narrow letters: an address has none, so they go when what is left after a label
+    // is an address without them.
+    if (f.contains(QLatin1Char('@'))) {
+        static const QRegularExpression labelled(
+            QStringLiteral(R"(^((?:e-?mail|mail|メール)\s*:?\s*)?(.+)$)"),
+            QRegularExpression::CaseInsensitiveOption | QRegularExpression::UseUnicodePropertiesOption);
+        static const QRegularExpression address(
+            QStringLiteral(R"(^[A-Za-z0-9._%+-]+@[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+$)"));
+        const QRegularExpressionMatch m = labelled.match(f);
+        QString joined = m.captured(2);
+        joined.remove(QLatin1Char(' '));
+        if (m.captured(2).contains(QLatin1Char(' ')) && address.match(joined).hasMatch())
+            f = m.captured(1) + joined;
+    }
+    f = withLikelyTopDomain(f);
+    // Domain names know no case; a capital inside one ("exampLe.jp") is a misread letter.
+    static const QRegularExpression domain(QStringLiteral(R"((?<=@)[A-Za-z0-9-]+(\.[A-Za-z0-9-]+)+)"));
+    const QRegularExpressionMatch d = domain.match(f);
+    if (d.hasMatch())
+        f.replace(d.capturedStart(), d.capturedLength(), d.captured(0).toLower());
+    return f;
 }
 
 bool isContact(const QString& line) {
@@ -123,7 +169,7 @@ const QRegularExpression& departmentThenTitle() {
 
 bool isDepartment(const QString& line) {
     static const QRegularExpression ending(
-        QStringLiteral(R"((部|課|室|グループ|department|division|dept\.?)$)"),
+        QStringLiteral(R"((部|課|室|グループ|department|division|section|office|dept\.?)$)"),
         QRegularExpression::CaseInsensitiveOption);
     return ending.match(folded(line).trimmed()).hasMatch();
 }
@@ -184,6 +230,24 @@ bool isSpacedOut(const QString& line) {
                const QList<uint> c = w.toUcs4();
                return c.size() == 1 && isNameLetter(c[0]);
            });
+}
+
+// A Japanese organisation's line without the few Latin letters or signs the recogniser makes
+// of a logo beside it ("=e 有限会社山本製作所"); Latin names are left as they are.
+QString withoutStraySigns(const QString& line) {
+    static const QRegularExpression stray(QStringLiteral(R"(^[^\s]{1,3}\s+(?=\S))"));
+    const QRegularExpressionMatch m = stray.match(line);
+    if (!m.hasMatch())
+        return line;
+    const QList<uint> lead = m.captured(0).trimmed().toUcs4();
+    const QString rest = line.mid(m.capturedLength());
+    const bool japaneseRest = !rest.isEmpty() && isJapanese(rest.toUcs4().first());
+    // A sign among them or a single letter: initials ("ABC 株式会社") are the company's.
+    const bool strayLead = std::none_of(lead.begin(), lead.end(), [](uint c) { return isJapanese(c); }) &&
+                           (lead.size() == 1 || std::any_of(lead.begin(), lead.end(), [](uint c) {
+                                return !QChar::isLetterOrNumber(c);
+                            }));
+    return japaneseRest && strayLead ? rest : line;
 }
 
 }  // namespace
@@ -261,13 +325,15 @@ std::vector<RecognisedLine> prepareLines(const std::vector<RecognisedLine>& line
             out.push_back({QString(line.text).remove(QRegularExpression(QStringLiteral("\\s+"))), line.size});
             continue;
         }
-        if (!isOrganisation(line.text)) {
-            const QRegularExpressionMatch m = departmentThenTitle().match(line.text.trimmed());
-            if (m.hasMatch()) {
-                out.push_back({m.captured(1).trimmed(), line.size});
-                out.push_back({m.captured(2).trimmed(), line.size});
-                continue;
-            }
+        if (isOrganisation(line.text)) {
+            out.push_back({withoutStraySigns(line.text), line.size});
+            continue;
+        }
+        const QRegularExpressionMatch m = departmentThenTitle().match(line.text.trimmed());
+        if (m.hasMatch()) {
+            out.push_back({m.captured(1).trimmed(), line.size});
+            out.push_back({m.captured(2).trimmed(), line.size});
+            continue;
         }
         out.push_back(line);
     }

@@ -1,11 +1,14 @@
 #include "scanreader.h"
 
+#include "cardgeometry.h"
+#include "layout.h"
 #include "pictureloader.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRect>
+#include <QScopeGuard>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,6 +22,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <memory>
+#include <optional>
 
 namespace scan {
 
@@ -51,18 +55,19 @@ struct Pass {
     bool vertical;
 };
 
-bool mixesJapaneseAndLatin(const QString& text) {
+// Japanese letters and Latin letters (or digits, when `digits`) on one line.
+bool mixesJapaneseAndLatin(const QString& text, bool digits = false) {
     bool japanese = false, latin = false;
     for (char32_t c : text.toUcs4()) {
         const QChar::Script script = QChar::script(c);
         japanese |= script == QChar::Script_Han || script == QChar::Script_Hiragana ||
                     script == QChar::Script_Katakana;
-        latin |= script == QChar::Script_Latin;
+        latin |= script == QChar::Script_Latin || (digits && c >= U'0' && c <= U'9');
     }
     return japanese && latin;
 }
 
-// A short line of a few Latin letters and no digits or signs of an address, or one mixing kanji
+// A short line of a few Latin letters (six at most) and no digits or signs of an address, or one mixing kanji
 // and Latin letters: what small kanji look like when misread.
 bool looksMisread(const QString& text) {
     if (mixesJapaneseAndLatin(text))
@@ -75,7 +80,7 @@ bool looksMisread(const QString& text) {
             return false;
         ++latin;
     }
-    return latin > 0 && latin <= 4;
+    return latin > 0 && latin <= 6;
 }
 
 // Most lines of the card hold Japanese letters.
@@ -94,32 +99,43 @@ bool japaneseCard(const std::vector<RecognisedLine>& lines, size_t first) {
     return japanese * 2 >= all;
 }
 
+// Starts an engine with `languages`; false when it cannot.
+bool tryInitEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const char* languages) {
+    api.SetVariable("debug_file", "/dev/null");  // keeps the engine's chatter off stderr
+    if (api.Init(folder.constData(), languages, tesseract::OEM_LSTM_ONLY) != 0)
+        return false;
+    // Short lines of a few letters (課長) next to larger ones, and a line or column of three
+    // letters read on its own, would otherwise be dropped as noise.
+    api.SetVariable("textord_noise_rejwords", "0");
+    api.SetVariable("textord_noise_rejrows", "0");
+    return true;
+}
+
+// The same; throws when it cannot.
+void initEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const char* languages) {
+    if (!tryInitEngine(api, folder, languages))
+        throw ScanError(QStringLiteral("文字認識の準備ができませんでした（%1）。%2")
+                            .arg(QString::fromLatin1(languages), missingDataMessage()));
+}
+
 // Starts the engine with the pass's languages and layout, over the picture.
 void startEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const Pass& pass,
                  const QImage& grey) {
-    api.SetVariable("debug_file", "/dev/null");  // keeps the engine's chatter off stderr
-    if (api.Init(folder.constData(), pass.languages, tesseract::OEM_LSTM_ONLY) != 0)
-        throw ScanError(QStringLiteral("文字認識の準備ができませんでした（%1）。%2")
-                            .arg(QString::fromLatin1(pass.languages), missingDataMessage()));
-    // Short lines of a few letters (課長) next to larger ones would otherwise be dropped as noise
-    // on photos.
-    api.SetVariable("textord_noise_rejwords", "0");
-    api.SetVariable("textord_noise_rejrows", "0");
+    initEngine(api, folder, pass.languages);
     api.SetPageSegMode(pass.layout);
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
 }
 
-// The Japanese model alone, started only when a line needs it.
-class JapaneseModel final {
+// A model started only when a line needs it.
+class LazyModel final {
 public:
-    explicit JapaneseModel(const QByteArray& folder) : m_folder(folder) {}
+    LazyModel(const QByteArray& folder, const char* languages) : m_folder(folder), m_languages(languages) {}
 
     // The engine, or null when the model cannot be started.
     tesseract::TessBaseAPI* engine() {
         if (!m_engine && !m_failed) {
             m_engine = std::make_unique<tesseract::TessBaseAPI>();
-            m_engine->SetVariable("debug_file", "/dev/null");
-            if (m_engine->Init(m_folder.constData(), "jpn", tesseract::OEM_LSTM_ONLY) != 0) {
+            if (!tryInitEngine(*m_engine, m_folder, m_languages)) {
                 m_engine.reset();
                 m_failed = true;
             }
@@ -129,6 +145,7 @@ public:
 
 private:
     const QByteArray& m_folder;
+    const char* m_languages;
     std::unique_ptr<tesseract::TessBaseAPI> m_engine;
     bool m_failed = false;
 };
@@ -143,41 +160,152 @@ struct PassLines {
     std::vector<std::pair<QRect, float>> found;
 };
 
-// Adds the lines the engine recognised to lines.
+// Adds a line to what a pass found.
+void addLine(PassLines& result, std::vector<RecognisedLine>& lines, const QString& text, const QRect& box,
+             int size, float confidence) {
+    if (text.isEmpty())
+        return;
+    if (result.largest < 0 || size > lines[result.first + result.largest].size) {
+        result.largest = int(lines.size() - result.first);
+        result.largestBox = box;
+        result.largestConfidence = confidence;
+    }
+    result.found.emplace_back(box, confidence);
+    lines.push_back({text, size});
+}
+
+// Short Japanese pieces of one line that the engine took apart: a name printed large with a wide
+// space ("森　愛") comes out as two lines of one letter each. Lines standing level, of about one
+// height, at most one and a half heights apart and of three letters at most each, are joined
+// left to right with a space.
+void joinLevelNeighbours(PassLines& pass, std::vector<RecognisedLine>& lines) {
+    const auto shortJapanese = [](const QString& text) {
+        const QList<uint> letters = QString(text).remove(QLatin1Char(' ')).toUcs4();
+        return !letters.isEmpty() && letters.size() <= 3 &&
+               std::all_of(letters.begin(), letters.end(), [](uint c) {
+                   const QChar::Script script = QChar::script(c);
+                   return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+                          script == QChar::Script_Katakana;
+               });
+    };
+    bool joined = true;
+    while (joined) {
+        joined = false;
+        for (size_t i = 0; i < pass.found.size() && !joined; ++i) {
+            for (size_t j = i + 1; j < pass.found.size() && !joined; ++j) {
+                const QRect a = pass.found[i].first, b = pass.found[j].first;
+                const int level = std::min(a.bottom(), b.bottom()) - std::max(a.top(), b.top());
+                const int higher = std::max(a.height(), b.height()), lower = std::min(a.height(), b.height());
+                const int apart = std::max(a.left(), b.left()) - std::min(a.right(), b.right());
+                RecognisedLine& first = lines[pass.first + i];
+                RecognisedLine& second = lines[pass.first + j];
+                if (level * 10 < lower * 7 || lower * 7 < higher * 5 || apart > higher * 3 / 2 || apart < 0 ||
+                    !shortJapanese(first.text) || !shortJapanese(second.text))
+                    continue;
+                const bool inOrder = a.left() <= b.left();
+                first.text = inOrder ? first.text + QLatin1Char(' ') + second.text
+                                     : second.text + QLatin1Char(' ') + first.text;
+                first.size = std::max(first.size, second.size);
+                pass.found[i] = {a.united(b), std::min(pass.found[i].second, pass.found[j].second)};
+                lines.erase(lines.begin() + qsizetype(pass.first + j));
+                pass.found.erase(pass.found.begin() + qsizetype(j));
+                joined = true;
+            }
+        }
+    }
+    pass.largest = -1;
+    for (size_t i = 0; i < pass.found.size(); ++i) {
+        if (pass.largest < 0 || lines[pass.first + i].size > lines[pass.first + size_t(pass.largest)].size) {
+            pass.largest = int(i);
+            pass.largestBox = pass.found[i].first;
+            pass.largestConfidence = pass.found[i].second;
+        }
+    }
+}
+
+// Adds the lines the engine recognised to lines. A line across with a gap of more than two
+// letters' height between its words is two lines side by side (two columns read across) and
+// is split there.
+// One line of the engine as read, word by word, split where its words stand far apart.
+struct EngineLine {
+    struct Piece {
+        QStringList words;
+        QRect box;
+        float confidence = 0;
+    };
+    QString text;
+    QRect box;
+    float confidence = 0;
+    std::vector<Piece> pieces;
+
+    void addWord(const QString& word, const QRect& wordBox, float wordConfidence, bool splitFarWords) {
+        const bool apart =
+            !pieces.empty() && splitFarWords && wordBox.left() - pieces.back().box.right() > 2 * box.height();
+        if (pieces.empty() || apart)
+            pieces.push_back({});
+        Piece& piece = pieces.back();
+        piece.words << word;
+        piece.box = piece.box.isNull() ? wordBox : piece.box.united(wordBox);
+        piece.confidence += wordConfidence;
+    }
+
+    // Adds the line, or its pieces, to what the pass found.
+    void addTo(PassLines& result, std::vector<RecognisedLine>& lines, bool vertical) const {
+        if (pieces.size() <= 1) {
+            // Columns come back with a space between almost every letter.
+            addLine(result, lines, vertical ? tidyLine(text) : text.simplified(), box,
+                    vertical ? box.width() : box.height(), confidence);
+            return;
+        }
+        for (const Piece& p : pieces) {
+            addLine(result, lines, p.words.join(QLatin1Char(' ')).simplified(), p.box, p.box.height(),
+                    p.confidence / float(p.words.size()));
+        }
+    }
+};
+
+QRect boxAt(const tesseract::ResultIterator& it, tesseract::PageIteratorLevel level) {
+    int left = 0, top = 0, right = 0, bottom = 0;
+    it.BoundingBox(level, &left, &top, &right, &bottom);
+    return {QPoint(left, top), QPoint(right - 1, bottom - 1)};
+}
+
+// Adds the lines the engine recognised to lines. A line across with a gap of more than two
+// letters' height between its words is two lines side by side (two columns read across) and
+// is split there.
 PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vector<RecognisedLine>& lines) {
     PassLines result;
     result.first = lines.size();
+    std::optional<EngineLine> line;
     do {
-        const std::unique_ptr<char[]> utf8(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
-        if (!utf8)
-            continue;
-        QString text = QString::fromUtf8(utf8.get()).trimmed();
-        // Columns come back with a space between almost every letter.
-        text = pass.vertical ? tidyLine(text) : text.simplified();
-        if (text.isEmpty())
-            continue;
-        int left = 0, top = 0, right = 0, bottom = 0;
-        it.BoundingBox(tesseract::RIL_TEXTLINE, &left, &top, &right, &bottom);
-        const int size = pass.vertical ? right - left : bottom - top;
-        const QRect box(QPoint(left, top), QPoint(right - 1, bottom - 1));
-        const float confidence = it.Confidence(tesseract::RIL_TEXTLINE);
-        if (result.largest < 0 || size > lines[result.first + result.largest].size) {
-            result.largest = int(lines.size() - result.first);
-            result.largestBox = box;
-            result.largestConfidence = confidence;
+        if (it.IsAtBeginningOf(tesseract::RIL_TEXTLINE)) {
+            if (line)
+                line->addTo(result, lines, pass.vertical);
+            const std::unique_ptr<char[]> utf8(it.GetUTF8Text(tesseract::RIL_TEXTLINE));
+            line = EngineLine{utf8 ? QString::fromUtf8(utf8.get()).trimmed() : QString(),
+                              boxAt(it, tesseract::RIL_TEXTLINE),
+                              it.Confidence(tesseract::RIL_TEXTLINE),
+                              {}};
         }
-        result.found.emplace_back(box, confidence);
-        lines.push_back({text, size});
-    } while (it.Next(tesseract::RIL_TEXTLINE));
+        const std::unique_ptr<char[]> word(it.GetUTF8Text(tesseract::RIL_WORD));
+        if (word && line) {
+            line->addWord(QString::fromUtf8(word.get()).trimmed(), boxAt(it, tesseract::RIL_WORD),
+                          it.Confidence(tesseract::RIL_WORD), !pass.vertical);
+        }
+    } while (it.Next(tesseract::RIL_WORD));
+    if (line)
+        line->addTo(result, lines, pass.vertical);
+    if (!pass.vertical)
+        joinLevelNeighbours(result, lines);
     return result;
 }
 
 // One line of the picture with a margin, scaled so that its letters are of the height the model
 // reads best.
-QImage lineAtBestHeight(const QImage& grey, const QRect& box) {
+QImage lineAtBestHeight(const QImage& grey, const QRect& box, int height = kBestLineHeight) {
     const int margin = box.height() / 4;
     const QImage line = grey.copy(box.adjusted(-margin, -margin, margin, margin));
-    const double scale = double(kBestLineHeight) / std::max(1, box.height());
+    const double scale = double(height) / std::max(1, box.height());
     return line.scaled(std::max(1, int(line.width() * scale)), std::max(1, int(line.height() * scale)),
                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
@@ -188,8 +316,9 @@ struct Reading {
 };
 
 // One line read on its own; an empty text when the engine fails or reads nothing.
-Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line) {
-    engine.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line,
+                       tesseract::PageSegMode layout = tesseract::PSM_SINGLE_LINE) {
+    engine.SetPageSegMode(layout);
     engine.SetImage(line.constBits(), line.width(), line.height(), 1, int(line.bytesPerLine()));
     if (engine.Recognize(nullptr) != 0)
         return {};
@@ -197,44 +326,152 @@ Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line) {
     return {utf8 ? QString::fromUtf8(utf8.get()).simplified() : QString(), float(engine.MeanTextConf())};
 }
 
+bool isContactLine(const QString& text) {
+    return suggestBoxes({{text, 0}}).front() == Box::Other;
+}
+
+// `box` grown sideways over letters of its size standing level with it that the engine dropped:
+// ink within a letter's width and a fifth beside it, as tall as half the box at least.
+// The ink in a horizontal band of a grey picture, column by column.
+class BandInk final {
+public:
+    BandInk(const QImage& grey, const QRect& band)
+        : m_grey(grey), m_band(band), m_threshold(otsuThreshold(grey.copy(band))) {}
+
+    // The top and bottom rows holding ink in column x; top > bottom when there is none.
+    std::pair<int, int> rows(int x) const {
+        int top = m_band.bottom() + 1, bottom = m_band.top() - 1;
+        for (int y = m_band.top(); y <= m_band.bottom(); ++y) {
+            if (m_grey.constScanLine(y)[x] <= m_threshold) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+        return {top, bottom};
+    }
+    bool blank(int x) const {
+        const auto [top, bottom] = rows(x);
+        return top > bottom;
+    }
+    bool inside(int x) const { return x >= 0 && x < m_grey.width(); }
+
+    // From `edge` going `step`: the far edge of the next piece of ink when it begins within
+    // `reach` columns, ends at a gap of `gap` columns and stands at least `tall` rows high; else -1.
+    int nextPiece(int edge, int step, int reach, int gap, int tall) const {
+        int x = edge + step, blankRun = 0;
+        while (inside(x) && blankRun <= reach && blank(x)) {
+            x += step;
+            ++blankRun;
+        }
+        if (!inside(x) || blankRun > reach)
+            return -1;
+        int top = m_band.bottom() + 1, bottom = m_band.top() - 1, far = x;
+        for (blankRun = 0; inside(x) && blankRun <= gap; x += step) {
+            const auto [t, b] = rows(x);
+            if (t > b) {
+                ++blankRun;
+                continue;
+            }
+            blankRun = 0;
+            far = x;
+            top = std::min(top, t);
+            bottom = std::max(bottom, b);
+        }
+        return bottom - top >= tall ? far : -1;
+    }
+
+private:
+    const QImage& m_grey;
+    QRect m_band;
+    int m_threshold;
+};
+
+// `box` grown sideways over letters of its size standing level with it that the engine dropped:
+// ink within a letter's width and a fifth beside it, as tall as half the box at least.
+QRect withLevelInk(const QImage& grey, QRect box) {
+    box = box.intersected(grey.rect());
+    if (box.isEmpty())
+        return box;
+    const BandInk ink(grey, box);
+    const int h = box.height();
+    int left = box.left(), right = box.right();
+    for (int next = 0; (next = ink.nextPiece(left, -1, h * 6 / 5, h / 3, h / 2)) >= 0;)
+        left = next;
+    for (int next = 0; (next = ink.nextPiece(right, 1, h * 6 / 5, h / 3, h / 2)) >= 0;)
+        right = next;
+    box.setLeft(left);
+    box.setRight(right);
+    return box;
+}
+
 // The model reads letters of about kBestLineHeight pixels best; a name printed large comes out as
-// Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and the reading
-// the model is surer of is kept. False when cancelled.
-bool rereadLargestLine(tesseract::TessBaseAPI& api, JapaneseModel& japanese, const QImage& grey,
-                       const PassLines& pass, std::vector<RecognisedLine>& lines,
+// Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and a half
+// again as large, and the reading the model is surer of is kept. A large letter the engine cut
+// into pieces of lines of their own ("森　愛" read as "ZN" and "愛") is read with it: pieces
+// standing level with the largest line and next to it are read again in one box, and left out
+// (their text emptied) when that reading is kept. False when cancelled.
+bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const QImage& grey,
+                       const PassLines& pass, bool onJapaneseCard, std::vector<RecognisedLine>& lines,
                        const ScanProgress& progress) {
-    const QImage scaled = lineAtBestHeight(grey, pass.largestBox);
+    QRect box = pass.largestBox;
+    std::vector<size_t> pieces;
+    for (size_t k = 0; k < pass.found.size(); ++k) {
+        const QRect other = pass.found[k].first;
+        const int level = std::min(other.bottom(), box.bottom()) - std::max(other.top(), box.top());
+        const int apart = std::max(other.left(), box.left()) - std::min(other.right(), box.right());
+        if (int(k) == pass.largest || level * 2 < other.height() || apart > box.height() * 3 / 2 ||
+            other.height() * 5 < box.height() * 2 || isContactLine(lines[pass.first + k].text))
+            continue;
+        box = box.united(other);
+        pieces.push_back(k);
+    }
+    box = withLevelInk(grey, box);
+    const QImage sizes[] = {lineAtBestHeight(grey, box),
+                            lineAtBestHeight(grey, box, kBestLineHeight * 3 / 2)};
     QString& text = lines[pass.first + pass.largest].text;
     float confidence = pass.largestConfidence;
+    bool replaced = false;
     const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
-        const Reading again = readSingleLine(engine, scaled);
-        if (!again.text.isEmpty() && again.confidence > confidence) {
-            text = again.text;
-            confidence = again.confidence;
+        for (const QImage& scaled : sizes) {
+            const Reading again = readSingleLine(engine, scaled);
+            if (!again.text.isEmpty() && again.confidence > confidence) {
+                text = again.text;
+                confidence = again.confidence;
+                replaced = true;
+            }
         }
     };
+    const auto dropPieces = qScopeGuard([&] {
+        if (replaced) {
+            for (size_t k : pieces)
+                lines[pass.first + k].text.clear();
+        }
+    });
     if (progress.cancel)
         return false;
     readAgain(api);
-    // Kanji drawn large and thin are taken for Latin letters beside the kanji ("林 Fe"); a line
-    // mixing both is read once more by the Japanese model alone.
-    if (mixesJapaneseAndLatin(text) && !progress.cancel) {
+    // Kanji drawn large and thin are taken for Latin letters or digits beside the kanji ("林 Fe",
+    // "林 3"), or for a few Latin letters alone on a Japanese card ("Ae"); such a line is read
+    // once more by the Japanese model alone.
+    if ((mixesJapaneseAndLatin(text, true) || (onJapaneseCard && looksMisread(text))) && !progress.cancel) {
         if (tesseract::TessBaseAPI* engine = japanese.engine()) {
             confidence = std::min(confidence, 0.0f);
             readAgain(*engine);
         }
     }
-    return true;
+    return !progress.cancel;
 }
 
 // Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by the
 // Japanese model alone, when the first reading was unsure. False when cancelled.
-bool rereadMisreadLines(JapaneseModel& japanese, const QImage& grey, const PassLines& pass,
+bool rereadMisreadLines(LazyModel& japanese, const QImage& grey, const PassLines& pass,
                         std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
     for (size_t i = 0; i < pass.found.size(); ++i) {
         QString& text = lines[pass.first + i].text;
         const auto& [box, firstConfidence] = pass.found[i];
-        if (int(i) == pass.largest || firstConfidence >= 75 || !looksMisread(text))
+        // Also any line the engine was quite unsure of, that is no contact line.
+        const bool unsure = firstConfidence < 50 && !isContactLine(text);
+        if (int(i) == pass.largest || firstConfidence >= 75 || !(looksMisread(text) || unsure))
             continue;
         if (progress.cancel)
             return false;
@@ -246,6 +483,165 @@ bool rereadMisreadLines(JapaneseModel& japanese, const QImage& grey, const PassL
             text = again.text;
     }
     return true;
+}
+
+// Addresses and numbers are Latin letters, digits and signs: a contact line, or a line with an
+// '@' that is not yet recognised as an address, is read again by the English model alone at the
+// size it reads best, and that reading is kept when the model is surer of it and it is a contact
+// line. False when cancelled.
+bool rereadContactLines(LazyModel& english, const QImage& grey, const PassLines& pass,
+                        std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
+    for (size_t i = 0; i < pass.found.size(); ++i) {
+        QString& text = lines[pass.first + i].text;
+        const auto& [box, firstConfidence] = pass.found[i];
+        const bool contact = isContactLine(text);
+        if (int(i) == pass.largest || firstConfidence >= 90 || (!contact && !text.contains(QLatin1Char('@'))))
+            continue;
+        if (progress.cancel)
+            return false;
+        tesseract::TessBaseAPI* engine = english.engine();
+        if (!engine)
+            break;
+        const Reading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
+        if (!again.text.isEmpty() && (again.confidence > firstConfidence || !contact) &&
+            isContactLine(again.text))
+            text = again.text;
+    }
+    return true;
+}
+
+// Puts the lines a pass found (from `first` on, with their boxes) in reading order by blocks.
+void orderByBlocks(const PassLines& pass, std::vector<RecognisedLine>& lines) {
+    std::vector<QRect> boxes;
+    boxes.reserve(pass.found.size());
+    for (const auto& found : pass.found)
+        boxes.push_back(found.first);
+    const std::vector<size_t> order = readingOrder(boxes);
+    std::vector<RecognisedLine> ordered;
+    ordered.reserve(order.size());
+    for (size_t i : order)
+        ordered.push_back(std::move(lines[pass.first + i]));
+    std::move(ordered.begin(), ordered.end(), lines.begin() + qsizetype(pass.first));
+}
+
+// A region of the picture with a margin, scaled so that its letters (across the writing
+// direction) are of the size the model reads best.
+QImage regionAtBestSize(const QImage& grey, const TextRegion& region, int size) {
+    const int thickness = std::max(1, region.vertical ? region.box.width() : region.box.height());
+    const int margin = thickness / 4 + 2;
+    const QImage part = grey.copy(region.box.adjusted(-margin, -margin, margin, margin));
+    const double scale = double(size) / thickness;
+    return part.scaled(std::max(1, int(part.width() * scale)), std::max(1, int(part.height() * scale)),
+                       Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+}
+
+// A card written in columns, read region by region: each column with the vertical model, each
+// line across (the address and contact lines at its foot) with the horizontal ones, so that
+// neither is read in the other's direction. False when cancelled; no lines when no regions
+// were found.
+// The letters of a column laid side by side as a line across, for the horizontal model: the
+// column is cut at blank rows into pieces, pieces joined while they stay within a letter's
+// height (the column's width and a sixth), and each letter set beside the last, centred.
+QImage restackedColumn(const QImage& grey, const QRect& column) {
+    const QRect box = column.intersected(grey.rect());
+    if (box.width() < 4 || box.height() < 4)
+        return {};
+    const QImage part = grey.copy(box);
+    const int threshold = otsuThreshold(part);
+    std::vector<std::pair<int, int>> letters;  // first and last row of each letter
+    int start = -1;
+    for (int y = 0; y <= part.height(); ++y) {
+        bool ink = false;
+        if (y < part.height()) {
+            const uchar* row = part.constScanLine(y);
+            ink = std::any_of(row, row + part.width(), [&](uchar v) { return v <= threshold; });
+        }
+        if (ink && start < 0)
+            start = y;
+        if (!ink && start >= 0) {
+            const int em = part.width() * 7 / 6;
+            if (!letters.empty() && y - 1 - letters.back().first <= em)
+                letters.back().second = y - 1;
+            else
+                letters.emplace_back(start, y - 1);
+            start = -1;
+        }
+    }
+    if (letters.size() < 2)
+        return {};
+    const int w = part.width(), gap = std::max(2, w / 6), height = w * 11 / 10;
+    QImage line(int(letters.size()) * (w + gap) + gap, height, QImage::Format_Grayscale8);
+    line.fill(255);
+    int x = gap;
+    for (const auto& [top, bottom] : letters) {
+        const int h = bottom - top + 1;
+        const int y = std::max(0, (height - h) / 2);
+        for (int r = 0; r < std::min(h, height); ++r)
+            std::memcpy(line.scanLine(y + r) + x, part.constScanLine(top + r), size_t(w));
+        x += w + gap;
+    }
+    return line;
+}
+
+// One region of a card in columns read: a column at two sizes by the vertical model, the reading
+// it is surer of kept; a line across by the horizontal models and, when it is a contact line,
+// by the English model alone, as on a card written across.
+Reading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, LazyModel& japanese,
+                   const QImage& grey, const TextRegion& region) {
+    if (region.vertical) {
+        Reading read;
+        const auto keep = [&](const Reading& again) {
+            if (!again.text.isEmpty() && (read.text.isEmpty() || again.confidence > read.confidence))
+                read = again;
+        };
+        for (const int size : {kBestLineHeight, kBestLineHeight * 3 / 2}) {
+            keep(readSingleLine(engine, regionAtBestSize(grey, region, size),
+                                tesseract::PSM_SINGLE_BLOCK_VERT_TEXT));
+        }
+        // The same letters laid across, read by the horizontal Japanese model.
+        const QImage across = restackedColumn(grey, region.box);
+        tesseract::TessBaseAPI* horizontal = across.isNull() ? nullptr : japanese.engine();
+        if (horizontal) {
+            const double scale = double(kBestLineHeight) / across.height();
+            keep(readSingleLine(*horizontal,
+                                across.scaled(std::max(1, int(across.width() * scale)), kBestLineHeight,
+                                              Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+        }
+        read.text = tidyLine(read.text);
+        return read;
+    }
+    Reading read = readSingleLine(engine, regionAtBestSize(grey, region, kBestLineHeight));
+    const bool contact = isContactLine(read.text);
+    if ((contact || read.text.contains(QLatin1Char('@'))) && read.confidence < 90) {
+        if (tesseract::TessBaseAPI* latin = english.engine()) {
+            const Reading again = readSingleLine(*latin, regionAtBestSize(grey, region, kBestLineHeight));
+            if (isContactLine(again.text) && (again.confidence > read.confidence || !contact))
+                read = again;
+        }
+    }
+    return read;
+}
+
+bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, ScanProgress& progress, int from,
+                 int span, std::vector<RecognisedLine>& lines) {
+    const QByteArray folder = QFile::encodeName(dataFolder());
+    std::unique_ptr<tesseract::TessBaseAPI> vertical, across;
+    LazyModel english(folder, "eng"), japanese(folder, "jpn");
+    for (size_t i = 0; i < regions.size(); ++i) {
+        if (progress.cancel)
+            return false;
+        progress.percent = from + span * int(i) / int(regions.size());
+        const TextRegion& region = regions[i];
+        std::unique_ptr<tesseract::TessBaseAPI>& engine = region.vertical ? vertical : across;
+        if (!engine) {
+            engine = std::make_unique<tesseract::TessBaseAPI>();
+            initEngine(*engine, folder, region.vertical ? "jpn_vert" : "jpn+eng");
+        }
+        const Reading read = readRegion(*engine, english, japanese, grey, region);
+        if (!read.text.isEmpty())
+            lines.push_back({read.text, region.vertical ? region.box.width() : region.box.height()});
+    }
+    return !progress.cancel;
 }
 
 // Runs one pass of the engine over the picture; false when it was cancelled.
@@ -270,17 +666,41 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it)
         return true;
-    const PassLines found = collectLines(*it, pass, lines);
+    PassLines found = collectLines(*it, pass, lines);
     it.reset();
 
-    JapaneseModel japanese(folder);
+    LazyModel japanese(folder, "jpn"), english(folder, "eng");
+    const bool onJapaneseCard = japaneseCard(lines, found.first);
     if (!pass.vertical && found.largest >= 0 &&
         lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
-        !rereadLargestLine(api, japanese, grey, found, lines, progress))
+        !rereadLargestLine(api, japanese, grey, found, onJapaneseCard, lines, progress))
         return false;
-    if (!pass.vertical && japaneseCard(lines, found.first))
-        return rereadMisreadLines(japanese, grey, found, lines, progress);
+    if (!pass.vertical && onJapaneseCard && !rereadMisreadLines(japanese, grey, found, lines, progress))
+        return false;
+    if (!pass.vertical && !rereadContactLines(english, grey, found, lines, progress))
+        return false;
+    if (!pass.vertical) {
+        // Pieces read again with the largest line are gone.
+        for (size_t k = found.found.size(); k-- > 0;) {
+            if (!lines[found.first + k].text.isEmpty())
+                continue;
+            lines.erase(lines.begin() + qsizetype(found.first + k));
+            found.found.erase(found.found.begin() + qsizetype(k));
+        }
+        orderByBlocks(found, lines);
+    }
     return true;
+}
+
+// Columns hold more of the card's ink than lines across do.
+bool mostlyColumns(const std::vector<TextRegion>& regions) {
+    qint64 columns = 0, across = 0;
+    int columnCount = 0;
+    for (const TextRegion& r : regions) {
+        (r.vertical ? columns : across) += qint64(r.box.width()) * r.box.height();
+        columnCount += r.vertical ? 1 : 0;
+    }
+    return columnCount >= 2 && columns > across;
 }
 
 // A card written in columns comes out of the horizontal pass as a heap of single letters.
@@ -369,23 +789,30 @@ QImage loadForRecognition(const QByteArray& nativePath, const QString& name) {
     return grey;
 }
 
-ScanResult recognise(const QImage& grey, ScanProgress& progress) {
-    if (grey.format() != QImage::Format_Grayscale8)
-        return recognise(grey.convertToFormat(QImage::Format_Grayscale8), progress);
+ScanResult recognise(const QImage& picture, ScanProgress& progress) {
+    if (picture.format() != QImage::Format_Grayscale8)
+        return recognise(picture.convertToFormat(QImage::Format_Grayscale8), progress);
     if (const QString missing = missingDataMessage(); !missing.isEmpty())
         throw ScanError(missing);
     ScanResult result;
     progress.percent = 0;
+    // A photo taken at an angle or a scan turned a little is straightened first: the engine's
+    // lines are boxes across the picture, and a turned line spills into its neighbours.
+    const QImage grey = straighten(picture);
     // Sparse-text layout: a card is a few separate lines, which the page layout would often
     // take for a picture and drop.
     if (!runPass(grey, {"jpn+eng", tesseract::PSM_SPARSE_TEXT, false}, progress, 0, 60, result.lines)) {
         result.cancelled = true;
         return result;
     }
-    if (looksVertical(result.lines)) {
+    const std::vector<TextRegion> regions = findTextRegions(grey);
+    if (looksVertical(result.lines) || mostlyColumns(regions)) {
         std::vector<RecognisedLine> columns;
-        if (!runPass(grey, {"jpn_vert", tesseract::PSM_SINGLE_BLOCK_VERT_TEXT, true}, progress, 60, 40,
-                     columns)) {
+        const bool done =
+            readRegions(grey, regions, progress, 60, 40, columns) &&
+            (!columns.empty() || runPass(grey, {"jpn_vert", tesseract::PSM_SINGLE_BLOCK_VERT_TEXT, true},
+                                         progress, 60, 40, columns));
+        if (!done) {
             result.lines.clear();
             result.cancelled = true;
             return result;

@@ -28,6 +28,9 @@ private slots:
         QTest::newRow("office") << "社長室" << Box::Department;
         QTest::newRow("group") << "デジタル推進グループ" << Box::Department;
         QTest::newRow("department in latin") << "Sales Department" << Box::Department;
+        QTest::newRow("section in latin") << "Development Section" << Box::Department;
+        QTest::newRow("office in latin") << "Public Relations Office" << Box::Department;
+        QTest::newRow("officer is a title") << "Chief Officer" << Box::Position;
         QTest::newRow("head of department is a title") << "営業部長" << Box::Position;
         QTest::newRow("president") << "代表取締役" << Box::Position;
         QTest::newRow("acting section head") << "課長代理" << Box::Position;
@@ -123,6 +126,30 @@ private slots:
                                          << "その他=sato@aoba.co.jp";
         QTest::newRow("mail with commas for dots") << "hanako. yamada@yamamoto, example, jp"
                                                    << "その他=hanako.yamada@yamamoto.example.jp";
+        QTest::newRow("mail with a space inside a word") << "k. sato@aoba-shoj i. example. jp"
+                                                         << "その他=k.sato@aoba-shoji.example.jp";
+        QTest::newRow("labelled mail with a space inside a word")
+            << "Mail: hanako.yama da@yamamoto.example.jp"
+            << "その他=Mail: hanako.yamada@yamamoto.example.jp";
+        QTest::newRow("capital inside a domain") << "hanako.yamada@yamamoto.exampLe.JP"
+                                                 << "その他=hanako.yamada@yamamoto.example.jp";
+        QTest::newRow("capitals of the name before the at stay")
+            << "Hanako.Yamada@yamamoto.example.jp"
+            << "その他=Hanako.Yamada@yamamoto.example.jp";
+        QTest::newRow("misread jp") << "chihiro.fujiwara@yamato-seiki.example.co.jf"
+                                    << "その他=chihiro.fujiwara@yamato-seiki.example.co.jp";
+        QTest::newRow("misread com") << "m.hayashi@toto-denki.example.corn"
+                                     << "その他=m.hayashi@toto-denki.example.com";
+        QTest::newRow("a country's domain stays") << "info@example.jo"
+                                                  << "その他=info@example.jo";
+        QTest::newRow("misread web domain") << "www.hokushin.co.jj"
+                                            << "その他=www.hokushin.co.jp";
+        QTest::newRow("logo read as signs before the organisation") << "=e 有限会社山本製作所"
+                                                                    << "組織名=有限会社山本製作所";
+        QTest::newRow("initials of the organisation stay") << "ABC 株式会社"
+                                                           << "組織名=ABC 株式会社";
+        QTest::newRow("abbreviated form stays") << "(株) 青葉商事"
+                                                << "組織名=(株) 青葉商事";
         QTest::newRow("web") << "https: //www. hokushin. co. jp"
                              << "その他=https: //www.hokushin.co.jp";
         QTest::newRow("phone") << "TEL ０３ － ３１２３ － ４５６７"

@@ -1,7 +1,10 @@
 // Reading card pictures: the picture turned upright, scaled and made grey; files that cannot be
 // read; missing recognition data; the lines and boxes read from cards drawn by the card script;
-// cancelling a reading from another thread.
+// cancelling a reading from another thread; straightening turned scans and desk photos; finding
+// lines and columns and the order of lines in blocks.
 
+#include "cardgeometry.h"
+#include "layout.h"
 #include "scanreader.h"
 
 #include <QFile>
@@ -15,6 +18,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <random>
 #include <thread>
 
 using scan::Box;
@@ -45,6 +49,45 @@ QString errorOf(const std::function<void()>& work) {
     return {};
 }
 
+// A card of `size` with dark bars where lines of text would be (a dark band along the top when
+// `band`), white elsewhere.
+QImage barCard(QSize size, bool band) {
+    QImage card(size, QImage::Format_Grayscale8);
+    card.fill(255);
+    QPainter p(&card);
+    const int h = size.height();
+    if (band)
+        p.fillRect(0, 0, size.width(), h / 5, QColor(40, 40, 40));
+    for (int line = 0; line < 6; ++line) {
+        const int y = h / 4 + line * h / 9;
+        for (int word = 0; word < 5 - line % 3; ++word)
+            p.fillRect(size.width() / 12 + word * size.width() / 7, y, size.width() / 9, h / 30, Qt::black);
+    }
+    return card;
+}
+
+// `card` drawn onto a darker, noisy desk of `size` with its corners at `corners`.
+QImage onDesk(const QImage& card, QSize size, const QPolygonF& corners) {
+    QImage desk(size, QImage::Format_Grayscale8);
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(90, 18);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            desk.scanLine(y)[x] = uchar(std::clamp(noise(random), 0.0, 255.0));
+    }
+    QTransform toDesk;
+    const QPolygonF cardCorners{{0, 0},
+                                {double(card.width()), 0},
+                                {double(card.width()), double(card.height())},
+                                {0, double(card.height())}};
+    QTransform::quadToQuad(cardCorners, corners, toDesk);
+    QPainter p(&desk);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.setTransform(toDesk);
+    p.drawImage(0, 0, card);
+    return desk;
+}
+
 }  // namespace
 
 class TestScanReader final : public QObject {
@@ -64,6 +107,15 @@ private slots:
                      {QStringLiteral(MAKE_CARDS_SCRIPT), cards, QStringLiteral("quick")});
         QVERIFY(script.waitForFinished(120000));
         QVERIFY2(script.exitCode() == 0, script.readAllStandardError().constData());
+        // The Japanese card turned 4 degrees, and photographed at a slant on a desk.
+        const QImage card =
+            QImage(cards + QStringLiteral("/jp-h-1.png")).convertToFormat(QImage::Format_Grayscale8);
+        QVERIFY(scan::rotated(card, 4).save(cards + QStringLiteral("/turned-jp-h-1.png")));
+        const double w = card.width(), h = card.height();
+        const QPolygonF corners{
+            {0.20 * w, 0.22 * h}, {1.12 * w, 0.26 * h}, {1.10 * w, 1.20 * h}, {0.17 * w, 1.15 * h}};
+        QVERIFY(onDesk(card, QSize(int(1.3 * w), int(1.4 * h)), corners)
+                    .save(cards + QStringLiteral("/desk-jp-h-1.jpg"), "jpeg", 85));
     }
 
     // A phone photo stored on its side with an orientation tag comes out upright.
@@ -161,6 +213,170 @@ private slots:
         QVERIFY2(scan::missingPackages().isEmpty(), "the machine lacks recognition data");
     }
 
+    // A scan turned a little is turned back level, whether its lines run across or in columns.
+    void skewTakenOut_data() {
+        QTest::addColumn<double>("degrees");
+        QTest::addColumn<bool>("columns");
+        QTest::newRow("level") << 0.0 << false;
+        QTest::newRow("2 degrees clockwise") << 2.0 << false;
+        QTest::newRow("5 degrees anticlockwise") << -5.0 << false;
+        QTest::newRow("columns 3.5 degrees clockwise") << 3.5 << true;
+    }
+    void skewTakenOut() {
+        QFETCH(double, degrees);
+        QFETCH(bool, columns);
+        QImage card = barCard({1000, 600}, false);
+        if (columns)
+            card = card.transformed(QTransform().rotate(90));
+        const QImage turned = scan::rotated(card, degrees);
+        QVERIFY2(std::abs(scan::skewDegrees(turned) - degrees) < 0.3,
+                 qPrintable(QString::number(scan::skewDegrees(turned))));
+        const QImage straight = scan::straighten(turned);
+        QVERIFY(std::abs(scan::skewDegrees(straight)) < 0.3);
+    }
+
+    // A card photographed on a desk at an angle is found by its outline and warped to an upright
+    // rectangle of a card's proportions, without the desk; a dark band along its edge stays.
+    void cardOnDesk_data() {
+        QTest::addColumn<QPolygonF>("corners");
+        QTest::addColumn<bool>("band");
+        QTest::newRow("slanted") << QPolygonF{{330, 260}, {1280, 300}, {1250, 880}, {300, 860}} << false;
+        QTest::newRow("in perspective")
+            << QPolygonF{{380, 260}, {1220, 280}, {1290, 860}, {300, 850}} << false;
+        QTest::newRow("dark band along the top")
+            << QPolygonF{{330, 260}, {1280, 300}, {1250, 880}, {300, 860}} << true;
+    }
+    void cardOnDesk() {
+        QFETCH(QPolygonF, corners);
+        QFETCH(bool, band);
+        const QImage photo = onDesk(barCard({910, 550}, band), {1600, 1200}, corners);
+        const std::optional<scan::Quad> outline = scan::findCardOutline(photo);
+        QVERIFY(outline);
+        if (!band) {
+            for (int i = 0; i < 4; ++i) {
+                const QPointF miss = (*outline)[size_t(i)] - corners[i];
+                QVERIFY2(std::hypot(miss.x(), miss.y()) < 16, qPrintable(QString::number(i)));
+            }
+        }
+        const QImage straight = scan::straighten(photo);
+        const double ratio = double(straight.width()) / straight.height();
+        QVERIFY2(ratio > 1.5 && ratio < 1.8, qPrintable(QString::number(ratio)));
+        QVERIFY(std::abs(scan::skewDegrees(straight)) < 0.5);
+        // No desk left at the corners; the band is still at the top.
+        for (const QPoint corner : {QPoint(3, straight.height() - 4), QPoint(straight.width() - 4, 3)})
+            QVERIFY(qGray(straight.pixel(corner)) > 200);
+        const int bandGrey = qGray(straight.pixel(straight.width() / 2, straight.height() / 10));
+        QVERIFY2(band ? bandGrey < 100 : bandGrey > 200, qPrintable(QString::number(bandGrey)));
+    }
+
+    // Pictures without a desk around the card are left to the skew check alone.
+    void noOutline_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("card filling the scan") << "scan";
+        QTest::newRow("card on white") << "white";
+        QTest::newRow("dark picture") << "dark";
+    }
+    void noOutline() {
+        QFETCH(QString, kind);
+        QImage picture = barCard({1000, 600}, false);
+        if (kind == QLatin1String("white")) {
+            QImage white(1600, 1200, QImage::Format_Grayscale8);
+            white.fill(255);
+            QPainter(&white).drawImage(300, 300, picture);
+            picture = white;
+        } else if (kind == QLatin1String("dark")) {
+            picture.fill(20);
+        }
+        QVERIFY(!scan::findCardOutline(picture));
+        QCOMPARE(scan::straighten(picture).size(), picture.size());
+    }
+
+    // Letters drawn as dark squares: "c X Y N" a column of N letters downwards from (X, Y), "l X Y N"
+    // a line of N letters across, "s X Y N" a column of N small letters (12 pixels, 3 apart), "f X Y"
+    // a flat letter (一); 40-pixel letters, 8 pixels apart.
+    // The regions found, as "V" or "H" with the number of letters each holds, in the order given.
+    void textRegions_data() {
+        QTest::addColumn<QStringList>("drawn");
+        QTest::addColumn<QString>("found");
+        QTest::newRow("card in columns with contact lines across")
+            << QStringList{"c 900 60 8",  "c 820 120 3",  "c 750 120 2",
+                           "c 560 150 5", "l 60 1400 12", "l 60 1460 16"}
+            << "V8 V3 V2 V5 H12 H16";
+        QTest::newRow("card written across")
+            << QStringList{"l 60 60 9", "l 60 160 4", "l 60 260 2", "l 60 460 6"} << "H9 H4 H2 H6";
+        QTest::newRow("small stack at a line's end")
+            << QStringList{"c 900 60 6", "l 60 1400 10", "s 540 1396 3"} << "V6 H13";
+        QTest::newRow("flat letter ends a column")
+            << QStringList{"c 700 100 4", "f 700 300", "l 60 1400 10"} << "V5 H10";
+    }
+    void textRegions() {
+        QFETCH(QStringList, drawn);
+        QFETCH(QString, found);
+        QImage picture(1000, 1600, QImage::Format_Grayscale8);
+        picture.fill(255);
+        QPainter p(&picture);
+        std::vector<QRect> letters;
+        for (const QString& d : drawn) {
+            const QStringList f = d.split(QLatin1Char(' '));
+            const int x = f[1].toInt(), y = f[2].toInt();
+            if (f[0] == QLatin1String("f")) {
+                letters.emplace_back(x, y + 16, 40, 8);
+                continue;
+            }
+            if (f[0] == QLatin1String("s")) {
+                for (int i = 0; i < f[3].toInt(); ++i)
+                    letters.emplace_back(x, y + i * 15, 12, 12);
+                continue;
+            }
+            for (int i = 0; i < f[3].toInt(); ++i)
+                letters.emplace_back(f[0] == QLatin1String("c") ? QRect(x, y + i * 48, 40, 40)
+                                                                : QRect(x + i * 48, y, 40, 40));
+        }
+        for (const QRect& r : letters)
+            p.fillRect(r, Qt::black);
+        p.end();
+        QStringList got;
+        for (const scan::TextRegion& r : scan::findTextRegions(picture)) {
+            const auto inside = std::count_if(letters.begin(), letters.end(), [&](const QRect& l) {
+                return r.box.adjusted(-3, -3, 3, 3).contains(l);
+            });
+            got << QStringLiteral("%1%2").arg(r.vertical ? 'V' : 'H').arg(inside);
+        }
+        QCOMPARE(got.join(QLatin1Char(' ')), found);
+    }
+
+    // Lines given as "x,y,w,h" in the order the engine found them; the order to read them in.
+    void readingOrder_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("order");
+        QTest::newRow("one block") << QStringList{"70,100,400,40", "70,170,120,30", "70,400,300,76"}
+                                   << "0 1 2";
+        QTest::newRow("two columns read one after the other")
+            << QStringList{"620,100,120,22", "60,100,400,40", "620,145,300,22",
+                           "60,170,120,30",  "60,220,80,30",  "70,290,200,24",
+                           "620,380,200,22", "60,400,300,76", "620,425,380,22"}
+            << "1 3 4 5 7 0 2 6 8";
+        QTest::newRow("reading after a gap stays above its name")
+            << QStringList{"219,156,637,70", "205,299,318,51", "206,542,380,40", "176,643,832,128",
+                           "150,939,367,36"}
+            << "0 1 2 3 4";
+        QTest::newRow("logo beside the organisation")
+            << QStringList{"210,80,400,40", "60,40,120,120", "210,150,200,30", "210,400,300,76"} << "1 0 2 3";
+    }
+    void readingOrder() {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, order);
+        std::vector<QRect> boxes;
+        for (const QString& l : lines) {
+            const QStringList f = l.split(QLatin1Char(','));
+            boxes.emplace_back(f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt());
+        }
+        QStringList got;
+        for (size_t i : scan::readingOrder(boxes))
+            got << QString::number(i);
+        QCOMPARE(got.join(QLatin1Char(' ')), order);
+    }
+
     void readsCards_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("vertical");
@@ -177,6 +393,13 @@ private slots:
                                               "部署名\tSales Department", "名前\tEmily Carter"};
         QTest::newRow("columns") << "jp-v-1.png" << true
                                  << QStringList{"組織名\t有限会社山本製作所", "身分\t代表取締役"};
+        QTest::newRow("turned") << "turned-jp-h-1.png" << false
+                                << QStringList{"組織名\t株式会社青葉商事", "身分\t課長", "名前\t佐藤 健一",
+                                               "その他\tsato@aoba-shoji.example.jp"};
+        QTest::newRow("on a desk at a slant")
+            << "desk-jp-h-1.jpg" << false
+            << QStringList{"組織名\t株式会社青葉商事", "身分\t課長", "名前\t佐藤 健一",
+                           "その他\tsato@aoba-shoji.example.jp"};
         QTest::newRow("photo") << "photo-jp-h-1.jpg" << false
                                << QStringList{"組織名\t株式会社青葉商事", "身分\t課長", "名前\t佐藤 健一",
                                               "その他\tsato@aoba-shoji.example.jp"};

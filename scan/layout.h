@@ -1,0 +1,28 @@
+#pragma once
+// Where the text of a card is before it is read: lines written across and columns written
+// downwards found in the ink, and the reading order of lines by blocks, so that a card in two
+// columns is read one column after the other. Plain arithmetic on 8-bit grey pictures.
+
+#include <QImage>
+#include <QRect>
+
+#include <vector>
+
+namespace scan {
+
+struct TextRegion {
+    QRect box;              // in picture pixels, around the ink
+    bool vertical = false;  // a column written downwards
+};
+
+// The lines and columns of dark text on a light picture, each with its direction: a run of
+// letters side by side is a line, a run of letters one under another a column. Columns come
+// from the right, then lines from the top.
+std::vector<TextRegion> findTextRegions(const QImage& grey);
+
+// The order in which to read lines of text given by their boxes: lines that stand one under the
+// other, overlapping across and close together, form a block; blocks are read from the top (and
+// from the left when they start level), each block's lines from its top.
+std::vector<size_t> readingOrder(const std::vector<QRect>& lines);
+
+}  // namespace scan

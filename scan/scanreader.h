@@ -55,8 +55,8 @@ QString missingDataMessage();
 
 // The picture at path upright (its EXIF orientation applied), scaled so that its longer side
 // is kWorkingSide, in 8-bit grey. Throws ScanError naming the file when it cannot be read.
-// Raises the image reader's process-wide memory limit while it decodes: call it on the thread
-// that shows pictures, not beside it.
+// Raises the image reader's process-wide memory limit while it decodes, shared with readers on
+// other threads (pictureloader::ReaderAllocationLimit), so it may run on any thread.
 QImage loadForRecognition(const QString& path);
 // The same for a file named by its bytes as the file system holds them (names that are no valid
 // UTF-8); `name` is how messages name it.

@@ -611,6 +611,14 @@ void IntakeWindow::registerCurrent() {
     if (!m_registerButton->isEnabled())
         return;  // registered already, or still being read
     const cards::CardTexts texts = boxTexts();
+    if (const int length = transfer::textLength(texts.memo); length > cards::ColumnLimits::memo) {
+        messages::show(
+            this, QStringLiteral(
+                      "その他が長すぎます（%1 文字、改行は 2 文字と数えます）。%2 文字までにしてください。")
+                      .arg(length)
+                      .arg(cards::ColumnLimits::memo));
+        return;
+    }
     if (texts.name.isEmpty() && texts.organisation.isEmpty() &&
         !messages::ask(this, QStringLiteral("名前も組織名も空です。このまま登録しますか？")))
         return;

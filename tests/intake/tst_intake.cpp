@@ -359,6 +359,13 @@ private slots:
                 QDir(cards).filePath(QStringLiteral("image/%1/base/photo2.png").arg(firstKey))));
 
             QCOMPARE(window.currentIndex(), 1);  // b.png
+            // その他 past its column is refused, the card kept as typed.
+            window.m_memoEdit->setPlainText(QString(4999, QLatin1Char('x')) + QStringLiteral("\nTEL"));
+            QTest::mouseClick(window.m_registerButton, Qt::LeftButton);
+            QVERIFY(
+                messages.texts("show").value(0).startsWith(QStringLiteral("その他が長すぎます（5004 文字")));
+            QCOMPARE(testdb::committedCards(cards).size(), 1);
+            window.m_memoEdit->clear();
             QTest::mouseClick(window.m_registerButton, Qt::LeftButton);
             QCOMPARE(window.currentIndex(), 2);  // c.jpg: the same card as the first
             QVERIFY2(window.m_duplicateLabel->text().contains(QStringLiteral("番号 %1").arg(firstKey)),

@@ -335,4 +335,32 @@ std::vector<size_t> readingOrder(const std::vector<QRect>& lines) {
     return order;
 }
 
+bool cutAcross(const QRect& a, const QRect& b) {
+    const int across = std::min(a.right(), b.right()) - std::max(a.left(), b.left());
+    return a.intersects(b) && across * 2 >= std::min(a.width(), b.width());
+}
+
+std::vector<size_t> rowOfPieces(const std::vector<QRect>& lines, size_t seed,
+                                const std::vector<bool>& leftOut) {
+    std::vector<size_t> row{seed};
+    QRect box = lines[seed];
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (size_t k = 0; k < lines.size(); ++k) {
+            const QRect other = lines[k];
+            if (leftOut[k] || std::find(row.begin(), row.end(), k) != row.end())
+                continue;
+            const int level = std::min(other.bottom(), box.bottom()) - std::max(other.top(), box.top());
+            const int apart = std::max(other.left(), box.left()) - std::min(other.right(), box.right());
+            if (level * 2 < std::min(other.height(), box.height()) || other.height() > box.height() * 3 / 2 ||
+                apart > box.height() * 3 / 2)
+                continue;
+            row.push_back(k);
+            box = box.united(other);
+            grown = true;
+        }
+    }
+    return row;
+}
+
 }  // namespace scan

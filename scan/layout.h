@@ -25,4 +25,14 @@ std::vector<TextRegion> findTextRegions(const QImage& grey);
 // from the left when they start level), each block's lines from its top.
 std::vector<size_t> readingOrder(const std::vector<QRect>& lines);
 
+// Two boxes of lines that overlap, one mostly above the other: pieces of one large letter the
+// recogniser cut across ("愛" read as "me" over "Ae").
+bool cutAcross(const QRect& a, const QRect& b);
+
+// The lines standing level with lines[seed] in one row, each within a letter and a half of the
+// row, none much taller than it: a line the recogniser broke into pieces. `seed` comes first;
+// lines for which `leftOut` is true are never part of the row.
+std::vector<size_t> rowOfPieces(const std::vector<QRect>& lines, size_t seed,
+                                const std::vector<bool>& leftOut);
+
 }  // namespace scan

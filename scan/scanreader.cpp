@@ -240,9 +240,7 @@ void joinStackedPieces(PassLines& pass, std::vector<RecognisedLine>& lines) {
     for (size_t i = 0; i < pass.found.size(); ++i) {
         for (size_t j = i + 1; j < pass.found.size(); ++j) {
             const QRect a = pass.found[i].first, b = pass.found[j].first;
-            const int across = std::min(a.right(), b.right()) - std::max(a.left(), b.left());
-            if (!a.intersects(b) || across * 2 < std::min(a.width(), b.width()) || !unsurePiece(i) ||
-                !unsurePiece(j))
+            if (!cutAcross(a, b) || !unsurePiece(i) || !unsurePiece(j))
                 continue;
             RecognisedLine& upper = lines[pass.first + i];
             const RecognisedLine& lower = lines[pass.first + j];
@@ -499,32 +497,6 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
     return !progress.cancel;
 }
 
-// The lines standing level with line `seed` in one row, each within a letter and a half of the
-// next: a line the engine broke into pieces ("第一", "my", "sei", "部長" for 第一営業部 部長). The
-// largest line and contact lines are never part of a row.
-std::vector<size_t> rowAround(const PassLines& pass, const std::vector<RecognisedLine>& lines, size_t seed) {
-    std::vector<size_t> row{seed};
-    QRect box = pass.found[seed].first;
-    for (bool grown = true; grown;) {
-        grown = false;
-        for (size_t k = 0; k < pass.found.size(); ++k) {
-            const QRect other = pass.found[k].first;
-            if (std::find(row.begin(), row.end(), k) != row.end() || int(k) == pass.largest ||
-                lines[pass.first + k].text.isEmpty() || isContactLine(lines[pass.first + k].text))
-                continue;
-            const int level = std::min(other.bottom(), box.bottom()) - std::max(other.top(), box.top());
-            const int apart = std::max(other.left(), box.left()) - std::min(other.right(), box.right());
-            if (level * 2 < std::min(other.height(), box.height()) || other.height() > box.height() * 3 / 2 ||
-                apart > box.height() * 3 / 2)
-                continue;
-            row.push_back(k);
-            box = box.united(other);
-            grown = true;
-        }
-    }
-    return row;
-}
-
 // Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by the
 // Japanese model alone, when the first reading was unsure; a line broken into pieces is read
 // again whole, and the pieces give way to that reading when the model is surer of it than of
@@ -544,7 +516,15 @@ bool rereadMisreadLines(LazyModel& japanese, const QImage& grey, PassLines& pass
         tesseract::TessBaseAPI* engine = japanese.engine();
         if (!engine)
             break;
-        const std::vector<size_t> row = rowAround(pass, lines, i);
+        // The largest line and contact lines are never part of a row.
+        std::vector<QRect> boxes;
+        std::vector<bool> leftOut;
+        for (size_t k = 0; k < pass.found.size(); ++k) {
+            const QString& other = lines[pass.first + k].text;
+            boxes.push_back(pass.found[k].first);
+            leftOut.push_back(int(k) == pass.largest || other.isEmpty() || isContactLine(other));
+        }
+        const std::vector<size_t> row = rowOfPieces(boxes, i, leftOut);
         QRect box;
         float confidence = 0;
         for (size_t k : row) {

@@ -494,6 +494,21 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
             readAgain(*engine);
         }
     }
+    // A name printed with a gap between family and given name may come out without the space
+    // ("森愛"); the gap in the ink puts it back.
+    const QList<uint> letters = text.toUcs4();
+    const bool japaneseLetters = std::all_of(letters.begin(), letters.end(), [](uint c) {
+        const QChar::Script script = QChar::script(c);
+        return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+               script == QChar::Script_Katakana;
+    });
+    if (japaneseLetters && letters.size() >= 2 && letters.size() <= 6) {
+        if (const int before = spaceAfterLetters(grey, box, int(letters.size())); before > 0)
+            text = QString::fromUcs4(reinterpret_cast<const char32_t*>(letters.constData()), before) +
+                   QLatin1Char(' ') +
+                   QString::fromUcs4(reinterpret_cast<const char32_t*>(letters.constData()) + before,
+                                     letters.size() - before);
+    }
     return !progress.cancel;
 }
 

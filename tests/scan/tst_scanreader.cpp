@@ -441,6 +441,36 @@ private slots:
         QCOMPARE(scan::cutAcross(box(second), box(first)), cut);
     }
 
+    // A line of letters 60 pixels high drawn as ink and blank widths in turn ("60,6,60": two
+    // letters close together): after how many letters its space stands.
+    void spaceInName_data() {
+        QTest::addColumn<QString>("widths");
+        QTest::addColumn<int>("letters");
+        QTest::addColumn<int>("before");
+        QTest::newRow("two letters a space apart") << "60,24,60" << 2 << 1;
+        QTest::newRow("two letters close together") << "60,6,60" << 2 << -1;
+        QTest::newRow("family name of two, given name of two") << "60,6,60,22,60,5,60" << 4 << 2;
+        QTest::newRow("family name of one, given name of two") << "60,22,60,6,60" << 3 << 1;
+        QTest::newRow("a letter in two parts, no space") << "25,14,25,6,60" << 2 << -1;
+        QTest::newRow("gaps all alike") << "60,16,60,16,60" << 3 << -1;
+    }
+    void spaceInName() {
+        QFETCH(QString, widths);
+        QFETCH(int, letters);
+        QFETCH(int, before);
+        QImage line(600, 100, QImage::Format_Grayscale8);
+        line.fill(255);
+        int x = 40;
+        bool ink = true;
+        for (const QString& w : widths.split(QLatin1Char(','))) {
+            if (ink)
+                QPainter(&line).fillRect(x, 20, w.toInt(), 60, Qt::black);
+            x += w.toInt();
+            ink = !ink;
+        }
+        QCOMPARE(scan::spaceAfterLetters(line, QRect(30, 20, x - 20, 60), letters), before);
+    }
+
     void readsCards_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("vertical");

@@ -3,6 +3,7 @@
 #include "cardgeometry.h"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 namespace scan {
@@ -333,6 +334,77 @@ std::vector<size_t> readingOrder(const std::vector<QRect>& lines) {
     for (const Block& b : blocks)
         order.insert(order.end(), b.members.begin(), b.members.end());
     return order;
+}
+
+bool cutAcross(const QRect& a, const QRect& b) {
+    const int across = std::min(a.right(), b.right()) - std::max(a.left(), b.left());
+    return a.intersects(b) && across * 2 >= std::min(a.width(), b.width());
+}
+
+std::vector<size_t> rowOfPieces(const std::vector<QRect>& lines, size_t seed,
+                                const std::vector<bool>& leftOut) {
+    std::vector<size_t> row{seed};
+    QRect box = lines[seed];
+    for (bool grown = true; grown;) {
+        grown = false;
+        for (size_t k = 0; k < lines.size(); ++k) {
+            const QRect other = lines[k];
+            if (leftOut[k] || std::find(row.begin(), row.end(), k) != row.end())
+                continue;
+            const int level = std::min(other.bottom(), box.bottom()) - std::max(other.top(), box.top());
+            const int apart = std::max(other.left(), box.left()) - std::min(other.right(), box.right());
+            if (level * 2 < std::min(other.height(), box.height()) || other.height() > box.height() * 3 / 2 ||
+                apart > box.height() * 3 / 2)
+                continue;
+            row.push_back(k);
+            box = box.united(other);
+            grown = true;
+        }
+    }
+    return row;
+}
+
+int spaceAfterLetters(const QImage& grey, const QRect& box, int letters) {
+    const QRect band = box.intersected(grey.rect());
+    if (letters < 2 || band.width() < 4 || band.height() < 4)
+        return -1;
+    const int threshold = otsuThreshold(grey.copy(band));
+    std::vector<bool> ink(size_t(band.width()), false);
+    for (int y = band.top(); y <= band.bottom(); ++y) {
+        const uchar* row = grey.constScanLine(y);
+        for (int x = band.left(); x <= band.right(); ++x) {
+            if (row[x] <= threshold)
+                ink[size_t(x - band.left())] = true;
+        }
+    }
+    const auto first = std::find(ink.begin(), ink.end(), true);
+    if (first == ink.end())
+        return -1;
+    const int left = int(first - ink.begin());
+    const int right = int(ink.rend() - std::find(ink.rbegin(), ink.rend(), true)) - 1;
+    int widest = 0, widestStart = -1, second = 0;
+    for (int x = left; x <= right;) {
+        if (ink[size_t(x)]) {
+            ++x;
+            continue;
+        }
+        const int start = x;
+        while (!ink[size_t(x)])
+            ++x;
+        const int gap = x - start;
+        if (gap > widest) {
+            second = widest;
+            widest = gap;
+            widestStart = start;
+        } else {
+            second = std::max(second, gap);
+        }
+    }
+    if (widestStart < 0 || widest * 4 < band.height() || widest < 2 * second)
+        return -1;
+    const double pitch = double(right - left + 1 - widest) / letters;
+    const int before = int(std::lround((widestStart - left) / pitch));
+    return before >= 1 && before < letters ? before : -1;
 }
 
 }  // namespace scan

@@ -1,7 +1,8 @@
 #pragma once
 // Where the text of a card is before it is read: lines written across and columns written
 // downwards found in the ink, and the reading order of lines by blocks, so that a card in two
-// columns is read one column after the other. Plain arithmetic on 8-bit grey pictures.
+// columns is read one column after the other; pieces of one line or one letter the recogniser
+// took apart, and the space in a name's ink. Plain arithmetic on 8-bit grey pictures.
 
 #include <QImage>
 #include <QRect>
@@ -24,5 +25,20 @@ std::vector<TextRegion> findTextRegions(const QImage& grey);
 // other, overlapping across and close together, form a block; blocks are read from the top (and
 // from the left when they start level), each block's lines from its top.
 std::vector<size_t> readingOrder(const std::vector<QRect>& lines);
+
+// Two boxes of lines that overlap, one mostly above the other: pieces of one large letter the
+// recogniser cut across ("愛" read as "me" over "Ae").
+bool cutAcross(const QRect& a, const QRect& b);
+
+// The lines standing level with lines[seed] in one row, each within a letter and a half of the
+// row, none much taller than it: a line the recogniser broke into pieces. `seed` comes first;
+// lines for which `leftOut` is true are never part of the row.
+std::vector<size_t> rowOfPieces(const std::vector<QRect>& lines, size_t seed,
+                                const std::vector<bool>& leftOut);
+
+// Where a line of `letters` Japanese letters of even width, inside `box` of a grey picture, has a
+// space between two of its letters: the number of letters before the one clear gap in its ink (as
+// wide as a quarter of the line's height and twice any other), or -1 when there is none.
+int spaceAfterLetters(const QImage& grey, const QRect& box, int letters);
 
 }  // namespace scan

@@ -83,20 +83,26 @@ bool looksMisread(const QString& text) {
     return latin > 0 && latin <= 6;
 }
 
-// Most lines of the card hold Japanese letters.
+bool isContactLine(const QString& text);
+
+// The card's letters are mostly Japanese. Telephone numbers and addresses are written in Latin
+// letters on Japanese cards too, so they are not counted; letters are counted rather than lines,
+// as a misread line breaks into many short pieces of a few Latin shapes each.
 bool japaneseCard(const std::vector<RecognisedLine>& lines, size_t first) {
-    int japanese = 0, all = 0;
-    for (size_t i = first; i < lines.size(); ++i, ++all) {
+    int japanese = 0, latin = 0;
+    for (size_t i = first; i < lines.size(); ++i) {
+        if (isContactLine(lines[i].text))
+            continue;
         for (char32_t c : lines[i].text.toUcs4()) {
             const QChar::Script script = QChar::script(c);
             if (script == QChar::Script_Han || script == QChar::Script_Hiragana ||
-                script == QChar::Script_Katakana) {
+                script == QChar::Script_Katakana)
                 ++japanese;
-                break;
-            }
+            else if (script == QChar::Script_Latin)
+                ++latin;
         }
     }
-    return japanese * 2 >= all;
+    return japanese > 0 && japanese >= latin;
 }
 
 // Starts an engine with `languages`; false when it cannot.
@@ -223,6 +229,33 @@ void joinLevelNeighbours(PassLines& pass, std::vector<RecognisedLine>& lines) {
     }
 }
 
+// A large letter the engine cut across into lines of their own ("愛" read as "me" over "Ae"):
+// short lines it was unsure of whose boxes overlap, one mostly above the other, are one line.
+// Their box, as tall as the letter, lets the largest line be found and read again whole.
+void joinStackedPieces(PassLines& pass, std::vector<RecognisedLine>& lines) {
+    const auto unsurePiece = [&](size_t k) {
+        return pass.found[k].second < 60 &&
+               QString(lines[pass.first + k].text).remove(QLatin1Char(' ')).toUcs4().size() <= 3;
+    };
+    for (size_t i = 0; i < pass.found.size(); ++i) {
+        for (size_t j = i + 1; j < pass.found.size(); ++j) {
+            const QRect a = pass.found[i].first, b = pass.found[j].first;
+            if (!cutAcross(a, b) || !unsurePiece(i) || !unsurePiece(j))
+                continue;
+            RecognisedLine& upper = lines[pass.first + i];
+            const RecognisedLine& lower = lines[pass.first + j];
+            upper.text = a.top() <= b.top() ? upper.text + QLatin1Char(' ') + lower.text
+                                            : lower.text + QLatin1Char(' ') + upper.text;
+            const QRect both = a.united(b);
+            upper.size = both.height();
+            pass.found[i] = {both, std::min(pass.found[i].second, pass.found[j].second)};
+            lines.erase(lines.begin() + qsizetype(pass.first + j));
+            pass.found.erase(pass.found.begin() + qsizetype(j));
+            j = i;  // the grown box may now meet lines already passed over
+        }
+    }
+}
+
 // Adds the lines the engine recognised to lines. A line across with a gap of more than two
 // letters' height between its words is two lines side by side (two columns read across) and
 // is split there.
@@ -295,8 +328,10 @@ PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vec
     } while (it.Next(tesseract::RIL_WORD));
     if (line)
         line->addTo(result, lines, pass.vertical);
-    if (!pass.vertical)
+    if (!pass.vertical) {
+        joinStackedPieces(result, lines);
         joinLevelNeighbours(result, lines);
+    }
     return result;
 }
 
@@ -459,28 +494,70 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
             readAgain(*engine);
         }
     }
+    // A name printed with a gap between family and given name may come out without the space
+    // ("森愛"); the gap in the ink puts it back.
+    const QList<uint> letters = text.toUcs4();
+    const bool japaneseLetters = std::all_of(letters.begin(), letters.end(), [](uint c) {
+        const QChar::Script script = QChar::script(c);
+        return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+               script == QChar::Script_Katakana;
+    });
+    if (japaneseLetters && letters.size() >= 2 && letters.size() <= 6) {
+        if (const int before = spaceAfterLetters(grey, box, int(letters.size())); before > 0)
+            text = QString::fromUcs4(reinterpret_cast<const char32_t*>(letters.constData()), before) +
+                   QLatin1Char(' ') +
+                   QString::fromUcs4(reinterpret_cast<const char32_t*>(letters.constData()) + before,
+                                     letters.size() - before);
+    }
     return !progress.cancel;
 }
 
 // Small kanji lines that came out as a few Latin letters ("i Rb" for 営業部) are read again by the
-// Japanese model alone, when the first reading was unsure. False when cancelled.
-bool rereadMisreadLines(LazyModel& japanese, const QImage& grey, const PassLines& pass,
+// Japanese model alone, when the first reading was unsure; a line broken into pieces is read
+// again whole, and the pieces give way to that reading when the model is surer of it than of
+// them on average. False when cancelled.
+bool rereadMisreadLines(LazyModel& japanese, const QImage& grey, PassLines& pass,
                         std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
     for (size_t i = 0; i < pass.found.size(); ++i) {
         QString& text = lines[pass.first + i].text;
-        const auto& [box, firstConfidence] = pass.found[i];
+        const float firstConfidence = pass.found[i].second;
         // Also any line the engine was quite unsure of, that is no contact line.
         const bool unsure = firstConfidence < 50 && !isContactLine(text);
-        if (int(i) == pass.largest || firstConfidence >= 75 || !(looksMisread(text) || unsure))
+        if (int(i) == pass.largest || text.isEmpty() || firstConfidence >= 75 ||
+            !(looksMisread(text) || unsure))
             continue;
         if (progress.cancel)
             return false;
         tesseract::TessBaseAPI* engine = japanese.engine();
         if (!engine)
             break;
+        // The largest line and contact lines are never part of a row.
+        std::vector<QRect> boxes;
+        std::vector<bool> leftOut;
+        for (size_t k = 0; k < pass.found.size(); ++k) {
+            const QString& other = lines[pass.first + k].text;
+            boxes.push_back(pass.found[k].first);
+            leftOut.push_back(int(k) == pass.largest || other.isEmpty() || isContactLine(other));
+        }
+        const std::vector<size_t> row = rowOfPieces(boxes, i, leftOut);
+        QRect box;
+        float confidence = 0;
+        for (size_t k : row) {
+            box = box.united(pass.found[k].first);
+            confidence += pass.found[k].second / float(row.size());
+        }
         const Reading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
-        if (!again.text.isEmpty() && again.confidence > firstConfidence)
-            text = again.text;
+        if (again.text.isEmpty() || again.confidence <= confidence)
+            continue;
+        // The row is kept in its leftmost piece, where it begins.
+        const size_t first = *std::min_element(row.begin(), row.end(), [&](size_t a, size_t b) {
+            return pass.found[a].first.left() < pass.found[b].first.left();
+        });
+        for (size_t k : row)
+            lines[pass.first + k].text.clear();
+        lines[pass.first + first].text = again.text;
+        lines[pass.first + first].size = std::max(lines[pass.first + first].size, box.height());
+        pass.found[first] = {box, again.confidence};
     }
     return true;
 }
@@ -675,12 +752,14 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
         lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
         !rereadLargestLine(api, japanese, grey, found, onJapaneseCard, lines, progress))
         return false;
-    if (!pass.vertical && onJapaneseCard && !rereadMisreadLines(japanese, grey, found, lines, progress))
+    // The largest line read again may have shown the card to be Japanese after all.
+    if (!pass.vertical && (onJapaneseCard || japaneseCard(lines, found.first)) &&
+        !rereadMisreadLines(japanese, grey, found, lines, progress))
         return false;
     if (!pass.vertical && !rereadContactLines(english, grey, found, lines, progress))
         return false;
     if (!pass.vertical) {
-        // Pieces read again with the largest line are gone.
+        // Pieces read again with the largest line or with their row are gone.
         for (size_t k = found.found.size(); k-- > 0;) {
             if (!lines[found.first + k].text.isEmpty())
                 continue;

@@ -377,6 +377,100 @@ private slots:
         QCOMPARE(got.join(QLatin1Char(' ')), order);
     }
 
+    // Lines the recogniser found, as "x,y,w,h" ("-" before one that may not join), the first one
+    // misread; which of them are read again as one row with it.
+    void rowOfPieces_data() {
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QString>("row");
+        QTest::newRow("a line broken into pieces and specks")
+            << QStringList{"334,378,94,50", "177,146,623,68", "171,379,98,50", "282,412,7,16",
+                           "275,379,46,29", "491,378,96,50",  "167,954,381,36"}
+            << "0 2 3 4 5";
+        QTest::newRow("the next column of a card in two stays apart")
+            << QStringList{"171,378,150,50", "700,380,300,40"} << "0";
+        QTest::newRow("a larger line level with it stays apart")
+            << QStringList{"171,400,150,40", "340,380,300,90"} << "0";
+        QTest::newRow("the lines above and below stay apart")
+            << QStringList{"171,378,150,50", "171,300,300,50", "171,440,300,50"} << "0";
+        QTest::newRow("a contact line level with it stays apart")
+            << QStringList{"171,378,150,50", "-340,380,300,40"} << "0";
+    }
+    void rowOfPieces() {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, row);
+        std::vector<QRect> boxes;
+        std::vector<bool> leftOut;
+        for (QString l : lines) {
+            leftOut.push_back(l.startsWith(QLatin1Char('-')));
+            const QStringList f = l.remove(QLatin1Char('-')).split(QLatin1Char(','));
+            boxes.emplace_back(f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt());
+        }
+        std::vector<size_t> got = scan::rowOfPieces(boxes, 0, leftOut);
+        std::sort(got.begin(), got.end());
+        QStringList text;
+        for (size_t i : got)
+            text << QString::number(i);
+        QCOMPARE(text.join(QLatin1Char(' ')), row);
+    }
+
+    // Two boxes of lines as "x,y,w,h": whether they are pieces of one letter cut across.
+    void cutAcross_data() {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<bool>("cut");
+        QTest::newRow("top and bottom of one letter") << "388,727,118,59"
+                                                      << "389,773,120,81" << true;
+        QTest::newRow("a speck inside the letter") << "389,773,120,81"
+                                                   << "476,770,21,27" << true;
+        QTest::newRow("a line under another") << "171,378,313,50"
+                                              << "190,440,300,37" << false;
+        QTest::newRow("two words side by side") << "171,378,150,50"
+                                                << "330,378,150,50" << false;
+        QTest::newRow("overlapping at a corner only") << "100,100,100,50"
+                                                      << "180,140,100,50" << false;
+    }
+    void cutAcross() {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(bool, cut);
+        const auto box = [](const QString& text) {
+            const QStringList f = text.split(QLatin1Char(','));
+            return QRect(f[0].toInt(), f[1].toInt(), f[2].toInt(), f[3].toInt());
+        };
+        QCOMPARE(scan::cutAcross(box(first), box(second)), cut);
+        QCOMPARE(scan::cutAcross(box(second), box(first)), cut);
+    }
+
+    // A line of letters 60 pixels high drawn as ink and blank widths in turn ("60,6,60": two
+    // letters close together): after how many letters its space stands.
+    void spaceInName_data() {
+        QTest::addColumn<QString>("widths");
+        QTest::addColumn<int>("letters");
+        QTest::addColumn<int>("before");
+        QTest::newRow("two letters a space apart") << "60,24,60" << 2 << 1;
+        QTest::newRow("two letters close together") << "60,6,60" << 2 << -1;
+        QTest::newRow("family name of two, given name of two") << "60,6,60,22,60,5,60" << 4 << 2;
+        QTest::newRow("family name of one, given name of two") << "60,22,60,6,60" << 3 << 1;
+        QTest::newRow("a letter in two parts, no space") << "25,14,25,6,60" << 2 << -1;
+        QTest::newRow("gaps all alike") << "60,16,60,16,60" << 3 << -1;
+    }
+    void spaceInName() {
+        QFETCH(QString, widths);
+        QFETCH(int, letters);
+        QFETCH(int, before);
+        QImage line(600, 100, QImage::Format_Grayscale8);
+        line.fill(255);
+        int x = 40;
+        bool ink = true;
+        for (const QString& w : widths.split(QLatin1Char(','))) {
+            if (ink)
+                QPainter(&line).fillRect(x, 20, w.toInt(), 60, Qt::black);
+            x += w.toInt();
+            ink = !ink;
+        }
+        QCOMPARE(scan::spaceAfterLetters(line, QRect(30, 20, x - 20, 60), letters), before);
+    }
+
     void readsCards_data() {
         QTest::addColumn<QString>("file");
         QTest::addColumn<bool>("vertical");

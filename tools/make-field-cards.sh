@@ -11,7 +11,7 @@
 # in perspective, and photographed on a desk (the card smaller, on a darker textured background,
 # with a shadow, noise and a slant). Each person gets every layout once, the typeface and the way
 # of taking the picture turning with the person. "part" is "tune" for the people the reading was
-# tried on (the first six and the last four) and "held" for the others, which are only measured.
+# tried on (the first six and the last ten) and "held" for the others, which are only measured.
 # The desk photos' noise is drawn from fixed seeds, so every run draws the same pictures. Needs
 # ImageMagick, fonts-noto-cjk and fonts-ipafont-gothic/-mincho.
 #
@@ -59,6 +59,17 @@ card() {
         [ -n "$reading" ] && args+=(-pointsize "$(p 24)" -annotate "+$(p $(($1 + 10)))+$(p $(($2 - 100)))" "$reading")
         args+=(-pointsize "$(p 76)" -annotate "+$(p "$1")+$(p "$2")" "$name")
     }
+    # The point size (scaled) at which TEXT fits in WIDTH (unscaled), SIZE at most: a long
+    # address is set smaller, as a designer would, rather than run off the card.
+    fitted() {
+        local size=$2 width
+        width=$(convert -font "$font" -pointsize "$(p "$size")" label:"$1" -format '%w' info:)
+        while [ "$width" -gt "$(p "$3")" ] && [ "$size" -gt 12 ]; do
+            size=$((size - 1))
+            width=$(convert -font "$font" -pointsize "$(p "$size")" label:"$1" -format '%w' info:)
+        done
+        p "$size"
+    }
     contact() {  # telephone and e-mail from x, y
         args+=(-pointsize "$(p 26)" -annotate "+$(p "$1")+$(p "$2")" "$tel"
             -pointsize "$(p 26)" -annotate "+$(p "$1")+$(p $(($2 + 50)))" "$mail")
@@ -90,7 +101,7 @@ card() {
             args+=(-pointsize "$(p 22)" -annotate "+$(p 620)+$(p 100)" "〒100-0005"
                 -pointsize "$(p 22)" -annotate "+$(p 620)+$(p 145)" "東京都千代田区丸の内1-2-3"
                 -pointsize "$(p 22)" -annotate "+$(p 620)+$(p 380)" "$tel"
-                -pointsize "$(p 22)" -annotate "+$(p 620)+$(p 425)" "$mail") ;;
+                -pointsize "$(fitted "$mail" 22 420)" -annotate "+$(p 620)+$(p 425)" "$mail") ;;
         vertical)
             # A card standing upright: columns from the right, the contact lines across at the foot.
             size="${h}x${w}"
@@ -157,6 +168,12 @@ people=(
     "tune|森 愛|もり あい|有限会社森田商店|総務部|部長|TEL 048-222-1111|ai.mori@morita-shoten.example.jp|Ai Mori|Morita Shoten Ltd.|General Affairs Department|General Manager"
     "tune|石井 大輔|いしい だいすけ|合同会社北斗ソフト|開発課|+係長|TEL 011-765-4321|daisuke.ishii@hokuto-soft.example.com|Daisuke Ishii|Hokuto Soft LLC|Development Section|Supervisor"
     "tune|藤原 千尋||株式会社大和精機|品質管理部|主任|TEL 06-1357-2468|chihiro.fujiwara@yamato-seiki.example.co.jp|Chihiro Fujiwara|Yamato Seiki Co., Ltd.|Quality Control Department|Chief Engineer"
+    "tune|渡辺 翼|わたなべ つばさ|株式会社光洋通商|海外事業部|+課長|TEL 03-3987-6543|tsubasa.watanabe@koyo-tsusho.example.jp|Tsubasa Watanabe|Koyo Trading Corporation|Overseas Business Division|Manager"
+    "tune|伊藤 さとみ||株式会社若葉出版|編集部|副編集長|TEL 03-5210-7788|satomi.ito@wakaba-pub.example.co.jp|Satomi Ito|Wakaba Publishing Co., Ltd.|Editorial Department|Deputy Editor"
+    "tune|井上 雄一郎|いのうえ ゆういちろう|東邦化学株式会社|研究開発部|+主任|TEL 0564-22-3141|yuichiro.inoue@toho-chem.example.com|Yuichiro Inoue|Toho Chemical Corporation|Research and Development|Chief Researcher"
+    "tune|サイトウ ミキ||合同会社星野デザイン|制作部|部長|TEL 092-735-1100|miki.saito@hoshino-design.example.jp|Miki Saito|Hoshino Design LLC|Production Department|General Manager"
+    "tune|吉田 航|よしだ わたる|株式会社瀬戸内海運|業務課|係長|TEL 082-248-5566|wataru.yoshida@setouchi-kaiun.example.jp|Wataru Yoshida|Setouchi Shipping Co., Ltd.|Operations Section|Supervisor"
+    "tune|山口 千代子|やまぐち ちよこ|有限会社山口屋|経営企画室|+室長|TEL 0259-27-4040|chiyoko.yamaguchi@yamaguchiya.example.jp|Chiyoko Yamaguchi|Yamaguchiya Ltd.|Corporate Planning Office|Director"
 )
 layouts=(plain twocolumn logo band english vertical)
 variants=(dpi300 dpi150 turned jpeg60 perspective desk)

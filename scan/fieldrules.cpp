@@ -4,6 +4,8 @@
 
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace scan {
 
 namespace {
@@ -145,14 +147,20 @@ const QStringList& titles() {
         QStringLiteral("次長"),       QStringLiteral("課長"),   QStringLiteral("係長"),
         QStringLiteral("室長"),       QStringLiteral("所長"),   QStringLiteral("店長"),
         QStringLiteral("主任"),       QStringLiteral("主査"),   QStringLiteral("顧問"),
-        QStringLiteral("理事")};
+        QStringLiteral("理事"),       QStringLiteral("編集長"), QStringLiteral("局長"),
+        QStringLiteral("工場長"),     QStringLiteral("院長"),   QStringLiteral("主幹"),
+        QStringLiteral("参事"),       QStringLiteral("参与"),   QStringLiteral("技師"),
+        QStringLiteral("研究員"),     QStringLiteral("マネージャー"), QStringLiteral("リーダー"),
+        QStringLiteral("ディレクター")};
     return list;
 }
 
 bool isPosition(const QString& line) {
     static const QRegularExpression latin(
         QStringLiteral(
-            R"(\b(manager|director|president|chairman|ceo|cto|cfo|coo|officer|supervisor|engineer)\b)"),
+            R"(\b(manager|director|president|chairman|ceo|cto|cfo|coo|officer|supervisor|engineer|editor|)"
+            R"(researcher|scientist|designer|consultant|specialist|representative|assistant|analyst|)"
+            R"(architect|accountant|secretary|coordinator|leader|head|partner)\b)"),
         QRegularExpression::CaseInsensitiveOption);
     const QString f = folded(line);
     return std::any_of(titles().begin(), titles().end(), [&](const QString& w) { return f.contains(w); }) ||
@@ -169,7 +177,7 @@ const QRegularExpression& departmentThenTitle() {
 
 bool isDepartment(const QString& line) {
     static const QRegularExpression ending(
-        QStringLiteral(R"((部|課|室|グループ|department|division|section|office|dept\.?)$)"),
+        QStringLiteral(R"((部|課|室|グループ|department|division|section|office|dept\.?|research and development|r&d)$)"),
         QRegularExpression::CaseInsensitiveOption);
     return ending.match(folded(line).trimmed()).hasMatch();
 }
@@ -205,15 +213,16 @@ bool looksLikeJapaneseName(const QString& line) {
 
 // A line of kana (and spaces) alone, as a reading is printed.
 bool isKanaLine(const QString& line) {
-    int letters = 0;
+    int letters = 0, signs = 0;
     for (char32_t c : line.toUcs4()) {
         if (isSpace(c))
             continue;
         if (!isKana(c))
             return false;
-        ++letters;
+        // The long-vowel sign and the middle dot only stand with letters: "ーー" is a misread stroke.
+        ++(c == 0x30FC || c == 0x30FB ? signs : letters);
     }
-    return letters >= 2;
+    return letters >= 2 || (letters == 1 && signs > 0);
 }
 
 // Two or three capitalised words ("Emily Carter", "John F. Smith", "MARY O'NEILL").
@@ -343,6 +352,45 @@ std::vector<RecognisedLine> prepareLines(const std::vector<RecognisedLine>& line
 QString normaliseContact(const QString& line) {
     const QString form = contactForm(line);
     return looksLikeContact(form) ? form : line;
+}
+
+QString agreedReading(const std::vector<LineReading>& readings) {
+    struct Spelling {
+        QString text;
+        float confidence = 0;
+    };
+    struct Letters {
+        float confidence = 0;
+        std::vector<Spelling> spellings;
+    };
+    std::vector<std::pair<QString, Letters>> groups;
+    for (const LineReading& reading : readings) {
+        const QString text = reading.text.simplified();
+        if (text.isEmpty())
+            continue;
+        QString letters = text;
+        letters.remove(QLatin1Char(' '));
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == letters; });
+        if (group == groups.end())
+            group = groups.insert(groups.end(), {letters, {}});
+        group->second.confidence += std::max(reading.confidence, 1.0f);
+        auto spelling = std::find_if(group->second.spellings.begin(), group->second.spellings.end(),
+                                     [&](const Spelling& s) { return s.text == text; });
+        if (spelling == group->second.spellings.end())
+            spelling = group->second.spellings.insert(group->second.spellings.end(), {text, 0});
+        spelling->confidence += std::max(reading.confidence, 1.0f);
+    }
+    if (groups.empty())
+        return {};
+    const auto best = std::max_element(groups.begin(), groups.end(), [](const auto& a, const auto& b) {
+        return a.second.confidence < b.second.confidence;
+    });
+    const std::vector<Spelling>& spellings = best->second.spellings;
+    const auto surer = [](const Spelling& a, const Spelling& b) {
+        const bool aSpaced = a.text.contains(QLatin1Char(' ')), bSpaced = b.text.contains(QLatin1Char(' '));
+        return aSpaced != bSpaced ? bSpaced : a.confidence < b.confidence;
+    };
+    return std::max_element(spellings.begin(), spellings.end(), surer)->text;
 }
 
 QString tidyLine(const QString& text) {

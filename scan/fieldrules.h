@@ -49,6 +49,19 @@ QString normaliseContact(const QString& line);
 // "有限会社"), trims, and folds runs of spaces; spaces between Latin words stay.
 QString tidyLine(const QString& text);
 
+// One reading of a line by the recogniser, with how sure it was (0 to 100).
+struct LineReading {
+    QString text;
+    float confidence = 0;
+};
+
+// The text that readings of one line (at several sizes) agree on: readings of the same letters,
+// spaces aside, pool their confidence, and the letters with the most win, so that one confident
+// misreading does not outvote the same text read again and again. Of the winning readings, one
+// with a space is taken when any has one, the recogniser putting a space only where it sees a
+// gap; the surest such spelling. Empty readings count for nothing; empty when all are.
+QString agreedReading(const std::vector<LineReading>& readings);
+
 // The six boxes a scan can fill, as the editor holds them.
 struct BoxTexts {
     QString name, reading, organisation, department, position, other;

@@ -55,14 +55,14 @@ struct Pass {
     bool vertical;
 };
 
-// Japanese letters and Latin letters (or digits, when `digits`) on one line.
-bool mixesJapaneseAndLatin(const QString& text, bool digits = false) {
+// Japanese letters and Latin letters (or any ASCII digit or sign, when `ascii`) on one line.
+bool mixesJapaneseAndLatin(const QString& text, bool ascii = false) {
     bool japanese = false, latin = false;
     for (char32_t c : text.toUcs4()) {
         const QChar::Script script = QChar::script(c);
         japanese |= script == QChar::Script_Han || script == QChar::Script_Hiragana ||
                     script == QChar::Script_Katakana;
-        latin |= script == QChar::Script_Latin || (digits && c >= U'0' && c <= U'9');
+        latin |= script == QChar::Script_Latin || (ascii && c > U' ' && c < 0x7F);
     }
     return japanese && latin;
 }
@@ -345,13 +345,8 @@ QImage lineAtBestHeight(const QImage& grey, const QRect& box, int height = kBest
                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-struct Reading {
-    QString text;
-    float confidence = 0;
-};
-
 // One line read on its own; an empty text when the engine fails or reads nothing.
-Reading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line,
+LineReading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line,
                        tesseract::PageSegMode layout = tesseract::PSM_SINGLE_LINE) {
     engine.SetPageSegMode(layout);
     engine.SetImage(line.constBits(), line.width(), line.height(), 1, int(line.bytesPerLine()));
@@ -439,12 +434,33 @@ QRect withLevelInk(const QImage& grey, QRect box) {
     return box;
 }
 
+// A name printed with a gap between family and given name may come out without the space
+// ("森愛"), its reading too ("もりあい"): the gap in the ink of its box puts it back. Only for two
+// to `most` Japanese letters.
+QString withSpaceFromInk(const QImage& grey, const QRect& box, const QString& text, int most) {
+    const QList<uint> letters = text.toUcs4();
+    const bool japaneseLetters = std::all_of(letters.begin(), letters.end(), [](uint c) {
+        const QChar::Script script = QChar::script(c);
+        return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+               script == QChar::Script_Katakana;
+    });
+    if (!japaneseLetters || letters.size() < 2 || letters.size() > most)
+        return text;
+    const int before = spaceAfterLetters(grey, box, int(letters.size()));
+    if (before <= 0)
+        return text;
+    const auto* begin = reinterpret_cast<const char32_t*>(letters.constData());
+    return QString::fromUcs4(begin, before) + QLatin1Char(' ') +
+           QString::fromUcs4(begin + before, letters.size() - before);
+}
+
 // The model reads letters of about kBestLineHeight pixels best; a name printed large comes out as
-// Latin shapes ("山口 Aa"). The largest line is read again on its own at that size and a half
-// again as large, and the reading the model is surer of is kept. A large letter the engine cut
-// into pieces of lines of their own ("森　愛" read as "ZN" and "愛") is read with it: pieces
-// standing level with the largest line and next to it are read again in one box, and left out
-// (their text emptied) when that reading is kept. False when cancelled.
+// Latin shapes ("山口 Aa"), and one size may misread a letter that others read right. The largest
+// line is read again on its own at five sizes around that height, and the text the readings agree
+// on is kept (agreedReading). A large letter the engine cut into pieces of lines of their own
+// ("森　愛" read as "ZN" and "愛") is read with it: pieces standing level with the largest line and
+// next to it are read again in one box, and left out (their text emptied) when a new reading is
+// kept. False when cancelled.
 bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const QImage& grey,
                        const PassLines& pass, bool onJapaneseCard, std::vector<RecognisedLine>& lines,
                        const ScanProgress& progress) {
@@ -461,53 +477,67 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
         pieces.push_back(k);
     }
     box = withLevelInk(grey, box);
-    const QImage sizes[] = {lineAtBestHeight(grey, box),
-                            lineAtBestHeight(grey, box, kBestLineHeight * 3 / 2)};
     QString& text = lines[pass.first + pass.largest].text;
-    float confidence = pass.largestConfidence;
-    bool replaced = false;
+    std::vector<LineReading> readings{{text, pass.largestConfidence}};
     const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
-        for (const QImage& scaled : sizes) {
-            const Reading again = readSingleLine(engine, scaled);
-            if (!again.text.isEmpty() && again.confidence > confidence) {
-                text = again.text;
-                confidence = again.confidence;
-                replaced = true;
-            }
+        for (const int height : {28, 34, 40, 48, 60}) {
+            if (progress.cancel)
+                return;
+            readings.push_back(readSingleLine(engine, lineAtBestHeight(grey, box, height)));
         }
     };
+    const QString first = text;
     const auto dropPieces = qScopeGuard([&] {
-        if (replaced) {
+        if (text != first) {
             for (size_t k : pieces)
                 lines[pass.first + k].text.clear();
         }
     });
-    if (progress.cancel)
-        return false;
     readAgain(api);
-    // Kanji drawn large and thin are taken for Latin letters or digits beside the kanji ("林 Fe",
-    // "林 3"), or for a few Latin letters alone on a Japanese card ("Ae"); such a line is read
-    // once more by the Japanese model alone.
+    text = agreedReading(readings);
+    // Kanji drawn large and thin are taken for Latin letters, digits or signs beside the kanji
+    // ("林 Fe", "林 3", "渡辺 #"), or for a few Latin letters alone on a Japanese card ("Ae"); such a line is read
+    // again by the Japanese model alone, whose readings then decide.
     if ((mixesJapaneseAndLatin(text, true) || (onJapaneseCard && looksMisread(text))) && !progress.cancel) {
         if (tesseract::TessBaseAPI* engine = japanese.engine()) {
-            confidence = std::min(confidence, 0.0f);
+            readings.clear();
             readAgain(*engine);
+            if (const QString agreed = agreedReading(readings); !agreed.isEmpty())
+                text = agreed;
         }
     }
-    // A name printed with a gap between family and given name may come out without the space
-    // ("森愛"); the gap in the ink puts it back.
-    const QList<uint> letters = text.toUcs4();
-    const bool japaneseLetters = std::all_of(letters.begin(), letters.end(), [](uint c) {
-        const QChar::Script script = QChar::script(c);
-        return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
-               script == QChar::Script_Katakana;
-    });
-    if (japaneseLetters && letters.size() >= 2 && letters.size() <= 6) {
-        if (const int before = spaceAfterLetters(grey, box, int(letters.size())); before > 0)
-            text = QString::fromUcs4(reinterpret_cast<const char32_t*>(letters.constData()), before) +
-                   QLatin1Char(' ') +
-                   QString::fromUcs4(reinterpret_cast<const char32_t*>(letters.constData()) + before,
-                                     letters.size() - before);
+    text = withSpaceFromInk(grey, box, text, 6);
+    return !progress.cancel;
+}
+
+// The reading printed small right above or below the name: a line of kana, smaller than the
+// largest line and within its height of it, overlapping it across. Read at the pass's size it
+// loses letters or the space between family and given name; it is read again at three sizes
+// around the model's best and the readings agree (agreedReading). False when cancelled.
+bool rereadKanaNeighbours(tesseract::TessBaseAPI& api, const QImage& grey, const PassLines& pass,
+                          std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
+    const QRect name = pass.largestBox;
+    for (size_t k = 0; k < pass.found.size(); ++k) {
+        const QRect box = pass.found[k].first;
+        QString& text = lines[pass.first + k].text;
+        const bool near = box.bottom() < name.top() ? name.top() - box.bottom() < name.height()
+                                                    : box.top() - name.bottom() < name.height();
+        const bool across = std::min(box.right(), name.right()) > std::max(box.left(), name.left());
+        const QList<uint> letters = text.toUcs4();
+        const bool kana = std::any_of(letters.begin(), letters.end(), [](uint c) {
+            return QChar::script(c) == QChar::Script_Hiragana || QChar::script(c) == QChar::Script_Katakana;
+        });
+        if (int(k) == pass.largest || !near || !across || !kana || box.height() * 4 > name.height() * 3 ||
+            box.intersects(name))
+            continue;
+        const QRect wide = withLevelInk(grey, box);
+        std::vector<LineReading> readings{{text, pass.found[k].second}};
+        for (const int height : {34, 40, 48}) {
+            if (progress.cancel)
+                return false;
+            readings.push_back(readSingleLine(api, lineAtBestHeight(grey, wide, height)));
+        }
+        text = withSpaceFromInk(grey, wide, agreedReading(readings), 12);
     }
     return !progress.cancel;
 }
@@ -546,7 +576,7 @@ bool rereadMisreadLines(LazyModel& japanese, const QImage& grey, PassLines& pass
             box = box.united(pass.found[k].first);
             confidence += pass.found[k].second / float(row.size());
         }
-        const Reading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
+        const LineReading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
         if (again.text.isEmpty() || again.confidence <= confidence)
             continue;
         // The row is kept in its leftmost piece, where it begins.
@@ -579,7 +609,7 @@ bool rereadContactLines(LazyModel& english, const QImage& grey, const PassLines&
         tesseract::TessBaseAPI* engine = english.engine();
         if (!engine)
             break;
-        const Reading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
+        const LineReading again = readSingleLine(*engine, lineAtBestHeight(grey, box));
         if (!again.text.isEmpty() && (again.confidence > firstConfidence || !contact) &&
             isContactLine(again.text))
             text = again.text;
@@ -663,11 +693,11 @@ QImage restackedColumn(const QImage& grey, const QRect& column) {
 // One region of a card in columns read: a column at two sizes by the vertical model, the reading
 // it is surer of kept; a line across by the horizontal models and, when it is a contact line,
 // by the English model alone, as on a card written across.
-Reading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, LazyModel& japanese,
+LineReading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, LazyModel& japanese,
                    const QImage& grey, const TextRegion& region) {
     if (region.vertical) {
-        Reading read;
-        const auto keep = [&](const Reading& again) {
+        LineReading read;
+        const auto keep = [&](const LineReading& again) {
             if (!again.text.isEmpty() && (read.text.isEmpty() || again.confidence > read.confidence))
                 read = again;
         };
@@ -687,11 +717,11 @@ Reading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, LazyModel
         read.text = tidyLine(read.text);
         return read;
     }
-    Reading read = readSingleLine(engine, regionAtBestSize(grey, region, kBestLineHeight));
+    LineReading read = readSingleLine(engine, regionAtBestSize(grey, region, kBestLineHeight));
     const bool contact = isContactLine(read.text);
     if ((contact || read.text.contains(QLatin1Char('@'))) && read.confidence < 90) {
         if (tesseract::TessBaseAPI* latin = english.engine()) {
-            const Reading again = readSingleLine(*latin, regionAtBestSize(grey, region, kBestLineHeight));
+            const LineReading again = readSingleLine(*latin, regionAtBestSize(grey, region, kBestLineHeight));
             if (isContactLine(again.text) && (again.confidence > read.confidence || !contact))
                 read = again;
         }
@@ -714,7 +744,7 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
             engine = std::make_unique<tesseract::TessBaseAPI>();
             initEngine(*engine, folder, region.vertical ? "jpn_vert" : "jpn+eng");
         }
-        const Reading read = readRegion(*engine, english, japanese, grey, region);
+        const LineReading read = readRegion(*engine, english, japanese, grey, region);
         if (!read.text.isEmpty())
             lines.push_back({read.text, region.vertical ? region.box.width() : region.box.height()});
     }
@@ -750,7 +780,8 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
     const bool onJapaneseCard = japaneseCard(lines, found.first);
     if (!pass.vertical && found.largest >= 0 &&
         lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
-        !rereadLargestLine(api, japanese, grey, found, onJapaneseCard, lines, progress))
+        (!rereadLargestLine(api, japanese, grey, found, onJapaneseCard, lines, progress) ||
+         !rereadKanaNeighbours(api, grey, found, lines, progress)))
         return false;
     // The largest line read again may have shown the card to be Japanese after all.
     if (!pass.vertical && (onJapaneseCard || japaneseCard(lines, found.first)) &&

@@ -62,7 +62,10 @@ private slots:
         QTest::newRow("kanji and kana name") << "木村 さくら" << Box::Name;
         QTest::newRow("seven letters are no name") << "東京都千代田区" << Box::None;
         QTest::newRow("address with digits is no name") << "港区1丁目" << Box::None;
-        QTest::newRow("research is no department") << "Research and Development" << Box::None;
+        QTest::newRow("research and development") << "Research and Development" << Box::Department;
+        QTest::newRow("deputy editor in chief") << "副編集長" << Box::Position;
+        QTest::newRow("deputy editor") << "Deputy Editor" << Box::Position;
+        QTest::newRow("chief researcher") << "Chief Researcher" << Box::Position;
         QTest::newRow("blank") << "   " << Box::None;
     }
     void singleLine() {
@@ -100,6 +103,10 @@ private slots:
             << QStringList{"Blue Harbor Systems Inc.@40", "Emily Carter@80", "Sales Manager@30"}
             << "組織名|名前|身分";
         QTest::newRow("no name") << QStringList{"TEL 03-3123-4567@30"} << "その他";
+        QTest::newRow("long-vowel strokes alone are no reading")
+            << QStringList{"サイトウ ミキ@80", "ーー@30"} << "名前|なし";
+        QTest::newRow("katakana reading with a long vowel")
+            << QStringList{"コー タロウ@20", "高 太郎@80"} << "ふりがな|名前";
     }
     void nameAndReading() {
         QFETCH(QStringList, lines);
@@ -212,6 +219,30 @@ private slots:
         QCOMPARE(scan::tidyLine(in), out);
     }
 
+    // Readings of one line at several sizes, "text@confidence", and what they agree on.
+    void agreedReading_data() {
+        QTest::addColumn<QStringList>("readings");
+        QTest::addColumn<QString>("agreed");
+        QTest::newRow("the same letters read again outvote one surer misreading")
+            << QStringList{"山口 千代子@88", "山口 千代子@92", "el Spats@95", "山口 千代子@60"} << "山口 千代子";
+        QTest::newRow("one reading with the space gives it")
+            << QStringList{"伊藤さとみ@93", "伊藤 さとみ@64", "伊藤さとみ@92"} << "伊藤 さとみ";
+        QTest::newRow("of two spacings the surer")
+            << QStringList{"サイトウ ミキ@80", "サイ トウミキ@40", "サイトウミキ@94"} << "サイトウ ミキ";
+        QTest::newRow("empty readings count for nothing")
+            << QStringList{"@99", "@99", "林 稔@10"} << "林 稔";
+        QTest::newRow("readings of no confidence still count")
+            << QStringList{"森 愛@0", "森 愛@0", "ZN@0"} << "森 愛";
+        QTest::newRow("none") << QStringList{} << "";
+    }
+    void agreedReading() {
+        QFETCH(QStringList, readings);
+        QFETCH(QString, agreed);
+        std::vector<scan::LineReading> in;
+        for (const QString& r : readings)
+            in.push_back({r.section(QLatin1Char('@'), 0, 0), r.section(QLatin1Char('@'), 1).toFloat()});
+        QCOMPARE(scan::agreedReading(in), agreed);
+    }
     void applyChoices_data() {
         QTest::addColumn<bool>("overwrite");
         QTest::addColumn<QString>("name");

@@ -23,6 +23,7 @@
 
 #include <memory>
 #include <optional>
+#include <tuple>
 
 namespace scan {
 
@@ -751,6 +752,25 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
     return !progress.cancel;
 }
 
+// The largest line, of letters large enough to be read again, that goes to no box by the rules
+// for contact lines, organisations, departments and titles; -1 when the largest line of all is
+// such a line already, or there is none.
+int largestUnclaimedLine(const PassLines& pass, const std::vector<RecognisedLine>& lines) {
+    const auto unclaimed = [&](size_t k) {
+        const Box box = suggestBoxes({lines[pass.first + k]}).front();
+        return box == Box::None || box == Box::Name;
+    };
+    if (unclaimed(size_t(pass.largest)))
+        return -1;
+    int best = -1;
+    for (size_t k = 0; k < pass.found.size(); ++k) {
+        const int size = lines[pass.first + k].size;
+        if (size > kBestLineHeight * 3 / 2 && unclaimed(k) && (best < 0 || size > lines[pass.first + best].size))
+            best = int(k);
+    }
+    return best;
+}
+
 // Runs one pass of the engine over the picture; false when it was cancelled.
 bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int from, int span,
              std::vector<RecognisedLine>& lines) {
@@ -783,6 +803,19 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
         (!rereadLargestLine(api, japanese, grey, found, onJapaneseCard, lines, progress) ||
          !rereadKanaNeighbours(api, grey, found, lines, progress)))
         return false;
+    // The largest line may be the organisation (beside its logo, or printed large): the name is
+    // then the largest of the lines no rule claims, and it is read again the same way.
+    if (!pass.vertical && found.largest >= 0) {
+        const int name = largestUnclaimedLine(found, lines);
+        if (name >= 0 && name != found.largest) {
+            PassLines byName = found;
+            byName.largest = name;
+            std::tie(byName.largestBox, byName.largestConfidence) = found.found[size_t(name)];
+            if (!rereadLargestLine(api, japanese, grey, byName, onJapaneseCard, lines, progress) ||
+                !rereadKanaNeighbours(api, grey, byName, lines, progress))
+                return false;
+        }
+    }
     // The largest line read again may have shown the card to be Japanese after all.
     if (!pass.vertical && (onJapaneseCard || japaneseCard(lines, found.first)) &&
         !rereadMisreadLines(japanese, grey, found, lines, progress))

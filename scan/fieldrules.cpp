@@ -141,16 +141,16 @@ bool isOrganisation(const QString& line) {
 
 const QStringList& titles() {
     static const QStringList list{
-        QStringLiteral("代表取締役"), QStringLiteral("取締役"), QStringLiteral("執行役員"),
-        QStringLiteral("監査役"),     QStringLiteral("社長"),   QStringLiteral("会長"),
-        QStringLiteral("専務"),       QStringLiteral("常務"),   QStringLiteral("部長"),
-        QStringLiteral("次長"),       QStringLiteral("課長"),   QStringLiteral("係長"),
-        QStringLiteral("室長"),       QStringLiteral("所長"),   QStringLiteral("店長"),
-        QStringLiteral("主任"),       QStringLiteral("主査"),   QStringLiteral("顧問"),
-        QStringLiteral("理事"),       QStringLiteral("編集長"), QStringLiteral("局長"),
-        QStringLiteral("工場長"),     QStringLiteral("院長"),   QStringLiteral("主幹"),
-        QStringLiteral("参事"),       QStringLiteral("参与"),   QStringLiteral("技師"),
-        QStringLiteral("研究員"),     QStringLiteral("マネージャー"), QStringLiteral("リーダー"),
+        QStringLiteral("代表取締役"),  QStringLiteral("取締役"),       QStringLiteral("執行役員"),
+        QStringLiteral("監査役"),      QStringLiteral("社長"),         QStringLiteral("会長"),
+        QStringLiteral("専務"),        QStringLiteral("常務"),         QStringLiteral("部長"),
+        QStringLiteral("次長"),        QStringLiteral("課長"),         QStringLiteral("係長"),
+        QStringLiteral("室長"),        QStringLiteral("所長"),         QStringLiteral("店長"),
+        QStringLiteral("主任"),        QStringLiteral("主査"),         QStringLiteral("顧問"),
+        QStringLiteral("理事"),        QStringLiteral("編集長"),       QStringLiteral("局長"),
+        QStringLiteral("工場長"),      QStringLiteral("院長"),         QStringLiteral("主幹"),
+        QStringLiteral("参事"),        QStringLiteral("参与"),         QStringLiteral("技師"),
+        QStringLiteral("研究員"),      QStringLiteral("マネージャー"), QStringLiteral("リーダー"),
         QStringLiteral("ディレクター")};
     return list;
 }
@@ -177,7 +177,8 @@ const QRegularExpression& departmentThenTitle() {
 
 bool isDepartment(const QString& line) {
     static const QRegularExpression ending(
-        QStringLiteral(R"((部|課|室|グループ|department|division|section|office|dept\.?|research and development|r&d)$)"),
+        QStringLiteral(
+            R"((部|課|室|グループ|department|division|section|office|dept\.?|research and development|r&d)$)"),
         QRegularExpression::CaseInsensitiveOption);
     return ending.match(folded(line).trimmed()).hasMatch();
 }
@@ -370,7 +371,8 @@ QString agreedReading(const std::vector<LineReading>& readings) {
             continue;
         QString letters = text;
         letters.remove(QLatin1Char(' '));
-        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == letters; });
+        auto group =
+            std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == letters; });
         if (group == groups.end())
             group = groups.insert(groups.end(), {letters, {}});
         group->second.confidence += std::max(reading.confidence, 1.0f);

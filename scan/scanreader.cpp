@@ -257,9 +257,6 @@ void joinStackedPieces(PassLines& pass, std::vector<RecognisedLine>& lines) {
     }
 }
 
-// Adds the lines the engine recognised to lines. A line across with a gap of more than two
-// letters' height between its words is two lines side by side (two columns read across) and
-// is split there.
 // One line of the engine as read, word by word, split where its words stand far apart.
 struct EngineLine {
     struct Piece {
@@ -348,7 +345,7 @@ QImage lineAtBestHeight(const QImage& grey, const QRect& box, int height = kBest
 
 // One line read on its own; an empty text when the engine fails or reads nothing.
 LineReading readSingleLine(tesseract::TessBaseAPI& engine, const QImage& line,
-                       tesseract::PageSegMode layout = tesseract::PSM_SINGLE_LINE) {
+                           tesseract::PageSegMode layout = tesseract::PSM_SINGLE_LINE) {
     engine.SetPageSegMode(layout);
     engine.SetImage(line.constBits(), line.width(), line.height(), 1, int(line.bytesPerLine()));
     if (engine.Recognize(nullptr) != 0)
@@ -361,8 +358,6 @@ bool isContactLine(const QString& text) {
     return suggestBoxes({{text, 0}}).front() == Box::Other;
 }
 
-// `box` grown sideways over letters of its size standing level with it that the engine dropped:
-// ink within a letter's width and a fifth beside it, as tall as half the box at least.
 // The ink in a horizontal band of a grey picture, column by column.
 class BandInk final {
 public:
@@ -497,8 +492,8 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
     readAgain(api);
     text = agreedReading(readings);
     // Kanji drawn large and thin are taken for Latin letters, digits or signs beside the kanji
-    // ("林 Fe", "林 3", "渡辺 #"), or for a few Latin letters alone on a Japanese card ("Ae"); such a line is read
-    // again by the Japanese model alone, whose readings then decide.
+    // ("林 Fe", "林 3", "渡辺 #"), or for a few Latin letters alone on a Japanese card ("Ae"); such a line is
+    // read again by the Japanese model alone, whose readings then decide.
     if ((mixesJapaneseAndLatin(text, true) || (onJapaneseCard && looksMisread(text))) && !progress.cancel) {
         if (tesseract::TessBaseAPI* engine = japanese.engine()) {
             readings.clear();
@@ -643,10 +638,6 @@ QImage regionAtBestSize(const QImage& grey, const TextRegion& region, int size) 
                        Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
-// A card written in columns, read region by region: each column with the vertical model, each
-// line across (the address and contact lines at its foot) with the horizontal ones, so that
-// neither is read in the other's direction. False when cancelled; no lines when no regions
-// were found.
 // The letters of a column laid side by side as a line across, for the horizontal model: the
 // column is cut at blank rows into pieces, pieces joined while they stay within a letter's
 // height (the column's width and a sixth), and each letter set beside the last, centred.
@@ -695,7 +686,7 @@ QImage restackedColumn(const QImage& grey, const QRect& column) {
 // it is surer of kept; a line across by the horizontal models and, when it is a contact line,
 // by the English model alone, as on a card written across.
 LineReading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, LazyModel& japanese,
-                   const QImage& grey, const TextRegion& region) {
+                       const QImage& grey, const TextRegion& region) {
     if (region.vertical) {
         LineReading read;
         const auto keep = [&](const LineReading& again) {
@@ -730,6 +721,10 @@ LineReading readRegion(tesseract::TessBaseAPI& engine, LazyModel& english, LazyM
     return read;
 }
 
+// A card written in columns, read region by region: each column with the vertical model, each
+// line across (the address and contact lines at its foot) with the horizontal ones, so that
+// neither is read in the other's direction. False when cancelled; no lines when no regions
+// were found.
 bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, ScanProgress& progress, int from,
                  int span, std::vector<RecognisedLine>& lines) {
     const QByteArray folder = QFile::encodeName(dataFolder());
@@ -765,7 +760,8 @@ int largestUnclaimedLine(const PassLines& pass, const std::vector<RecognisedLine
     int best = -1;
     for (size_t k = 0; k < pass.found.size(); ++k) {
         const int size = lines[pass.first + k].size;
-        if (size > kBestLineHeight * 3 / 2 && unclaimed(k) && (best < 0 || size > lines[pass.first + best].size))
+        if (size > kBestLineHeight * 3 / 2 && unclaimed(k) &&
+            (best < 0 || size > lines[pass.first + best].size))
             best = int(k);
     }
     return best;

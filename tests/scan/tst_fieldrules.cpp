@@ -224,13 +224,13 @@ private slots:
         QTest::addColumn<QStringList>("readings");
         QTest::addColumn<QString>("agreed");
         QTest::newRow("the same letters read again outvote one surer misreading")
-            << QStringList{"山口 千代子@88", "山口 千代子@92", "el Spats@95", "山口 千代子@60"} << "山口 千代子";
+            << QStringList{"山口 千代子@88", "山口 千代子@92", "el Spats@95", "山口 千代子@60"}
+            << "山口 千代子";
         QTest::newRow("one reading with the space gives it")
             << QStringList{"伊藤さとみ@93", "伊藤 さとみ@64", "伊藤さとみ@92"} << "伊藤 さとみ";
         QTest::newRow("of two spacings the surer")
             << QStringList{"サイトウ ミキ@80", "サイ トウミキ@40", "サイトウミキ@94"} << "サイトウ ミキ";
-        QTest::newRow("empty readings count for nothing")
-            << QStringList{"@99", "@99", "林 稔@10"} << "林 稔";
+        QTest::newRow("empty readings count for nothing") << QStringList{"@99", "@99", "林 稔@10"} << "林 稔";
         QTest::newRow("readings of no confidence still count")
             << QStringList{"森 愛@0", "森 愛@0", "ZN@0"} << "森 愛";
         QTest::newRow("none") << QStringList{} << "";

@@ -351,7 +351,8 @@ private slots:
             p.start(tool, args);
             QVERIFY(p.waitForStarted());
             QThread::msleep(random.bounded(fullRun + 1));
-            ::kill(pid_t(p.processId()), SIGKILL);
+            if (const qint64 pid = p.processId(); pid > 0)  // never kill(0, ...): the whole group
+                ::kill(pid_t(pid), SIGKILL);
             p.waitForFinished();
 
             // The next start settles a merge cut off between its picture copies and its commit.

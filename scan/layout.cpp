@@ -364,19 +364,72 @@ std::vector<size_t> rowOfPieces(const std::vector<QRect>& lines, size_t seed,
     return row;
 }
 
+namespace {
+
+// The ink in a horizontal band of a grey picture, column by column.
+class BandInk final {
+public:
+    BandInk(const QImage& grey, const QRect& band)
+        : m_grey(grey), m_band(band), m_threshold(otsuThreshold(grey.copy(band))) {}
+
+    // The top and bottom rows holding ink in column x; top > bottom when there is none.
+    std::pair<int, int> rows(int x) const {
+        int top = m_band.bottom() + 1, bottom = m_band.top() - 1;
+        for (int y = m_band.top(); y <= m_band.bottom(); ++y) {
+            if (m_grey.constScanLine(y)[x] <= m_threshold) {
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        }
+        return {top, bottom};
+    }
+    bool blank(int x) const {
+        const auto [top, bottom] = rows(x);
+        return top > bottom;
+    }
+    bool inside(int x) const { return x >= 0 && x < m_grey.width(); }
+
+    // From `edge` going `step`: the far edge of the next piece of ink when it begins within
+    // `reach` columns, ends at a gap of `gap` columns and stands at least `tall` rows high; else -1.
+    int nextPiece(int edge, int step, int reach, int gap, int tall) const {
+        int x = edge + step, blankRun = 0;
+        while (inside(x) && blankRun <= reach && blank(x)) {
+            x += step;
+            ++blankRun;
+        }
+        if (!inside(x) || blankRun > reach)
+            return -1;
+        int top = m_band.bottom() + 1, bottom = m_band.top() - 1, far = x;
+        for (blankRun = 0; inside(x) && blankRun <= gap; x += step) {
+            const auto [t, b] = rows(x);
+            if (t > b) {
+                ++blankRun;
+                continue;
+            }
+            blankRun = 0;
+            far = x;
+            top = std::min(top, t);
+            bottom = std::max(bottom, b);
+        }
+        return bottom - top >= tall ? far : -1;
+    }
+
+private:
+    const QImage& m_grey;
+    QRect m_band;
+    int m_threshold;
+};
+
+}  // namespace
+
 int spaceAfterLetters(const QImage& grey, const QRect& box, int letters) {
     const QRect band = box.intersected(grey.rect());
     if (letters < 2 || band.width() < 4 || band.height() < 4)
         return -1;
-    const int threshold = otsuThreshold(grey.copy(band));
+    const BandInk inkColumns(grey, band);
     std::vector<bool> ink(size_t(band.width()), false);
-    for (int y = band.top(); y <= band.bottom(); ++y) {
-        const uchar* row = grey.constScanLine(y);
-        for (int x = band.left(); x <= band.right(); ++x) {
-            if (row[x] <= threshold)
-                ink[size_t(x - band.left())] = true;
-        }
-    }
+    for (int x = band.left(); x <= band.right(); ++x)
+        ink[size_t(x - band.left())] = !inkColumns.blank(x);
     const auto first = std::find(ink.begin(), ink.end(), true);
     if (first == ink.end())
         return -1;
@@ -405,6 +458,24 @@ int spaceAfterLetters(const QImage& grey, const QRect& box, int letters) {
     const double pitch = double(right - left + 1 - widest) / letters;
     const int before = int(std::lround((widestStart - left) / pitch));
     return before >= 1 && before < letters ? before : -1;
+}
+
+// `box` grown sideways over letters of its size standing level with it that the engine dropped:
+// ink within a letter's width and a fifth beside it, as tall as half the box at least.
+QRect withLevelInk(const QImage& grey, QRect box) {
+    box = box.intersected(grey.rect());
+    if (box.isEmpty())
+        return box;
+    const BandInk ink(grey, box);
+    const int h = box.height();
+    int left = box.left(), right = box.right();
+    for (int next = 0; (next = ink.nextPiece(left, -1, h * 6 / 5, h / 3, h / 2)) >= 0;)
+        left = next;
+    for (int next = 0; (next = ink.nextPiece(right, 1, h * 6 / 5, h / 3, h / 2)) >= 0;)
+        right = next;
+    box.setLeft(left);
+    box.setRight(right);
+    return box;
 }
 
 }  // namespace scan

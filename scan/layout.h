@@ -2,7 +2,8 @@
 // Where the text of a card is before it is read: lines written across and columns written
 // downwards found in the ink, and the reading order of lines by blocks, so that a card in two
 // columns is read one column after the other; pieces of one line or one letter the recogniser
-// took apart, and the space in a name's ink. Plain arithmetic on 8-bit grey pictures.
+// took apart, the space in a name's ink, and letters beside a line that its box left out. Plain
+// arithmetic on 8-bit grey pictures.
 
 #include <QImage>
 #include <QRect>
@@ -40,5 +41,9 @@ std::vector<size_t> rowOfPieces(const std::vector<QRect>& lines, size_t seed,
 // space between two of its letters: the number of letters before the one clear gap in its ink (as
 // wide as a quarter of the line's height and twice any other), or -1 when there is none.
 int spaceAfterLetters(const QImage& grey, const QRect& box, int letters);
+
+// `box` grown sideways over letters of its size standing level with it that the recogniser
+// dropped: ink within a letter's width and a fifth beside it, as tall as half the box at least.
+QRect withLevelInk(const QImage& grey, QRect box);
 
 }  // namespace scan

@@ -23,7 +23,6 @@
 
 #include <memory>
 #include <optional>
-#include <tuple>
 
 namespace scan {
 
@@ -56,14 +55,19 @@ struct Pass {
     bool vertical;
 };
 
+// A kanji, hiragana or katakana letter.
+bool isJapaneseLetter(char32_t c) {
+    const QChar::Script script = QChar::script(c);
+    return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
+           script == QChar::Script_Katakana;
+}
+
 // Japanese letters and Latin letters (or any ASCII digit or sign, when `ascii`) on one line.
 bool mixesJapaneseAndLatin(const QString& text, bool ascii = false) {
     bool japanese = false, latin = false;
     for (char32_t c : text.toUcs4()) {
-        const QChar::Script script = QChar::script(c);
-        japanese |= script == QChar::Script_Han || script == QChar::Script_Hiragana ||
-                    script == QChar::Script_Katakana;
-        latin |= script == QChar::Script_Latin || (ascii && c > U' ' && c < 0x7F);
+        japanese |= isJapaneseLetter(c);
+        latin |= QChar::script(c) == QChar::Script_Latin || (ascii && c > U' ' && c < 0x7F);
     }
     return japanese && latin;
 }
@@ -95,11 +99,9 @@ bool japaneseCard(const std::vector<RecognisedLine>& lines, size_t first) {
         if (isContactLine(lines[i].text))
             continue;
         for (char32_t c : lines[i].text.toUcs4()) {
-            const QChar::Script script = QChar::script(c);
-            if (script == QChar::Script_Han || script == QChar::Script_Hiragana ||
-                script == QChar::Script_Katakana)
+            if (isJapaneseLetter(c))
                 ++japanese;
-            else if (script == QChar::Script_Latin)
+            else if (QChar::script(c) == QChar::Script_Latin)
                 ++latin;
         }
     }
@@ -158,12 +160,10 @@ private:
 };
 
 // The lines one pass found, as found: where they start in the list, each line's box and
-// confidence, and which one is the largest.
+// confidence, and which one is the largest (once the pieces of lines are joined).
 struct PassLines {
     size_t first = 0;
     int largest = -1;
-    QRect largestBox;
-    float largestConfidence = 0;
     std::vector<std::pair<QRect, float>> found;
 };
 
@@ -172,11 +172,6 @@ void addLine(PassLines& result, std::vector<RecognisedLine>& lines, const QStrin
              int size, float confidence) {
     if (text.isEmpty())
         return;
-    if (result.largest < 0 || size > lines[result.first + result.largest].size) {
-        result.largest = int(lines.size() - result.first);
-        result.largestBox = box;
-        result.largestConfidence = confidence;
-    }
     result.found.emplace_back(box, confidence);
     lines.push_back({text, size});
 }
@@ -189,11 +184,7 @@ void joinLevelNeighbours(PassLines& pass, std::vector<RecognisedLine>& lines) {
     const auto shortJapanese = [](const QString& text) {
         const QList<uint> letters = QString(text).remove(QLatin1Char(' ')).toUcs4();
         return !letters.isEmpty() && letters.size() <= 3 &&
-               std::all_of(letters.begin(), letters.end(), [](uint c) {
-                   const QChar::Script script = QChar::script(c);
-                   return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
-                          script == QChar::Script_Katakana;
-               });
+               std::all_of(letters.begin(), letters.end(), isJapaneseLetter);
     };
     bool joined = true;
     while (joined) {
@@ -218,14 +209,6 @@ void joinLevelNeighbours(PassLines& pass, std::vector<RecognisedLine>& lines) {
                 pass.found.erase(pass.found.begin() + qsizetype(j));
                 joined = true;
             }
-        }
-    }
-    pass.largest = -1;
-    for (size_t i = 0; i < pass.found.size(); ++i) {
-        if (pass.largest < 0 || lines[pass.first + i].size > lines[pass.first + size_t(pass.largest)].size) {
-            pass.largest = int(i);
-            pass.largestBox = pass.found[i].first;
-            pass.largestConfidence = pass.found[i].second;
         }
     }
 }
@@ -329,6 +312,11 @@ PassLines collectLines(tesseract::ResultIterator& it, const Pass& pass, std::vec
     if (!pass.vertical) {
         joinStackedPieces(result, lines);
         joinLevelNeighbours(result, lines);
+        for (size_t i = 0; i < result.found.size(); ++i) {
+            if (result.largest < 0 ||
+                lines[result.first + i].size > lines[result.first + size_t(result.largest)].size)
+                result.largest = int(i);
+        }
     }
     return result;
 }
@@ -358,89 +346,13 @@ bool isContactLine(const QString& text) {
     return suggestBoxes({{text, 0}}).front() == Box::Other;
 }
 
-// The ink in a horizontal band of a grey picture, column by column.
-class BandInk final {
-public:
-    BandInk(const QImage& grey, const QRect& band)
-        : m_grey(grey), m_band(band), m_threshold(otsuThreshold(grey.copy(band))) {}
-
-    // The top and bottom rows holding ink in column x; top > bottom when there is none.
-    std::pair<int, int> rows(int x) const {
-        int top = m_band.bottom() + 1, bottom = m_band.top() - 1;
-        for (int y = m_band.top(); y <= m_band.bottom(); ++y) {
-            if (m_grey.constScanLine(y)[x] <= m_threshold) {
-                top = std::min(top, y);
-                bottom = std::max(bottom, y);
-            }
-        }
-        return {top, bottom};
-    }
-    bool blank(int x) const {
-        const auto [top, bottom] = rows(x);
-        return top > bottom;
-    }
-    bool inside(int x) const { return x >= 0 && x < m_grey.width(); }
-
-    // From `edge` going `step`: the far edge of the next piece of ink when it begins within
-    // `reach` columns, ends at a gap of `gap` columns and stands at least `tall` rows high; else -1.
-    int nextPiece(int edge, int step, int reach, int gap, int tall) const {
-        int x = edge + step, blankRun = 0;
-        while (inside(x) && blankRun <= reach && blank(x)) {
-            x += step;
-            ++blankRun;
-        }
-        if (!inside(x) || blankRun > reach)
-            return -1;
-        int top = m_band.bottom() + 1, bottom = m_band.top() - 1, far = x;
-        for (blankRun = 0; inside(x) && blankRun <= gap; x += step) {
-            const auto [t, b] = rows(x);
-            if (t > b) {
-                ++blankRun;
-                continue;
-            }
-            blankRun = 0;
-            far = x;
-            top = std::min(top, t);
-            bottom = std::max(bottom, b);
-        }
-        return bottom - top >= tall ? far : -1;
-    }
-
-private:
-    const QImage& m_grey;
-    QRect m_band;
-    int m_threshold;
-};
-
-// `box` grown sideways over letters of its size standing level with it that the engine dropped:
-// ink within a letter's width and a fifth beside it, as tall as half the box at least.
-QRect withLevelInk(const QImage& grey, QRect box) {
-    box = box.intersected(grey.rect());
-    if (box.isEmpty())
-        return box;
-    const BandInk ink(grey, box);
-    const int h = box.height();
-    int left = box.left(), right = box.right();
-    for (int next = 0; (next = ink.nextPiece(left, -1, h * 6 / 5, h / 3, h / 2)) >= 0;)
-        left = next;
-    for (int next = 0; (next = ink.nextPiece(right, 1, h * 6 / 5, h / 3, h / 2)) >= 0;)
-        right = next;
-    box.setLeft(left);
-    box.setRight(right);
-    return box;
-}
-
 // A name printed with a gap between family and given name may come out without the space
 // ("森愛"), its reading too ("もりあい"): the gap in the ink of its box puts it back. Only for two
 // to `most` Japanese letters.
 QString withSpaceFromInk(const QImage& grey, const QRect& box, const QString& text, int most) {
     const QList<uint> letters = text.toUcs4();
-    const bool japaneseLetters = std::all_of(letters.begin(), letters.end(), [](uint c) {
-        const QChar::Script script = QChar::script(c);
-        return script == QChar::Script_Han || script == QChar::Script_Hiragana ||
-               script == QChar::Script_Katakana;
-    });
-    if (!japaneseLetters || letters.size() < 2 || letters.size() > most)
+    if (!std::all_of(letters.begin(), letters.end(), isJapaneseLetter) || letters.size() < 2 ||
+        letters.size() > most)
         return text;
     const int before = spaceAfterLetters(grey, box, int(letters.size()));
     if (before <= 0)
@@ -451,30 +363,30 @@ QString withSpaceFromInk(const QImage& grey, const QRect& box, const QString& te
 }
 
 // The model reads letters of about kBestLineHeight pixels best; a name printed large comes out as
-// Latin shapes ("山口 Aa"), and one size may misread a letter that others read right. The largest
-// line is read again on its own at five sizes around that height, and the text the readings agree
-// on is kept (agreedReading). A large letter the engine cut into pieces of lines of their own
-// ("森　愛" read as "ZN" and "愛") is read with it: pieces standing level with the largest line and
-// next to it are read again in one box, and left out (their text emptied) when a new reading is
-// kept. False when cancelled.
-bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const QImage& grey,
-                       const PassLines& pass, bool onJapaneseCard, std::vector<RecognisedLine>& lines,
-                       const ScanProgress& progress) {
-    QRect box = pass.largestBox;
+// Latin shapes ("山口 Aa"), and one size may misread a letter that others read right. A large
+// line (the largest, and the name) is read again on its own at five sizes around that height, and
+// the text the readings agree on is kept (agreedReading). A large letter the engine cut into
+// pieces of lines of their own ("森　愛" read as "ZN" and "愛") is read with it: pieces standing
+// level with the line and next to it are read again in one box, and left out (their text emptied)
+// when a new reading is kept. False when cancelled.
+bool rereadLargeLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const QImage& grey,
+                     const PassLines& pass, size_t line, bool onJapaneseCard,
+                     std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
+    QRect box = pass.found[line].first;
     std::vector<size_t> pieces;
     for (size_t k = 0; k < pass.found.size(); ++k) {
         const QRect other = pass.found[k].first;
         const int level = std::min(other.bottom(), box.bottom()) - std::max(other.top(), box.top());
         const int apart = std::max(other.left(), box.left()) - std::min(other.right(), box.right());
-        if (int(k) == pass.largest || level * 2 < other.height() || apart > box.height() * 3 / 2 ||
+        if (k == line || level * 2 < other.height() || apart > box.height() * 3 / 2 ||
             other.height() * 5 < box.height() * 2 || isContactLine(lines[pass.first + k].text))
             continue;
         box = box.united(other);
         pieces.push_back(k);
     }
     box = withLevelInk(grey, box);
-    QString& text = lines[pass.first + pass.largest].text;
-    std::vector<LineReading> readings{{text, pass.largestConfidence}};
+    QString& text = lines[pass.first + line].text;
+    std::vector<LineReading> readings{{text, pass.found[line].second}};
     const auto readAgain = [&](tesseract::TessBaseAPI& engine) {
         for (const int height : {28, 34, 40, 48, 60}) {
             if (progress.cancel)
@@ -507,12 +419,12 @@ bool rereadLargestLine(tesseract::TessBaseAPI& api, LazyModel& japanese, const Q
 }
 
 // The reading printed small right above or below the name: a line of kana, smaller than the
-// largest line and within its height of it, overlapping it across. Read at the pass's size it
+// name's line and within its height of it, overlapping it across. Read at the pass's size it
 // loses letters or the space between family and given name; it is read again at three sizes
 // around the model's best and the readings agree (agreedReading). False when cancelled.
 bool rereadKanaNeighbours(tesseract::TessBaseAPI& api, const QImage& grey, const PassLines& pass,
-                          std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
-    const QRect name = pass.largestBox;
+                          size_t nameLine, std::vector<RecognisedLine>& lines, const ScanProgress& progress) {
+    const QRect name = pass.found[nameLine].first;
     for (size_t k = 0; k < pass.found.size(); ++k) {
         const QRect box = pass.found[k].first;
         QString& text = lines[pass.first + k].text;
@@ -523,7 +435,7 @@ bool rereadKanaNeighbours(tesseract::TessBaseAPI& api, const QImage& grey, const
         const bool kana = std::any_of(letters.begin(), letters.end(), [](uint c) {
             return QChar::script(c) == QChar::Script_Hiragana || QChar::script(c) == QChar::Script_Katakana;
         });
-        if (int(k) == pass.largest || !near || !across || !kana || box.height() * 4 > name.height() * 3 ||
+        if (k == nameLine || !near || !across || !kana || box.height() * 4 > name.height() * 3 ||
             box.intersects(name))
             continue;
         const QRect wide = withLevelInk(grey, box);
@@ -747,21 +659,15 @@ bool readRegions(const QImage& grey, const std::vector<TextRegion>& regions, Sca
     return !progress.cancel;
 }
 
-// The largest line, of letters large enough to be read again, that goes to no box by the rules
-// for contact lines, organisations, departments and titles; -1 when the largest line of all is
-// such a line already, or there is none.
-int largestUnclaimedLine(const PassLines& pass, const std::vector<RecognisedLine>& lines) {
-    const auto unclaimed = [&](size_t k) {
-        const Box box = suggestBoxes({lines[pass.first + k]}).front();
-        return box == Box::None || box == Box::Name;
-    };
-    if (unclaimed(size_t(pass.largest)))
-        return -1;
+// The name's line, if it is large enough to be read again: the largest line of more than
+// kBestLineHeight and a half that goes to no box by the rules for contact lines, organisations,
+// departments and titles; -1 when there is none.
+int largeNameLine(const PassLines& pass, const std::vector<RecognisedLine>& lines) {
     int best = -1;
     for (size_t k = 0; k < pass.found.size(); ++k) {
-        const int size = lines[pass.first + k].size;
-        if (size > kBestLineHeight * 3 / 2 && unclaimed(k) &&
-            (best < 0 || size > lines[pass.first + best].size))
+        const RecognisedLine& line = lines[pass.first + k];
+        const Box box = line.size > kBestLineHeight * 3 / 2 ? suggestBoxes({line}).front() : Box::Other;
+        if ((box == Box::None || box == Box::Name) && (best < 0 || line.size > lines[pass.first + best].size))
             best = int(k);
     }
     return best;
@@ -794,23 +700,19 @@ bool runPass(const QImage& grey, const Pass& pass, ScanProgress& progress, int f
 
     LazyModel japanese(folder, "jpn"), english(folder, "eng");
     const bool onJapaneseCard = japaneseCard(lines, found.first);
-    if (!pass.vertical && found.largest >= 0 &&
-        lines[found.first + found.largest].size > kBestLineHeight * 3 / 2 &&
-        (!rereadLargestLine(api, japanese, grey, found, onJapaneseCard, lines, progress) ||
-         !rereadKanaNeighbours(api, grey, found, lines, progress)))
-        return false;
-    // The largest line may be the organisation (beside its logo, or printed large): the name is
-    // then the largest of the lines no rule claims, and it is read again the same way.
     if (!pass.vertical && found.largest >= 0) {
-        const int name = largestUnclaimedLine(found, lines);
-        if (name >= 0 && name != found.largest) {
-            PassLines byName = found;
-            byName.largest = name;
-            std::tie(byName.largestBox, byName.largestConfidence) = found.found[size_t(name)];
-            if (!rereadLargestLine(api, japanese, grey, byName, onJapaneseCard, lines, progress) ||
-                !rereadKanaNeighbours(api, grey, byName, lines, progress))
-                return false;
-        }
+        const auto largest = size_t(found.largest);
+        if (lines[found.first + largest].size > kBestLineHeight * 3 / 2 &&
+            !rereadLargeLine(api, japanese, grey, found, largest, onJapaneseCard, lines, progress))
+            return false;
+        // The largest line may be the organisation (beside its logo, or printed large); the name
+        // is then read again the same way. Its furigana is read again beside it.
+        if (const int name = largeNameLine(found, lines);
+            name >= 0 &&
+            ((size_t(name) != largest &&
+              !rereadLargeLine(api, japanese, grey, found, size_t(name), onJapaneseCard, lines, progress)) ||
+             !rereadKanaNeighbours(api, grey, found, size_t(name), lines, progress)))
+            return false;
     }
     // The largest line read again may have shown the card to be Japanese after all.
     if (!pass.vertical && (onJapaneseCard || japaneseCard(lines, found.first)) &&

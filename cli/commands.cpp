@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <atomic>
 #include <cstdio>
 #include <thread>
 
@@ -182,12 +183,48 @@ int findCommand(const QStringList& arguments) {
     });
 }
 
-// Reads a card's picture; it touches no card file, so it needs no card folder.
+// Waits for reading done on other threads to finish. A termination signal calls `cancel`, and
+// once `wait` returns, ends the command (through withCardFolder's handling of signals).
+void waitForReading(const std::function<bool()>& finished, const std::function<void()>& cancel,
+                    const std::function<void()>& wait) {
+    while (!finished() && !engineprocess::interruptingSignal())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (engineprocess::interruptingSignal())
+        cancel();
+    wait();
+    engineprocess::throwIfInterrupted();
+}
+
+// Reads a card's picture on a thread of its own, so that a termination signal stops the reading
+// rather than waiting for it; it touches no card file, so it needs no card folder.
 int readScanCommand(const QStringList& arguments) {
     Invocation call("read-scan", {QStringLiteral("PICTURE")});
     if (!call.parse(arguments))
         return kWrongUse;
-    return scan::readScanCommand(call.positional(0), say, complain) == 0 ? kDone : kFailed;
+    int status = kFailed;
+    const int code = withCardFolder(
+        {}, {},
+        [&] {
+            scan::ScanProgress progress;
+            QStringList out, err;
+            std::atomic<bool> done{false};
+            std::thread reading([&] {
+                status = scan::readScanCommand(
+                             call.positional(0), [&](const QString& line) { out << line; },
+                             [&](const QString& line) { err << line; }, &progress) == 0
+                             ? kDone
+                             : kFailed;
+                done = true;
+            });
+            waitForReading([&] { return done.load(); }, [&] { progress.cancel = true; },
+                           [&] { reading.join(); });
+            for (const QString& line : out)
+                say(line);
+            for (const QString& line : err)
+                complain(line);
+        },
+        CardFile::NotUsed, QStringLiteral("中断しました。"));
+    return code == kDone ? status : code;
 }
 
 // Reads the wanted cards of the stack with a worker per core; a termination signal stops the
@@ -196,15 +233,7 @@ QList<intake::CardReading> readStack(const QString& folder, const QList<intake::
                                      const QList<bool>& wanted) {
     intake::StackReader reader(folder, stack);
     reader.start(wanted);
-    while (!reader.finished()) {
-        if (engineprocess::interruptingSignal()) {
-            reader.cancel();
-            reader.wait();
-            engineprocess::throwIfInterrupted();
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    reader.wait();
+    waitForReading([&] { return reader.finished(); }, [&] { reader.cancel(); }, [&] { reader.wait(); });
     QList<intake::CardReading> readings;
     for (qsizetype i = 0; i < stack.size(); ++i)
         readings << reader.reading(int(i));

@@ -872,10 +872,12 @@ ScanResult readScan(const QString& path, ScanProgress& progress) {
 }
 
 int readScanCommand(const QString& path, const std::function<void(const QString&)>& out,
-                    const std::function<void(const QString&)>& err) {
+                    const std::function<void(const QString&)>& err, ScanProgress* progress) {
     try {
-        ScanProgress progress;
-        const ScanResult r = readScan(path, progress);
+        ScanProgress own;
+        const ScanResult r = readScan(path, progress ? *progress : own);
+        if (r.cancelled)
+            return 1;
         for (size_t i = 0; i < r.lines.size(); ++i)
             out(boxLabel(r.boxes[i]) + QLatin1Char('\t') + r.lines[i].text);
         return 0;

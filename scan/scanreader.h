@@ -70,8 +70,9 @@ ScanResult readScan(const QString& path, ScanProgress& progress);
 
 // The read-scan command: reads the picture and hands `out` one line per recognised line, the
 // suggested box's caption (なし for none), a tab, and the text. A picture that cannot be read or
-// missing recognition data is told to `err`. Returns the exit status: 0 done, 1 failed.
+// missing recognition data is told to `err`. Returns the exit status: 0 done, 1 failed or
+// cancelled through `progress` (nothing handed to `out` then).
 int readScanCommand(const QString& path, const std::function<void(const QString&)>& out,
-                    const std::function<void(const QString&)>& err);
+                    const std::function<void(const QString&)>& err, ScanProgress* progress = nullptr);
 
 }  // namespace scan

@@ -14,9 +14,11 @@
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 
 #include <sys/stat.h>
 
+#include <csignal>
 #include <cstdio>
 #include <random>
 #include <thread>
@@ -545,6 +547,26 @@ private slots:
         QTest::newRow("card") << QStringList{"jp-h-1.png"} << 0 << "名前\t佐藤 健一";
         QTest::newRow("missing") << QStringList{"none.png"} << 1 << "「none.png」が見つかりません";
         QTest::newRow("no picture named") << QStringList{} << 2 << "PICTURE";
+    }
+    // A termination signal stops the reading: nothing printed, 128 + the signal.
+    void commandInterrupted_data() {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("TERM") << int(SIGTERM);
+        QTest::newRow("INT") << int(SIGINT);
+    }
+    void commandInterrupted() {
+        QFETCH(int, signal);
+        QProcess p;
+        p.start(QStringLiteral(CARDS_TOOL_PATH),
+                {QStringLiteral("read-scan"), cards + QStringLiteral("/jp-v-1.png")});
+        QVERIFY(p.waitForStarted());
+        QThread::msleep(400);  // not the event loop: the process is not reaped, its id stays valid
+        QVERIFY(p.processId() > 0);
+        ::kill(pid_t(p.processId()), signal);
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 128 + signal);  // a reading run to its end would exit 0
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("中断しました")));
     }
     void commandLineTool() {
         QFETCH(QStringList, args);

@@ -167,6 +167,7 @@ QByteArray g_forcedExitLine = "中断しました。\n";
 std::optional<Clock::time_point> g_cancelAt, g_leaveAt;
 int g_leaveCode = 0;
 std::atomic<bool> g_stopGuard{false};
+std::atomic<bool> g_skipShutdown{false};
 std::thread g_guard;
 
 sigset_t terminationSignals() {
@@ -259,6 +260,8 @@ int Process::finish(int exitCode) {
     finishWithin(std::chrono::seconds(5), exitCode);
     std::fflush(stdout);
     std::fflush(stderr);
+    if (g_skipShutdown)
+        leaveNow(exitCode);
     shutdownEngine();
     removeLeftovers();
     removeOwnFolder();
@@ -290,6 +293,10 @@ void setForcedExitLine(const QByteArray& line) {
 void removeAtExit(const QString& path) {
     std::lock_guard lock(g_leftoverMutex);
     g_leftovers.push_back(QFile::encodeName(path));
+}
+
+void leaveWithoutShutdown() {
+    g_skipShutdown = true;
 }
 
 void leaveNow(int exitCode) {

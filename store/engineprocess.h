@@ -67,6 +67,11 @@ void finishWithin(std::chrono::milliseconds limit, int exitCode);
 // no longer exists by then (the finished file was renamed) is passed over.
 void removeAtExit(const QString& path);
 
+// An engine service (a backup or a restore) was cut short while it ran and may still be running
+// on the engine's threads: the engine's own shutdown can then crash in it (an abort in a mutex
+// the service still uses), so finish leaves as leaveNow does, after the same clean-up.
+void leaveWithoutShutdown();
+
 // Ends the process at once without running the engine's exit code: removes the lock folder and
 // leaves. For a process whose engine is stuck in a call that never returns.
 [[noreturn]] void leaveNow(int exitCode);

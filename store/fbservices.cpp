@@ -82,8 +82,11 @@ void runService(const std::function<void(ThrowStatusWrapper*, IXpbBuilder*)>& de
         } catch (const FbException&) {
             throw;  // the service's own failure: its owner releases it
         } catch (...) {
-            // A termination signal, or a line handler that failed: detached, the running service is
-            // told to stop and the engine's shutdown waits for it. The caller removes what it made.
+            // A termination signal, or a line handler that failed: the running service is detached
+            // and goes on in the engine's threads, so the process may not shut the engine down
+            // around it. The caller removes what it made; files the service still writes are
+            // removed as the process leaves.
+            engineprocess::leaveWithoutShutdown();
             try {
                 finish(svc, [&](IService* s) { s->detach(st); });
             } catch (const FbException&) {

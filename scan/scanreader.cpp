@@ -22,6 +22,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <memory>
+#include <mutex>
 #include <optional>
 
 namespace scan {
@@ -108,9 +109,17 @@ bool japaneseCard(const std::vector<RecognisedLine>& lines, size_t first) {
     return japanese > 0 && japanese >= latin;
 }
 
-// Starts an engine with `languages`; false when it cannot.
+// Starts an engine with `languages`; false when it cannot. Engines start one at a time: several
+// threads read pictures at once (a stack of cards), and the settings made here and by the
+// engine's start are partly the library's globals, which two starts at once would write together.
 bool tryInitEngine(tesseract::TessBaseAPI& api, const QByteArray& folder, const char* languages) {
-    api.SetVariable("debug_file", "/dev/null");  // keeps the engine's chatter off stderr
+    static std::mutex starting;
+    static bool quiet = false;
+    const std::lock_guard lock(starting);
+    // Keeps the engine's chatter off stderr; a global of the library, which engines already
+    // reading on other threads look at whenever they report, so it is set once.
+    if (!quiet)
+        quiet = api.SetVariable("debug_file", "/dev/null");
     if (api.Init(folder.constData(), languages, tesseract::OEM_LSTM_ONLY) != 0)
         return false;
     // Short lines of a few letters (課長) next to larger ones, and a line or column of three

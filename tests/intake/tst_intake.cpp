@@ -216,18 +216,18 @@ private slots:
         const QString cards = cardFolder();
         const QString tool = QStringLiteral(CARDS_TOOL_PATH);
         const CommandRun dry = runCommand(tool, {"intake", folder, "--dry-run"});
-        QCOMPARE(dry.code, 0);
+        QVERIFY2(dry.code == 0, qPrintable(dry.err));
         const QStringList rows = dry.out.split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
         QVERIFY2(rows.size() >= 3 && rows[0].contains(QStringLiteral("名前")), qPrintable(dry.out));
-        QVERIFY2(dry.out.contains(QStringLiteral("株式会社青葉商事")), qPrintable(dry.out));
-        QVERIFY2(dry.out.contains(QStringLiteral("有限会社山本製作所")), qPrintable(dry.out));
+        QVERIFY2(dry.out.contains(QStringLiteral("株式会社青葉商事")), qPrintable(dry.out + dry.err));
+        QVERIFY2(dry.out.contains(QStringLiteral("有限会社山本製作所")), qPrintable(dry.out + dry.err));
         QVERIFY(!QFile::exists(QDir(folder).filePath(intake::kRecordFileName)));
         QVERIFY(testdb::committedCards(cards).isEmpty());
 
         const CommandRun run = runCommand(tool, {"intake", folder, "--card-folder", cards});
-        QCOMPARE(run.code, 0);
+        QVERIFY2(run.code == 0, qPrintable(run.err));
         const QStringList keys = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(keys.size(), 2);
+        QVERIFY2(keys.size() == 2, qPrintable(run.out + run.err));
         const QMap<int, testdb::CardRow> stored = testdb::committedCards(cards);
         QCOMPARE(stored.size(), 2);
         // yamamoto.png sorts after sato_1: the two-sided card was registered first.
